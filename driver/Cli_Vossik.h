@@ -1,0 +1,209 @@
+/*
+ * Cli_Vossik.h - the IT433TD receipt printer driver module (Pkg_Vossik).
+ *
+ * A host loads the module (libPkg_Vossik.so on Linux, Pkg_Vossik.dll on
+ * Windows) and calls, in this order:
+ *
+ *   StartIT433TD()            bind the device and barcode vendor libraries
+ *   IniciaPorta_IT433TD(port) open the printer's port
+ *   ... any number of FormataTX_IT433TD, ImprimeCODE128_IT433TD,
+ *       ImprimeQRCode_IT433TD, AcionaGuilhotina_IT433TD ...
+ *   FechaPorta_IT433TD(port)  close the port
+ *
+ * Naming: every operation takes the port's name first ("COM1", "LPT1", a path
+ * or a name mapped in the IT433TD_PORTS folder on Linux). Texts and barcode
+ * data are length-counted byte strings and may hold 0x00 bytes.
+ *
+ * Results: StartIT433TD answers true or false. Every other operation answers
+ * the status of the vendor call that ends it (0 is success, other values
+ * belong to the device library), or one of the module's own statuses below,
+ * which are negative and never 0.
+ *
+ * Threads: every exported operation takes one process-wide lock, so calls
+ * from several threads run one after another. Operations block the caller
+ * for the printer's fixed pauses: 500 ms after each text write, 200 ms inside
+ * a CODE128 barcode, 3000 ms inside a QR code.
+ *
+ * The plain names below are C functions (WINAPI on Windows) for hosts that
+ * look functions up by name. C++ hosts may also use the qualified names in
+ * namespace Cli_Vossik, which also hold the vendor library handles and the
+ * fourteen bound entry points.
+ */
+#ifndef IT433TD_CLI_VOSSIK_H
+#define IT433TD_CLI_VOSSIK_H
+
+#include <stdint.h>
+#ifndef __cplusplus
+#include <stdbool.h>
+#endif
+
+#include "vendor_contract.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+typedef HMODULE it433td_library_handle;
+#else
+typedef void *it433td_library_handle;
+#endif
+
+/* IT433TD_API marks what the module exports. On Windows the plain names are
+ * exported through the module's .def file (undecorated on i686), so only the
+ * qualified names carry the attribute there. */
+#if defined(_WIN32)
+#if defined(IT433TD_BUILDING_MODULE)
+#define IT433TD_API __declspec(dllexport)
+#else
+#define IT433TD_API __declspec(dllimport)
+#endif
+#define IT433TD_PLAIN_API
+#else
+#define IT433TD_API __attribute__((visibility("default")))
+#define IT433TD_PLAIN_API IT433TD_API
+#endif
+
+/* The module's own statuses: the module answers without a vendor call. */
+enum it433td_status {
+  /** Success, as every vendor library reports it. */
+  IT433TD_OK = 0,
+  /** Negative length, null data with a positive length, CODE128 data longer
+   * than 255 bytes, or (Windows) a port name unsafe for the copy command.
+   * Nothing was sent and no vendor entry point was called. */
+  IT433TD_BAD_ARGUMENT = -1001,
+  /** A vendor entry point the operation needs is not bound: StartIT433TD has
+   * not succeeded, StopIT433TD was called, or the barcode library is missing.
+   * Nothing was called. */
+  IT433TD_NOT_BOUND = -1002,
+  /** The device kept accepting no bytes: the text write gave up after five
+   * calls in a row that advanced nothing, with bytes still unsent, although
+   * the last call reported success. */
+  IT433TD_STALLED = -1003,
+  /** The barcode library left no printer file for the QR code (missing
+   * Dados folder, renderer failure); nothing was copied to the port, which
+   * was reopened all the same. */
+  IT433TD_NOT_RENDERED = -1004,
+  /** An unexpected failure inside the module (for example memory exhausted);
+   * it is caught at the boundary and never unwinds into the host. */
+  IT433TD_INTERNAL_ERROR = -1005
+};
+
+/* The name of one of the module's own statuses, or null for any other value
+ * (a vendor status). */
+static inline const char *it433td_status_name(int32_t status) {
+  switch (status) {
+    case IT433TD_OK: return "IT433TD_OK";
+    case IT433TD_BAD_ARGUMENT: return "IT433TD_BAD_ARGUMENT";
+    case IT433TD_NOT_BOUND: return "IT433TD_NOT_BOUND";
+    case IT433TD_STALLED: return "IT433TD_STALLED";
+    case IT433TD_NOT_RENDERED: return "IT433TD_NOT_RENDERED";
+    case IT433TD_INTERNAL_ERROR: return "IT433TD_INTERNAL_ERROR";
+    default: return 0;
+  }
+}
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/**
+ * Loads the device library, then the barcode library, and binds their
+ * fourteen entry points. A library already loaded is not loaded again; the
+ * entry points are always looked up afresh.
+ * @return true when both libraries are loaded and all entry points bound.
+ *   A device library that will not load leaves every slot as it was; a barcode
+ *   library that will not load leaves the ten device slots bound; a missing
+ *   entry point empties all fourteen slots.
+ */
+IT433TD_PLAIN_API bool IT433TD_CALL StartIT433TD(void);
+
+/**
+ * Opens the printer's port. A name whose first three bytes are exactly "COM"
+ * opens as a serial line at 57600 baud, parity 'S', 8 data bits, 1 stop bit,
+ * flow 1; any other name opens with five zeros (the device as it is).
+ * @param[in] port NUL-terminated port name; null is taken as "".
+ * @return the device library's status of the open.
+ */
+IT433TD_PLAIN_API int32_t IT433TD_CALL IniciaPorta_IT433TD(const char *port);
+
+/**
+ * Closes the printer's port.
+ * @return the device library's status of the close.
+ */
+IT433TD_PLAIN_API int32_t IT433TD_CALL FechaPorta_IT433TD(const char *port);
+
+/**
+ * Prints `text` in condensed mode: writes 0x0F, the text unchanged, 0x12.
+ * A partial write is continued from where it stopped; the module pauses
+ * 500 ms after every write and gives up after five calls in a row that
+ * failed or advanced nothing.
+ * @param[in] text   the bytes to print (line feeds included by the host).
+ * @param[in] length number of bytes; 0 prints nothing but the frame.
+ * @return the status of the last write; IT433TD_STALLED when bytes stayed
+ *   unsent although the last write reported success; IT433TD_BAD_ARGUMENT.
+ */
+IT433TD_PLAIN_API int32_t IT433TD_CALL FormataTX_IT433TD(const char *port, const char *text,
+                                                          int32_t length);
+
+/**
+ * Prints a CODE128 barcode of `data` (at most 255 bytes), then, after a
+ * 200 ms pause, a line feed.
+ * @return the status of the line feed write (the barcode write's status is
+ *   not reported on its own); IT433TD_BAD_ARGUMENT for data over 255 bytes.
+ */
+IT433TD_PLAIN_API int32_t IT433TD_CALL ImprimeCODE128_IT433TD(const char *port, const char *data,
+                                                               int32_t length);
+
+/**
+ * Fires the paper cutter (ESC 'w').
+ * @return the status of the write.
+ */
+IT433TD_PLAIN_API int32_t IT433TD_CALL AcionaGuilhotina_IT433TD(const char *port);
+
+/**
+ * Prints a QR code: closes the port, has the barcode library render
+ * Dados/qrCode.prn (and qrCode.bmp) beside the host executable, copies the
+ * printer file raw to the port in a detached process, waits 3000 ms and opens
+ * the port again with the same rule as IniciaPorta_IT433TD.
+ * @return the status of reopening the port; IT433TD_NOT_RENDERED when no
+ *   printer file was rendered (and the reopening succeeded);
+ *   IT433TD_BAD_ARGUMENT (the port is not even closed).
+ */
+IT433TD_PLAIN_API int32_t IT433TD_CALL ImprimeQRCode_IT433TD(const char *port, const char *data,
+                                                              int32_t length);
+
+#ifdef __cplusplus
+} /* extern "C" */
+
+#include <string_view>
+
+/* The qualified names, for C++ hosts of the same compiler. */
+namespace Cli_Vossik {
+
+IT433TD_API bool StartIT433TD();
+/** Empties the fourteen entry-point slots; the libraries stay loaded. */
+IT433TD_API void StopIT433TD();
+IT433TD_API int32_t IniciaPorta_IT433TD(std::string_view port);
+IT433TD_API int32_t FechaPorta_IT433TD(std::string_view port);
+IT433TD_API int32_t FormataTX_IT433TD(std::string_view port, std::string_view text);
+IT433TD_API int32_t ImprimeCODE128_IT433TD(std::string_view port, std::string_view data);
+IT433TD_API int32_t AcionaGuilhotina_IT433TD(std::string_view port);
+IT433TD_API int32_t ImprimeQRCode_IT433TD(std::string_view port, std::string_view data);
+
+/* The vendor library handles: set once loaded, never released. */
+extern IT433TD_API it433td_library_handle DLLMEGENCOM32;
+extern IT433TD_API it433td_library_handle DLLP32GeCodeBar;
+
+/* The fourteen entry-point slots, each named after its entry point; null
+ * until bound. A host may call the ones the module never calls itself, such
+ * as MEGENCOM32_StatusDoDispositivo. */
+#define IT433TD_DECLARE_SLOT(name, type) extern IT433TD_API type name;
+IT433TD_DEVICE_ENTRIES(IT433TD_DECLARE_SLOT)
+IT433TD_BARCODE_ENTRIES(IT433TD_DECLARE_SLOT)
+#undef IT433TD_DECLARE_SLOT
+
+/* The instance slot of the driver's data module; the module never sets it. */
+extern IT433TD_API void *rdmIT433TD;
+
+}  // namespace Cli_Vossik
+#endif /* __cplusplus */
+
+#endif /* IT433TD_CLI_VOSSIK_H */

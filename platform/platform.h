@@ -1,0 +1,45 @@
+// The platform seam: everything the driver asks of the operating system.
+//
+// One table of functions, filled by the build's platform file
+// (platform_posix.cpp or platform_win32.cpp). The driver reaches the system
+// only through platform(); a test may replace single entries (record the
+// pause asked for, fail a library load) and put the native table back.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "Cli_Vossik.h"
+
+namespace it433td {
+
+struct Platform {
+  // Loads a library by file name through the platform's normal search;
+  // null when it will not load.
+  it433td_library_handle (*load_library)(const char *file_name);
+  // The address exported under `name`, or null.
+  void *(*find_entry)(it433td_library_handle library, const char *name);
+  // Blocks the calling thread for at least `milliseconds`.
+  void (*sleep_ms)(uint32_t milliseconds);
+  // The full path of the running host executable ("" if unknown).
+  std::string (*host_executable_path)();
+  bool (*file_exists)(const std::string &path);
+  // Removes a file; true when it is gone afterwards.
+  bool (*remove_file)(const std::string &path);
+  // Whether a port name may reach the raw copy (Windows: it goes into a
+  // command line for cmd.exe).
+  bool (*port_name_safe_for_copy)(std::string_view port);
+  // Starts the raw copy of the printer file to the port: detached and hidden,
+  // not waited for. True when it was started.
+  bool (*start_raw_copy)(const std::string &printer_file, const std::string &port);
+  // The separator of path components ('/' or '\\').
+  char path_separator;
+};
+
+// The table in force.
+Platform &platform();
+// The table of the system the module was built for.
+const Platform &native_platform();
+
+}  // namespace it433td
