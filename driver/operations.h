@@ -1,0 +1,32 @@
+// The driver unit's operations, behind the module's exported boundary.
+// Each answers a vendor status or one of the module's own statuses; none
+// takes the module lock or catches exceptions (the boundary does both).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace it433td::driver {
+
+// Vendor binding.
+bool start();
+void stop();
+
+// Port opening and closing. open_port applies the port-opening rule: serial
+// line settings for names beginning with "COM", five zeros otherwise.
+int32_t open_port(std::string_view port);
+int32_t close_port(std::string_view port);
+
+// Printing.
+int32_t print_condensed(std::string_view port, std::string_view text);
+int32_t print_code128(std::string_view port, std::string_view data);
+int32_t fire_cutter(std::string_view port);
+int32_t print_qr_code(std::string_view port, std::string_view data);
+
+// The Dados folder beside the host executable at `exe_path`, with a
+// trailing separator: "C:\App\host.exe" gives "C:\App\Dados\". A root keeps
+// its separator, so "C:\host.exe" gives "C:\\Dados\".
+std::string dados_folder(std::string_view exe_path, char separator);
+
+}  // namespace it433td::driver

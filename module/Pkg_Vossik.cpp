@@ -1,0 +1,124 @@
+// Pkg_Vossik: the module's exported boundary.
+//
+// Loading and unloading the module do no driver work: no library is loaded
+// and no port is touched until the host calls StartIT433TD. Each exported
+// function here is a few lines: it checks the host's arguments, takes the
+// process-wide lock that serialises every operation (two QR codes printed at
+// once would otherwise overwrite each other's printer file), and forwards to
+// the driver unit. No exception unwinds into the host.
+#include <climits>
+#include <mutex>
+#include <string_view>
+
+#include "Cli_Vossik.h"
+#include "operations.h"
+
+namespace {
+
+std::mutex operation_lock;
+
+template <typename Operation>
+auto serialised(Operation &&operation, decltype(operation()) on_failure) noexcept {
+  try {
+    const std::lock_guard<std::mutex> hold(operation_lock);
+    return operation();
+  } catch (...) {
+    return on_failure;
+  }
+}
+
+template <typename Operation>
+int32_t serialised_status(Operation &&operation) noexcept {
+  return serialised(std::forward<Operation>(operation), int32_t{IT433TD_INTERNAL_ERROR});
+}
+
+// A null port is the empty name: it still reaches the vendor as "".
+std::string_view port_name(const char *port) { return port ? std::string_view(port) : ""; }
+
+// Length-counted bytes from the host: a negative length, or a null pointer
+// with a positive length, is bad input.
+bool host_bytes(const char *bytes, int32_t length, std::string_view &view) {
+  if (length < 0 || (!bytes && length > 0)) return false;
+  view = length ? std::string_view(bytes, static_cast<size_t>(length)) : std::string_view();
+  return true;
+}
+
+}  // namespace
+
+namespace drv = it433td::driver;
+
+// --- Qualified names -----------------------------------------------------
+
+namespace Cli_Vossik {
+
+bool StartIT433TD() {
+  return serialised([] { return drv::start(); }, false);
+}
+
+void StopIT433TD() {
+  serialised([] { drv::stop(); return true; }, false);
+}
+
+int32_t IniciaPorta_IT433TD(std::string_view port) {
+  return serialised_status([&] { return drv::open_port(port); });
+}
+
+int32_t FechaPorta_IT433TD(std::string_view port) {
+  return serialised_status([&] { return drv::close_port(port); });
+}
+
+int32_t FormataTX_IT433TD(std::string_view port, std::string_view text) {
+  return serialised_status([&] { return drv::print_condensed(port, text); });
+}
+
+int32_t ImprimeCODE128_IT433TD(std::string_view port, std::string_view data) {
+  return serialised_status([&] { return drv::print_code128(port, data); });
+}
+
+int32_t AcionaGuilhotina_IT433TD(std::string_view port) {
+  return serialised_status([&] { return drv::fire_cutter(port); });
+}
+
+int32_t ImprimeQRCode_IT433TD(std::string_view port, std::string_view data) {
+  return serialised_status([&] { return drv::print_qr_code(port, data); });
+}
+
+}  // namespace Cli_Vossik
+
+// --- Plain names ----------------------------------------------------------
+
+extern "C" {
+
+bool IT433TD_CALL StartIT433TD(void) { return Cli_Vossik::StartIT433TD(); }
+
+int32_t IT433TD_CALL IniciaPorta_IT433TD(const char *port) {
+  return Cli_Vossik::IniciaPorta_IT433TD(port_name(port));
+}
+
+int32_t IT433TD_CALL FechaPorta_IT433TD(const char *port) {
+  return Cli_Vossik::FechaPorta_IT433TD(port_name(port));
+}
+
+int32_t IT433TD_CALL FormataTX_IT433TD(const char *port, const char *text, int32_t length) {
+  std::string_view bytes;
+  if (!host_bytes(text, length, bytes)) return IT433TD_BAD_ARGUMENT;
+  return Cli_Vossik::FormataTX_IT433TD(port_name(port), bytes);
+}
+
+int32_t IT433TD_CALL ImprimeCODE128_IT433TD(const char *port, const char *data, int32_t length) {
+  std::string_view bytes;
+  if (!host_bytes(data, length, bytes)) return IT433TD_BAD_ARGUMENT;
+  return Cli_Vossik::ImprimeCODE128_IT433TD(port_name(port), bytes);
+}
+
+int32_t IT433TD_CALL AcionaGuilhotina_IT433TD(const char *port) {
+  return Cli_Vossik::AcionaGuilhotina_IT433TD(port_name(port));
+}
+
+int32_t IT433TD_CALL ImprimeQRCode_IT433TD(const char *port, const char *data, int32_t length) {
+  std::string_view bytes;
+  if (!host_bytes(data, length, bytes)) return IT433TD_BAD_ARGUMENT;
+  return Cli_Vossik::ImprimeQRCode_IT433TD(port_name(port), bytes);
+}
+
+}  // extern "C"
