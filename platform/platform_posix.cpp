@@ -24,8 +24,19 @@
 namespace it433td {
 namespace {
 
+// The normal search finds libraries beside the module through its RUNPATH
+// ($ORIGIN). A host that wraps dlopen (a sanitizer runtime, a preloaded
+// shim) makes the wrapper the caller, whose RUNPATH is not ours; so a
+// library the search misses is also looked for beside the module itself.
 it433td_library_handle load_library(const char *file_name) {
-  return dlopen(file_name, RTLD_NOW | RTLD_LOCAL);
+  if (void *library = dlopen(file_name, RTLD_NOW | RTLD_LOCAL)) return library;
+  Dl_info self{};
+  if (!dladdr(reinterpret_cast<void *>(&load_library), &self) || !self.dli_fname) return nullptr;
+  const std::string module_path = self.dli_fname;
+  const size_t slash = module_path.rfind('/');
+  if (slash == std::string::npos) return nullptr;
+  const std::string beside = module_path.substr(0, slash + 1) + file_name;
+  return dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
 void *find_entry(it433td_library_handle library, const char *name) {

@@ -1,0 +1,58 @@
+// The fake barcode library: logs every call and, unless told not to,
+// writes a recognisable printer file and bitmap for the data.
+#include <cstdio>
+
+#include "fake_vendor.h"
+
+namespace {
+
+bool write_file(const char *path, const std::string &content) {
+  if (!path) return false;
+  FILE *file = std::fopen(path, "wb");
+  if (!file) return false;
+  const bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+  return std::fclose(file) == 0 && ok;
+}
+
+}  // namespace
+
+FAKE_API int32_t IT433TD_CALL CODEBAR32_PGeCodeBarInicia(void) {
+  FakeCall call;
+  call.entry = "CODEBAR32_PGeCodeBarInicia";
+  fake_vendor()->record(call);
+  return 0;
+}
+
+FAKE_API int32_t IT433TD_CALL CODEBAR32_PGeCodeBarQRCODE(int32_t eccLevel, int32_t indent,
+                                                         int32_t moduleSize, const char *data,
+                                                         int32_t length, const char *bmpPath,
+                                                         const char *prnPath) {
+  FakeCall call;
+  call.entry = "CODEBAR32_PGeCodeBarQRCODE";
+  call.numbers = {eccLevel, indent, moduleSize, length};
+  call.null_data = data == nullptr;
+  // The module promises a 0x00 byte after the data: read it too.
+  if (data && length >= 0) call.bytes.assign(data, size_t(length) + 1);
+  call.bitmap_path = bmpPath ? bmpPath : "";
+  call.printer_path = prnPath ? prnPath : "";
+  fake_vendor()->record(call);
+  if (!fake_vendor()->render) return 1;
+  const std::string payload = data ? std::string(data, size_t(length)) : std::string();
+  const bool ok = write_file(bmpPath, "BM") && write_file(prnPath, fake_printer_file(payload));
+  return ok ? 0 : 2;
+}
+
+#ifndef FAKE_OMIT_BMPTOPRN
+FAKE_API void IT433TD_CALL CODEBAR32_PGeBMPtoPRN(void) {
+  FakeCall call;
+  call.entry = "CODEBAR32_PGeBMPtoPRN";
+  fake_vendor()->record(call);
+}
+#endif
+
+FAKE_API int32_t IT433TD_CALL CODEBAR32_PGeCodeBarFinaliza(void) {
+  FakeCall call;
+  call.entry = "CODEBAR32_PGeCodeBarFinaliza";
+  fake_vendor()->record(call);
+  return 0;
+}

@@ -1,0 +1,102 @@
+#include "recording_platform.h"
+
+#include <map>
+
+#include "copy_command.h"
+#include "operations.h"
+
+namespace {
+
+RecordingPlatform *installed = nullptr;
+int device_token, barcode_token;  // addresses stand for the two handles
+
+void *device_handle() { return &device_token; }
+void *barcode_handle() { return &barcode_token; }
+
+const std::map<std::string, void *> &device_entries() {
+#define FAKE_ADDRESS(name, type) {#name, reinterpret_cast<void *>(&::name)},
+  static const std::map<std::string, void *> entries = {IT433TD_DEVICE_ENTRIES(FAKE_ADDRESS)};
+  return entries;
+}
+
+const std::map<std::string, void *> &barcode_entries() {
+  static const std::map<std::string, void *> entries = {IT433TD_BARCODE_ENTRIES(FAKE_ADDRESS)};
+  return entries;
+#undef FAKE_ADDRESS
+}
+
+it433td_library_handle load_library(const char *file_name) {
+  const std::string name = file_name;
+  installed->loads.push_back(name);
+  if (name == IT433TD_DEVICE_LIBRARY && installed->device_loads) return device_handle();
+  if (name == IT433TD_BARCODE_LIBRARY && installed->barcode_loads) return barcode_handle();
+  return nullptr;
+}
+
+void *find_entry(it433td_library_handle library, const char *name) {
+  if (installed->missing_entries.count(name)) return nullptr;
+  const auto &entries = library == device_handle() ? device_entries() : barcode_entries();
+  const auto found = entries.find(name);
+  return found == entries.end() ? nullptr : found->second;
+}
+
+void sleep_ms(uint32_t milliseconds) {
+  FakeCall call;
+  call.entry = "sleep";
+  call.numbers = {milliseconds};
+  fake_vendor()->record(call);
+}
+
+std::string host_executable_path() { return installed->host_executable; }
+
+bool port_name_safe_for_copy(std::string_view port) {
+  return !installed->windows_port_rule || it433td::is_safe_copy_port_name(port);
+}
+
+bool start_raw_copy(const std::string &printer_file, const std::string &port) {
+  FakeCall call;
+  call.entry = "copy";
+  call.port = port;
+  call.printer_path = printer_file;
+  fake_vendor()->record(call);
+  return true;
+}
+
+void reset_fake() {
+  FakeVendor &fake = *fake_vendor();
+  std::lock_guard<std::mutex> hold(fake.lock);
+  fake.calls.clear();
+  fake.write_script.clear();
+  fake.accept_per_write = 0;
+  fake.open_status = fake.close_status = 0;
+  fake.render = true;
+  fake.write_delay_ms = 0;
+  fake.most_concurrent_writes = 0;
+}
+
+}  // namespace
+
+RecordingPlatform::RecordingPlatform() {
+  installed = this;
+  it433td::Platform &system = it433td::platform();
+  system.load_library = load_library;
+  system.find_entry = find_entry;
+  system.sleep_ms = sleep_ms;
+  system.host_executable_path = host_executable_path;
+  system.port_name_safe_for_copy = port_name_safe_for_copy;
+  system.start_raw_copy = start_raw_copy;
+  reset_fake();
+  it433td::driver::stop();
+  Cli_Vossik::DLLMEGENCOM32 = nullptr;
+  Cli_Vossik::DLLP32GeCodeBar = nullptr;
+}
+
+RecordingPlatform::~RecordingPlatform() {
+  it433td::driver::stop();
+  Cli_Vossik::DLLMEGENCOM32 = nullptr;
+  Cli_Vossik::DLLP32GeCodeBar = nullptr;
+  it433td::platform() = it433td::native_platform();
+  installed = nullptr;
+}
+
+RecordingPlatform &recorder() { return *installed; }

@@ -1,0 +1,132 @@
+// QR codes through the printer file: the order of steps, the files, the
+// copy and the reopening.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "copy_command.h"
+#include "driver_test_support.h"
+#include "operations.h"
+
+namespace {
+
+std::string read_file(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class QrCode : public BoundDriver {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/qr-host-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    folder_ = pattern;
+    platform_.host_executable = folder_ + "/host";
+    ASSERT_EQ(mkdir((folder_ + "/Dados").c_str(), 0755), 0);
+    BoundDriver::SetUp();
+  }
+  void TearDown() override {
+    std::remove(printer_file().c_str());
+    std::remove((folder_ + "/Dados/qrCode.bmp").c_str());
+    rmdir((folder_ + "/Dados").c_str());
+    rmdir(folder_.c_str());
+  }
+  std::string printer_file() const { return folder_ + "/Dados/qrCode.prn"; }
+  std::string folder_;
+};
+
+TEST_F(QrCode, ClosesRendersCopiesWaitsAndReopensInThatOrder) {
+  EXPECT_EQ(ImprimeQRCode_IT433TD("COM3", "pix", 3), 0);
+  EXPECT_EQ(entry_sequence(),
+            (std::vector<std::string>{"MEGENCOM32_FecharDispositivo", "CODEBAR32_PGeCodeBarInicia",
+                                      "CODEBAR32_PGeCodeBarQRCODE", "CODEBAR32_PGeCodeBarFinaliza",
+                                      "copy", "sleep", "MEGENCOM32_AbrirDispositivo"}));
+  const auto render = fake_vendor()->calls_of("CODEBAR32_PGeCodeBarQRCODE")[0];
+  EXPECT_EQ(render.numbers, (std::vector<int64_t>{'M', 16, 3, 3}));
+  EXPECT_EQ(render.bytes, std::string("pix\0", 4));  // a 0x00 follows the data
+  EXPECT_EQ(render.bitmap_path, folder_ + "/Dados/qrCode.bmp");
+  EXPECT_EQ(render.printer_path, printer_file());
+  const auto copy = fake_vendor()->calls_of("copy")[0];
+  EXPECT_EQ(copy.printer_path, printer_file());
+  EXPECT_EQ(copy.port, "COM3");
+  EXPECT_EQ(fake_vendor()->calls_of("sleep")[0].numbers[0], 3000);
+  EXPECT_EQ(read_file(printer_file()), fake_printer_file("pix"));
+}
+
+TEST_F(QrCode, ThePortIsReopenedByTheUsualRuleAndThatStatusIsTheResult) {
+  fake_vendor()->open_status = 77;
+  EXPECT_EQ(ImprimeQRCode_IT433TD("COM3", "x", 1), 77);
+  EXPECT_EQ(fake_vendor()->calls_of("MEGENCOM32_AbrirDispositivo")[0].numbers,
+            (std::vector<int64_t>{57600, 'S', 8, 1, 1}));
+  fake_vendor()->calls.clear();
+  EXPECT_EQ(ImprimeQRCode_IT433TD("USB", "x", 1), 77);
+  EXPECT_EQ(fake_vendor()->calls_of("MEGENCOM32_AbrirDispositivo")[0].numbers,
+            (std::vector<int64_t>{0, 0, 0, 0, 0}));
+}
+
+TEST_F(QrCode, EmptyDataRunsEveryStepWithANullDataPointer) {
+  EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", nullptr, 0), 0);
+  const auto render = fake_vendor()->calls_of("CODEBAR32_PGeCodeBarQRCODE")[0];
+  EXPECT_TRUE(render.null_data);
+  EXPECT_EQ(render.numbers[3], 0);
+  EXPECT_EQ(fake_vendor()->calls_of("copy").size(), 1u);
+}
+
+// Mended: a file left by an earlier call must never be printed again.
+TEST_F(QrCode, WhenNothingIsRenderedNoCopyRunsAndTheResultSaysSo) {
+  ASSERT_EQ(ImprimeQRCode_IT433TD("COM1", "first", 5), 0);
+  fake_vendor()->calls.clear();
+  fake_vendor()->render = false;
+  EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "second", 6), IT433TD_NOT_RENDERED);
+  EXPECT_EQ(entry_sequence(),
+            (std::vector<std::string>{"MEGENCOM32_FecharDispositivo", "CODEBAR32_PGeCodeBarInicia",
+                                      "CODEBAR32_PGeCodeBarQRCODE", "CODEBAR32_PGeCodeBarFinaliza",
+                                      "MEGENCOM32_AbrirDispositivo"}));
+  EXPECT_EQ(access(printer_file().c_str(), F_OK), -1);
+}
+
+TEST_F(QrCode, AFailedReopeningOutranksNotRendered) {
+  fake_vendor()->render = false;
+  fake_vendor()->open_status = 5;
+  EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), 5);
+}
+
+TEST_F(QrCode, AMissingDadosFolderIsNotRendered) {
+  rmdir((folder_ + "/Dados").c_str());
+  EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), IT433TD_NOT_RENDERED);
+  EXPECT_TRUE(fake_vendor()->calls_of("copy").empty());
+}
+
+// Mended: on Windows the port name goes into cmd.exe's command line.
+TEST_F(QrCode, AnUnsafePortNameIsRefusedBeforeAnythingHappens) {
+  platform_.windows_port_rule = true;
+  for (const char *port : {"COM1&calc", "COM1 x", "\"COM1", "COM1|more", "LPT1>f", "C%PATH%"}) {
+    EXPECT_EQ(ImprimeQRCode_IT433TD(port, "x", 1), IT433TD_BAD_ARGUMENT) << port;
+  }
+  EXPECT_TRUE(fake_vendor()->snapshot().empty());
+  EXPECT_EQ(ImprimeQRCode_IT433TD("\\\\.\\COM10", "x", 1), 0);
+}
+
+TEST(CopyCommand, HasNoBlankBetweenTheClosingQuoteAndB) {
+  EXPECT_EQ(it433td::copy_command_parameters("C:\\App\\Dados\\qrCode.prn", "COM1"),
+            "/C COPY \"C:\\App\\Dados\\qrCode.prn\"/B COM1");
+}
+
+TEST(CopyCommand, SafePortNamesAreLettersDigitsAndAFewPathMarks) {
+  for (const char *port : {"COM1", "LPT2", "\\\\.\\COM10", "\\\\server\\share$", "C:\\x_y-z.prn", ""})
+    EXPECT_TRUE(it433td::is_safe_copy_port_name(port)) << port;
+  for (const char *port : {"COM1 ", "a&b", "a;b", "a^b", "a(b)", "a'b", "a/b", "a\xC3\xA9"})
+    EXPECT_FALSE(it433td::is_safe_copy_port_name(port)) << port;
+}
+
+TEST(DadosFolder, SitsBesideTheHostExecutable) {
+  using it433td::driver::dados_folder;
+  EXPECT_EQ(dados_folder("C:\\App\\host.exe", '\\'), "C:\\App\\Dados\\");
+  EXPECT_EQ(dados_folder("C:\\host.exe", '\\'), "C:\\\\Dados\\");  // a root keeps its separator
+  EXPECT_EQ(dados_folder("/opt/pdv/caixa", '/'), "/opt/pdv/Dados/");
+  EXPECT_EQ(dados_folder("/caixa", '/'), "//Dados/");
+}
+
+}  // namespace
