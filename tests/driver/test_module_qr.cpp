@@ -2,6 +2,10 @@
 // beside this program, copied raw by a detached process to the port's
 // target through an IT433TD_PORTS folder, and the port reopened after the
 // printer's 3000 ms.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -86,6 +90,59 @@ TEST_F(ModuleQrCode, WithoutTheDadosFolderNothingIsCopiedAndTheResultSaysSo) {
   std::this_thread::sleep_for(milliseconds(300));
   EXPECT_NE(access(target_.c_str(), F_OK), 0);
   EXPECT_EQ(module.fake_in("DLLMEGENCOM32")->calls_of("MEGENCOM32_AbrirDispositivo").size(), 1u);
+}
+
+// Everything the master side of a pty receives until `quiet_ms` pass with
+// nothing new.
+std::string drain(int master, int quiet_ms) {
+  std::string got;
+  pollfd ready{master, POLLIN, 0};
+  char buffer[4096];
+  while (poll(&ready, 1, quiet_ms) > 0) {
+    const ssize_t n = read(master, buffer, sizeof buffer);
+    if (n <= 0) break;
+    got.append(buffer, size_t(n));
+  }
+  return got;
+}
+
+class ModuleQrCodeOnATerminal : public ModuleQrCode {
+ protected:
+  void SetUp() override {
+    ModuleQrCode::SetUp();
+    if (IsSkipped()) return;
+    char slave_path[256];
+    ASSERT_EQ(openpty(&master_, &slave_, slave_path, nullptr, nullptr), 0);
+    std::remove((ports_ + "/PRN9").c_str());
+    ASSERT_EQ(symlink(slave_path, (ports_ + "/PRN9").c_str()), 0);
+  }
+  void TearDown() override {
+    close(master_);
+    close(slave_);
+    ModuleQrCode::TearDown();
+  }
+  int master_ = -1, slave_ = -1;
+};
+
+// A new terminal translates "\n" into "\r\n"; the printer file must arrive
+// byte for byte, so the copy writes the terminal raw.
+TEST_F(ModuleQrCodeOnATerminal, TheCopyWritesThePrinterFileRawToTheTerminal) {
+  LoadedModule module("full");
+  ASSERT_TRUE(module.start());
+  const std::string payload("linha 1\nlinha 2\n\0\xFF", 18);
+  EXPECT_EQ(module.function<PrintQr>("ImprimeQRCode_IT433TD")("PRN9", payload.data(), 18), 0);
+  EXPECT_EQ(drain(master_, 200), fake_printer_file(payload));
+}
+
+// The copy takes the same exclusive hold as the device library: while
+// another holder keeps the port, it writes nothing rather than mix its bytes
+// with someone else's.
+TEST_F(ModuleQrCodeOnATerminal, TheCopyWritesNothingWhileAnotherHolderKeepsThePort) {
+  ASSERT_EQ(flock(slave_, LOCK_EX | LOCK_NB), 0);
+  LoadedModule module("full");
+  ASSERT_TRUE(module.start());
+  EXPECT_EQ(module.function<PrintQr>("ImprimeQRCode_IT433TD")("PRN9", "x", 1), 0);
+  EXPECT_EQ(drain(master_, 200), "");
 }
 
 }  // namespace

@@ -1,0 +1,46 @@
+// Port names on POSIX: mapped names, paths, COMn and LPTn.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "port_names.h"
+
+namespace {
+
+using it433td::resolve_port_in;
+
+TEST(PortNames, ComAndLptNumbersCountFromOneIgnoringCase) {
+  EXPECT_EQ(resolve_port_in("COM1", nullptr), "/dev/ttyS0");
+  EXPECT_EQ(resolve_port_in("com10", nullptr), "/dev/ttyS9");
+  EXPECT_EQ(resolve_port_in("LPT2", nullptr), "/dev/lp1");
+}
+
+TEST(PortNames, NamesWithASlashArePaths) {
+  EXPECT_EQ(resolve_port_in("/dev/usb/lp0", nullptr), "/dev/usb/lp0");
+  EXPECT_EQ(resolve_port_in("saida/recibo.prn", nullptr), "saida/recibo.prn");
+}
+
+TEST(PortNames, AnythingElseDoesNotResolve) {
+  for (const char *name : {"", "COM", "COM0", "COM1x", "USB", "LPT", "COM-1", "PRN"})
+    EXPECT_FALSE(resolve_port_in(name, nullptr).has_value()) << name;
+}
+
+TEST(PortNames, AMappingFolderEntryWinsIgnoringCase) {
+  char pattern[] = "/tmp/ports-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string folder = pattern;
+  ASSERT_EQ(symlink("/dev/null", (folder + "/COM1").c_str()), 0);
+  ASSERT_EQ(symlink("/dev/null", (folder + "/Caixa").c_str()), 0);
+  EXPECT_EQ(resolve_port_in("com1", folder.c_str()), folder + "/COM1");
+  EXPECT_EQ(resolve_port_in("CAIXA", folder.c_str()), folder + "/Caixa");
+  EXPECT_EQ(resolve_port_in("COM2", folder.c_str()), "/dev/ttyS1");
+  setenv("IT433TD_PORTS", folder.c_str(), 1);
+  EXPECT_EQ(it433td::resolve_port("caixa"), folder + "/Caixa");
+  unsetenv("IT433TD_PORTS");
+  unlink((folder + "/COM1").c_str());
+  unlink((folder + "/Caixa").c_str());
+  rmdir(folder.c_str());
+}
+
+}  // namespace
