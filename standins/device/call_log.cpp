@@ -1,0 +1,90 @@
+#include "call_log.h"
+
+#include <sys/time.h>
+#include <time.h>
+
+#include "MEGENCOM32.h"
+#include "status_text.h"
+
+namespace megencom32 {
+namespace {
+
+std::string timestamp() {
+  timeval now{};
+  gettimeofday(&now, nullptr);
+  tm local{};
+  localtime_r(&now.tv_sec, &local);
+  char text[40];
+  size_t n = strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  snprintf(text + n, sizeof text - n, ".%03ld", static_cast<long>(now.tv_usec / 1000));
+  return text;
+}
+
+}  // namespace
+
+CallLog &CallLog::instance() {
+  static CallLog *log = new CallLog;  // never destroyed, like the port registry
+  return *log;
+}
+
+int32_t CallLog::switch_on(const char *path) {
+  const char *name = (path && *path) ? path : kDefaultLogFile;
+  std::FILE *file = std::fopen(name, "ae");  // append, close-on-exec
+  if (!file) return MEGENCOM32_LOG_FAILED;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (file_) std::fclose(file_);
+  file_ = file;
+  on_.store(true, std::memory_order_release);
+  return MEGENCOM32_OK;
+}
+
+void CallLog::switch_off() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  on_.store(false, std::memory_order_release);
+  if (file_) std::fclose(file_);
+  file_ = nullptr;
+}
+
+void CallLog::write_line(const char *function, const char *port, const std::string &arguments,
+                         int32_t status) {
+  std::string line = timestamp() + " " + function;
+  if (port != nullptr) line += " port=" + quoted(port);
+  if (!arguments.empty()) line += " " + arguments;
+  line += " -> " + std::to_string(status) + " " + status_name(status) + "\n";
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!file_) return;
+  std::fputs(line.c_str(), file_);
+  std::fflush(file_);
+}
+
+std::string hex_preview(const void *bytes, size_t count) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  const auto *p = static_cast<const unsigned char *>(bytes);
+  const size_t shown = count < kLoggedBytesLimit ? count : kLoggedBytesLimit;
+  std::string text;
+  text.reserve(shown * 3 + 16);
+  for (size_t i = 0; i < shown; ++i) {
+    if (i) text += ' ';
+    text += kDigits[p[i] >> 4];
+    text += kDigits[p[i] & 0x0F];
+  }
+  if (count > shown) text += " ... (+" + std::to_string(count - shown) + ")";
+  return text;
+}
+
+std::string quoted(const char *text) {
+  if (!text) return "(null)";
+  std::string out = "\"";
+  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; ++p) {
+    if (*p < 0x20 || *p == 0x7F || *p == '"' || *p == '\\') {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\x%02X", *p);
+      out += escaped;
+    } else {
+      out += static_cast<char>(*p);
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace megencom32

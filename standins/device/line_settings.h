@@ -1,0 +1,42 @@
+// Serial line settings as the open call passes them, and how they become
+// termios flags on a tty.
+#pragma once
+
+#include <stdint.h>
+
+namespace megencom32 {
+
+struct LineSettings {
+  int32_t speed = 0;      // baud
+  int32_t parity = 0;     // 'N', 'E', 'O', 'M' (mark), 'S' (space)
+  int32_t data_bits = 0;  // 5..8
+  int32_t stop_bits = 0;  // 1..2
+  int32_t flow = 0;       // 0 none, 1 RTS/CTS, 2 XON/XOFF
+
+  // Five zeros: "open the device as it is".
+  bool given() const {
+    return speed != 0 || parity != 0 || data_bits != 0 || stop_bits != 0 || flow != 0;
+  }
+};
+
+// MEGENCOM32_OK when every value is one this library can set,
+// MEGENCOM32_BAD_SETTINGS otherwise.
+int32_t check_line_settings(const LineSettings &settings);
+
+// Puts the tty on `fd` in raw mode with the given line settings, then reads
+// the settings back: a driver that silently drops one (no mark/space parity,
+// an odd speed) answers MEGENCOM32_BAD_SETTINGS. A pseudo-terminal has no
+// wire: Linux keeps its character size at 8 bits and its parity off whatever
+// is asked, so on a pty those two are set but not checked.
+int32_t apply_line_settings(int fd, const LineSettings &settings, bool pseudo_terminal);
+
+// True when `fd` is the slave side of a Unix98 pseudo-terminal.
+bool is_pseudo_terminal(int fd);
+
+// Five zeros on a tty: keeps speed, character size, parity, stop bits and
+// flow control as they are, and makes the line raw otherwise (no output
+// processing, no echo, no canonical input), so bytes go out exactly as given
+// and the printer's status answers come back unchanged.
+int32_t make_raw_keeping_line(int fd);
+
+}  // namespace megencom32

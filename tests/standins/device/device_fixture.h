@@ -1,0 +1,77 @@
+// What the device tests share: a real pty pair, a private temporary folder,
+// a clean library state per case, and a small printer that answers status
+// requests on the pty master.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "MEGENCOM32.h"
+
+// A pseudo-terminal: the library opens the slave by its path, the test
+// plays the device on the master.
+class PtyPair {
+ public:
+  PtyPair();
+  ~PtyPair();
+  const std::string &slave_path() const { return slave_path_; }
+  int master() const { return master_; }
+  int slave() const { return slave_; }
+  void close_master();
+  // Reads from the master until `count` bytes came or `timeout_ms` passed.
+  std::vector<uint8_t> read_master(size_t count, int timeout_ms = 2000);
+  void write_master(const std::vector<uint8_t> &bytes);
+
+ private:
+  int master_ = -1;
+  int slave_ = -1;  // kept open so the test can look at the line settings
+  std::string slave_path_;
+};
+
+// Answers the real-time status request 10 04 n on a pty master with the
+// byte given for n (none given: stays silent) and records every request.
+class StatusPrinter {
+ public:
+  StatusPrinter(int master, std::map<int, uint8_t> answers);
+  ~StatusPrinter();
+  std::vector<uint8_t> received();
+
+ private:
+  void run();
+  int master_;
+  std::map<int, uint8_t> answers_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<uint8_t> received_;
+  std::thread thread_;
+};
+
+class DeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // A new file path in this case's folder.
+  std::string temp_path(const std::string &name) const { return folder_ + "/" + name; }
+  std::string read_file(const std::string &path) const;
+
+  PtyPair pty_;
+  std::string folder_;
+  std::vector<std::string> opened_;
+  // Opens through the library and remembers the name for TearDown.
+  int32_t open_port(const std::string &name, int speed = 0, int parity = 0, int data = 0,
+                    int stop = 0, int flow = 0);
+};
+
+// Milliseconds since `start`.
+inline long long elapsed_ms(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now() - start)
+      .count();
+}

@@ -1,0 +1,88 @@
+// Reading, preparing a job, waiting for output, and the timeouts.
+#include "device_fixture.h"
+
+class OpenPtyTest : public DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    ASSERT_EQ(open_port(pty_.slave_path()), MEGENCOM32_OK);
+  }
+  const char *port() const { return pty_.slave_path().c_str(); }
+};
+
+TEST_F(OpenPtyTest, ReadTakesWhatTheDeviceSent) {
+  pty_.write_master({0x00, 0x0D, 0x0A, 0x41});
+  uint8_t buffer[16];
+  int32_t got = -1;
+  ASSERT_EQ(MEGENCOM32_LeroDispositivo(port(), buffer, sizeof buffer, &got), MEGENCOM32_OK);
+  ASSERT_EQ(got, 4);  // raw input: no CR to LF, nothing held back for a line end
+  EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 4), (std::vector<uint8_t>{0x00, 0x0D, 0x0A, 0x41}));
+}
+
+TEST_F(OpenPtyTest, ReadWaitsTheReadTimeoutAtMost) {
+  ASSERT_EQ(MEGENCOM32_ConfigurarTimeoutsRXTX(port(), 200, 0), MEGENCOM32_OK);
+  uint8_t buffer[4];
+  int32_t got = -1;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(MEGENCOM32_LeroDispositivo(port(), buffer, sizeof buffer, &got), MEGENCOM32_TIMEOUT);
+  EXPECT_GE(elapsed_ms(start), 150);
+  EXPECT_LT(elapsed_ms(start), 3000);
+  EXPECT_EQ(got, 0);
+  EXPECT_EQ(MEGENCOM32_LeroDispositivo(port(), nullptr, 4, &got), MEGENCOM32_BAD_ARGUMENT);
+  EXPECT_EQ(MEGENCOM32_LeroDispositivo(port(), buffer, -1, &got), MEGENCOM32_BAD_ARGUMENT);
+  EXPECT_EQ(MEGENCOM32_LeroDispositivo(port(), buffer, 4, nullptr), MEGENCOM32_BAD_ARGUMENT);
+}
+
+TEST_F(OpenPtyTest, PrepareDiscardsUnreadInput) {
+  pty_.write_master({'o', 'l', 'd'});
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_EQ(MEGENCOM32_PreparaImpressao(port()), MEGENCOM32_OK);
+  ASSERT_EQ(MEGENCOM32_ConfigurarTimeoutsRXTX(port(), 100, 0), MEGENCOM32_OK);
+  uint8_t buffer[4];
+  int32_t got = -1;
+  EXPECT_EQ(MEGENCOM32_LeroDispositivo(port(), buffer, sizeof buffer, &got), MEGENCOM32_TIMEOUT);
+}
+
+TEST_F(OpenPtyTest, WaitForOutputAndTimeoutSettings) {
+  int32_t written = 0;
+  ASSERT_EQ(MEGENCOM32_EscrevernoDispositivo(port(), "abc", 3, &written), MEGENCOM32_OK);
+  EXPECT_EQ(MEGENCOM32_AguardaImpressao(port(), 1000), MEGENCOM32_OK);
+  EXPECT_EQ(MEGENCOM32_AguardaImpressao(port(), -1), MEGENCOM32_BAD_ARGUMENT);
+  EXPECT_EQ(MEGENCOM32_AguardaImpressao("not-open", 10), MEGENCOM32_NOT_OPEN);
+  EXPECT_EQ(MEGENCOM32_ConfigurarTimeoutsRXTX(port(), -1, 10), MEGENCOM32_BAD_ARGUMENT);
+  EXPECT_EQ(MEGENCOM32_ConfigurarTimeoutsRXTX("not-open", 10, 10), MEGENCOM32_NOT_OPEN);
+  EXPECT_EQ(MEGENCOM32_ConfigurarTimeoutsRXTX(nullptr, 10, 10), MEGENCOM32_BAD_ARGUMENT);
+}
+
+TEST_F(OpenPtyTest, ConcurrentWritersOnOnePortKeepTheirWritesWhole) {
+  // Two threads write 64 KiB blocks of their own letter; the port's lock keeps
+  // each call's bytes together, while a reader drains the master.
+  constexpr size_t kBlock = 64 * 1024;
+  std::atomic<bool> done{false};
+  std::vector<uint8_t> seen;
+  std::thread reader([&] {
+    while (!done || seen.size() < 4 * kBlock) {
+      auto chunk = pty_.read_master(4 * kBlock - seen.size(), 50);
+      seen.insert(seen.end(), chunk.begin(), chunk.end());
+      if (seen.size() >= 4 * kBlock) break;
+    }
+  });
+  auto writer = [&](uint8_t letter) {
+    std::vector<uint8_t> block(kBlock, letter);
+    for (int i = 0; i < 2; ++i) {
+      int32_t written = 0;
+      EXPECT_EQ(MEGENCOM32_EscrevernoDispositivo(port(), block.data(), kBlock, &written),
+                MEGENCOM32_OK);
+      EXPECT_EQ(written, static_cast<int32_t>(kBlock));
+    }
+  };
+  std::thread a(writer, 'a'), b(writer, 'b');
+  a.join();
+  b.join();
+  done = true;
+  reader.join();
+  ASSERT_EQ(seen.size(), 4 * kBlock);
+  for (size_t block = 0; block < 4; ++block)
+    for (size_t i = 1; i < kBlock; ++i)
+      ASSERT_EQ(seen[block * kBlock + i], seen[block * kBlock]) << "block " << block;
+}
