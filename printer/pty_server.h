@@ -1,0 +1,82 @@
+// pty_server.h - the virtual printer on a pseudo-terminal.
+//
+// Opens a pty pair, makes the slave raw (bytes pass unchanged, no echo) and
+// serves the master: every byte a program writes to the slave path is fed to
+// the virtual printer, status requests are answered on the spot, and every
+// receipt is written into the output folder when it is cut (the unfinished
+// one when the server stops).
+//
+// The server keeps a descriptor of the slave open itself, so the master never
+// sees a hang-up while no program has the port open (between the driver
+// closing the port and the raw copy of a QR printer file opening it).
+// Answers that nobody reads stay queued on the slave; a program should
+// discard unread input when it opens the port.
+#pragma once
+
+#include "receipt_folder.h"
+#include "virtual_printer.h"
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace it433td::printer {
+
+struct PtyServerOptions {
+  std::filesystem::path outputFolder;
+  // If set, a symbolic link to the slave made here (and removed at the end),
+  // e.g. an entry of the IT433TD_PORTS folder named after a port.
+  std::filesystem::path portLink;
+  PrinterState initialState = PrinterState::Online;
+  // Receives one line per event worth telling (receipt written, write error).
+  std::function<void(const std::string &)> log;
+};
+
+class PtyServer {
+public:
+  // Opens the pty; throws std::system_error when it cannot.
+  explicit PtyServer(PtyServerOptions options);
+  ~PtyServer();  // stops the thread if start() ran, then closes everything
+  PtyServer(const PtyServer &) = delete;
+  PtyServer &operator=(const PtyServer &) = delete;
+
+  // The path a program opens to print, e.g. /dev/pts/7.
+  const std::string &slavePath() const { return slavePath_; }
+
+  // Serves until requestStop(): then reads what is still queued, finishes the
+  // stream and writes the unfinished receipt. Call run() or start(), once.
+  void run();
+  void start();  // run() on a thread of its own
+  void stop();   // requestStop(), then waits for the thread started by start()
+
+  // Safe from any thread and from a signal handler.
+  void requestStop() noexcept;
+  void setState(PrinterState state) noexcept { printer_.setState(state); }
+  PrinterState state() const noexcept { return printer_.state(); }
+
+  std::vector<std::filesystem::path> transcriptsWritten() const;
+  std::uint64_t statusRequests() const noexcept { return printer_.statusRequests(); }
+
+private:
+  void onReceipt(Receipt &&receipt);
+  void answer(std::uint8_t byte);
+  bool readMaster();  // false when nothing more is waiting
+  void tell(const std::string &line) const;
+
+  PtyServerOptions options_;
+  int master_ = -1;
+  int slaveKeep_ = -1;
+  int stopPipe_[2] = {-1, -1};
+  std::string slavePath_;
+  ReceiptFolder folder_;
+  VirtualPrinter printer_;
+  std::thread thread_;
+  mutable std::mutex filesMutex_;
+  std::vector<std::filesystem::path> transcripts_;
+};
+
+}  // namespace it433td::printer

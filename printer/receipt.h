@@ -1,0 +1,65 @@
+// receipt.h - a printed receipt: what went onto the paper, where, and how
+// it reads in the transcript.
+//
+// Paper layout: 576 dots wide (80 mm at 8 dots per mm). Normal text has 48
+// columns of 12 dots, condensed text 64 columns of 9 dots; every text line
+// is 24 dots high. A CODE128 barcode is 64 dots of bars (2 dots per module,
+// 1 when that would not fit), centred, with its text under it (24 dots).
+// Raster images print 1:1 from the left edge; feeds advance the paper.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace it433td::printer {
+
+constexpr int kPaperWidthDots = 576;  // 80 mm at 8 dots per mm
+constexpr int kLineHeightDots = 24;
+constexpr int kNormalCharDots = 12;
+constexpr int kCondensedCharDots = 9;
+constexpr int kBarHeightDots = 64;
+constexpr int kMaxReceiptDots = 32000;  // longer paper continues in the next receipt
+
+struct Glyph {
+  std::string utf8;  // one character
+  int x = 0;         // left edge, dots
+  int width = 0;     // cell width: 12 normal, 9 condensed
+};
+
+enum class ItemKind {
+  TextLine,  // glyphs (maybe none: an empty line)
+  Barcode,   // modules from x, moduleWidth dots each, text under it
+  Image,     // pixels, width x height
+  Feed,      // blank paper
+  Note,      // transcript only: nothing printed (rejected or cut-short commands)
+};
+
+struct PrintedItem {
+  ItemKind kind = ItemKind::Note;
+  int y = 0;       // top, dots from the start of the receipt
+  int height = 0;  // dots of paper it takes
+  std::string transcript;
+
+  std::vector<Glyph> glyphs;  // TextLine
+
+  std::vector<bool> modules;  // Barcode
+  int x = 0;
+  int moduleWidth = 0;
+  std::string humanReadable;  // UTF-8
+
+  int width = 0;                     // Image
+  std::vector<std::uint8_t> pixels;  // width * height, 1 = black dot
+};
+
+struct Receipt {
+  int number = 0;        // 1, 2, ... in the order the printer finished them
+  int lengthDots = 0;    // paper used
+  bool cut = false;      // ended by the cutter (not by the end of the stream)
+  bool continued = false;  // ended because the paper ran past kMaxReceiptDots
+  std::vector<PrintedItem> items;
+
+  bool empty() const { return items.empty(); }
+};
+
+}  // namespace it433td::printer

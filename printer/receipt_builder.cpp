@@ -1,0 +1,167 @@
+// receipt_builder.cpp - the print head: line buffer, wrapping, paper advance.
+#include "receipt_builder.h"
+
+#include "barcodes.h"
+#include "cp850.h"
+#include "transcript.h"
+
+#include <cstdio>
+
+namespace it433td::printer {
+
+ReceiptBuilder::ReceiptBuilder(ReceiptSink sink) : sink_(std::move(sink)) {}
+
+void ReceiptBuilder::onEvent(const PrinterEvent &event) {
+  switch (event.kind) {
+    case EventKind::Text: addText(event.bytes); break;
+    case EventKind::LineFeed: printLine(true); break;
+    case EventKind::CondensedOn: condensed_ = true; break;
+    case EventKind::CondensedOff: condensed_ = false; break;
+    case EventKind::Code128: addBarcode(event.bytes); break;
+    case EventKind::Cut:
+      printPendingLine();
+      endReceipt(true, false);
+      break;
+    case EventKind::RasterImage: addImage(event); break;
+    case EventKind::RasterRejected:
+      addNote("[IMAGE REJECTED " + std::to_string(event.width) + "x" +
+              std::to_string(event.height) + ": " + event.detail + "]");
+      break;
+    case EventKind::Feed: {
+      printPendingLine();
+      PrintedItem item;
+      item.kind = ItemKind::Feed;
+      item.height = event.value;
+      item.transcript = "[FEED " + std::to_string(event.value) + "]";
+      place(std::move(item));
+      break;
+    }
+    case EventKind::StatusRequest: break;
+    case EventKind::Unknown: {
+      // Marked inline, where it came in the line; it prints nothing.
+      char marker[24];
+      std::snprintf(marker, sizeof marker, "[UNKNOWN 0x%02X]",
+                    event.bytes.empty() ? 0u : static_cast<unsigned char>(event.bytes[0]));
+      lineTranscript_ += marker;
+      break;
+    }
+    case EventKind::Truncated: {
+      std::string note = "[TRUNCATED " + event.detail + ": " + std::to_string(event.received);
+      if (event.expected) note += " of " + std::to_string(event.expected);
+      note += event.received == 1 ? " byte]" : " bytes]";
+      addNote(std::move(note));
+      break;
+    }
+  }
+}
+
+void ReceiptBuilder::finish() {
+  printPendingLine();
+  if (!receipt_.empty()) endReceipt(false, false);
+}
+
+void ReceiptBuilder::addText(const std::string &bytes) {
+  for (char c : bytes) {
+    const int width = condensed_ ? kCondensedCharDots : kNormalCharDots;
+    if (lineX_ + width > kPaperWidthDots) printLine(true);  // wrap as the printer does
+    const std::string &glyph = cp850Glyph(static_cast<unsigned char>(c));
+    lineGlyphs_.push_back({glyph, lineX_, width});
+    lineTranscript_ += glyph;
+    lineX_ += width;
+  }
+}
+
+void ReceiptBuilder::printLine(bool lineFeed) {
+  if (lineGlyphs_.empty() && !lineFeed) {
+    if (!lineTranscript_.empty()) addNote(std::move(lineTranscript_));
+    lineTranscript_.clear();
+    return;
+  }
+  PrintedItem item;
+  item.kind = ItemKind::TextLine;
+  item.height = kLineHeightDots;
+  item.glyphs.swap(lineGlyphs_);
+  item.transcript.swap(lineTranscript_);
+  lineGlyphs_.clear();
+  lineTranscript_.clear();
+  lineX_ = 0;
+  place(std::move(item));
+}
+
+// Commands other than text print what the line buffer holds first.
+void ReceiptBuilder::printPendingLine() {
+  if (!lineGlyphs_.empty() || !lineTranscript_.empty()) printLine(false);
+}
+
+void ReceiptBuilder::addNote(std::string transcript) {
+  printPendingLine();
+  PrintedItem item;
+  item.kind = ItemKind::Note;
+  item.transcript = std::move(transcript);
+  place(std::move(item));
+}
+
+void ReceiptBuilder::addBarcode(const std::string &data) {
+  printPendingLine();
+  Code128Bars bars = encodeCode128(data);
+  const int count = static_cast<int>(bars.modules.size());
+  if (bars.error.empty() && count > kPaperWidthDots) bars.error = "wider than the paper";
+  if (!bars.error.empty()) {
+    addNote("[CODE128 \"" + escapeBytes(data) + "\" NOT PRINTED: " + escapeBytes(bars.error) + "]");
+    return;
+  }
+  PrintedItem item;
+  item.kind = ItemKind::Barcode;
+  item.moduleWidth = 2 * count <= kPaperWidthDots ? 2 : 1;
+  item.x = (kPaperWidthDots - item.moduleWidth * count) / 2;
+  item.modules = std::move(bars.modules);
+  item.height = kBarHeightDots + kLineHeightDots;
+  item.humanReadable = cp850ToUtf8(data);  // CODE128 carries ASCII only, as bytes
+  item.transcript = "[CODE128 \"" + escapeBytes(data) + "\"]";
+  place(std::move(item));
+}
+
+void ReceiptBuilder::addImage(const PrinterEvent &event) {
+  printPendingLine();
+  const int scaleX = (event.value & 1) ? 2 : 1;
+  const int scaleY = (event.value & 2) ? 2 : 1;
+  const int rowBytes = event.width / 8;
+  PrintedItem item;
+  item.kind = ItemKind::Image;
+  item.width = event.width * scaleX;
+  item.height = event.height * scaleY;
+  item.pixels.assign(static_cast<size_t>(item.width) * item.height, 0);
+  for (int y = 0; y < item.height; ++y) {
+    const size_t row = static_cast<size_t>(y / scaleY) * rowBytes;
+    for (int x = 0; x < item.width; ++x) {
+      const int sx = x / scaleX;
+      const std::uint8_t byte = event.raster[row + sx / 8];
+      item.pixels[static_cast<size_t>(y) * item.width + x] = (byte >> (7 - sx % 8)) & 1;
+    }
+  }
+  item.transcript = "[IMAGE " + std::to_string(item.width) + "x" + std::to_string(item.height);
+  if (auto code = decodeQrInImage(item.pixels, item.width, item.height))
+    item.transcript += " " + code->format + " \"" + escapeBytes(code->bytes) + "\"";
+  item.transcript += "]";
+  place(std::move(item));
+}
+
+void ReceiptBuilder::place(PrintedItem item) {
+  if (!receipt_.empty() && receipt_.lengthDots + item.height > kMaxReceiptDots)
+    endReceipt(false, true);
+  item.y = receipt_.lengthDots;
+  receipt_.lengthDots += item.height;
+  receipt_.items.push_back(std::move(item));
+}
+
+void ReceiptBuilder::endReceipt(bool cut, bool continued) {
+  if (receipt_.empty()) return;  // a cut with nothing printed since the last one
+  receipt_.cut = cut;
+  receipt_.continued = continued;
+  receipt_.number = nextNumber_++;
+  Receipt done = std::move(receipt_);
+  receipt_ = Receipt{};
+  if (sink_) sink_(std::move(done));
+}
+
+}  // namespace it433td::printer

@@ -1,0 +1,42 @@
+// receipt_builder.h - lays print events out on the paper, receipt by receipt.
+#pragma once
+
+#include "receipt.h"
+#include "stream_decoder.h"
+
+#include <functional>
+
+namespace it433td::printer {
+
+class ReceiptBuilder {
+public:
+  using ReceiptSink = std::function<void(Receipt &&)>;
+
+  explicit ReceiptBuilder(ReceiptSink sink);
+
+  // Status requests are not printed and are ignored here.
+  void onEvent(const PrinterEvent &event);
+  // End of the stream: the text still in the line buffer is printed and the
+  // unfinished receipt, if anything is on it, is handed out uncut.
+  void finish();
+
+private:
+  void addText(const std::string &bytes);
+  void printLine(bool lineFeed);
+  void printPendingLine();
+  void addNote(std::string transcript);
+  void addBarcode(const std::string &data);
+  void addImage(const PrinterEvent &event);
+  void place(PrintedItem item);
+  void endReceipt(bool cut, bool continued);
+
+  ReceiptSink sink_;
+  Receipt receipt_;
+  bool condensed_ = false;
+  std::vector<Glyph> lineGlyphs_;
+  std::string lineTranscript_;  // the line's text with markers of unknown bytes
+  int lineX_ = 0;
+  int nextNumber_ = 1;
+};
+
+}  // namespace it433td::printer

@@ -1,0 +1,178 @@
+// renderer.cpp - cairo drawing of text, bars and dots.
+//
+// Text uses DejaVu Sans Mono, loaded by FreeType straight from its file (no
+// fontconfig lookup, so every machine draws the same glyphs; the toy font
+// API is the fallback), and places every character in its own cell, so columns line up exactly as
+// the printer's do whatever the font's own advance. Bars and raster dots are
+// written straight into the surface's pixels.
+#include "renderer.h"
+
+#include <cairo-ft.h>
+#include <cairo.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+
+namespace it433td::printer {
+
+namespace {
+
+constexpr const char *kFontFamily = "DejaVu Sans Mono";
+constexpr const char *kFontFile = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf";
+// Font sizes whose character advance (0.602 em) fills the cell.
+constexpr double kNormalFontSize = 20.0;
+constexpr double kCondensedFontSize = 15.0;
+constexpr double kBaselineDots = 18.0;  // from the top of a 24-dot line
+
+using Surface = std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)>;
+using Context = std::unique_ptr<cairo_t, decltype(&cairo_destroy)>;
+
+// The font face, loaded once for the process and kept to its end; null when
+// the file cannot be loaded. IT433TD_PRINTER_FONT names another font file.
+cairo_font_face_t *monospaceFace() {
+  static cairo_font_face_t *const face = [] () -> cairo_font_face_t * {
+    const char *path = std::getenv("IT433TD_PRINTER_FONT");
+    FT_Library library = nullptr;
+    FT_Face ftFace = nullptr;
+    if (FT_Init_FreeType(&library) != 0) return nullptr;
+    if (FT_New_Face(library, path && *path ? path : kFontFile, 0, &ftFace) != 0) {
+      FT_Done_FreeType(library);
+      return nullptr;
+    }
+    cairo_font_face_t *created = cairo_ft_font_face_create_for_ft_face(ftFace, 0);
+    if (cairo_font_face_status(created) != CAIRO_STATUS_SUCCESS) {
+      cairo_font_face_destroy(created);
+      FT_Done_Face(ftFace);
+      FT_Done_FreeType(library);
+      return nullptr;
+    }
+    return created;
+  }();
+  return face;
+}
+
+class Canvas {
+public:
+  Canvas(int width, int height)
+      : surface_(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height),
+                 cairo_surface_destroy),
+        cr_(cairo_create(surface_.get()), cairo_destroy) {
+    cairo_set_source_rgb(cr_.get(), 1, 1, 1);
+    cairo_paint(cr_.get());
+    cairo_set_source_rgb(cr_.get(), 0, 0, 0);
+    if (cairo_font_face_t *face = monospaceFace())
+      cairo_set_font_face(cr_.get(), face);
+    else
+      cairo_select_font_face(cr_.get(), kFontFamily, CAIRO_FONT_SLANT_NORMAL,
+                             CAIRO_FONT_WEIGHT_NORMAL);
+  }
+
+  cairo_surface_t *surface() { return surface_.get(); }
+
+  void text(const PrintedItem &line) {
+    for (const Glyph &glyph : line.glyphs) {
+      if (glyph.utf8.empty() || glyph.utf8 == " ") continue;
+      const double size = glyph.width == kCondensedCharDots ? kCondensedFontSize : kNormalFontSize;
+      cairo_set_font_size(cr_.get(), size);
+      cairo_move_to(cr_.get(), glyph.x, line.y + kBaselineDots);
+      cairo_show_text(cr_.get(), glyph.utf8.c_str());
+    }
+  }
+
+  void centredText(const std::string &utf8, int y) {
+    cairo_set_font_size(cr_.get(), kNormalFontSize);
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr_.get(), utf8.c_str(), &extents);
+    cairo_move_to(cr_.get(), std::max(0.0, (kPaperWidthDots - extents.x_advance) / 2),
+                  y + kBaselineDots);
+    cairo_show_text(cr_.get(), utf8.c_str());
+  }
+
+  // Pixel access; call flushPixels() before and markDirty() after.
+  void flushPixels() { cairo_surface_flush(surface_.get()); }
+  void markDirty() { cairo_surface_mark_dirty(surface_.get()); }
+  void dot(int x, int y) {
+    const int width = cairo_image_surface_get_width(surface_.get());
+    const int height = cairo_image_surface_get_height(surface_.get());
+    if (x < 0 || y < 0 || x >= width || y >= height) return;
+    unsigned char *data = cairo_image_surface_get_data(surface_.get());
+    const int stride = cairo_image_surface_get_stride(surface_.get());
+    reinterpret_cast<std::uint32_t *>(data + static_cast<size_t>(y) * stride)[x] = 0xFF000000u;
+  }
+
+private:
+  Surface surface_;
+  Context cr_;
+};
+
+void drawDots(Canvas &canvas, const PrintedItem &item) {
+  canvas.flushPixels();
+  if (item.kind == ItemKind::Barcode) {
+    for (size_t m = 0; m < item.modules.size(); ++m) {
+      if (!item.modules[m]) continue;
+      const int left = item.x + static_cast<int>(m) * item.moduleWidth;
+      for (int y = 0; y < kBarHeightDots; ++y)
+        for (int dx = 0; dx < item.moduleWidth; ++dx) canvas.dot(left + dx, item.y + y);
+    }
+  } else {
+    for (int y = 0; y < item.height; ++y)
+      for (int x = 0; x < item.width; ++x)
+        if (item.pixels[static_cast<size_t>(y) * item.width + x]) canvas.dot(x, item.y + y);
+  }
+  canvas.markDirty();
+}
+
+Canvas draw(const Receipt &receipt) {
+  Canvas canvas(kPaperWidthDots, std::max(1, receipt.lengthDots));
+  for (const PrintedItem &item : receipt.items) {
+    switch (item.kind) {
+      case ItemKind::TextLine: canvas.text(item); break;
+      case ItemKind::Barcode:
+        drawDots(canvas, item);
+        canvas.centredText(item.humanReadable, item.y + kBarHeightDots);
+        break;
+      case ItemKind::Image: drawDots(canvas, item); break;
+      case ItemKind::Feed:
+      case ItemKind::Note: break;
+    }
+  }
+  cairo_surface_flush(canvas.surface());
+  return canvas;
+}
+
+}  // namespace
+
+GreyImage renderGrey(const Receipt &receipt) {
+  Canvas canvas = draw(receipt);
+  cairo_surface_t *surface = canvas.surface();
+  GreyImage image;
+  image.width = cairo_image_surface_get_width(surface);
+  image.height = cairo_image_surface_get_height(surface);
+  image.pixels.resize(static_cast<size_t>(image.width) * image.height);
+  const unsigned char *data = cairo_image_surface_get_data(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  for (int y = 0; y < image.height; ++y) {
+    const auto *row = reinterpret_cast<const std::uint32_t *>(data + static_cast<size_t>(y) * stride);
+    for (int x = 0; x < image.width; ++x) {
+      const std::uint32_t p = row[x];
+      const unsigned sum = ((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF);
+      image.pixels[static_cast<size_t>(y) * image.width + x] = static_cast<std::uint8_t>(sum / 3);
+    }
+  }
+  return image;
+}
+
+bool writePng(const Receipt &receipt, const std::filesystem::path &path, std::string *error) {
+  Canvas canvas = draw(receipt);
+  const cairo_status_t status = cairo_surface_write_to_png(canvas.surface(), path.c_str());
+  if (status != CAIRO_STATUS_SUCCESS) {
+    if (error) *error = path.string() + ": " + cairo_status_to_string(status);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace it433td::printer

@@ -1,0 +1,276 @@
+// stream_decoder.cpp - the byte-stream state machine.
+//
+// A command's fixed header is gathered in command_ and checked byte by byte
+// (classify); once whole, its data bytes (CODE128 data, raster rows) are
+// counted down in dataLeft_ and copied in bulk. Nothing is ever read past
+// what was fed, and no allocation depends on a size the stream claims: data
+// is stored only as it arrives, and only for images within the paper.
+#include "stream_decoder.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace it433td::printer {
+
+namespace {
+
+constexpr std::uint8_t kLF = 0x0A, kSI = 0x0F, kDC2 = 0x12;
+constexpr std::uint8_t kESC = 0x1B, kGS = 0x1D, kDLE = 0x10, kEOT = 0x04;
+constexpr std::uint8_t kCode128Fixed[] = {'|', '3', '0', 0x01, 0x00};  // after ESC
+constexpr std::size_t kCode128Header = 7;  // ESC | 3 0 01 00 n
+constexpr std::size_t kRasterHeader = 8;   // GS v 0 m xL xH yL yH
+
+bool isRasterMode(std::uint8_t m) { return m <= 3 || (m >= '0' && m <= '3'); }
+
+std::uint32_t fnv1a(const std::vector<std::uint8_t> &bytes) {
+  std::uint32_t hash = 2166136261u;
+  for (std::uint8_t b : bytes) hash = (hash ^ b) * 16777619u;
+  return hash;
+}
+
+const char *kindName(EventKind kind) {
+  switch (kind) {
+    case EventKind::Text: return "TEXT";
+    case EventKind::LineFeed: return "LF";
+    case EventKind::CondensedOn: return "CONDENSED ON";
+    case EventKind::CondensedOff: return "CONDENSED OFF";
+    case EventKind::Code128: return "CODE128";
+    case EventKind::Cut: return "CUT";
+    case EventKind::RasterImage: return "IMAGE";
+    case EventKind::RasterRejected: return "IMAGE REJECTED";
+    case EventKind::Feed: return "FEED";
+    case EventKind::StatusRequest: return "STATUS";
+    case EventKind::Unknown: return "UNKNOWN";
+    case EventKind::Truncated: return "TRUNCATED";
+  }
+  return "?";
+}
+
+}  // namespace
+
+std::string describe(const PrinterEvent &event) {
+  std::string out = kindName(event.kind);
+  char buf[96];
+  if (!event.bytes.empty()) {
+    out += " bytes=";
+    for (unsigned char c : event.bytes) {
+      std::snprintf(buf, sizeof buf, "%02X", c);
+      out += buf;
+    }
+  }
+  if (event.value) out += " value=" + std::to_string(event.value);
+  if (event.width || event.height) {
+    std::snprintf(buf, sizeof buf, " %dx%d", event.width, event.height);
+    out += buf;
+  }
+  if (!event.raster.empty()) {
+    std::snprintf(buf, sizeof buf, " raster=%zu/%08X", event.raster.size(),
+                  static_cast<unsigned>(fnv1a(event.raster)));
+    out += buf;
+  }
+  if (!event.detail.empty()) out += " (" + event.detail + ")";
+  if (event.received || event.expected)
+    out += " " + std::to_string(event.received) + "/" + std::to_string(event.expected);
+  return out;
+}
+
+StreamDecoder::StreamDecoder(EventSink sink) : sink_(std::move(sink)) {}
+
+void StreamDecoder::feed(std::string_view bytes) {
+  feed(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size());
+}
+
+void StreamDecoder::feed(const std::uint8_t *data, std::size_t size) {
+  std::size_t i = 0;
+  while (i < size) {
+    if (dataLeft_ > 0) {
+      const std::size_t chunk =
+          static_cast<std::size_t>(std::min<std::uint64_t>(dataLeft_, size - i));
+      if (keepData_) {
+        if (pending_.kind == EventKind::Code128)
+          pending_.bytes.append(reinterpret_cast<const char *>(data + i), chunk);
+        else
+          pending_.raster.insert(pending_.raster.end(), data + i, data + i + chunk);
+      }
+      dataLeft_ -= chunk;
+      i += chunk;
+      if (dataLeft_ == 0) endData();
+    } else {
+      take(data[i++]);
+    }
+  }
+}
+
+void StreamDecoder::finish() {
+  flushText();
+  if (!command_.empty()) {
+    PrinterEvent event;
+    event.kind = EventKind::Truncated;
+    event.detail = commandName();
+    event.received = command_.size() + (dataTotal_ - dataLeft_);
+    event.expected = dataLeft_ > 0 ? command_.size() + dataTotal_ : 0;
+    command_.clear();
+    dataLeft_ = dataTotal_ = 0;
+    pending_ = PrinterEvent{};
+    emit(std::move(event));
+  }
+}
+
+void StreamDecoder::take(std::uint8_t byte) {
+  if (!command_.empty()) {
+    takeInCommand(byte);
+    return;
+  }
+  if (byte >= 0x20) {
+    text_.push_back(static_cast<char>(byte));
+    if (text_.size() >= kTextEventLimit) flushText();
+    return;
+  }
+  flushText();
+  PrinterEvent event;
+  switch (byte) {
+    case kLF: event.kind = EventKind::LineFeed; break;
+    case kSI: event.kind = EventKind::CondensedOn; break;
+    case kDC2: event.kind = EventKind::CondensedOff; break;
+    case kESC:
+    case kGS:
+    case kDLE:
+      command_.push_back(byte);
+      return;
+    default:
+      event.kind = EventKind::Unknown;
+      event.bytes.assign(1, static_cast<char>(byte));
+      break;
+  }
+  emit(std::move(event));
+}
+
+void StreamDecoder::takeInCommand(std::uint8_t byte) {
+  command_.push_back(byte);
+  switch (classify()) {
+    case Match::Incomplete: return;
+    case Match::Complete: completeCommand(); return;
+    case Match::Mismatch: mismatch(); return;
+  }
+}
+
+StreamDecoder::Match StreamDecoder::classify() {
+  const std::size_t size = command_.size();
+  const std::uint8_t last = command_.back();
+  switch (command_[0]) {
+    case kESC:
+      if (size == 2) {
+        if (last == 'w') return Match::Complete;
+        return last == 'J' || last == '|' ? Match::Incomplete : Match::Mismatch;
+      }
+      if (command_[1] == 'J') return Match::Complete;  // ESC J n
+      if (size <= 6 && last != kCode128Fixed[size - 2]) return Match::Mismatch;
+      return size == kCode128Header ? Match::Complete : Match::Incomplete;
+    case kGS:
+      if (size == 2 && last != 'v') return Match::Mismatch;
+      if (size == 3 && last != '0') return Match::Mismatch;
+      if (size == 4 && !isRasterMode(last)) return Match::Mismatch;
+      return size == kRasterHeader ? Match::Complete : Match::Incomplete;
+    case kDLE:
+      if (size == 2) return last == kEOT ? Match::Incomplete : Match::Mismatch;
+      return Match::Complete;
+    default:
+      return Match::Mismatch;  // not reached: only the three lead bytes start a command
+  }
+}
+
+void StreamDecoder::completeCommand() {
+  PrinterEvent event;
+  if (command_[0] == kDLE) {
+    event.kind = EventKind::StatusRequest;
+    event.value = command_[2];
+  } else if (command_[0] == kESC && command_[1] == 'w') {
+    event.kind = EventKind::Cut;
+  } else if (command_[0] == kESC && command_[1] == 'J') {
+    event.kind = EventKind::Feed;
+    event.value = command_[2];
+  } else if (command_[0] == kESC) {  // CODE128 header: the length byte is last
+    pending_ = PrinterEvent{};
+    pending_.kind = EventKind::Code128;
+    startData(command_[6], true);
+    return;
+  } else {  // raster header
+    const int mode = command_[3] & 0x03;
+    const std::uint64_t widthBytes = command_[4] + 256u * command_[5];
+    const std::uint64_t heightDots = command_[6] + 256u * command_[7];
+    const std::uint64_t printedWidth = widthBytes * 8 * ((mode & 1) ? 2 : 1);
+    const std::uint64_t printedHeight = heightDots * ((mode & 2) ? 2 : 1);
+    pending_ = PrinterEvent{};
+    pending_.kind = EventKind::RasterImage;
+    pending_.value = mode;
+    pending_.width = static_cast<int>(widthBytes * 8);
+    pending_.height = static_cast<int>(heightDots);
+    std::string reject;
+    if (widthBytes == 0 || heightDots == 0)
+      reject = "empty";
+    else if (printedWidth > kPaperWidthDots)
+      reject = "wider than the paper";
+    else if (printedHeight > kMaxImageHeightDots)
+      reject = "taller than " + std::to_string(kMaxImageHeightDots) + " dots";
+    if (!reject.empty()) {
+      pending_.kind = EventKind::RasterRejected;
+      pending_.width = static_cast<int>(printedWidth);
+      pending_.height = static_cast<int>(printedHeight);
+      pending_.detail = reject;
+    }
+    startData(widthBytes * heightDots, reject.empty());
+    return;
+  }
+  command_.clear();
+  emit(std::move(event));
+}
+
+void StreamDecoder::startData(std::uint64_t count, bool keep) {
+  dataTotal_ = dataLeft_ = count;
+  keepData_ = keep;
+  if (count == 0) endData();
+}
+
+void StreamDecoder::endData() {
+  command_.clear();
+  dataTotal_ = dataLeft_ = 0;
+  PrinterEvent event = std::move(pending_);
+  pending_ = PrinterEvent{};
+  emit(std::move(event));
+}
+
+void StreamDecoder::mismatch() {
+  // The lead byte is unknown; what followed it is decoded as fresh bytes.
+  const std::vector<std::uint8_t> rest(command_.begin() + 1, command_.end());
+  PrinterEvent event;
+  event.kind = EventKind::Unknown;
+  event.bytes.assign(1, static_cast<char>(command_[0]));
+  command_.clear();
+  emit(std::move(event));
+  feed(rest.data(), rest.size());
+}
+
+void StreamDecoder::flushText() {
+  if (text_.empty()) return;
+  PrinterEvent event;
+  event.kind = EventKind::Text;
+  event.bytes.swap(text_);
+  emit(std::move(event));
+}
+
+void StreamDecoder::emit(PrinterEvent event) {
+  if (sink_) sink_(event);
+}
+
+std::string StreamDecoder::commandName() const {
+  const bool hasSecond = command_.size() >= 2;
+  switch (command_[0]) {
+    case kESC:
+      if (!hasSecond) return "ESC";
+      return command_[1] == 'J' ? "FEED" : "CODE128";
+    case kGS: return hasSecond ? "IMAGE" : "GS";
+    default: return hasSecond ? "STATUS REQUEST" : "DLE";
+  }
+}
+
+}  // namespace it433td::printer

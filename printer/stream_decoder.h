@@ -1,0 +1,104 @@
+// stream_decoder.h - turns the printer's byte stream into print events.
+//
+// The command set (all the virtual printer understands):
+//   0x20-0xFF                       printable text, code page 850
+//   0x0A                            line feed
+//   0x0F / 0x12                     condensed printing on / off
+//   ESC | 3 0 0x01 0x00 n d1..dn    CODE128 barcode of n data bytes
+//   ESC w                           cut the paper
+//   GS v 0 m xL xH yL yH d1..dk     raster image, x bytes wide, y dots high,
+//                                   k = x * y; m 0..3 or '0'..'3' (bit 0
+//                                   doubles the width, bit 1 the height)
+//   ESC J n                         feed n dots
+//   DLE EOT n                       real-time status request
+// Any other byte is unknown: it becomes an Unknown event and decoding goes on
+// with the next byte. A command whose fixed bytes do not match (ESC | 4...)
+// makes its first byte unknown and the bytes after it are decoded afresh.
+//
+// Bytes may arrive in any chunking: feeding a stream in pieces gives exactly
+// the events of feeding it whole. Text is held until a non-text byte (or
+// 4096 text bytes, or finish()) so that its events do not depend on chunking.
+#pragma once
+
+#include "receipt.h"  // the paper's width
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace it433td::printer {
+
+constexpr int kMaxImageHeightDots = 4096; // printed height cap of one raster image
+constexpr std::size_t kTextEventLimit = 4096;
+
+enum class EventKind {
+  Text,            // bytes: code page 850 text
+  LineFeed,
+  CondensedOn,
+  CondensedOff,
+  Code128,         // bytes: the barcode data
+  Cut,
+  RasterImage,     // width/height (dots, before scaling), value: mode, raster
+  RasterRejected,  // width/height as printed, detail: why; its data was skipped
+  Feed,            // value: dots
+  StatusRequest,   // value: n (the printer answers 1 to 4, see status_answers.h)
+  Unknown,         // bytes: the one unknown byte
+  Truncated,       // detail: command name; received/expected byte counts
+};
+
+struct PrinterEvent {
+  EventKind kind = EventKind::Unknown;
+  std::string bytes;
+  int value = 0;
+  int width = 0;   // dots
+  int height = 0;  // dots
+  std::vector<std::uint8_t> raster;  // packed rows, width / 8 bytes per row, MSB left
+  std::string detail;
+  std::uint64_t received = 0;
+  std::uint64_t expected = 0;  // 0: not known yet (the length was still to come)
+};
+
+// A one-line description of an event, for tests and debugging.
+std::string describe(const PrinterEvent &event);
+
+class StreamDecoder {
+public:
+  using EventSink = std::function<void(const PrinterEvent &)>;
+
+  explicit StreamDecoder(EventSink sink);
+
+  void feed(const std::uint8_t *data, std::size_t size);
+  void feed(std::string_view bytes);
+  // End of the stream: hands out held text and reports a command cut short
+  // as a Truncated event (never guessed at). The decoder is then ready for a
+  // new stream.
+  void finish();
+  bool midCommand() const { return !command_.empty() || dataLeft_ > 0; }
+
+private:
+  enum class Match { Incomplete, Complete, Mismatch };
+
+  void take(std::uint8_t byte);
+  void takeInCommand(std::uint8_t byte);
+  Match classify();
+  void startData(std::uint64_t count, bool keep);
+  void endData();
+  void completeCommand();
+  void mismatch();
+  void flushText();
+  void emit(PrinterEvent event);
+  std::string commandName() const;
+
+  EventSink sink_;
+  std::string text_;                   // held text bytes
+  std::vector<std::uint8_t> command_;  // the command's bytes so far (header only)
+  std::uint64_t dataLeft_ = 0;         // data bytes still to come
+  std::uint64_t dataTotal_ = 0;
+  bool keepData_ = false;
+  PrinterEvent pending_;               // the command whose data is arriving
+};
+
+}  // namespace it433td::printer

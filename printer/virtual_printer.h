@@ -1,0 +1,54 @@
+// virtual_printer.h - the IT433TD as software: bytes in; receipts and
+// status answers out.
+//
+// Feed it the byte stream in any chunking. Each cut hands a finished receipt
+// to the receipt sink; finish() hands out the unfinished one. A status
+// request (DLE EOT n) is answered at once through the answer sink, from
+// inside feed(), before any later byte is looked at.
+//
+// The state (online, paper near end, paper out, offline) changes only the
+// status answers: like a printer with a large receive buffer, the virtual
+// printer keeps what it is sent and prints it, so nothing is lost.
+#pragma once
+
+#include "receipt_builder.h"
+#include "status_answers.h"
+#include "stream_decoder.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+namespace it433td::printer {
+
+class VirtualPrinter {
+public:
+  using ReceiptSink = ReceiptBuilder::ReceiptSink;
+  using AnswerSink = std::function<void(std::uint8_t answer)>;
+
+  VirtualPrinter(ReceiptSink receipts, AnswerSink answers);
+  VirtualPrinter(const VirtualPrinter &) = delete;
+  VirtualPrinter &operator=(const VirtualPrinter &) = delete;
+
+  void feed(const std::uint8_t *data, std::size_t size);
+  void feed(std::string_view bytes);
+  // End of the stream: reports a command cut short, prints the line buffer
+  // and hands out the unfinished receipt (uncut), if anything is on it.
+  void finish();
+
+  // Safe from any thread and from a signal handler (a lock-free atomic).
+  void setState(PrinterState state) noexcept { state_.store(state); }
+  PrinterState state() const noexcept { return state_.load(); }
+  std::uint64_t statusRequests() const noexcept { return statusRequests_.load(); }
+
+private:
+  void onEvent(const PrinterEvent &event);
+
+  AnswerSink answers_;
+  ReceiptBuilder builder_;
+  StreamDecoder decoder_;
+  std::atomic<PrinterState> state_{PrinterState::Online};
+  std::atomic<std::uint64_t> statusRequests_{0};
+};
+
+}  // namespace it433td::printer

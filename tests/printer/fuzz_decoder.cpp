@@ -1,0 +1,83 @@
+// fuzz_decoder.cpp - the virtual printer on arbitrary bytes.
+//
+// Built two ways from this one file:
+//  - with clang, `fuzz_decoder`, a libFuzzer target;
+//  - always, `fuzz_decoder_replay` (IT433TD_FUZZ_REPLAY), which runs every
+//    file of the given folders through the same entry point, so the corpus is
+//    an ordinary test in gcc builds too.
+// Beyond "no crash, no out-of-bounds access" (the sanitizers' part) it checks
+// that decoding in two chunks gives the events of decoding whole.
+#include "renderer.h"
+#include "stream_decoder.h"
+#include "transcript.h"
+#include "virtual_printer.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using namespace it433td::printer;
+
+namespace {
+
+std::vector<std::string> decode(const std::uint8_t *data, size_t size, size_t split) {
+  std::vector<std::string> events;
+  StreamDecoder decoder([&](const PrinterEvent &event) { events.push_back(describe(event)); });
+  decoder.feed(data, split);
+  decoder.feed(data + split, size - split);
+  decoder.finish();
+  return events;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size) {
+  const size_t split = size ? (data[0] * 131u) % (size + 1) : 0;
+  if (decode(data, size, size) != decode(data, size, split)) {
+    std::fprintf(stderr, "chunking changed the events (split at %zu)\n", split);
+    std::abort();
+  }
+
+  VirtualPrinter printer(
+      [](Receipt &&receipt) {
+        (void)transcriptOf(receipt);
+        if (receipt.lengthDots <= 2048) (void)renderGrey(receipt);  // keep runs fast
+      },
+      [](std::uint8_t answer) {
+        if ((answer & 0x93) != 0x12) std::abort();  // bits 1, 4 set; 0, 7 clear
+      });
+  printer.setState(static_cast<PrinterState>(size % 4));
+  printer.feed(data, size);
+  printer.finish();
+  return 0;
+}
+
+#ifdef IT433TD_FUZZ_REPLAY
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+int main(int argc, char **argv) {
+  namespace fs = std::filesystem;
+  int inputs = 0;
+  for (int i = 1; i < argc; ++i) {
+    std::vector<fs::path> files;
+    if (fs::is_directory(argv[i])) {
+      for (const auto &entry : fs::directory_iterator(argv[i]))
+        if (entry.is_regular_file()) files.push_back(entry.path());
+    } else {
+      files.emplace_back(argv[i]);
+    }
+    for (const fs::path &file : files) {
+      std::ifstream in(file, std::ios::binary);
+      const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size());
+      ++inputs;
+    }
+  }
+  std::printf("replayed %d inputs\n", inputs);
+  return inputs > 0 ? 0 : 1;
+}
+#endif
