@@ -66,7 +66,9 @@ TEST(OperationLock, WritesFromTwoThreadsNeverOverlap) {
   // Each barcode's line feed follows its own barcode, never another thread's.
   const auto calls = writes();
   for (size_t i = 0; i < calls.size(); ++i) {
-    if (calls[i].bytes[0] == 0x1B) EXPECT_EQ(calls.at(i + 1).bytes, "\n");
+    if (calls[i].bytes[0] == 0x1B) {
+      EXPECT_EQ(calls.at(i + 1).bytes, "\n");
+    }
   }
 }
 

@@ -1,0 +1,44 @@
+// Whole-or-nothing files: the bytes go to a temporary file beside the
+// target, and a rename puts them in place.
+#ifndef P32GECODEBAR_ATOMIC_FILE_H
+#define P32GECODEBAR_ATOMIC_FILE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace p32gecodebar {
+
+// A file written under a temporary name in the target's folder. commit()
+// renames it onto the target; otherwise the destructor removes it.
+class StagedFile {
+ public:
+  explicit StagedFile(std::string target) : target_(std::move(target)) {}
+  ~StagedFile() { discard(); }
+  StagedFile(const StagedFile &) = delete;
+  StagedFile &operator=(const StagedFile &) = delete;
+
+  // Creates the temporary file and writes and flushes all of `bytes`.
+  // Returns P32GECODEBAR_OK or P32GECODEBAR_WRITE_FAILED (nothing left behind).
+  int32_t write(const std::vector<uint8_t> &bytes);
+  // Renames the temporary file onto the target (atomic replacement).
+  int32_t commit();
+  // Removes the temporary file, if any.
+  void discard();
+
+  const std::string &target() const { return target_; }
+
+ private:
+  std::string target_;
+  std::string temporary_;
+};
+
+// Reads a whole file of at most maxBytes. Returns P32GECODEBAR_OK,
+// P32GECODEBAR_READ_FAILED or P32GECODEBAR_BITMAP_TOO_LARGE.
+int32_t readWholeFile(const std::string &path, size_t maxBytes, std::vector<uint8_t> &out);
+
+}  // namespace p32gecodebar
+
+#endif
