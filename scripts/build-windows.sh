@@ -1,14 +1,23 @@
 #!/usr/bin/env bash
-# Cross-compiles the Windows module (and, where present, the Windows
-# stand-ins and test host) for x86_64 and i686 with mingw-w64, and checks
-# the DLLs' export tables. Builds land in build-win64/ and build-win32/.
+# Cross-compiles the Windows module, our two stand-in libraries and the test
+# host with mingw-w64: FOLDER/win64 (x86_64) and FOLDER/win32 (i686, the
+# width of the closed vendor libraries). FOLDER defaults to build-wine.
+#
+#   scripts/build-windows.sh [FOLDER]
+#
+# The DLLs land in FOLDER/win64/bin and FOLDER/win32/bin. P32GeCodeBar.dll
+# compiles libqrencode's C source, fetched from Debian's source archive.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-for target in x86_64:build-win64 i686:build-win32; do
-  arch=${target%%:*}
-  dir=${target##*:}
-  cmake --no-warn-unused-cli -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-mingw-$arch.cmake" \
-    -DBUILD_TESTING=OFF -DIT433TD_WERROR=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$dir" -j"$(nproc)" >/dev/null
-  scripts/check-dll-exports.sh "$arch" "$dir/bin/Pkg_Vossik.dll"
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+work=${1:-$root/build-wine}
+mkdir -p "$work"
+qrencode=$("$root/scripts/fetch-qrencode-source.sh" "${IT433TD_QRENCODE_CACHE:-/var/tmp/it433td-src}")
+for target in x86_64:win64 i686:win32; do
+  arch=${target%%:*} dir=$work/${target#*:}
+  echo "== cross-build $arch -> $dir"
+  cmake -S "$root" -B "$dir" -Wno-dev --no-warn-unused-cli \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$arch.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON -DIT433TD_WERROR=ON \
+    -DIT433TD_QRENCODE_SOURCE_DIR="$qrencode" >"$work/configure-$arch.log"
+  cmake --build "$dir" -j"$(nproc)" >"$work/build-$arch.log" || { cat "$work/build-$arch.log"; exit 1; }
 done

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Runs every test on a fresh Debian 12 machine: installs what is missing,
-# cross-builds and checks the Windows DLLs, builds everything for Linux with
-# AddressSanitizer and UndefinedBehaviorSanitizer, and runs the suite.
+# cross-builds the Windows DLLs and prepares Wine, builds everything for Linux
+# with AddressSanitizer and UndefinedBehaviorSanitizer, fuzzes the virtual
+# printer's decoder for a bounded time, and runs the whole suite, the Windows
+# module under Wine included.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
-scripts/build-windows.sh
-cmake -S . -B build -DIT433TD_SANITIZE=ON -DIT433TD_WERROR=ON >/dev/null
+scripts/wine-test.sh --prepare-only
+cmake -S . -B build -DIT433TD_SANITIZE=ON -DIT433TD_WERROR=ON \
+  -DIT433TD_WINE_DIR="$PWD/build-wine" >/dev/null
 cmake --build build -j"$(nproc)"
-# The printer's stream decoder under libFuzzer, for a bounded time.
 scripts/fuzz.sh 30
 # Most tests wait on the printer's fixed pauses, so run many at once.
 ctest --test-dir build -j8 --output-on-failure

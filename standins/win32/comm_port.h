@@ -1,0 +1,81 @@
+// One open port of the Windows device library: the handle from CreateFileA,
+// what kind of device it leads to, and the timeouts its calls use.
+//
+// A COM port is a communications device: it takes line settings
+// (SetCommState), timeouts (SetCommTimeouts) and reports its output queue
+// (ClearCommError). Other names open as the device or file they name: a
+// parallel port, a printer share, a capture file (appended to).
+#pragma once
+
+#include <windows.h>
+
+#include <stdint.h>
+
+#include <string>
+
+namespace megencom32_win32 {
+
+enum class DeviceKind {
+  Comm,         // serial port (\\.\COMn, or any handle GetCommState accepts)
+  OtherDevice,  // LPT port, printer share, NUL, a pipe
+  DiskFile,     // a capture file: must exist, appended to, written only
+};
+
+inline constexpr int32_t kDefaultReadTimeoutMs = 1000;
+inline constexpr int32_t kDefaultWriteTimeoutMs = 5000;
+
+struct LineSettings {
+  int32_t speed = 0;      // baud
+  int32_t parity = 0;     // 'N', 'E', 'O', 'M', 'S'
+  int32_t data_bits = 0;  // 5..8
+  int32_t stop_bits = 0;  // 1..2
+  int32_t flow = 0;       // 0 none, 1 RTS/CTS, 2 XON/XOFF
+
+  // Five zeros: "open the device as it is".
+  bool given() const {
+    return speed != 0 || parity != 0 || data_bits != 0 || stop_bits != 0 || flow != 0;
+  }
+};
+
+struct CommPort {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  DeviceKind kind = DeviceKind::OtherDevice;
+  int32_t read_timeout_ms = kDefaultReadTimeoutMs;
+  int32_t write_timeout_ms = kDefaultWriteTimeoutMs;
+};
+
+// The path CreateFileA opens for a port name: "COMn" (any case) becomes
+// "\\.\COMn", which also reaches COM10 and above; every other name is used
+// as it is.
+std::string device_path(const std::string &name);
+
+// MEGENCOM32_OK when every value is one a serial line can take.
+int32_t check_line_settings(const LineSettings &settings);
+
+// Opens the device without sharing (the exclusive hold Windows gives a COM
+// port), applies the line settings on a communications device and the
+// default timeouts. A status of the MEGENCOM32_* set.
+int32_t open_port(const std::string &name, const LineSettings &settings, CommPort &port);
+
+// Applies the port's read and write timeouts (communications devices only).
+int32_t apply_timeouts(const CommPort &port);
+
+// Waits at most the write timeout for the output queue to empty, discards
+// what is left (MEGENCOM32_TIMEOUT) and closes the handle.
+int32_t close_port(CommPort &port);
+
+// Writes up to `count` bytes; `written` says how many went out, also on
+// failure or timeout.
+int32_t write_bytes(const CommPort &port, const void *bytes, DWORD count, DWORD &written);
+
+// Waits at most the read timeout for the first byte, then takes what is
+// there, up to `capacity`. MEGENCOM32_TIMEOUT when nothing came.
+int32_t read_bytes(const CommPort &port, void *buffer, DWORD capacity, DWORD &got);
+
+// Discards unread input and unsent output (communications devices only).
+int32_t purge(const CommPort &port, bool output_too);
+
+// Waits at most `timeout_ms` until the output queue is empty.
+int32_t wait_output_drained(const CommPort &port, int32_t timeout_ms);
+
+}  // namespace megencom32_win32

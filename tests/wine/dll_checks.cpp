@@ -1,0 +1,170 @@
+// The Windows DLLs as a host and a point-of-sale machine see them, read with
+// mingw's objdump and icoutils' wrestool: export names (plain names
+// undecorated on i686 too), the module's own name PKG_VOSSIK, the version
+// resource 6.25.11.0, and imports of system libraries only (a machine with
+// no compiler has no mingw runtime DLLs). Both builds are checked: x86_64,
+// which the Wine test also runs, and i686, which is only built and read
+// (32-bit programs do not run here).
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <ostream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Build {
+  const char *name;     // folder under the Wine test folder: win64, win32
+  const char *objdump;  // the target's objdump
+};
+
+void PrintTo(const Build &build, std::ostream *out) { *out << build.name; }
+std::string build_name(const ::testing::TestParamInfo<Build> &param) { return param.param.name; }
+
+std::string run(const std::string &command) {
+  std::unique_ptr<FILE, int (*)(FILE *)> pipe(popen(command.c_str(), "r"), pclose);
+  std::string out;
+  if (!pipe) return out;
+  char chunk[4096];
+  size_t got;
+  while ((got = fread(chunk, 1, sizeof chunk, pipe.get())) > 0) out.append(chunk, got);
+  return out;
+}
+
+struct PeFacts {
+  std::set<std::string> exports;
+  std::vector<std::string> imports;  // DLL names
+  std::string module_name;
+};
+
+PeFacts read_pe(const Build &build, const fs::path &dll) {
+  PeFacts facts;
+  std::istringstream lines(run(std::string(build.objdump) + " -p '" + dll.string() + "'"));
+  std::string line;
+  bool in_names = false;
+  while (std::getline(lines, line)) {
+    if (line.rfind("[Ordinal/Name Pointer] Table", 0) == 0) {
+      in_names = true;
+      continue;
+    }
+    if (in_names) {
+      size_t close = line.find("] ");
+      if (line.empty() || close == std::string::npos) {
+        in_names = false;
+      } else {
+        facts.exports.insert(line.substr(close + 2));
+        continue;
+      }
+    }
+    if (size_t at = line.find("DLL Name: "); at != std::string::npos)
+      facts.imports.push_back(line.substr(at + 10));
+    if (line.rfind("Name ", 0) == 0) facts.module_name = line.substr(line.find_last_of(" \t") + 1);
+  }
+  return facts;
+}
+
+class WindowsDlls : public ::testing::TestWithParam<Build> {
+ protected:
+  void SetUp() override {
+    bin_ = fs::path(IT433TD_WINE_DIR) / GetParam().name / "bin";
+    ASSERT_TRUE(fs::exists(bin_ / "Pkg_Vossik.dll")) << "not built: " << bin_;
+  }
+  PeFacts facts(const char *dll) { return read_pe(GetParam(), bin_ / dll); }
+  fs::path bin_;
+};
+
+const char *const kPlainNames[] = {
+    "StartIT433TD",           "IniciaPorta_IT433TD",      "FechaPorta_IT433TD",
+    "FormataTX_IT433TD",      "ImprimeCODE128_IT433TD",   "AcionaGuilhotina_IT433TD",
+    "ImprimeQRCode_IT433TD"};
+
+TEST_P(WindowsDlls, ModuleExportsThePlainNamesUndecorated) {
+  PeFacts pe = facts("Pkg_Vossik.dll");
+  for (const char *name : kPlainNames) EXPECT_TRUE(pe.exports.count(name)) << name;
+  EXPECT_FALSE(pe.exports.count("StopIT433TD")) << "exported under its qualified name only";
+  for (const std::string &name : pe.exports)
+    EXPECT_EQ(name.find('@'), std::string::npos) << "stdcall decoration: " << name;
+}
+
+TEST_P(WindowsDlls, ModuleExportsTheQualifiedNamesMangled) {
+  PeFacts pe = facts("Pkg_Vossik.dll");
+  const std::vector<std::string> qualified = {
+      "StartIT433TD", "StopIT433TD", "IniciaPorta_IT433TD", "FechaPorta_IT433TD",
+      "FormataTX_IT433TD", "ImprimeCODE128_IT433TD", "AcionaGuilhotina_IT433TD",
+      "ImprimeQRCode_IT433TD", "DLLMEGENCOM32", "DLLP32GeCodeBar", "rdmIT433TD",
+      "MEGENCOM32_AbrirDispositivo", "MEGENCOM32_AtivarLOG", "CODEBAR32_PGeCodeBarQRCODE",
+      "CODEBAR32_PGeBMPtoPRN"};
+  for (const std::string &name : qualified) {
+    const std::string mangled = "_ZN10Cli_Vossik" + std::to_string(name.size()) + name;
+    bool found = false;
+    for (const std::string &e : pe.exports) found |= e.rfind(mangled, 0) == 0;
+    EXPECT_TRUE(found) << mangled;
+  }
+}
+
+TEST_P(WindowsDlls, ModuleNamesItselfPKG_VOSSIK) {
+  EXPECT_EQ(facts("Pkg_Vossik.dll").module_name, "PKG_VOSSIK");
+}
+
+// VS_FIXEDFILEINFO: signature 0xFEEF04BD, struct version, then file version
+// MS/LS and product version MS/LS, little-endian.
+TEST_P(WindowsDlls, VersionResourceReads6_25_11_0) {
+  const std::string resource =
+      run("wrestool -x --raw --type=16 '" + (bin_ / "Pkg_Vossik.dll").string() + "'");
+  const std::string signature("\xBD\x04\xEF\xFE", 4);
+  size_t at = resource.find(signature);
+  ASSERT_NE(at, std::string::npos) << "no version resource";
+  ASSERT_GE(resource.size(), at + 24);
+  auto dword = [&](size_t offset) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(resource[at + offset + i]);
+    return v;
+  };
+  EXPECT_EQ(dword(8), 0x00060019u) << "file version 6.25";
+  EXPECT_EQ(dword(12), 0x000B0000u) << "file version 11.0";
+  EXPECT_EQ(dword(16), 0x00060019u) << "product version 6.25";
+  EXPECT_EQ(dword(20), 0x000B0000u) << "product version 11.0";
+  // The version strings, in UTF-16.
+  const std::string text = "6.25.011";
+  std::string wide;
+  for (char c : text) wide += std::string{c, '\0'};
+  EXPECT_NE(resource.find(wide), std::string::npos) << "\"6.25.011\"";
+}
+
+TEST_P(WindowsDlls, StandInsExportTheVendorNamesUndecorated) {
+  const std::set<std::string> device = {
+      "MEGENCOM32_AbrirDispositivo", "MEGENCOM32_FecharDispositivo",
+      "MEGENCOM32_ConfigurarTimeoutsRXTX", "MEGENCOM32_EscrevernoDispositivo",
+      "MEGENCOM32_LeroDispositivo", "MEGENCOM32_PreparaImpressao",
+      "MEGENCOM32_AguardaImpressao", "MEGENCOM32_AguardaImpressaoStr",
+      "MEGENCOM32_StatusDoDispositivo", "MEGENCOM32_AtivarLOG"};
+  const std::set<std::string> barcode = {"CODEBAR32_PGeCodeBarInicia",
+                                         "CODEBAR32_PGeCodeBarQRCODE", "CODEBAR32_PGeBMPtoPRN",
+                                         "CODEBAR32_PGeCodeBarFinaliza"};
+  EXPECT_EQ(facts("MEGENCOM32.dll").exports, device);
+  EXPECT_EQ(facts("P32GeCodeBar.dll").exports, barcode);
+}
+
+TEST_P(WindowsDlls, EveryDllNeedsOnlyWindowsSystemLibraries) {
+  const std::set<std::string> system = {"KERNEL32.dll", "msvcrt.dll", "SHELL32.dll",
+                                        "USER32.dll", "ADVAPI32.dll"};
+  for (const char *dll : {"Pkg_Vossik.dll", "MEGENCOM32.dll", "P32GeCodeBar.dll"}) {
+    for (const std::string &import : facts(dll).imports)
+      EXPECT_TRUE(system.count(import)) << dll << " needs " << import;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(, WindowsDlls,
+                         ::testing::Values(Build{"win64", "x86_64-w64-mingw32-objdump"},
+                                           Build{"win32", "i686-w64-mingw32-objdump"}),
+                         build_name);
+
+}  // namespace

@@ -1,0 +1,194 @@
+// wine_capture: runs the Windows host under Wine with COM1 on a
+// pseudo-terminal and keeps what reached the port.
+//
+//   wine_capture WINE_DIR WINE_LOADER OUT_DIR
+//
+// WINE_DIR holds win64/bin (Pkg_Vossik.dll, MEGENCOM32.dll, P32GeCodeBar.dll,
+// host_win.exe), the prepared prefix (prefix/, COM1 registered to
+// ports/com1) and ports/. The program opens a pty, points ports/com1 at its
+// slave, copies the host and DLLs with an empty Dados folder into
+// OUT_DIR/stage, runs host_win.exe there and reads the master the whole time.
+// It leaves in OUT_DIR the captured bytes, the host's output and the pty's
+// line settings, for the checks to judge. Exit 0 when the host ran to its
+// end; 1 with a message otherwise.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "wine_scenario.h"
+
+namespace fs = std::filesystem;
+using namespace it433td::wine_test;
+
+namespace {
+
+constexpr auto kHostTimeout = std::chrono::seconds(60);
+
+[[noreturn]] void fail(const std::string &what) {
+  std::fprintf(stderr, "wine_capture: %s\n", what.c_str());
+  std::exit(1);
+}
+
+struct Pty {
+  int master = -1;
+  int slave = -1;  // held open for the whole run: the line settings live on
+  std::string slave_path;
+};
+
+Pty open_pty() {
+  Pty pty;
+  pty.master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (pty.master < 0 || grantpt(pty.master) != 0 || unlockpt(pty.master) != 0)
+    fail("no pseudo-terminal");
+  pty.slave_path = ptsname(pty.master);
+  pty.slave = open(pty.slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (pty.slave < 0) fail("cannot open " + pty.slave_path);
+  return pty;
+}
+
+void point_link(const fs::path &link, const fs::path &target) {
+  std::error_code ignored;
+  fs::remove(link, ignored);
+  fs::create_directories(link.parent_path());
+  fs::create_symlink(target, link);
+}
+
+void stage_host(const fs::path &bin, const fs::path &stage) {
+  fs::remove_all(stage);
+  fs::create_directories(stage / "Dados");
+  for (const char *file : {"Pkg_Vossik.dll", "MEGENCOM32.dll", "P32GeCodeBar.dll", "host_win.exe"}) {
+    if (!fs::exists(bin / file)) fail("missing " + (bin / file).string());
+    fs::copy_file(bin / file, stage / file);
+  }
+}
+
+// Reads the master until told to stop; a pty whose slave side is closed by
+// every other holder still reads fine, as we hold the slave ourselves.
+void read_master(int master, std::atomic<bool> &stop, std::vector<char> &bytes) {
+  char chunk[4096];
+  while (!stop.load()) {
+    pollfd p{master, POLLIN, 0};
+    if (poll(&p, 1, 50) <= 0) continue;
+    ssize_t got = read(master, chunk, sizeof chunk);
+    if (got > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+  }
+}
+
+int run_host(const std::string &loader, const fs::path &prefix, const fs::path &stage,
+             const fs::path &out) {
+  const std::string text = kText;
+  pid_t child = fork();
+  if (child < 0) fail("fork failed");
+  if (child == 0) {
+    setpgid(0, 0);
+    // Wine's own processes (wineserver lingers a few seconds) get files,
+    // never the test runner's pipes.
+    int out_fd = open((out / kHostOutputFile).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err_fd = open((out / "wine-stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int null_fd = open("/dev/null", O_RDONLY);
+    if (out_fd < 0 || err_fd < 0 || null_fd < 0 || chdir(stage.c_str()) != 0) _exit(126);
+    dup2(null_fd, 0);
+    dup2(out_fd, 1);
+    dup2(err_fd, 2);
+    setenv("WINEPREFIX", prefix.c_str(), 1);
+    setenv("WINEDEBUG", "-all", 1);
+    setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+    unsetenv("DISPLAY");
+    execl(loader.c_str(), loader.c_str(), "host_win.exe", kPort, text.c_str(), kCode128, kQrData,
+          static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + kHostTimeout;
+  int status = 0;
+  for (;;) {
+    pid_t done = waitpid(child, &status, WNOHANG);
+    if (done == child) break;
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(-child, SIGKILL);
+      waitpid(child, &status, 0);
+      fail("the host did not finish within 60 s");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+void write_file(const fs::path &path, const std::vector<char> &bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!file) fail("cannot write " + path.string());
+}
+
+void write_line_settings(int slave, const fs::path &path) {
+  termios t{};
+  if (tcgetattr(slave, &t) != 0) fail("tcgetattr on the pty failed");
+  std::ofstream file(path, std::ios::trunc);
+  const speed_t speed = cfgetospeed(&t);
+  file << "speed57600 " << (speed == B57600 ? 1 : 0) << "\n"
+       << "cs8 " << ((t.c_cflag & CSIZE) == CS8 ? 1 : 0) << "\n"
+       << "crtscts " << ((t.c_cflag & CRTSCTS) != 0 ? 1 : 0) << "\n"
+       << "opost " << ((t.c_oflag & OPOST) != 0 ? 1 : 0) << "\n";
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: wine_capture WINE_DIR WINE_LOADER OUT_DIR\n");
+    return 2;
+  }
+  const fs::path wine_dir = argv[1];
+  const std::string loader = argv[2];
+  const fs::path out = argv[3];
+  const fs::path prefix = wine_dir / "prefix";
+  const fs::path port_link = wine_dir / "ports" / "com1";
+  if (!fs::exists(prefix / "system.reg"))
+    fail("no prepared Wine prefix in " + prefix.string() + ": run scripts/wine-test.sh");
+  fs::create_directories(out);
+  const fs::path stage = out / kStageFolder;
+  stage_host(wine_dir / "win64" / "bin", stage);
+
+  Pty pty = open_pty();
+  point_link(port_link, pty.slave_path);
+  // The prefix's registry names ports/com1 as COM1, so Wine keeps this link.
+  point_link(prefix / "dosdevices" / "com1", port_link);
+
+  std::atomic<bool> stop{false};
+  std::vector<char> captured;
+  std::thread reader(read_master, pty.master, std::ref(stop), std::ref(captured));
+  const auto started = std::chrono::steady_clock::now();
+  const int host_status = run_host(loader, prefix, stage, out);
+  const auto took = std::chrono::steady_clock::now() - started;
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the last bytes in flight
+  stop = true;
+  reader.join();
+
+  write_file(out / kCaptureFile, captured);
+  write_line_settings(pty.slave, out / kLineSettingsFile);
+  std::printf("host_win ran %lld ms under Wine, exit %d; %zu bytes reached COM1\n",
+              static_cast<long long>(
+                  std::chrono::duration_cast<std::chrono::milliseconds>(took).count()),
+              host_status, captured.size());
+
+  std::error_code ignored;
+  if (fs::read_symlink(prefix / "dosdevices" / "com1", ignored) != port_link)
+    fail("Wine remapped COM1 away from the pty: the prefix lacks the COM1 entry "
+         "under HKLM\\Software\\Wine\\Ports; run scripts/wine-test.sh");
+  if (host_status != 0) fail("host_win.exe exited with " + std::to_string(host_status));
+  return 0;
+}
