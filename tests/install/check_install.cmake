@@ -1,0 +1,27 @@
+# Installs the build into PREFIX, checks that the module, its soname link and
+# both stand-ins sit side by side in lib/ with RUNPATH $ORIGIN, and that a
+# host binds both libraries with no LD_LIBRARY_PATH.
+file(REMOVE_RECURSE ${PREFIX})
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${PREFIX}
+                OUTPUT_QUIET RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "install failed")
+endif()
+foreach(file libPkg_Vossik.so libPkg_Vossik.so.6.25.11 libMEGENCOM32.so libP32GeCodeBar.so)
+  if(NOT EXISTS ${PREFIX}/lib/${file})
+    message(FATAL_ERROR "lib/${file} is not installed")
+  endif()
+endforeach()
+execute_process(COMMAND readelf -d ${PREFIX}/lib/libPkg_Vossik.so OUTPUT_VARIABLE dynamic)
+if(NOT dynamic MATCHES "RUNPATH\\) +Library runpath: \\[\\$ORIGIN\\]")
+  message(FATAL_ERROR "the installed module's RUNPATH is not exactly $ORIGIN:\n${dynamic}")
+endif()
+if(NOT dynamic MATCHES "SONAME\\) +Library soname: \\[libPkg_Vossik.so.6.25.11\\]")
+  message(FATAL_ERROR "the installed module's soname is wrong:\n${dynamic}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH
+                        ${HOST} ${PREFIX}/lib/libPkg_Vossik.so
+                RESULT_VARIABLE failed OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(failed)
+  message(FATAL_ERROR "the installed module did not bind the stand-ins: ${out}")
+endif()
