@@ -99,6 +99,10 @@ int32_t apply_line_settings(int fd, const LineSettings &s, bool pseudo_terminal)
   if (s.flow == 2) t.c_iflag |= IXON | IXOFF;
   t.c_cflag &= ~kLineBits;
   t.c_cflag |= line_bits(s) | CREAD | CLOCAL;
+  // A pty keeps neither parity nor a character size other than 8; asking for
+  // them when nothing else changes makes tcsetattr fail (EINVAL), so ask a
+  // pty only for what it can keep.
+  if (pseudo_terminal) t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE | PARENB)) | CS8;
   if (cfsetispeed(&t, code) != 0 || cfsetospeed(&t, code) != 0) return MEGENCOM32_BAD_SETTINGS;
   // tcsetattr succeeds when any one change took; read back to be sure.
   if (tcsetattr(fd, TCSANOW, &t) != 0) return MEGENCOM32_BAD_SETTINGS;

@@ -82,6 +82,15 @@ TEST_F(DeviceTest, SerialSettingsOfTheDriverArriveOnTheLine) {
   EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
 }
 
+// The driver closes and reopens a COM port around every QR code: the same
+// settings must open the same line again.
+TEST_F(DeviceTest, ALineOpensAgainWithTheSameSettingsAfterAClose) {
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_EQ(open_port(pty_.slave_path(), 57600, 'S', 8, 1, 1), MEGENCOM32_OK) << round;
+    ASSERT_EQ(MEGENCOM32_FecharDispositivo(pty_.slave_path().c_str()), MEGENCOM32_OK) << round;
+  }
+}
+
 TEST_F(DeviceTest, OtherSettingsArriveOnTheLine) {
   ASSERT_EQ(open_port(pty_.slave_path(), 9600, 'M', 7, 2, 2), MEGENCOM32_OK);
   termios t = settings_of(pty_.slave());
