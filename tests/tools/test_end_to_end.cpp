@@ -1,0 +1,220 @@
+// it433td end to end: the real module, the device and barcode libraries, a
+// pseudo-terminal and the virtual printer; pictures read back with zxing-cpp.
+//
+// Each case runs its own copy of it433td, so the Dados folder beside it (where
+// the module renders QR printer files) is its own and cases run in parallel.
+// The demo case runs the built program itself (ctest RESOURCE_LOCK).
+#include "barcodes.h"
+#include "tool_process.h"
+
+#include <cairo.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <fstream>
+#include <regex>
+
+using namespace tool_test;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kPayment =
+    "00020126480014br.gov.bcb.pix0126pix@padaria.exemplo.com.br520400005303986540559.675802BR"
+    "5919PADARIA PAO DOURADO6009SAO PAULO62170513PEDIDO000123463043CE8";
+
+std::vector<it433td::printer::DecodedCode> decodePicture(const fs::path &png) {
+  cairo_surface_t *surface = cairo_image_surface_create_from_png(png.c_str());
+  std::vector<it433td::printer::DecodedCode> codes;
+  if (cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS) {
+    cairo_surface_flush(surface);
+    const int width = cairo_image_surface_get_width(surface);
+    const int height = cairo_image_surface_get_height(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    const unsigned char *data = cairo_image_surface_get_data(surface);
+    std::vector<std::uint8_t> grey(static_cast<std::size_t>(width) * height);
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x)  // the green byte of each RGB24 pixel
+        grey[static_cast<std::size_t>(y) * width + x] =
+            (reinterpret_cast<const std::uint32_t *>(data + y * stride)[x] >> 8) & 0xFF;
+    codes = it433td::printer::decodeAllInGrey(grey.data(), width, height, width);
+  }
+  cairo_surface_destroy(surface);
+  return codes;
+}
+
+std::string decoded(const std::vector<it433td::printer::DecodedCode> &codes,
+                    const std::string &format) {
+  for (const auto &code : codes)
+    if (code.format == format) return code.bytes;
+  return "(no " + format + ")";
+}
+
+std::vector<fs::path> filesIn(const fs::path &folder, const std::string &extension) {
+  std::vector<fs::path> files;
+  for (const auto &entry : fs::directory_iterator(folder))
+    if (entry.path().extension() == extension) files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// A copy of it433td in a folder of its own, with the module's path given.
+class ToolCopy : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_FALSE(temp.path.empty());
+    fs::create_directories(temp.path / "bin");
+    fs::copy_file(IT433TD_TOOL, tool);
+    fs::create_directories(ports);
+  }
+
+  std::vector<std::string> withModule(std::vector<std::string> args) const {
+    args.insert(args.begin(), {"--module", IT433TD_MODULE});
+    return args;
+  }
+  std::string portsVariable() const { return "IT433TD_PORTS=" + ports.string(); }
+  fs::path writeReceipt(const std::string &content, const std::string &name = "receipt.txt") const {
+    const fs::path file = temp.path / name;
+    std::ofstream(file, std::ios::binary) << content;
+    return file;
+  }
+  // `it433td emulate` on `port`, mapped in our ports folder, until the case ends.
+  std::unique_ptr<Background> emulate(const std::string &port, std::vector<std::string> extra = {}) {
+    std::vector<std::string> args{"emulate", "--port", port, "--out", out.string(), "--ports-dir",
+                                  ports.string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    auto printer = std::make_unique<Background>(tool, args);
+    EXPECT_TRUE(printer->waitForLine("ready", 10s)) << printer->output();
+    return printer;
+  }
+
+  TempFolder temp;
+  fs::path tool = temp.path / "bin" / "it433td";
+  fs::path ports = temp.path / "ports";
+  fs::path out = temp.path / "out";
+};
+
+TEST_F(ToolCopy, PrintOnTheEmulatedPrinterGivesOneReceiptPerCutWithReadableCodes) {
+  auto printer = emulate("POS1");
+  const fs::path file = writeReceipt(
+      "# two receipts\n"
+      "Pão de açúcar, maçã e café\n"
+      "Total R$ 12,34\n"
+      "code128 IT433TD-0042\n"
+      "qr " + kPayment + "\n"
+      "cut\n"
+      "Segunda via: ação concluída\n"
+      "cut\n");
+  const Finished printed = run(tool, withModule({"print", "--port", "POS1", file.string()}),
+                               {portsVariable()});
+  EXPECT_EQ(printed.exitStatus, 0) << printed.err;
+  EXPECT_NE(printed.out.find("printed"), std::string::npos);
+
+  printer->signal(SIGTERM);
+  EXPECT_EQ(printer->wait(10s), 0) << printer->output();
+  const auto pictures = filesIn(out, ".png");
+  const auto transcripts = filesIn(out, ".txt");
+  ASSERT_EQ(pictures.size(), 2u) << printer->output();  // two cuts, two receipts
+  ASSERT_EQ(transcripts.size(), 2u);
+
+  const auto codes = decodePicture(pictures[0]);
+  EXPECT_EQ(decoded(codes, "QR"), kPayment);
+  EXPECT_EQ(decoded(codes, "CODE128"), "IT433TD-0042");
+  const std::string first = readFile(transcripts[0]);
+  EXPECT_NE(first.find("Pão de açúcar, maçã e café\nTotal R$ 12,34\n"), std::string::npos) << first;
+  EXPECT_NE(first.find("[CUT]"), std::string::npos);
+  EXPECT_NE(readFile(transcripts[1]).find("Segunda via: ação concluída\n[CUT]"),
+            std::string::npos)
+      << readFile(transcripts[1]);
+  EXPECT_TRUE(fs::is_directory(temp.path / "bin" / "Dados"));  // made by it433td for the module
+}
+
+TEST_F(ToolCopy, StatusSeesPaperOutAndOfflineToggledBySignals) {
+  auto printer = emulate("POS2", {"--paper-out"});
+  auto status = [&] {
+    return run(tool, withModule({"status", "--port", "POS2"}), {portsVariable()});
+  };
+  Finished asked = status();
+  EXPECT_EQ(asked.exitStatus, 1);
+  EXPECT_NE(asked.out.find("POS2: out of paper"), std::string::npos) << asked.out << asked.err;
+  EXPECT_NE(asked.err.find("MEGENCOM32_PAPER_OUT (11)"), std::string::npos) << asked.err;
+
+  printer->signal(SIGUSR1);
+  ASSERT_TRUE(printer->waitForLine("printer online", 5s)) << printer->output();
+  asked = status();
+  EXPECT_EQ(asked.exitStatus, 0) << asked.err;
+  EXPECT_NE(asked.out.find("POS2: online"), std::string::npos) << asked.out;
+
+  printer->signal(SIGUSR2);
+  ASSERT_TRUE(printer->waitForLine("printer offline", 5s)) << printer->output();
+  asked = status();
+  EXPECT_EQ(asked.exitStatus, 1);
+  EXPECT_NE(asked.out.find("POS2: offline"), std::string::npos) << asked.out;
+  printer->signal(SIGINT);
+  EXPECT_EQ(printer->wait(10s), 0);
+}
+
+TEST_F(ToolCopy, FailuresExitNonZeroAndNameTheirCause) {
+  const fs::path good = writeReceipt("Olá\ncut\n");
+  Finished unmapped = run(tool, withModule({"print", "--port", "NOPORT", good.string()}),
+                          {portsVariable()});
+  EXPECT_EQ(unmapped.exitStatus, 1);
+  EXPECT_NE(unmapped.err.find("IniciaPorta_IT433TD failed: MEGENCOM32_NO_SUCH_PORT (1)"),
+            std::string::npos)
+      << unmapped.err;
+
+  const fs::path bad = writeReceipt("Olá\nPreço: € 5\n", "bad.txt");
+  Finished malformed = run(tool, withModule({"print", "--port", "NOPORT", bad.string()}));
+  EXPECT_EQ(malformed.exitStatus, 2);
+  EXPECT_NE(malformed.err.find("line 2: column 8: \"€\" is not in code page 850"),
+            std::string::npos)
+      << malformed.err;
+
+  Finished missing = run(tool, withModule({"print", "--port", "X", (temp.path / "none").string()}));
+  EXPECT_EQ(missing.exitStatus, 2);
+  EXPECT_NE(missing.err.find("cannot be read"), std::string::npos);
+
+  Finished noModule =
+      run(tool, {"--module", (temp.path / "libnone.so").string(), "print", "--port", "X", good.string()});
+  EXPECT_EQ(noModule.exitStatus, 3);
+  EXPECT_NE(noModule.err.find("cannot load the driver module"), std::string::npos);
+
+  Finished usage = run(tool, {"print", good.string()});  // --port missing
+  EXPECT_EQ(usage.exitStatus, 2);
+}
+
+TEST_F(ToolCopy, RenderTurnsACapturedStreamIntoReceipts) {
+  const fs::path capture = temp.path / "capture.bin";
+  std::ofstream(capture, std::ios::binary) << "\x0FOl\xA0 mundo\x12\n\x1Bw" "fim\n";
+  const Finished rendered = run(tool, {"render", capture.string(), "--out", out.string()});
+  EXPECT_EQ(rendered.exitStatus, 0) << rendered.err;
+  const auto transcripts = filesIn(out, ".txt");
+  ASSERT_EQ(transcripts.size(), 2u);  // the cut one and the unfinished one
+  EXPECT_EQ(readFile(transcripts[0]).rfind("Olá mundo\n", 0), 0u) << readFile(transcripts[0]);
+  EXPECT_EQ(filesIn(out, ".png").size(), 2u);
+}
+
+// The demo prints on a port named COM1, so the module applies the serial
+// line settings, as with a real printer.
+TEST(Demo, PrintsTheSampleReceiptAndTellsWhereItsPictureIs) {
+  TempFolder temp;
+  const Finished demo = run(IT433TD_TOOL, {"demo", "--out", (temp.path / "demo").string()});
+  ASSERT_EQ(demo.exitStatus, 0) << demo.out << demo.err;
+  std::smatch found;
+  ASSERT_TRUE(std::regex_search(demo.out, found, std::regex("receipt picture: (.*\\.png)")))
+      << demo.out;
+  const fs::path picture = found[1].str();
+  const fs::path transcript = fs::path(picture).replace_extension(".txt");
+  ASSERT_TRUE(fs::exists(picture));
+  const auto codes = decodePicture(picture);
+  EXPECT_EQ(decoded(codes, "QR"), kPayment);
+  EXPECT_EQ(decoded(codes, "CODE128"), "PEDIDO-0001234");
+  const std::string text = readFile(transcript);
+  EXPECT_NE(text.find("PADARIA PÃO DOURADO"), std::string::npos) << text;
+  EXPECT_NE(text.find("Açúcar orgânico"), std::string::npos);
+  EXPECT_NE(text.find("[CUT]"), std::string::npos);
+}
+
+}  // namespace

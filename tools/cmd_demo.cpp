@@ -1,0 +1,73 @@
+// cmd_demo.cpp - it433td demo: a sample receipt through the real module, the
+// device and barcode libraries and the virtual printer on a pseudo-terminal.
+#include "commands.h"
+#include "demo_receipt.h"
+#include "receipt_job.h"
+#include "tool_error.h"
+#include "virtual_printer_session.h"
+
+#include <cstdio>
+
+namespace it433td::tools {
+
+namespace {
+
+struct DemoOptions {
+  std::filesystem::path out = "it433td-demo";
+};
+
+// A serial port name, so the module opens it with the printer's line
+// settings (57600 baud, ...) as it would a real COM port.
+constexpr const char *kDemoPort = "COM1";
+
+int runDemo(const DemoOptions &options, const CommonOptions &common) {
+  const ParsedReceipt receipt = parseReceipt(demoReceipt());
+  if (!receipt.error.empty()) throw ToolError(kExitBadInput, "demo receipt: " + receipt.error);
+
+  SessionOptions sessionOptions;
+  sessionOptions.port = kDemoPort;
+  sessionOptions.outputFolder = options.out;
+  VirtualPrinterSession session(sessionOptions);
+  // Before the module's first use: the device library and the module's raw
+  // copy of the QR printer file both look COM1 up there.
+  session.ports().useInThisProcess();
+  const std::string problem = ensureDadosFolder();
+  if (!problem.empty()) std::fprintf(stderr, "it433td: warning: %s\n", problem.c_str());
+
+  std::printf("Printing the demo receipt on %s (the virtual printer on %s)\n", kDemoPort,
+              session.server().slavePath().c_str());
+  std::fflush(stdout);
+  std::optional<JobFailure> failure;
+  {
+    DriverModule module(common.modulePath);
+    module.start();
+    Progress progress;
+    failure = printReceipt(module, kDemoPort, receipt.steps, progress);
+  }
+  const auto transcripts = session.stop();
+  if (failure) {
+    std::string message = describeFailure(*failure);
+    for (const auto &transcript : transcripts)
+      message += "\n  printed so far: " + std::filesystem::absolute(pictureOf(transcript)).string();
+    throw ToolError(kExitOperationFailed, message);
+  }
+  if (transcripts.empty()) throw ToolError(kExitOperationFailed, "the virtual printer wrote no receipt");
+  for (const auto &transcript : transcripts)
+    std::printf("receipt picture: %s\nreceipt transcript: %s\n",
+                std::filesystem::absolute(pictureOf(transcript)).c_str(),
+                std::filesystem::absolute(transcript).c_str());
+  return kExitOk;
+}
+
+}  // namespace
+
+void addDemoCommand(CLI::App &app, std::shared_ptr<CommonOptions> common) {
+  auto options = std::make_shared<DemoOptions>();
+  CLI::App *command = app.add_subcommand(
+      "demo", "print a sample receipt on the virtual printer and write its picture");
+  command->add_option("--out", options->out, "folder for the receipt's PNG and transcript")
+      ->capture_default_str();
+  command->callback([options, common] { common->exitStatus = runDemo(*options, *common); });
+}
+
+}  // namespace it433td::tools

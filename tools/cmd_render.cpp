@@ -1,0 +1,71 @@
+// cmd_render.cpp - it433td render FILE... --out DIR: captured byte streams
+// printed on the virtual printer's paper.
+#include "commands.h"
+#include "receipt_folder.h"
+#include "tool_error.h"
+#include "virtual_printer_session.h"
+#include "virtual_printer.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+
+namespace it433td::tools {
+
+namespace {
+
+struct RenderOptions {
+  std::vector<std::string> files;
+  std::filesystem::path out;
+};
+
+int runRender(const RenderOptions &options) {
+  // Every file is read before anything is printed: a missing one leaves no
+  // half-printed stream behind.
+  std::vector<std::string> streams;
+  for (const std::string &name : options.files) {
+    std::ifstream file;
+    std::istream *in = &std::cin;
+    if (name != "-") {
+      file.open(name, std::ios::binary);
+      if (!file) throw ToolError(kExitBadInput, name + ": cannot be read");
+      in = &file;
+    }
+    streams.emplace_back(std::istreambuf_iterator<char>(*in), std::istreambuf_iterator<char>());
+  }
+  printer::ReceiptFolder folder(options.out);
+  int status = kExitOk;
+  // All files form one stream, as if sent one after the other.
+  printer::VirtualPrinter printer(
+      [&](printer::Receipt &&receipt) {
+        std::string error;
+        const auto written = folder.write(receipt, &error);
+        if (written.empty()) {
+          std::fprintf(stderr, "it433td: %s\n", error.c_str());
+          status = kExitOperationFailed;
+          return;
+        }
+        std::printf("receipt picture: %s\nreceipt transcript: %s\n",
+                    pictureOf(written).c_str(), written.c_str());
+      },
+      nullptr);
+  for (const std::string &stream : streams) printer.feed(stream);
+  printer.finish();
+  return status;
+}
+
+}  // namespace
+
+void addRenderCommand(CLI::App &app, std::shared_ptr<CommonOptions> common) {
+  auto options = std::make_shared<RenderOptions>();
+  CLI::App *command =
+      app.add_subcommand("render", "print captured printer byte streams as receipt pictures");
+  command->add_option("FILE", options->files, "captured streams, one after the other; - for "
+                                              "standard input")
+      ->required();
+  command->add_option("--out", options->out, "folder for the receipts")->required();
+  command->callback([options, common] { common->exitStatus = runRender(*options); });
+}
+
+}  // namespace it433td::tools

@@ -1,0 +1,109 @@
+// driver_module.cpp - loading the module by file name and binding its plain
+// exports, the way a C, C# or Python host does.
+#include "driver_module.h"
+
+#include "tool_error.h"
+
+#include <climits>
+#include <dlfcn.h>
+#include <unistd.h>
+
+namespace it433td::tools {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Texts longer than the module's 32-bit length cannot be passed whole.
+std::int32_t lengthOf(std::string_view bytes) {
+  if (bytes.size() > static_cast<std::size_t>(INT32_MAX))
+    throw ToolError(kExitBadInput, "text or data too long for the module (over 2 GiB)");
+  return static_cast<std::int32_t>(bytes.size());
+}
+
+}  // namespace
+
+fs::path executableFolder() {
+  std::error_code ec;
+  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? fs::current_path() : self.parent_path();
+}
+
+fs::path defaultModulePath() {
+  return (executableFolder() / ".." / "lib" / "libPkg_Vossik.so").lexically_normal();
+}
+
+DriverModule::DriverModule(const fs::path &path) {
+  handle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle_) {
+    const char *why = ::dlerror();
+    throw ToolError(kExitNoModule,
+                    "cannot load the driver module: " + std::string(why ? why : path.string()));
+  }
+  try {
+    start_ = reinterpret_cast<bool (*)()>(symbol("StartIT433TD"));
+    open_ = reinterpret_cast<std::int32_t (*)(const char *)>(symbol("IniciaPorta_IT433TD"));
+    close_ = reinterpret_cast<std::int32_t (*)(const char *)>(symbol("FechaPorta_IT433TD"));
+    text_ = reinterpret_cast<decltype(text_)>(symbol("FormataTX_IT433TD"));
+    code128_ = reinterpret_cast<decltype(code128_)>(symbol("ImprimeCODE128_IT433TD"));
+    qr_ = reinterpret_cast<decltype(qr_)>(symbol("ImprimeQRCode_IT433TD"));
+    cut_ = reinterpret_cast<std::int32_t (*)(const char *)>(symbol("AcionaGuilhotina_IT433TD"));
+  } catch (...) {
+    ::dlclose(handle_);
+    throw;
+  }
+}
+
+DriverModule::~DriverModule() { ::dlclose(handle_); }
+
+void *DriverModule::symbol(const char *name) const {
+  void *address = ::dlsym(handle_, name);
+  if (!address)
+    throw ToolError(kExitNoModule, std::string("the driver module does not export ") + name);
+  return address;
+}
+
+// A variable of namespace Cli_Vossik under its mangled (Itanium C++ ABI) name.
+void *DriverModule::exportedVariable(std::string_view name) const {
+  const std::string mangled =
+      "_ZN10Cli_Vossik" + std::to_string(name.size()) + std::string(name) + "E";
+  void *address = ::dlsym(handle_, mangled.c_str());
+  return address ? *static_cast<void **>(address) : nullptr;
+}
+
+void DriverModule::start() {
+  if (start_()) return;
+  // The handles tell which library was missing: the device library is tried
+  // first, and the barcode library only once the device library loaded.
+  std::string why;
+  if (!exportedVariable("DLLMEGENCOM32"))
+    why = "the device library libMEGENCOM32.so cannot be loaded";
+  else if (!exportedVariable("DLLP32GeCodeBar"))
+    why = "the barcode library libP32GeCodeBar.so cannot be loaded";
+  else
+    why = "a vendor library lacks one of its entry points";
+  throw ToolError(kExitNoModule, "StartIT433TD failed: " + why +
+                                     " (they are looked for beside the module)");
+}
+
+std::int32_t DriverModule::openPort(const std::string &port) { return open_(port.c_str()); }
+std::int32_t DriverModule::closePort(const std::string &port) { return close_(port.c_str()); }
+std::int32_t DriverModule::cutPaper(const std::string &port) { return cut_(port.c_str()); }
+
+std::int32_t DriverModule::printCondensed(const std::string &port, std::string_view text) {
+  return text_(port.c_str(), text.data(), lengthOf(text));
+}
+
+std::int32_t DriverModule::printCode128(const std::string &port, std::string_view data) {
+  return code128_(port.c_str(), data.data(), lengthOf(data));
+}
+
+std::int32_t DriverModule::printQrCode(const std::string &port, std::string_view data) {
+  return qr_(port.c_str(), data.data(), lengthOf(data));
+}
+
+DriverModule::StatusRequest DriverModule::statusRequest() const {
+  return reinterpret_cast<StatusRequest>(exportedVariable("MEGENCOM32_StatusDoDispositivo"));
+}
+
+}  // namespace it433td::tools
