@@ -12,14 +12,19 @@
  * our own, documented below.
  *
  * Printer file. It uses two commands of the printer's byte stream:
- *   0x1D 0x76 0x30 0x00 xL xH yL yH d1..dk  raster bit image, x bytes per row
- *                                          (MSB = leftmost dot, 1 = black),
- *                                          y rows, k = x * y;
- *   0x1B 0x4A n                            feed the paper n dots (n <= 255).
+ *   0x1D 0x76 0x30 m xL xH yL yH d1..dk  raster bit image, x bytes per row
+ *                                       (MSB = leftmost dot, 1 = black),
+ *                                       y rows, k = x * y; m = 0 normal,
+ *                                       m = 2 double height (every row
+ *                                       printed twice);
+ *   0x1B 0x4A n                         feed the paper n dots (n <= 255).
  * Layout on the 576-dot paper: the image (for a QR code: the symbol with its
  * quiet zone of 4 modules) starts `indent` dots from the left edge. Every
  * all-white row becomes paper feed, never a raster row; a raster row ends at
- * the last byte that holds a black dot. The file ends with the image's own
+ * the last byte that holds a black dot. Two equal rows one after the other
+ * may go as one row of a double-height command: a QR module row of 3 dots is
+ * one double-height row and one normal row; the split into commands is the
+ * one with the fewest bytes. The file ends with the image's own
  * bottom white plus CODEBAR32_CUTTER_CLEARANCE_DOTS of feed, so a cut made
  * right after the code leaves the symbol whole.
  *

@@ -14,9 +14,11 @@ namespace p32gecodebar {
 // paper's left edge (0 <= indent) and writes the printer's bytes to `out`:
 // - runs of white rows (the image's top and bottom margins included) become
 //   feed, 0x1B 0x4A n, at most 255 dots per command;
-// - each run of rows holding black becomes one raster bit image command,
-//   0x1D 0x76 0x30 0x00 xL xH yL yH, whose rows start at the paper's left
-//   edge and end with the last byte that holds black in the run;
+// - each run of rows holding black becomes raster bit image commands,
+//   0x1D 0x76 0x30 m xL xH yL yH, whose rows start at the paper's left edge
+//   and end with the last byte that holds black in the command. m is 0, or 2
+//   (double height) where a pair of identical rows goes as one data row;
+//   the split into commands is the one with the fewest bytes;
 // - the file ends with the trailing white plus `trailingFeedDots`.
 // Returns P32GECODEBAR_TOO_WIDE if the image does not fit the paper beside
 // the indent, else P32GECODEBAR_OK.

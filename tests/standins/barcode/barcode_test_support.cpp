@@ -7,6 +7,7 @@
 
 #include <ZXing/ReadBarcode.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -85,15 +86,21 @@ Paper printOnPaper(const Bytes &file) {
     } else if (file.size() - pos >= 8 && file[pos] == 0x1D && file[pos + 1] == 0x76 &&
                file[pos + 2] == 0x30) {
       PrinterCommand raster{PrinterCommand::Raster};
-      if (file[pos + 3] != 0) {
-        paper.problem = "raster mode other than 0";
+      // m: bit 0 prints every dot twice as wide, bit 1 every row twice.
+      const uint8_t mode = file[pos + 3];
+      if (mode > 3) {
+        paper.problem = "raster mode above 3";
         return paper;
       }
+      raster.doubleWidth = (mode & 1) != 0;
+      raster.doubleHeight = (mode & 2) != 0;
       raster.widthBytes = file[pos + 4] | (file[pos + 5] << 8);
       raster.rows = file[pos + 6] | (file[pos + 7] << 8);
       raster.dataOffset = pos + 8;
+      const int dotWidth = raster.doubleWidth ? 2 : 1;
+      const int dotHeight = raster.doubleHeight ? 2 : 1;
       const size_t dataBytes = static_cast<size_t>(raster.widthBytes) * raster.rows;
-      if (raster.widthBytes > kPaperDots / 8 || file.size() - raster.dataOffset < dataBytes) {
+      if (raster.widthBytes * 8 * dotWidth > kPaperDots || file.size() - raster.dataOffset < dataBytes) {
         paper.problem = "raster wider than the paper or cut short";
         return paper;
       }
@@ -101,10 +108,18 @@ Paper printOnPaper(const Bytes &file) {
         std::vector<uint8_t> row = whiteRow();
         for (int x = 0; x < raster.widthBytes * 8; ++x) {
           const uint8_t byte = file[raster.dataOffset + static_cast<size_t>(y) * raster.widthBytes + x / 8];
-          if (byte & (0x80 >> (x % 8))) row[x] = 0;
+          if (byte & (0x80 >> (x % 8)))
+            for (int d = 0; d < dotWidth; ++d) row[x * dotWidth + d] = 0;
         }
-        rows.push_back(std::move(row));
+        for (int d = 0; d < dotHeight; ++d) rows.push_back(row);
       }
+      const bool followsRaster = !paper.commands.empty() && paper.commands.back().kind == PrinterCommand::Raster;
+      if (!followsRaster) paper.images.push_back(PrintedImage{static_cast<int>(rows.size()) - raster.dotRows()});
+      PrintedImage &image = paper.images.back();
+      image.dotRows += raster.dotRows();
+      image.widthBytes = std::max(image.widthBytes, raster.widthBytes);
+      ++image.commands;
+      image.dataRows += raster.rows;
       paper.commands.push_back(raster);
       pos = raster.dataOffset + dataBytes;
     } else {
@@ -175,49 +190,6 @@ std::optional<Bytes> decodeFileWithZbarimg(const std::string &path) {
   const int status = ::pclose(pipe);
   if (status != 0) return std::nullopt;
   return output;
-}
-
-}  // namespace barcode_test
-
-#include "P32GeCodeBar.h"
-
-namespace barcode_test {
-
-Rendering renderQr(const TempFolder &folder, const Bytes &payload, int32_t ecc, int32_t indent,
-                   int32_t moduleSize) {
-  Rendering r;
-  r.bmpPath = folder.file("qrCode.bmp");
-  r.prnPath = folder.file("qrCode.prn");
-  // The driver hands the data followed by a 0x00 byte, or null when empty.
-  std::string terminated(payload.begin(), payload.end());
-  r.status = CODEBAR32_PGeCodeBarQRCODE(ecc, indent, moduleSize,
-                                        payload.empty() ? nullptr : terminated.c_str(),
-                                        static_cast<int32_t>(payload.size()), r.bmpPath.c_str(),
-                                        r.prnPath.c_str());
-  r.bmp = readFile(r.bmpPath);
-  r.prn = readFile(r.prnPath);
-  return r;
-}
-
-Decodings decodeRendering(const Rendering &rendering, int scale) {
-  Decodings d;
-  if (rendering.bmp) {
-    if (auto out = decodeFileWithZbarimg(rendering.bmpPath)) {
-      // zbarimg ends every symbol's data with a newline of its own.
-      if (!out->empty() && out->back() == '\n') out->pop_back();
-      d.fromBmp = std::move(out);
-    }
-  }
-  if (rendering.prn) {
-    const Paper paper = printOnPaper(*rendering.prn);
-    if (paper.wellFormed) {
-      const GreyImage image = scale > 1 ? scaleUp(paper.image, scale) : paper.image;
-      const std::vector<Bytes> found = decodeWithZbar(image);
-      if (found.size() == 1) d.fromPaperZbar = found.front();
-      d.fromPaperZxing = decodeWithZxing(image);
-    }
-  }
-  return d;
 }
 
 }  // namespace barcode_test

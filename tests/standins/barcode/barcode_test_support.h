@@ -46,16 +46,31 @@ struct PrinterCommand {
   enum Kind { Feed, Raster } kind;
   int feedDots = 0;      // Feed
   int widthBytes = 0;    // Raster
-  int rows = 0;          // Raster
+  int rows = 0;          // Raster: data rows sent
+  bool doubleWidth = false;   // Raster, m bit 0: each dot printed 2 dots wide
+  bool doubleHeight = false;  // Raster, m bit 1: each data row printed twice
   size_t dataOffset = 0; // Raster: where d1 starts in the file
+  int dotRows() const { return kind == Feed ? feedDots : rows * (doubleHeight ? 2 : 1); }
+};
+
+// Raster commands printed back to back, with no feed between them: one
+// picture on the paper.
+struct PrintedImage {
+  int top = 0;         // first dot row on the paper
+  int dotRows = 0;     // height on the paper
+  int widthBytes = 0;  // the widest of its commands
+  int commands = 0;
+  int dataRows = 0;    // rows sent, over all its commands
 };
 
 // The paper as the printer leaves it: 576 dots wide, a feed adds white rows,
-// a raster command adds its rows starting at the paper's left edge.
+// a raster command adds its rows starting at the paper's left edge (m's
+// bit 0 doubling every dot's width, bit 1 every row's height).
 struct Paper {
   bool wellFormed = false;  // false: a byte that is neither command
   std::string problem;
   std::vector<PrinterCommand> commands;
+  std::vector<PrintedImage> images;
   GreyImage image;
 };
 Paper printOnPaper(const Bytes &printerFile);
@@ -67,6 +82,9 @@ std::vector<Bytes> decodeWithZbar(const GreyImage &image);
 std::optional<Bytes> decodeWithZxing(const GreyImage &image);
 // Runs zbarimg (which reads the file through ImageMagick) on an image file.
 std::optional<Bytes> decodeFileWithZbarimg(const std::string &path);
+
+// The two helpers below call the barcode library (rendering_support.cpp, for
+// test programs linked with it); everything above needs no library.
 
 // Renders `payload` through CODEBAR32_PGeCodeBarQRCODE into qrCode.bmp and
 // qrCode.prn of `folder` (null data when the payload is empty, as the driver

@@ -123,7 +123,7 @@ TEST(BmpToPrn, WhiteRowsBecomeFeedBetweenRasterBands) {
   ASSERT_TRUE(paper.wellFormed) << paper.problem;
   std::vector<std::pair<int, int>> kinds;  // (kind, dots or rows)
   for (const auto &cmd : paper.commands)
-    kinds.emplace_back(cmd.kind, cmd.kind == PrinterCommand::Feed ? cmd.feedDots : cmd.rows);
+    kinds.emplace_back(cmd.kind, cmd.dotRows());
   const int tail = 299 + CODEBAR32_CUTTER_CLEARANCE_DOTS;  // rows 401-699, then clearance
   const std::vector<std::pair<int, int>> expected{
       {PrinterCommand::Feed, 255},   {PrinterCommand::Feed, 45},  {PrinterCommand::Raster, 2},
@@ -132,6 +132,9 @@ TEST(BmpToPrn, WhiteRowsBecomeFeedBetweenRasterBands) {
   EXPECT_EQ(kinds, expected);
   // Dot 15 shifted by the indent of 3 is dot 18: the third byte.
   EXPECT_EQ(paper.commands[2].widthBytes, 3);
+  // Rows 300 and 301 are equal: one data row printed twice is cheaper.
+  EXPECT_TRUE(paper.commands[2].doubleHeight);
+  EXPECT_EQ(paper.commands[2].rows, 1);
   EXPECT_TRUE(paper.image.black(18, 300));
 }
 

@@ -57,8 +57,8 @@ TEST(QrRendering, EmptyPayloadRendersTheEmptySymbol) {
   EXPECT_EQ(d.fromBmp, Bytes{});
   // Version 1: 21 modules of 3 dots.
   const Paper paper = printOnPaper(*r.prn);
-  ASSERT_EQ(paper.commands.size(), 3u);
-  EXPECT_EQ(paper.commands[1].rows, 21 * 3);
+  ASSERT_EQ(paper.images.size(), 1u);
+  EXPECT_EQ(paper.images[0].dotRows, 21 * 3);
 }
 
 TEST(QrRendering, EveryEccLevelDecodesAndStrongerLevelsNeedLargerSymbols) {
@@ -70,9 +70,9 @@ TEST(QrRendering, EveryEccLevelDecodesAndStrongerLevelsNeedLargerSymbols) {
     ASSERT_EQ(r.status, P32GECODEBAR_OK) << static_cast<char>(ecc);
     EXPECT_EQ(decodeRendering(r).fromPaperZbar, payload) << static_cast<char>(ecc);
     const Paper paper = printOnPaper(*r.prn);
-    ASSERT_EQ(paper.commands.size(), 3u);
-    EXPECT_GT(paper.commands[1].rows, previousRows) << static_cast<char>(ecc);
-    previousRows = paper.commands[1].rows;
+    ASSERT_EQ(paper.images.size(), 1u);
+    EXPECT_GT(paper.images[0].dotRows, previousRows) << static_cast<char>(ecc);
+    previousRows = paper.images[0].dotRows;
   }
 }
 
@@ -84,7 +84,8 @@ TEST(QrRendering, ModuleSizeScalesTheSymbol) {
     ASSERT_EQ(r.status, P32GECODEBAR_OK) << moduleSize;
     const Paper paper = printOnPaper(*r.prn);
     ASSERT_TRUE(paper.wellFormed) << paper.problem;
-    const int rows = paper.commands[1].rows;
+    ASSERT_EQ(paper.images.size(), 1u);
+    const int rows = paper.images[0].dotRows;
     EXPECT_EQ(rows % moduleSize, 0);
     EXPECT_EQ((rows / moduleSize - 17) % 4, 0) << "not a QR symbol's side";
     // A 1-dot module is too small for the decoders' finder search: enlarge.
@@ -112,10 +113,11 @@ TEST(QrRendering, IndentPlacesTheSymbolAndRowsEndAtTheLastBlackByte) {
           firstBlack = std::min(firstBlack, x);
           lastBlack = std::max(lastBlack, x);
         }
-    const int side = paper.commands[1].rows;  // a square symbol
+    ASSERT_EQ(paper.images.size(), 1u);
+    const int side = paper.images[0].dotRows;  // a square symbol
     EXPECT_EQ(firstBlack, indent + kQuietModules * 3) << indent;
     EXPECT_EQ(lastBlack, indent + kQuietModules * 3 + side - 1) << indent;
-    EXPECT_EQ(paper.commands[1].widthBytes, lastBlack / 8 + 1) << indent;
+    EXPECT_EQ(paper.images[0].widthBytes, lastBlack / 8 + 1) << indent;
     EXPECT_EQ(decodeRendering(r).fromPaperZbar, payload) << indent;
   }
 }
@@ -126,22 +128,57 @@ TEST(QrRendering, WhiteIsPaperFeedNeverWhiteRasterRows) {
   ASSERT_EQ(r.status, P32GECODEBAR_OK);
   const Paper paper = printOnPaper(*r.prn);
   ASSERT_TRUE(paper.wellFormed) << paper.problem;
-  ASSERT_EQ(paper.commands.size(), 3u);
-  EXPECT_EQ(paper.commands[0].kind, PrinterCommand::Feed);
-  EXPECT_EQ(paper.commands[0].feedDots, kQuietModules * 3);
-  EXPECT_EQ(paper.commands[1].kind, PrinterCommand::Raster);
-  EXPECT_EQ(paper.commands[2].kind, PrinterCommand::Feed);
-  EXPECT_EQ(paper.commands[2].feedDots, kQuietModules * 3 + CODEBAR32_CUTTER_CLEARANCE_DOTS);
+  ASSERT_GE(paper.commands.size(), 3u);
+  EXPECT_EQ(paper.commands.front().kind, PrinterCommand::Feed);
+  EXPECT_EQ(paper.commands.front().feedDots, kQuietModules * 3);
+  EXPECT_EQ(paper.commands.back().kind, PrinterCommand::Feed);
+  EXPECT_EQ(paper.commands.back().feedDots, kQuietModules * 3 + CODEBAR32_CUTTER_CLEARANCE_DOTS);
+  ASSERT_EQ(paper.images.size(), 1u) << "the symbol is one picture, no feed inside it";
 
-  const PrinterCommand &raster = paper.commands[1];
+  // Every raster row holds black, and every command ends with the byte that
+  // holds its last black dot.
   const Bytes &file = *r.prn;
-  for (int y = 0; y < raster.rows; ++y) {
-    const auto begin = file.begin() + static_cast<ptrdiff_t>(raster.dataOffset + y * raster.widthBytes);
-    EXPECT_TRUE(std::any_of(begin, begin + raster.widthBytes, [](uint8_t b) { return b != 0; }))
-        << "white raster row " << y;
+  size_t expectedSize = 3 + 3;
+  for (size_t c = 1; c + 1 < paper.commands.size(); ++c) {
+    const PrinterCommand &raster = paper.commands[c];
+    ASSERT_EQ(raster.kind, PrinterCommand::Raster) << c;
+    bool lastByteUsed = false;
+    for (int y = 0; y < raster.rows; ++y) {
+      const auto begin = file.begin() + static_cast<ptrdiff_t>(raster.dataOffset + y * raster.widthBytes);
+      EXPECT_TRUE(std::any_of(begin, begin + raster.widthBytes, [](uint8_t b) { return b != 0; }))
+          << "white raster row " << y << " of command " << c;
+      lastByteUsed |= begin[raster.widthBytes - 1] != 0;
+    }
+    EXPECT_TRUE(lastByteUsed) << "command " << c << " wider than its black";
+    expectedSize += 8 + static_cast<size_t>(raster.widthBytes) * raster.rows;
   }
-  // Exactly header + rows + two feeds: nothing else in the file.
-  EXPECT_EQ(file.size(), 3 + 8 + static_cast<size_t>(raster.widthBytes) * raster.rows + 3);
+  // Exactly the headers, rows and two feeds: nothing else in the file.
+  EXPECT_EQ(file.size(), expectedSize);
+}
+
+// A module of 3 dots is 3 equal dot rows: the file sends it as one row of
+// a double-height command (m = 2) and one row of a normal command, two data
+// rows instead of three.
+TEST(QrRendering, ThreeDotModulesGoAsTwoDataRowsWithDoubleHeight) {
+  TempFolder folder;
+  const Rendering r = renderQr(folder, Bytes(1000, 0x5A), 'M', 16, 3);
+  ASSERT_EQ(r.status, P32GECODEBAR_OK);
+  const Paper paper = printOnPaper(*r.prn);
+  ASSERT_TRUE(paper.wellFormed) << paper.problem;
+  ASSERT_EQ(paper.images.size(), 1u);
+  const PrintedImage &symbol = paper.images[0];
+  const int moduleRows = symbol.dotRows / 3;
+  EXPECT_EQ(moduleRows, 121) << "version 26";
+  EXPECT_LE(symbol.dataRows, 2 * moduleRows);
+  EXPECT_LE(symbol.commands, moduleRows + 1);
+  bool sawDouble = false, sawNormal = false;
+  for (const PrinterCommand &command : paper.commands) {
+    if (command.kind != PrinterCommand::Raster) continue;
+    EXPECT_FALSE(command.doubleWidth);
+    (command.doubleHeight ? sawDouble : sawNormal) = true;
+  }
+  EXPECT_TRUE(sawDouble && sawNormal);
+  EXPECT_EQ(decodeRendering(r).fromPaperZxing, Bytes(1000, 0x5A));
 }
 
 uint32_t le32(const Bytes &b, size_t at) {
