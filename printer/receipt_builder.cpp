@@ -5,13 +5,34 @@
 #include "cp850.h"
 #include "transcript.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace it433td::printer {
+namespace {
+
+// Puts `bottom` under `top`, as one picture as wide as the wider of them.
+void stackBelow(PrintedItem &top, const PrintedItem &bottom) {
+  const int width = std::max(top.width, bottom.width);
+  std::vector<std::uint8_t> pixels(static_cast<size_t>(width) * (top.height + bottom.height), 0);
+  for (int y = 0; y < top.height; ++y)
+    std::copy_n(top.pixels.begin() + static_cast<long>(y) * top.width, top.width,
+                pixels.begin() + static_cast<long>(y) * width);
+  for (int y = 0; y < bottom.height; ++y)
+    std::copy_n(bottom.pixels.begin() + static_cast<long>(y) * bottom.width, bottom.width,
+                pixels.begin() + static_cast<long>(top.height + y) * width);
+  top.pixels.swap(pixels);
+  top.width = width;
+  top.height += bottom.height;
+}
+
+}  // namespace
 
 ReceiptBuilder::ReceiptBuilder(ReceiptSink sink) : sink_(std::move(sink)) {}
 
 void ReceiptBuilder::onEvent(const PrinterEvent &event) {
+  if (event.kind != EventKind::RasterImage && event.kind != EventKind::StatusRequest)
+    closeImageRun();
   switch (event.kind) {
     case EventKind::Text: addText(event.bytes); break;
     case EventKind::LineFeed: printLine(true); break;
@@ -139,11 +160,29 @@ void ReceiptBuilder::addImage(const PrinterEvent &event) {
       item.pixels[static_cast<size_t>(y) * item.width + x] = (byte >> (7 - sx % 8)) & 1;
     }
   }
+  // Raster images printed back to back are one picture on the paper (a
+  // printer file may send a symbol as many bands): join them, and read the
+  // picture once the run ends.
+  if (imageRunOpen_ && !receipt_.empty() && receipt_.items.back().kind == ItemKind::Image &&
+      receipt_.lengthDots + item.height <= kMaxReceiptDots) {
+    stackBelow(receipt_.items.back(), item);
+    receipt_.lengthDots += item.height;
+    return;
+  }
+  closeImageRun();
+  place(std::move(item));
+  imageRunOpen_ = true;
+}
+
+void ReceiptBuilder::closeImageRun() {
+  if (!imageRunOpen_) return;
+  imageRunOpen_ = false;
+  if (receipt_.empty() || receipt_.items.back().kind != ItemKind::Image) return;
+  PrintedItem &item = receipt_.items.back();
   item.transcript = "[IMAGE " + std::to_string(item.width) + "x" + std::to_string(item.height);
   if (auto code = decodeQrInImage(item.pixels, item.width, item.height))
     item.transcript += " " + code->format + " \"" + escapeBytes(code->bytes) + "\"";
   item.transcript += "]";
-  place(std::move(item));
 }
 
 void ReceiptBuilder::place(PrintedItem item) {
@@ -155,6 +194,7 @@ void ReceiptBuilder::place(PrintedItem item) {
 }
 
 void ReceiptBuilder::endReceipt(bool cut, bool continued) {
+  closeImageRun();
   if (receipt_.empty()) return;  // a cut with nothing printed since the last one
   receipt_.cut = cut;
   receipt_.continued = continued;

@@ -27,6 +27,9 @@ private:
   void addNote(std::string transcript);
   void addBarcode(const std::string &data);
   void addImage(const PrinterEvent &event);
+  // Ends a run of back-to-back images: reads the joined picture for the
+  // transcript.
+  void closeImageRun();
   void place(PrintedItem item);
   void endReceipt(bool cut, bool continued);
 
@@ -37,6 +40,7 @@ private:
   std::string lineTranscript_;  // the line's text with markers of unknown bytes
   int lineX_ = 0;
   int nextNumber_ = 1;
+  bool imageRunOpen_ = false;  // the last item is an image still growing
 };
 
 }  // namespace it433td::printer

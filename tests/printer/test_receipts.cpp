@@ -90,16 +90,38 @@ TEST(Receipts, EscapedDataKeepsUtf8AndEscapesEverythingElse) {
 }
 
 TEST(Receipts, ImagesPrintOneToOneAndScaled) {
-  const Printed p = print(rasterHeader(0, 1, 1) + "\x81" + rasterHeader(3, 1, 1) + "\x80");
+  const std::string feed("\x1BJ\x00", 3);
+  const Printed p = print(rasterHeader(0, 1, 1) + "\x81" + feed + rasterHeader(3, 1, 1) + "\x80");
   const auto &items = p.receipts.at(0).items;
-  ASSERT_EQ(items.size(), 2u);
-  EXPECT_EQ(items[0].width, 8);
+  EXPECT_EQ(items.at(0).width, 8);
   EXPECT_EQ(items[0].pixels, (std::vector<std::uint8_t>{1, 0, 0, 0, 0, 0, 0, 1}));
-  EXPECT_EQ(items[1].width, 16);
-  EXPECT_EQ(items[1].height, 2);
-  EXPECT_EQ(items[1].y, 1);
-  EXPECT_EQ(items[1].pixels[0] + items[1].pixels[1] + items[1].pixels[16] + items[1].pixels[17], 4);
-  EXPECT_EQ(p.transcripts[0], "[IMAGE 8x1]\n[IMAGE 16x2]\n");
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[2].width, 16);
+  EXPECT_EQ(items[2].height, 2);
+  EXPECT_EQ(items[2].y, 1);
+  EXPECT_EQ(items[2].pixels[0] + items[2].pixels[1] + items[2].pixels[16] + items[2].pixels[17], 4);
+  EXPECT_EQ(p.transcripts[0], "[IMAGE 8x1]\n[FEED 0]\n[IMAGE 16x2]\n");
+}
+
+// A printer file may send one symbol as many raster bands: on paper they are
+// one picture, and the transcript reads it as one.
+TEST(Receipts, ImagesPrintedBackToBackAreOnePicture) {
+  int width = 0;
+  const std::string payload("00020126580014br.gov.bcb.pix");
+  const std::string whole = qrRaster(payload, 3, 16, &width);
+  const size_t rowBytes = static_cast<unsigned char>(whole[4]);
+  const size_t rows = static_cast<unsigned char>(whole[6]) | static_cast<unsigned char>(whole[7]) << 8;
+  std::string bands;
+  for (size_t y = 0; y < rows; y += 2) {
+    const int height = static_cast<int>(std::min<size_t>(2, rows - y));
+    bands += rasterHeader(0, static_cast<int>(rowBytes), height) +
+             whole.substr(8 + y * rowBytes, height * rowBytes);
+  }
+  const Printed p = print(bands + "\n");
+  ASSERT_EQ(p.receipts.at(0).items.size(), 2u);  // the picture and the empty line
+  EXPECT_EQ(p.receipts[0].items[0].height, static_cast<int>(rows));
+  EXPECT_EQ(p.transcripts[0], "[IMAGE " + std::to_string(width) + "x" + std::to_string(rows) +
+                                  " QR \"" + payload + "\"]\n\n");
 }
 
 TEST(Receipts, APrintedQrCodeShowsItsContentBinarySafe) {
