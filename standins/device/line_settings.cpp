@@ -77,14 +77,7 @@ void clear_processing(termios &t) {
 int32_t check_line_settings(const LineSettings &s) {
   speed_t code = B0;
   if (!speed_code(s.speed, code)) return MEGENCOM32_BAD_SETTINGS;
-  switch (s.parity) {
-    case 'N': case 'E': case 'O': case 'M': case 'S': break;
-    default: return MEGENCOM32_BAD_SETTINGS;
-  }
-  if (s.data_bits < 5 || s.data_bits > 8) return MEGENCOM32_BAD_SETTINGS;
-  if (s.stop_bits < 1 || s.stop_bits > 2) return MEGENCOM32_BAD_SETTINGS;
-  if (s.flow < 0 || s.flow > 2) return MEGENCOM32_BAD_SETTINGS;
-  return MEGENCOM32_OK;
+  return check_line_values(s);
 }
 
 int32_t apply_line_settings(int fd, const LineSettings &s, bool pseudo_terminal) {

@@ -1,26 +1,16 @@
-// Serial line settings as the open call passes them, and how they become
-// termios flags on a tty.
+// How serial line settings become termios flags on a tty.
 #pragma once
 
 #include <stdint.h>
 
+#include "line_values.h"
+
 namespace megencom32 {
 
-struct LineSettings {
-  int32_t speed = 0;      // baud
-  int32_t parity = 0;     // 'N', 'E', 'O', 'M' (mark), 'S' (space)
-  int32_t data_bits = 0;  // 5..8
-  int32_t stop_bits = 0;  // 1..2
-  int32_t flow = 0;       // 0 none, 1 RTS/CTS, 2 XON/XOFF
 
-  // Five zeros: "open the device as it is".
-  bool given() const {
-    return speed != 0 || parity != 0 || data_bits != 0 || stop_bits != 0 || flow != 0;
-  }
-};
-
-// MEGENCOM32_OK when every value is one this library can set,
-// MEGENCOM32_BAD_SETTINGS otherwise.
+// MEGENCOM32_OK when every value is one this library can set (a speed
+// termios knows, and the values of check_line_values), MEGENCOM32_BAD_SETTINGS
+// otherwise.
 int32_t check_line_settings(const LineSettings &settings);
 
 // Puts the tty on `fd` in raw mode with the given line settings, then reads

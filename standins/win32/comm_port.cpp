@@ -126,21 +126,9 @@ std::string device_path(const std::string &name) {
   return com ? "\\\\.\\" + name : name;
 }
 
-int32_t check_line_settings(const LineSettings &s) {
-  if (s.speed <= 0) return MEGENCOM32_BAD_SETTINGS;
-  switch (s.parity) {
-    case 'N': case 'E': case 'O': case 'M': case 'S': break;
-    default: return MEGENCOM32_BAD_SETTINGS;
-  }
-  if (s.data_bits < 5 || s.data_bits > 8) return MEGENCOM32_BAD_SETTINGS;
-  if (s.stop_bits < 1 || s.stop_bits > 2) return MEGENCOM32_BAD_SETTINGS;
-  if (s.flow < 0 || s.flow > 2) return MEGENCOM32_BAD_SETTINGS;
-  return MEGENCOM32_OK;
-}
-
 int32_t open_port(const std::string &name, const LineSettings &settings, CommPort &port) {
   if (name.empty()) return MEGENCOM32_NO_SUCH_PORT;
-  if (settings.given() && check_line_settings(settings) != MEGENCOM32_OK)
+  if (settings.given() && megencom32::check_line_values(settings) != MEGENCOM32_OK)
     return MEGENCOM32_BAD_SETTINGS;
   const std::string path = device_path(name);
 

@@ -13,6 +13,8 @@
 
 #include <string>
 
+#include "line_values.h"
+
 namespace megencom32_win32 {
 
 enum class DeviceKind {
@@ -24,18 +26,7 @@ enum class DeviceKind {
 inline constexpr int32_t kDefaultReadTimeoutMs = 1000;
 inline constexpr int32_t kDefaultWriteTimeoutMs = 5000;
 
-struct LineSettings {
-  int32_t speed = 0;      // baud
-  int32_t parity = 0;     // 'N', 'E', 'O', 'M', 'S'
-  int32_t data_bits = 0;  // 5..8
-  int32_t stop_bits = 0;  // 1..2
-  int32_t flow = 0;       // 0 none, 1 RTS/CTS, 2 XON/XOFF
-
-  // Five zeros: "open the device as it is".
-  bool given() const {
-    return speed != 0 || parity != 0 || data_bits != 0 || stop_bits != 0 || flow != 0;
-  }
-};
+using megencom32::LineSettings;
 
 struct CommPort {
   HANDLE handle = INVALID_HANDLE_VALUE;
@@ -48,9 +39,6 @@ struct CommPort {
 // "\\.\COMn", which also reaches COM10 and above; every other name is used
 // as it is.
 std::string device_path(const std::string &name);
-
-// MEGENCOM32_OK when every value is one a serial line can take.
-int32_t check_line_settings(const LineSettings &settings);
 
 // Opens the device without sharing (the exclusive hold Windows gives a COM
 // port), applies the line settings on a communications device and the

@@ -1,0 +1,39 @@
+// Serial line settings as the open call passes them, and which values a
+// serial line can take at all. Shared by the Linux and Windows builds of the
+// device library; each adds what its own system can set.
+#pragma once
+
+#include <stdint.h>
+
+#include "MEGENCOM32.h"
+
+namespace megencom32 {
+
+struct LineSettings {
+  int32_t speed = 0;      // baud
+  int32_t parity = 0;     // 'N', 'E', 'O', 'M' (mark), 'S' (space)
+  int32_t data_bits = 0;  // 5..8
+  int32_t stop_bits = 0;  // 1..2
+  int32_t flow = 0;       // 0 none, 1 RTS/CTS, 2 XON/XOFF
+
+  // Five zeros: "open the device as it is".
+  bool given() const {
+    return speed != 0 || parity != 0 || data_bits != 0 || stop_bits != 0 || flow != 0;
+  }
+};
+
+// MEGENCOM32_OK when every value is one a serial line can take,
+// MEGENCOM32_BAD_SETTINGS otherwise.
+inline int32_t check_line_values(const LineSettings &s) {
+  if (s.speed <= 0) return MEGENCOM32_BAD_SETTINGS;
+  switch (s.parity) {
+    case 'N': case 'E': case 'O': case 'M': case 'S': break;
+    default: return MEGENCOM32_BAD_SETTINGS;
+  }
+  if (s.data_bits < 5 || s.data_bits > 8) return MEGENCOM32_BAD_SETTINGS;
+  if (s.stop_bits < 1 || s.stop_bits > 2) return MEGENCOM32_BAD_SETTINGS;
+  if (s.flow < 0 || s.flow > 2) return MEGENCOM32_BAD_SETTINGS;
+  return MEGENCOM32_OK;
+}
+
+}  // namespace megencom32
