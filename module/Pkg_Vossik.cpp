@@ -35,12 +35,15 @@ int32_t serialised_status(Operation &&operation) noexcept {
 // A null port is the empty name: it still reaches the vendor as "".
 std::string_view port_name(const char *port) { return port ? std::string_view(port) : ""; }
 
-// Length-counted bytes from the host: a negative length, or a null pointer
-// with a positive length, is bad input.
-bool host_bytes(const char *bytes, int32_t length, std::string_view &view) {
-  if (length < 0 || (!bytes && length > 0)) return false;
-  view = length ? std::string_view(bytes, static_cast<size_t>(length)) : std::string_view();
-  return true;
+// Runs a qualified operation on the host's port name and length-counted
+// bytes. A negative length, or a null pointer with a positive length, is bad
+// input: nothing is called.
+int32_t with_host_bytes(int32_t (*operation)(std::string_view, std::string_view),
+                        const char *port, const char *bytes, int32_t length) {
+  if (length < 0 || (!bytes && length > 0)) return IT433TD_BAD_ARGUMENT;
+  const auto view =
+      length ? std::string_view(bytes, static_cast<size_t>(length)) : std::string_view();
+  return operation(port_name(port), view);
 }
 
 }  // namespace
@@ -100,15 +103,11 @@ int32_t IT433TD_CALL FechaPorta_IT433TD(const char *port) {
 }
 
 int32_t IT433TD_CALL FormataTX_IT433TD(const char *port, const char *text, int32_t length) {
-  std::string_view bytes;
-  if (!host_bytes(text, length, bytes)) return IT433TD_BAD_ARGUMENT;
-  return Cli_Vossik::FormataTX_IT433TD(port_name(port), bytes);
+  return with_host_bytes(Cli_Vossik::FormataTX_IT433TD, port, text, length);
 }
 
 int32_t IT433TD_CALL ImprimeCODE128_IT433TD(const char *port, const char *data, int32_t length) {
-  std::string_view bytes;
-  if (!host_bytes(data, length, bytes)) return IT433TD_BAD_ARGUMENT;
-  return Cli_Vossik::ImprimeCODE128_IT433TD(port_name(port), bytes);
+  return with_host_bytes(Cli_Vossik::ImprimeCODE128_IT433TD, port, data, length);
 }
 
 int32_t IT433TD_CALL AcionaGuilhotina_IT433TD(const char *port) {
@@ -116,9 +115,7 @@ int32_t IT433TD_CALL AcionaGuilhotina_IT433TD(const char *port) {
 }
 
 int32_t IT433TD_CALL ImprimeQRCode_IT433TD(const char *port, const char *data, int32_t length) {
-  std::string_view bytes;
-  if (!host_bytes(data, length, bytes)) return IT433TD_BAD_ARGUMENT;
-  return Cli_Vossik::ImprimeQRCode_IT433TD(port_name(port), bytes);
+  return with_host_bytes(Cli_Vossik::ImprimeQRCode_IT433TD, port, data, length);
 }
 
 }  // extern "C"
