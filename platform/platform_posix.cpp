@@ -185,9 +185,4 @@ const Platform &native_platform() {
   return table;
 }
 
-Platform &platform() {
-  static Platform current = native_platform();
-  return current;
-}
-
 }  // namespace it433td

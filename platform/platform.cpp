@@ -1,0 +1,11 @@
+#include "platform.h"
+
+namespace it433td {
+
+// The table in force starts as the native one; tests may swap entries.
+Platform &platform() {
+  static Platform current = native_platform();
+  return current;
+}
+
+}  // namespace it433td
