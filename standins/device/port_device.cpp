@@ -50,8 +50,9 @@ int32_t take_exclusive_hold(int fd) {
   return MEGENCOM32_OK;
 }
 
-void close_device(int fd, bool terminal) {
-  if (terminal) ioctl(fd, TIOCNXCL);
+// `held`: this descriptor took the exclusive hold, so it lets go of it.
+void close_device(int fd, bool held) {
+  if (held) ioctl(fd, TIOCNXCL);
   flock(fd, LOCK_UN);
   ::close(fd);  // not retried on EINTR: on Linux the descriptor is gone anyway
 }
@@ -85,9 +86,11 @@ int32_t open_device(const std::string &path, const LineSettings &settings, Port 
   if (terminal) kind = DeviceKind::Terminal;
 
   int32_t status = MEGENCOM32_OK;
+  bool held = false;  // exclusive mode belongs to the tty: only its holder may clear it
   if (terminal) {
     status = take_exclusive_hold(fd);
-    if (status == MEGENCOM32_OK)
+    held = status == MEGENCOM32_OK;
+    if (held)
       status = settings.given() ? apply_line_settings(fd, settings, is_pseudo_terminal(fd))
                                  : make_raw_keeping_line(fd);
   } else if (settings.given()) {
@@ -96,7 +99,7 @@ int32_t open_device(const std::string &path, const LineSettings &settings, Port 
     status = check_line_settings(settings);
   }
   if (status != MEGENCOM32_OK) {
-    close_device(fd, terminal);
+    close_device(fd, held);
     return status;
   }
 

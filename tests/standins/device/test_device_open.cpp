@@ -1,6 +1,7 @@
 // Opening and closing: line settings as the tty sees them, the exclusive
 // hold, port names, and the statuses of every wrong call.
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -171,6 +172,10 @@ TEST_F(DeviceTest, ASecondNameForAnOpenTtyIsBusy) {
   ASSERT_EQ(open_port("COM7", 57600, 'S', 8, 1, 1), MEGENCOM32_OK);
   EXPECT_EQ(open_port(pty_.slave_path()), MEGENCOM32_BUSY);
   EXPECT_EQ(open_port("com7"), MEGENCOM32_BUSY);
+  // A refused open leaves the holder's exclusive mode on the tty as it was.
+  int exclusive = 0;
+  ASSERT_EQ(ioctl(pty_.slave(), TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 1);
   // Closing lets go of the hold: the other name opens now.
   ASSERT_EQ(MEGENCOM32_FecharDispositivo("COM7"), MEGENCOM32_OK);
   EXPECT_EQ(open_port(pty_.slave_path()), MEGENCOM32_OK);
