@@ -59,17 +59,19 @@ int32_t print_qr_code(std::string_view port, std::string_view data) {
   const std::string folder = dados_folder(system.host_executable_path(), system.path_separator);
   const std::string printer_file = folder + kPrinterFile;
   const std::string bitmap_file = folder + kBitmapFile;
-  system.remove_file(printer_file);  // an earlier call's file must never be reprinted
-
-  const std::string payload(data);  // followed by a 0x00 byte, as the library expects
-  CODEBAR32_PGeCodeBarInicia();
-  CODEBAR32_PGeCodeBarQRCODE(kEccLevel, kIndentDots, kModuleDots,
-                             payload.empty() ? nullptr : payload.c_str(),
-                             static_cast<int32_t>(payload.size()), bitmap_file.c_str(),
-                             printer_file.c_str());
-  CODEBAR32_PGeCodeBarFinaliza();
-
-  const bool rendered = system.file_exists(printer_file);
+  // An earlier call's file must never be printed again: when it cannot be
+  // removed, nothing is rendered or copied.
+  bool rendered = false;
+  if (system.remove_file(printer_file)) {
+    const std::string payload(data);  // followed by a 0x00 byte, as the library expects
+    CODEBAR32_PGeCodeBarInicia();
+    CODEBAR32_PGeCodeBarQRCODE(kEccLevel, kIndentDots, kModuleDots,
+                               payload.empty() ? nullptr : payload.c_str(),
+                               static_cast<int32_t>(payload.size()), bitmap_file.c_str(),
+                               printer_file.c_str());
+    CODEBAR32_PGeCodeBarFinaliza();
+    rendered = system.file_exists(printer_file);
+  }
   if (rendered) {
     system.start_raw_copy(printer_file, name);
     system.sleep_ms(kCopyWindowMs);

@@ -27,8 +27,12 @@ auto serialised(Operation &&operation, decltype(operation()) on_failure) noexcep
   }
 }
 
+// Runs a printer operation on `port` under the lock. The vendor takes the
+// port's name NUL-terminated, so a name holding a 0x00 byte would address
+// another port than the one asked for: it is bad input.
 template <typename Operation>
-int32_t serialised_status(Operation &&operation) noexcept {
+int32_t serialised_status(std::string_view port, Operation &&operation) noexcept {
+  if (port.find('\0') != std::string_view::npos) return IT433TD_BAD_ARGUMENT;
   return serialised(std::forward<Operation>(operation), int32_t{IT433TD_INTERNAL_ERROR});
 }
 
@@ -63,27 +67,27 @@ void StopIT433TD() {
 }
 
 int32_t IniciaPorta_IT433TD(std::string_view port) {
-  return serialised_status([&] { return drv::open_port(port); });
+  return serialised_status(port, [&] { return drv::open_port(port); });
 }
 
 int32_t FechaPorta_IT433TD(std::string_view port) {
-  return serialised_status([&] { return drv::close_port(port); });
+  return serialised_status(port, [&] { return drv::close_port(port); });
 }
 
 int32_t FormataTX_IT433TD(std::string_view port, std::string_view text) {
-  return serialised_status([&] { return drv::print_condensed(port, text); });
+  return serialised_status(port, [&] { return drv::print_condensed(port, text); });
 }
 
 int32_t ImprimeCODE128_IT433TD(std::string_view port, std::string_view data) {
-  return serialised_status([&] { return drv::print_code128(port, data); });
+  return serialised_status(port, [&] { return drv::print_code128(port, data); });
 }
 
 int32_t AcionaGuilhotina_IT433TD(std::string_view port) {
-  return serialised_status([&] { return drv::fire_cutter(port); });
+  return serialised_status(port, [&] { return drv::fire_cutter(port); });
 }
 
 int32_t ImprimeQRCode_IT433TD(std::string_view port, std::string_view data) {
-  return serialised_status([&] { return drv::print_qr_code(port, data); });
+  return serialised_status(port, [&] { return drv::print_qr_code(port, data); });
 }
 
 }  // namespace Cli_Vossik

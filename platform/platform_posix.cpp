@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <ctime>
 
 #include "platform.h"
@@ -107,7 +108,10 @@ bool hold_tty(int fd) {
   return false;
 }
 
-[[noreturn]] void copy_and_exit(const char *printer_file, const char *device) {
+// `may_create`: the port is a path of a file that may not exist yet. No
+// regular file is ever made where a device belongs (/dev), so an unplugged
+// adapter's name never turns into a capture file that later opens "fine".
+[[noreturn]] void copy_and_exit(const char *printer_file, const char *device, bool may_create) {
   struct sigaction default_action {};
   default_action.sa_handler = SIG_DFL;
   sigaction(SIGALRM, &default_action, nullptr);
@@ -127,7 +131,8 @@ bool hold_tty(int fd) {
 
   const int in = open(printer_file, O_RDONLY);
   // O_NONBLOCK: a FIFO with no reader fails at once instead of blocking.
-  const int out = open(device, O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_NONBLOCK, 0666);
+  const int out = open(device, O_WRONLY | O_TRUNC | O_NOCTTY | O_NONBLOCK | (may_create ? O_CREAT : 0),
+                       0666);
   if (in < 0 || out < 0) _exit(1);
   fcntl(out, F_SETFL, fcntl(out, F_GETFL) & ~O_NONBLOCK);
 
@@ -153,18 +158,33 @@ bool hold_tty(int fd) {
   _exit(0);
 }
 
+// Where `path` leads once its symlinks are followed, as far as they go (a
+// dangling link leads to the name it holds).
+std::string final_target(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    char target[4096];
+    const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
+    if (length <= 0) break;
+    const std::string next(target, static_cast<size_t>(length));
+    const size_t slash = path.rfind('/');
+    path = next[0] == '/' || slash == std::string::npos ? next : path.substr(0, slash + 1) + next;
+  }
+  return std::filesystem::path(path).lexically_normal().string();
+}
+
 // A double fork: the intermediate child starts a session of its own, forks
 // the copy and exits at once; the host reaps it here, and the copy, orphaned,
 // is reaped by init. So the host keeps no child and no zombie.
 bool start_raw_copy(const std::string &printer_file, const std::string &port) {
   const auto device = resolve_port(port);
   if (!device) return false;
+  const bool may_create = final_target(*device).rfind("/dev/", 0) != 0;
   const pid_t child = fork();
   if (child < 0) return false;
   if (child == 0) {
     setsid();
     const pid_t copy = fork();
-    if (copy == 0) copy_and_exit(printer_file.c_str(), device->c_str());
+    if (copy == 0) copy_and_exit(printer_file.c_str(), device->c_str(), may_create);
     _exit(copy < 0 ? 1 : 0);
   }
   int status = 0;

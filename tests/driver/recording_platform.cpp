@@ -53,6 +53,10 @@ bool port_name_safe_for_copy(std::string_view port) {
   return !installed->windows_port_rule || it433td::is_safe_copy_port_name(port);
 }
 
+bool remove_file(const std::string &path) {
+  return !installed->removal_fails && it433td::native_platform().remove_file(path);
+}
+
 bool start_raw_copy(const std::string &printer_file, const std::string &port) {
   FakeCall call;
   call.entry = "copy";
@@ -84,6 +88,7 @@ RecordingPlatform::RecordingPlatform() {
   system.sleep_ms = sleep_ms;
   system.host_executable_path = host_executable_path;
   system.port_name_safe_for_copy = port_name_safe_for_copy;
+  system.remove_file = remove_file;
   system.start_raw_copy = start_raw_copy;
   reset_fake();
   it433td::driver::stop();

@@ -19,6 +19,7 @@ struct RecordingPlatform {
   std::vector<std::string> loads;         // file names asked to load
   std::string host_executable;            // what host_executable_path answers
   bool windows_port_rule = false;         // port names checked as for cmd.exe
+  bool removal_fails = false;             // files cannot be removed
 };
 
 // The installed recorder.

@@ -84,6 +84,16 @@ TEST(QualifiedNames, TakeLengthCountedViewsAndShareTheTable) {
   EXPECT_EQ(Cli_Vossik::FechaPorta_IT433TD("COM1"), 0);
 }
 
+TEST(QualifiedNames, APortNameHoldingAZeroByteIsRefused) {
+  RecordingPlatform platform;
+  ASSERT_TRUE(Cli_Vossik::StartIT433TD());
+  const std::string_view port("COM1\0x", 6);
+  EXPECT_EQ(Cli_Vossik::IniciaPorta_IT433TD(port), IT433TD_BAD_ARGUMENT);
+  EXPECT_EQ(Cli_Vossik::FormataTX_IT433TD(port, "a"), IT433TD_BAD_ARGUMENT);
+  EXPECT_EQ(Cli_Vossik::ImprimeQRCode_IT433TD(port, "a"), IT433TD_BAD_ARGUMENT);
+  EXPECT_TRUE(fake_vendor()->snapshot().empty());
+}
+
 TEST(StatusNames, NameEveryOwnStatusAndNoVendorStatus) {
   for (int32_t status : {IT433TD_OK, IT433TD_BAD_ARGUMENT, IT433TD_NOT_BOUND, IT433TD_STALLED,
                          IT433TD_NOT_RENDERED, IT433TD_INTERNAL_ERROR})

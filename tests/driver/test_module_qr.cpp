@@ -92,6 +92,21 @@ TEST_F(ModuleQrCode, WithoutTheDadosFolderNothingIsCopiedAndTheResultSaysSo) {
   EXPECT_EQ(module.fake_in("DLLMEGENCOM32")->calls_of("MEGENCOM32_AbrirDispositivo").size(), 1u);
 }
 
+// A name mapped to a device that is not there (an unplugged adapter) must
+// not become a regular file in /dev that the next open takes for the port.
+TEST_F(ModuleQrCode, TheCopyNeverMakesAFileWhereADeviceBelongs) {
+  const std::string absent = "/dev/it433td-absent-" + std::to_string(getpid());
+  ASSERT_EQ(symlink(absent.c_str(), (ports_ + "/COM9").c_str()), 0);
+  LoadedModule module("full");
+  ASSERT_TRUE(module.start());
+  EXPECT_EQ(module.function<PrintQr>("ImprimeQRCode_IT433TD")("COM9", "x", 1), 0);
+  std::this_thread::sleep_for(milliseconds(300));
+  const bool made = access(absent.c_str(), F_OK) == 0;
+  std::remove(absent.c_str());
+  std::remove((ports_ + "/COM9").c_str());
+  EXPECT_FALSE(made);
+}
+
 // Everything the master side of a pty receives until `quiet_ms` pass with
 // nothing new.
 std::string drain(int master, int quiet_ms) {

@@ -87,6 +87,15 @@ TEST_F(QrCode, WhenNothingIsRenderedNoCopyRunsAndTheResultSaysSo) {
   EXPECT_EQ(access(printer_file().c_str(), F_OK), -1);
 }
 
+TEST_F(QrCode, AnEarlierFileThatCannotBeRemovedIsNeitherRenderedOverNorCopied) {
+  ASSERT_EQ(ImprimeQRCode_IT433TD("COM1", "first", 5), 0);
+  fake_vendor()->calls.clear();
+  platform_.removal_fails = true;
+  EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "second", 6), IT433TD_NOT_RENDERED);
+  EXPECT_EQ(entry_sequence(), (std::vector<std::string>{"MEGENCOM32_FecharDispositivo",
+                                                        "MEGENCOM32_AbrirDispositivo"}));
+}
+
 TEST_F(QrCode, AFailedReopeningOutranksNotRendered) {
   fake_vendor()->render = false;
   fake_vendor()->open_status = 5;
