@@ -11,6 +11,9 @@
 namespace megencom32_win32 {
 namespace {
 
+// The largest write handed to a device other than a serial port at once.
+constexpr DWORD kWritePiece = 4096;
+
 int32_t open_failure(DWORD error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
@@ -115,6 +118,79 @@ bool is_comm_device(HANDLE handle) {
   return GetCommState(handle, &dcb) != 0;
 }
 
+// Opens without sharing: a second opener, in this process or another, is
+// refused while we hold the port. Read and write when allowed, else write
+// only (a capture file that may be written but not read).
+HANDLE open_handle(const std::string &path, DWORD flags) {
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+    handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+  }
+  return handle;
+}
+
+ULONGLONG now_ms() { return GetTickCount64(); }
+
+// What is left of a wait that ends at `deadline` (0 once it has passed).
+DWORD ms_left(ULONGLONG deadline) {
+  const ULONGLONG now = now_ms();
+  return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+}
+
+// One overlapped read or write, waited for at most `wait_ms` on `event` (a
+// manual-reset event; each operation resets it as it starts). When the wait
+// runs out the operation is cancelled and its end awaited, so `done` holds
+// what the system counts as moved; the answer is then TIMEOUT. OK when the
+// operation ended by itself, also short (a communications device ends it on
+// its own timeout).
+int32_t overlapped_io(HANDLE handle, HANDLE event, bool writing, void *buffer, DWORD count,
+                      DWORD wait_ms, DWORD &done) {
+  done = 0;
+  OVERLAPPED op{};
+  op.hEvent = event;
+  const BOOL finished = writing ? WriteFile(handle, buffer, count, nullptr, &op)
+                                : ReadFile(handle, buffer, count, nullptr, &op);
+  const DWORD start_error = finished ? NO_ERROR : GetLastError();
+  if (!finished && start_error != ERROR_IO_PENDING) return io_failure(start_error);
+  bool cancelled = false;
+  if (!finished && WaitForSingleObject(event, wait_ms) != WAIT_OBJECT_0)
+    cancelled = CancelIoEx(handle, &op) != 0;  // fails only when it has just ended
+  // Waits for the operation, cancelled or not, to end (it uses `op` and the
+  // buffer until then); sets `done` also on failure.
+  if (GetOverlappedResult(handle, &op, &done, TRUE)) return MEGENCOM32_OK;
+  const DWORD error = GetLastError();
+  if (error == ERROR_OPERATION_ABORTED && cancelled) return MEGENCOM32_TIMEOUT;
+  if (error == ERROR_MORE_DATA) return MEGENCOM32_OK;  // a message pipe's message goes on
+  return io_failure(error);
+}
+
+// An event for overlapped_io, closed when the call ends.
+struct IoEvent {
+  HANDLE handle = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  IoEvent() = default;
+  IoEvent(const IoEvent &) = delete;
+  IoEvent &operator=(const IoEvent &) = delete;
+  ~IoEvent() {
+    if (handle != nullptr) CloseHandle(handle);
+  }
+};
+
+// A capture file: plain synchronous writes until all is written.
+int32_t write_synchronous(HANDLE handle, const char *bytes, DWORD count, DWORD &written) {
+  while (written < count) {
+    DWORD done = 0;
+    if (!WriteFile(handle, bytes + written, count - written, &done, nullptr)) {
+      written += done;
+      return io_failure(GetLastError());
+    }
+    written += done;
+    if (done == 0) break;  // a file that takes nothing will not take more
+  }
+  return written == count ? MEGENCOM32_OK : MEGENCOM32_TIMEOUT;
+}
+
 }  // namespace
 
 std::string device_path(const std::string &name) {
@@ -132,14 +208,13 @@ int32_t open_port(const std::string &name, const LineSettings &settings, CommPor
     return MEGENCOM32_BAD_SETTINGS;
   const std::string path = device_path(name);
 
-  // No sharing: a second opener, in this process or another, is refused
-  // while we hold the port.
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
-    // A capture file that may be written but not read.
-    handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Devices are opened for overlapped I/O, so that every wait is bounded by
+  // a timeout; a capture file turns out to be a disk file only once open,
+  // and is then opened again for plain synchronous writes.
+  HANDLE handle = open_handle(path, FILE_FLAG_OVERLAPPED);
+  if (handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    handle = open_handle(path, 0);
   }
   if (handle == INVALID_HANDLE_VALUE) return open_failure(GetLastError());
 
@@ -199,25 +274,43 @@ int32_t close_port(CommPort &port) {
 int32_t write_bytes(const CommPort &port, const void *bytes, DWORD count, DWORD &written) {
   written = 0;
   const char *next = static_cast<const char *>(bytes);
-  while (written < count) {
+  if (port.kind == DeviceKind::DiskFile) return write_synchronous(port.handle, next, count, written);
+  if (count == 0) return MEGENCOM32_OK;
+  IoEvent event;
+  if (event.handle == nullptr) return MEGENCOM32_IO_ERROR;
+  // One deadline for the whole call, however many pieces it takes.
+  const ULONGLONG deadline = now_ms() + static_cast<ULONGLONG>(port.write_timeout_ms);
+  for (;;) {
+    // A communications device counts what it sent when its own timeout ends
+    // a write: the whole call is one write. Other devices get pieces: a
+    // cancelled write to a pipe counts 0 even when the far end had taken
+    // part of it, so the count can be short by at most one piece.
+    const DWORD piece =
+        port.kind == DeviceKind::Comm ? count - written : std::min(count - written, kWritePiece);
     DWORD done = 0;
-    if (!WriteFile(port.handle, next + written, count - written, &done, nullptr)) {
-      written += done;
-      return io_failure(GetLastError());
-    }
+    // WriteFile only reads the buffer; overlapped_io serves reads as well.
+    int32_t status = overlapped_io(port.handle, event.handle, true,
+                                   const_cast<char *>(next + written), piece, ms_left(deadline),
+                                   done);
     written += done;
+    if (status != MEGENCOM32_OK) return status;
+    if (written == count) return MEGENCOM32_OK;
     // A communications device ends a write early only when its write
     // timeout ran out; anything else that takes nothing will not take more.
-    if (done == 0 || port.kind == DeviceKind::Comm) break;
+    if (done == 0 || port.kind == DeviceKind::Comm || ms_left(deadline) == 0)
+      return MEGENCOM32_TIMEOUT;
   }
-  return written == count ? MEGENCOM32_OK : MEGENCOM32_TIMEOUT;
 }
 
 int32_t read_bytes(const CommPort &port, void *buffer, DWORD capacity, DWORD &got) {
   got = 0;
   if (port.kind == DeviceKind::DiskFile) return MEGENCOM32_TIMEOUT;  // a capture file never answers
   if (capacity == 0) return MEGENCOM32_OK;
-  if (!ReadFile(port.handle, buffer, capacity, &got, nullptr)) return io_failure(GetLastError());
+  IoEvent event;
+  if (event.handle == nullptr) return MEGENCOM32_IO_ERROR;
+  int32_t status = overlapped_io(port.handle, event.handle, false, buffer, capacity,
+                                 static_cast<DWORD>(port.read_timeout_ms), got);
+  if (status != MEGENCOM32_OK) return status;
   return got == 0 ? MEGENCOM32_TIMEOUT : MEGENCOM32_OK;
 }
 

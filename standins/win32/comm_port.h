@@ -4,7 +4,12 @@
 // A COM port is a communications device: it takes line settings
 // (SetCommState), timeouts (SetCommTimeouts) and reports its output queue
 // (ClearCommError). Other names open as the device or file they name: a
-// parallel port, a printer share, a capture file (appended to).
+// parallel port, a printer share, a pipe, a capture file (appended to).
+//
+// Every device (all but a capture file) is opened for overlapped I/O and
+// each read or write waits at most its timeout, then is cancelled: a pipe
+// or printer share whose far end takes nothing cannot hold a call for ever.
+// A communications device also gets its timeouts set in the driver.
 #pragma once
 
 #include <windows.h>
@@ -52,8 +57,8 @@ int32_t apply_timeouts(const CommPort &port);
 // what is left (MEGENCOM32_TIMEOUT) and closes the handle.
 int32_t close_port(CommPort &port);
 
-// Writes up to `count` bytes; `written` says how many went out, also on
-// failure or timeout.
+// Writes up to `count` bytes within the write timeout; `written` says how
+// many went out, also on failure or timeout (TIMEOUT when not all did).
 int32_t write_bytes(const CommPort &port, const void *bytes, DWORD count, DWORD &written);
 
 // Waits at most the read timeout for the first byte, then takes what is

@@ -5,7 +5,8 @@
 // the call log, the printer status conversation (0x10 0x04 n), then the
 // entry points in binding order. Each entry point checks its arguments,
 // finds its port and holds that port's lock for the call; the table's own
-// lock is held only to find, add or remove a port.
+// lock is held only to find, add or remove a port. No exception leaves an
+// entry point: each runs its body through entry_point().
 #include <windows.h>
 
 #include <stdio.h>
@@ -65,16 +66,39 @@ PortTable &ports() {
 std::mutex log_mutex;
 FILE *log_file = nullptr;
 
-int32_t logged(const char *call, const char *port, int32_t status) {
-  std::lock_guard<std::mutex> lock(log_mutex);
-  if (log_file != nullptr) {
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    fprintf(log_file, "%02u:%02u:%02u.%03u %s(%s) = %d\n", now.wHour, now.wMinute, now.wSecond,
-            now.wMilliseconds, call, port != nullptr ? port : "", static_cast<int>(status));
-    fflush(log_file);
+int32_t logged(const char *call, const char *port, int32_t status) noexcept {
+  try {
+    std::lock_guard<std::mutex> lock(log_mutex);
+    if (log_file != nullptr) {
+      SYSTEMTIME now;
+      GetLocalTime(&now);
+      fprintf(log_file, "%02u:%02u:%02u.%03u %s(%s) = %d\n", now.wHour, now.wMinute, now.wSecond,
+              now.wMilliseconds, call, port != nullptr ? port : "", static_cast<int>(status));
+      fflush(log_file);
+    }
+  } catch (...) {
+    // A log line lost to a failed lock must not change the call's status.
   }
   return status;
+}
+
+// Runs an entry point's body. An exception (no memory for a name or a table
+// entry, a failed lock) becomes IO_ERROR rather than unwinding into the
+// host: on i686 every DLL has its own copy of the unwinder, so an exception
+// crossing into the host could only end in std::terminate.
+template <typename Body>
+int32_t guarded(Body body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return MEGENCOM32_IO_ERROR;
+  }
+}
+
+// An entry point's body, guarded and logged under the entry point's name.
+template <typename Body>
+int32_t entry_point(const char *call, const char *port, Body body) noexcept {
+  return logged(call, port, guarded(body));
 }
 
 // The printer's state through the real-time status request: ask 1 (printer
@@ -178,30 +202,35 @@ extern "C" {
 MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_AbrirDispositivo(const char *port, int32_t speed,
                                                                 int32_t parity, int32_t dataBits,
                                                                 int32_t stopBits, int32_t flow) {
-  if (port == nullptr) return logged(__func__, port, MEGENCOM32_BAD_ARGUMENT);
-  LineSettings settings{speed, parity, dataBits, stopBits, flow};
-  return logged(__func__, port, ports().open(port, settings));
+  return entry_point(__func__, port, [&]() -> int32_t {
+    if (port == nullptr) return MEGENCOM32_BAD_ARGUMENT;
+    LineSettings settings{speed, parity, dataBits, stopBits, flow};
+    return ports().open(port, settings);
+  });
 }
 
 MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_FecharDispositivo(const char *port) {
-  if (port == nullptr) return logged(__func__, port, MEGENCOM32_BAD_ARGUMENT);
-  auto entry = ports().take(port);
-  if (!entry) return logged(__func__, port, MEGENCOM32_NOT_OPEN);
-  std::lock_guard<std::mutex> lock(entry->mutex);
-  return logged(__func__, port, close_port(entry->port));
+  return entry_point(__func__, port, [&]() -> int32_t {
+    if (port == nullptr) return MEGENCOM32_BAD_ARGUMENT;
+    auto entry = ports().take(port);
+    if (!entry) return MEGENCOM32_NOT_OPEN;
+    std::lock_guard<std::mutex> lock(entry->mutex);
+    return close_port(entry->port);
+  });
 }
 
 MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_ConfigurarTimeoutsRXTX(const char *port,
                                                                       int32_t readTimeoutMs,
                                                                       int32_t writeTimeoutMs) {
-  if (port == nullptr || readTimeoutMs < 0 || writeTimeoutMs < 0)
-    return logged(__func__, port, MEGENCOM32_BAD_ARGUMENT);
-  auto entry = ports().find(port);
-  if (!entry) return logged(__func__, port, MEGENCOM32_NOT_OPEN);
-  std::lock_guard<std::mutex> lock(entry->mutex);
-  if (readTimeoutMs != 0) entry->port.read_timeout_ms = readTimeoutMs;
-  if (writeTimeoutMs != 0) entry->port.write_timeout_ms = writeTimeoutMs;
-  return logged(__func__, port, apply_timeouts(entry->port));
+  return entry_point(__func__, port, [&]() -> int32_t {
+    if (port == nullptr || readTimeoutMs < 0 || writeTimeoutMs < 0) return MEGENCOM32_BAD_ARGUMENT;
+    auto entry = ports().find(port);
+    if (!entry) return MEGENCOM32_NOT_OPEN;
+    std::lock_guard<std::mutex> lock(entry->mutex);
+    if (readTimeoutMs != 0) entry->port.read_timeout_ms = readTimeoutMs;
+    if (writeTimeoutMs != 0) entry->port.write_timeout_ms = writeTimeoutMs;
+    return apply_timeouts(entry->port);
+  });
 }
 
 MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_EscrevernoDispositivo(const char *port,
@@ -209,86 +238,97 @@ MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_EscrevernoDispositivo(const char 
                                                                      int32_t count,
                                                                      int32_t *written) {
   if (written != nullptr) *written = 0;
-  if (port == nullptr || count < 0 || (bytes == nullptr && count > 0))
-    return logged(__func__, port, MEGENCOM32_BAD_ARGUMENT);
-  auto entry = ports().find(port);
-  if (!entry) return logged(__func__, port, MEGENCOM32_NOT_OPEN);
-  std::lock_guard<std::mutex> lock(entry->mutex);
-  DWORD done = 0;
-  int32_t status =
-      count == 0 ? MEGENCOM32_OK : write_bytes(entry->port, bytes, static_cast<DWORD>(count), done);
-  if (written != nullptr) *written = static_cast<int32_t>(done);
-  return logged(__func__, port, status);
+  return entry_point(__func__, port, [&]() -> int32_t {
+    if (port == nullptr || count < 0 || (bytes == nullptr && count > 0))
+      return MEGENCOM32_BAD_ARGUMENT;
+    auto entry = ports().find(port);
+    if (!entry) return MEGENCOM32_NOT_OPEN;
+    std::lock_guard<std::mutex> lock(entry->mutex);
+    DWORD done = 0;
+    int32_t status = write_bytes(entry->port, bytes, static_cast<DWORD>(count), done);
+    if (written != nullptr) *written = static_cast<int32_t>(done);
+    return status;
+  });
 }
 
 MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_LeroDispositivo(const char *port, void *buffer,
                                                                int32_t capacity, int32_t *read) {
   if (read != nullptr) *read = 0;
-  if (port == nullptr || read == nullptr || capacity < 0 || (buffer == nullptr && capacity > 0))
-    return logged(__func__, port, MEGENCOM32_BAD_ARGUMENT);
-  auto entry = ports().find(port);
-  if (!entry) return logged(__func__, port, MEGENCOM32_NOT_OPEN);
-  std::lock_guard<std::mutex> lock(entry->mutex);
-  DWORD got = 0;
-  int32_t status = read_bytes(entry->port, buffer, static_cast<DWORD>(capacity), got);
-  *read = static_cast<int32_t>(got);
-  return logged(__func__, port, status);
+  return entry_point(__func__, port, [&]() -> int32_t {
+    if (port == nullptr || read == nullptr || capacity < 0 || (buffer == nullptr && capacity > 0))
+      return MEGENCOM32_BAD_ARGUMENT;
+    auto entry = ports().find(port);
+    if (!entry) return MEGENCOM32_NOT_OPEN;
+    std::lock_guard<std::mutex> lock(entry->mutex);
+    DWORD got = 0;
+    int32_t status = read_bytes(entry->port, buffer, static_cast<DWORD>(capacity), got);
+    *read = static_cast<int32_t>(got);
+    return status;
+  });
 }
 
 MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_PreparaImpressao(const char *port) {
-  if (port == nullptr) return logged(__func__, port, MEGENCOM32_BAD_ARGUMENT);
-  auto entry = ports().find(port);
-  if (!entry) return logged(__func__, port, MEGENCOM32_NOT_OPEN);
-  std::lock_guard<std::mutex> lock(entry->mutex);
-  return logged(__func__, port, purge(entry->port, true));
+  return entry_point(__func__, port, [&]() -> int32_t {
+    if (port == nullptr) return MEGENCOM32_BAD_ARGUMENT;
+    auto entry = ports().find(port);
+    if (!entry) return MEGENCOM32_NOT_OPEN;
+    std::lock_guard<std::mutex> lock(entry->mutex);
+    return purge(entry->port, true);
+  });
 }
 
 MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_AguardaImpressao(const char *port,
                                                                 int32_t timeoutMs) {
-  return logged(__func__, port, aguarda_impressao(port, timeoutMs));
+  return entry_point(__func__, port, [&] { return aguarda_impressao(port, timeoutMs); });
 }
 
 MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_AguardaImpressaoStr(const char *port,
                                                                    int32_t timeoutMs,
                                                                    char *message,
                                                                    int32_t capacity) {
-  if (message == nullptr || capacity <= 0) return logged(__func__, port, MEGENCOM32_BAD_ARGUMENT);
-  message[0] = '\0';
-  int32_t status = aguarda_impressao(port, timeoutMs);
-  if (status != MEGENCOM32_OK) {
-    snprintf(message, static_cast<size_t>(capacity), "%s",
-             status == MEGENCOM32_TIMEOUT ? "still printing" : "port not ready");
-    return logged(__func__, port, status);
-  }
-  auto entry = ports().find(port);
-  if (!entry) return logged(__func__, port, MEGENCOM32_NOT_OPEN);
-  std::lock_guard<std::mutex> lock(entry->mutex);
-  PrinterState state = ask_printer_state(entry->port);
-  snprintf(message, static_cast<size_t>(capacity), "%s", state_words(state));
-  return logged(__func__, port, state.status);
+  return entry_point(__func__, port, [&]() -> int32_t {
+    if (message == nullptr || capacity <= 0) return MEGENCOM32_BAD_ARGUMENT;
+    message[0] = '\0';
+    int32_t status = aguarda_impressao(port, timeoutMs);
+    if (status != MEGENCOM32_OK) {
+      snprintf(message, static_cast<size_t>(capacity), "%s",
+               status == MEGENCOM32_TIMEOUT ? "still printing" : "port not ready");
+      return status;
+    }
+    auto entry = ports().find(port);
+    if (!entry) return MEGENCOM32_NOT_OPEN;
+    std::lock_guard<std::mutex> lock(entry->mutex);
+    PrinterState state = ask_printer_state(entry->port);
+    snprintf(message, static_cast<size_t>(capacity), "%s", state_words(state));
+    return state.status;
+  });
 }
 
 MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_StatusDoDispositivo(const char *port,
                                                                    int32_t *statusByte) {
   if (statusByte != nullptr) *statusByte = -1;
-  if (port == nullptr) return logged(__func__, port, MEGENCOM32_BAD_ARGUMENT);
-  auto entry = ports().find(port);
-  if (!entry) return logged(__func__, port, MEGENCOM32_NOT_OPEN);
-  std::lock_guard<std::mutex> lock(entry->mutex);
-  PrinterState state = ask_printer_state(entry->port);
-  if (statusByte != nullptr) *statusByte = state.last_answer;
-  return logged(__func__, port, state.status);
+  return entry_point(__func__, port, [&]() -> int32_t {
+    if (port == nullptr) return MEGENCOM32_BAD_ARGUMENT;
+    auto entry = ports().find(port);
+    if (!entry) return MEGENCOM32_NOT_OPEN;
+    std::lock_guard<std::mutex> lock(entry->mutex);
+    PrinterState state = ask_printer_state(entry->port);
+    if (statusByte != nullptr) *statusByte = state.last_answer;
+    return state.status;
+  });
 }
 
 MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_AtivarLOG(int32_t on, const char *path) {
-  std::lock_guard<std::mutex> lock(log_mutex);
-  if (log_file != nullptr) {
-    fclose(log_file);
-    log_file = nullptr;
-  }
-  if (on == 0) return MEGENCOM32_OK;
-  log_file = fopen(path != nullptr && path[0] != '\0' ? path : "MEGENCOM32.log", "a");
-  return log_file != nullptr ? MEGENCOM32_OK : MEGENCOM32_LOG_FAILED;
+  return guarded([&]() -> int32_t {
+    std::lock_guard<std::mutex> lock(log_mutex);
+    if (log_file != nullptr) {
+      fclose(log_file);
+      log_file = nullptr;
+    }
+    if (on == 0) return MEGENCOM32_OK;
+    log_file = fopen(path != nullptr && path[0] != '\0' ? path : "MEGENCOM32.log", "a");
+    return log_file != nullptr ? MEGENCOM32_OK : MEGENCOM32_LOG_FAILED;
+  });
 }
 
 }  // extern "C"
