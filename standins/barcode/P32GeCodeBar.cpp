@@ -3,7 +3,6 @@
 // unwinds into the caller.
 #include "P32GeCodeBar.h"
 
-#include <cstdio>
 #include <mutex>
 #include <new>
 #include <type_traits>
@@ -44,8 +43,10 @@ int32_t record(int32_t status) {
 
 bool missing(const char *path) { return path == nullptr || path[0] == '\0'; }
 
-// Writes all files, then renames them into place in order. If a later rename
-// fails, the files already renamed by this call are removed again.
+// Writes all files, then renames them into place in order. Every file but
+// the last keeps the file it replaces until all are in place: if a later
+// rename fails, the earlier targets get back the files that stood there
+// before the call (or are removed again where there were none).
 int32_t writeFiles(StagedFile *const files[], size_t count,
                    const std::vector<uint8_t> *const contents[]) {
   for (size_t i = 0; i < count; ++i) {
@@ -54,9 +55,9 @@ int32_t writeFiles(StagedFile *const files[], size_t count,
   }
   std::lock_guard<std::mutex> hold(commitLock);
   for (size_t i = 0; i < count; ++i) {
-    const int32_t status = files[i]->commit();
+    const int32_t status = files[i]->commit(i + 1 < count);
     if (status != P32GECODEBAR_OK) {
-      for (size_t done = 0; done < i; ++done) ::remove(files[done]->target().c_str());
+      for (size_t done = 0; done < i; ++done) files[done]->rollback();
       return status;
     }
   }

@@ -24,7 +24,9 @@
  * the last byte that holds a black dot. Two equal rows one after the other
  * may go as one row of a double-height command: a QR module row of 3 dots is
  * one double-height row and one normal row; the split into commands is the
- * one with the fewest bytes. The file ends with the image's own
+ * one with the fewest bytes. No raster command prints more than 4,096 dot
+ * rows (the most the printer takes in one image): taller runs of black rows
+ * are cut into pieces of 4,096 rows. The file ends with the image's own
  * bottom white plus CODEBAR32_CUTTER_CLEARANCE_DOTS of feed, so a cut made
  * right after the code leaves the symbol whole.
  *

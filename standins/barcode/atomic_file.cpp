@@ -84,14 +84,68 @@ int32_t StagedFile::write(const std::vector<uint8_t> &bytes) {
   return P32GECODEBAR_OK;
 }
 
-int32_t StagedFile::commit() {
+int32_t StagedFile::keepPrevious() {
+  struct stat info {};
+  // Nothing there, or a folder (the rename onto it fails): nothing to keep.
+  if (::lstat(target_.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return P32GECODEBAR_OK;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    previous_ = temporaryName(target_);
+    // A second name for the same file: the target stays in place throughout.
+    if (::link(target_.c_str(), previous_.c_str()) == 0) return P32GECODEBAR_OK;
+    if (errno != EEXIST) break;
+  }
+  // No hard links here (or not allowed for this file): move it aside instead.
+  previous_ = temporaryName(target_);
+  if (std::rename(target_.c_str(), previous_.c_str()) == 0) {
+    previousMoved_ = true;
+    return P32GECODEBAR_OK;
+  }
+  const bool vanished = errno == ENOENT;  // gone meanwhile: nothing to keep
+  previous_.clear();
+  return vanished ? P32GECODEBAR_OK : P32GECODEBAR_WRITE_FAILED;
+}
+
+int32_t StagedFile::commit(bool keepPrevious) {
   if (temporary_.empty()) return P32GECODEBAR_WRITE_FAILED;
-  if (std::rename(temporary_.c_str(), target_.c_str()) != 0) {
+  if (keepPrevious && this->keepPrevious() != P32GECODEBAR_OK) {
     discard();
     return P32GECODEBAR_WRITE_FAILED;
   }
+  if (std::rename(temporary_.c_str(), target_.c_str()) != 0) {
+    discard();
+    if (previousMoved_)
+      restorePrevious();
+    else
+      forgetPrevious();  // the target still is the earlier file
+    return P32GECODEBAR_WRITE_FAILED;
+  }
   temporary_.clear();
+  committed_ = true;
   return P32GECODEBAR_OK;
+}
+
+void StagedFile::rollback() {
+  if (!committed_) return;
+  committed_ = false;
+  if (previous_.empty())
+    ::unlink(target_.c_str());
+  else
+    restorePrevious();
+}
+
+void StagedFile::restorePrevious() {
+  // Should the rename back fail, the earlier file stays under its kept name
+  // rather than being removed with it.
+  std::rename(previous_.c_str(), target_.c_str());
+  previous_.clear();
+  previousMoved_ = false;
+}
+
+void StagedFile::forgetPrevious() {
+  if (previous_.empty()) return;
+  ::unlink(previous_.c_str());
+  previous_.clear();
+  previousMoved_ = false;
 }
 
 void StagedFile::discard() {
@@ -101,10 +155,17 @@ void StagedFile::discard() {
 }
 
 int32_t readWholeFile(const std::string &path, size_t maxBytes, std::vector<uint8_t> &out) {
-  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking, so opening a FIFO with no writer (or a device) returns at
+  // once instead of waiting; O_NOCTTY, so a tty never becomes the calling
+  // process's controlling terminal. Only a regular file is read, and that
+  // one blocking as usual.
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (file.get() < 0) return P32GECODEBAR_READ_FAILED;
   struct stat info {};
   if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return P32GECODEBAR_READ_FAILED;
+  const int flags = ::fcntl(file.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+    return P32GECODEBAR_READ_FAILED;
   if (static_cast<uint64_t>(info.st_size) > maxBytes) return P32GECODEBAR_BITMAP_TOO_LARGE;
 
   // Read to the end rather than trusting the size: the file may change.

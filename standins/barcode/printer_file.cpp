@@ -12,7 +12,11 @@ namespace {
 
 constexpr size_t kPaperBytes = CODEBAR32_PAPER_DOTS / 8;
 constexpr int32_t kMaxFeedDots = 255;      // one byte of dots per feed command
-constexpr int32_t kMaxRasterRows = 65535;  // yL yH
+// The tallest image the printer takes in one raster command, in printed dots
+// (double-height rows count twice); the virtual printer's kMaxImageHeightDots
+// (printer/stream_decoder.h) refuses anything taller. Bands of black rows
+// are cut at this height, so no command can exceed it.
+constexpr int32_t kMaxRasterDots = 4096;
 constexpr int64_t kRasterHeaderBytes = 8;  // 0x1D 0x76 0x30 m xL xH yL yH
 constexpr uint8_t kNormalSize = 0x00;
 constexpr uint8_t kDoubleHeight = 0x02;    // m bit 1: every data row prints twice
@@ -156,7 +160,7 @@ int32_t buildPrinterFile(const MonoBitmap &image, int32_t indent, int32_t traili
       continue;
     }
     int32_t end = y;
-    while (end < image.height() && end - y < kMaxRasterRows && !image.rowIsWhite(end)) ++end;
+    while (end < image.height() && end - y < kMaxRasterDots && !image.rowIsWhite(end)) ++end;
     appendFeed(out, pendingFeed);
     pendingFeed = 0;
     appendBand(out, image, indent, y, end - y);

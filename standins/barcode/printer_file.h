@@ -18,7 +18,9 @@ namespace p32gecodebar {
 //   0x1D 0x76 0x30 m xL xH yL yH, whose rows start at the paper's left edge
 //   and end with the last byte that holds black in the command. m is 0, or 2
 //   (double height) where a pair of identical rows goes as one data row;
-//   the split into commands is the one with the fewest bytes;
+//   the split into commands is the one with the fewest bytes. A run taller
+//   than 4,096 rows is cut into pieces of 4,096 rows first, so no command
+//   prints more than the 4,096 dots the printer takes in one image;
 // - the file ends with the trailing white plus `trailingFeedDots`.
 // Returns P32GECODEBAR_TOO_WIDE if the image does not fit the paper beside
 // the indent, else P32GECODEBAR_OK.

@@ -1,6 +1,7 @@
 // Whole-or-nothing files on Windows: the barcode library's staged files
 // (atomic_file.h) written with CreateFileA and put in place with
-// MoveFileExA, which replaces an existing target in one step.
+// MoveFileExA, which replaces an existing target in one step; a replaced
+// file is kept as a hard link (CreateHardLinkA) until the call succeeds.
 #include <windows.h>
 
 #include <stdio.h>
@@ -79,15 +80,71 @@ int32_t StagedFile::write(const std::vector<uint8_t> &bytes) {
   return P32GECODEBAR_OK;
 }
 
-int32_t StagedFile::commit() {
+int32_t StagedFile::keepPrevious() {
+  // Nothing there, or a folder (the move onto it fails): nothing to keep.
+  const DWORD attributes = GetFileAttributesA(target_.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return P32GECODEBAR_OK;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    previous_ = temporaryName(target_);
+    // A second name for the same file: the target stays in place throughout.
+    if (CreateHardLinkA(previous_.c_str(), target_.c_str(), nullptr)) return P32GECODEBAR_OK;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  // No hard links on this volume (FAT): move the file aside instead.
+  previous_ = temporaryName(target_);
+  if (MoveFileExA(target_.c_str(), previous_.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    previousMoved_ = true;
+    return P32GECODEBAR_OK;
+  }
+  const DWORD error = GetLastError();
+  previous_.clear();
+  return error == ERROR_FILE_NOT_FOUND ? P32GECODEBAR_OK : P32GECODEBAR_WRITE_FAILED;
+}
+
+int32_t StagedFile::commit(bool keepPrevious) {
   if (temporary_.empty()) return P32GECODEBAR_WRITE_FAILED;
-  if (!MoveFileExA(temporary_.c_str(), target_.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (keepPrevious && this->keepPrevious() != P32GECODEBAR_OK) {
     discard();
     return P32GECODEBAR_WRITE_FAILED;
   }
+  if (!MoveFileExA(temporary_.c_str(), target_.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    discard();
+    if (previousMoved_)
+      restorePrevious();
+    else
+      forgetPrevious();  // the target still is the earlier file
+    return P32GECODEBAR_WRITE_FAILED;
+  }
   temporary_.clear();
+  committed_ = true;
   return P32GECODEBAR_OK;
+}
+
+void StagedFile::rollback() {
+  if (!committed_) return;
+  committed_ = false;
+  if (previous_.empty())
+    DeleteFileA(target_.c_str());
+  else
+    restorePrevious();
+}
+
+void StagedFile::restorePrevious() {
+  // Should the move back fail, the earlier file stays under its kept name
+  // rather than being deleted with it.
+  MoveFileExA(previous_.c_str(), target_.c_str(),
+              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  previous_.clear();
+  previousMoved_ = false;
+}
+
+void StagedFile::forgetPrevious() {
+  if (previous_.empty()) return;
+  DeleteFileA(previous_.c_str());
+  previous_.clear();
+  previousMoved_ = false;
 }
 
 void StagedFile::discard() {

@@ -1,7 +1,11 @@
 // CODEBAR32_PGeBMPtoPRN and the BMP reader behind it: well-formed bitmaps in
 // their several forms, and malformed or hostile files, which must give a
 // status and never read out of bounds (this suite runs under ASan).
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -60,7 +64,7 @@ Bytes makeBmp(const BmpFields &s) {
   put(b, s.palette0, 4);
   put(b, s.palette1, 4);
   const bool index1IsBlack = (s.palette1 & 0xFFFFFF) < (s.palette0 & 0xFFFFFF);
-  for (int64_t fileRow = 0; fileRow < rows && rows <= 4096; ++fileRow) {
+  for (int64_t fileRow = 0; fileRow < rows && rows <= CODEBAR32_MAX_BITMAP_HEIGHT; ++fileRow) {
     const int y = static_cast<int>(s.height > 0 ? rows - 1 - fileRow : fileRow);
     Bytes row(stride, 0);
     for (int x = 0; x < s.width; ++x)
@@ -157,6 +161,79 @@ TEST(BmpToPrn, WidthLimitIsThePaperBesideTheIndent) {
   fields.width = 561;
   EXPECT_EQ(convert(folder, makeBmp(fields), 16).status, P32GECODEBAR_TOO_WIDE);
   EXPECT_EQ(convert(folder, makeBmp(BmpFields{}), -1).status, P32GECODEBAR_BAD_ARGUMENT);
+}
+
+// The printer takes at most 4,096 printed dot rows in one raster image.
+constexpr int kMaxRasterDots = 4096;
+
+// Bitmaps taller than one raster image: every command stays within the
+// limit (a double-height row counts twice), and the paper is the bitmap.
+TEST(BmpToPrn, TallBitmapIsCutIntoRasterCommandsThePrinterTakes) {
+  TempFolder folder;
+  BmpFields allBlack;
+  allBlack.width = 576;
+  allBlack.height = 5000;
+  allBlack.black = [](int, int) { return true; };
+  BmpFields pattern = allBlack;  // every row holds black; equal rows in threes,
+  pattern.black = [](int x, int y) { return (x + y / 3) % 7 != 0; };  // one across row 4096
+  for (const BmpFields &fields : {allBlack, pattern}) {
+    const Conversion c = convert(folder, makeBmp(fields));
+    ASSERT_EQ(c.status, P32GECODEBAR_OK);
+    const Paper paper = printOnPaper(*c.prn);
+    ASSERT_TRUE(paper.wellFormed) << paper.problem;
+    int rasterDots = 0;
+    for (const PrinterCommand &command : paper.commands) {
+      if (command.kind != PrinterCommand::Raster) continue;
+      EXPECT_LE(command.dotRows(), kMaxRasterDots);
+      rasterDots += command.dotRows();
+    }
+    EXPECT_EQ(rasterDots, 5000);
+    ASSERT_EQ(paper.image.height, 5000 + CODEBAR32_CUTTER_CLEARANCE_DOTS);
+    int wrong = 0;
+    for (int y = 0; y < 5000; ++y)
+      for (int x = 0; x < 576; ++x) wrong += paper.image.black(x, y) != fields.black(x, y);
+    EXPECT_EQ(wrong, 0);
+  }
+}
+
+// Anything but a regular file is refused at once: a FIFO with no writer
+// must not block the call (the child is stopped by the alarm if it does).
+TEST(BmpToPrn, FifoIsRefusedWithoutBlocking) {
+  TempFolder folder;
+  const std::string fifo = folder.file("in.bmp");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string out = folder.file("out.prn");
+  EXPECT_EXIT(
+      {
+        ::alarm(5);
+        const int32_t status = CODEBAR32_PGeBMPtoPRN(fifo.c_str(), out.c_str(), 0);
+        ::_exit(status == P32GECODEBAR_READ_FAILED ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(folderEntries(folder.path()), std::vector<std::string>{"in.bmp"});
+}
+
+// A terminal given as the bitmap is refused, and does not become the
+// controlling terminal of a caller that has none (a new session).
+TEST(BmpToPrn, TerminalIsRefusedAndNeverBecomesTheControllingTerminal) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const std::string terminal = ::ptsname(master);
+  TempFolder folder;
+  const std::string out = folder.file("out.prn");
+  EXPECT_EXIT(
+      {
+        ::alarm(5);
+        if (::setsid() < 0) ::_exit(2);
+        const int32_t status = CODEBAR32_PGeBMPtoPRN(terminal.c_str(), out.c_str(), 0);
+        const bool controlling = ::open("/dev/tty", O_RDONLY | O_NOCTTY) >= 0;
+        ::_exit(status == P32GECODEBAR_READ_FAILED && !controlling ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+  ::close(master);
+  EXPECT_TRUE(folderEntries(folder.path()).empty());
 }
 
 struct Malformed {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 
 #include "P32GeCodeBar.h"
@@ -12,6 +13,12 @@
 using namespace barcode_test;
 
 namespace {
+
+std::vector<std::string> sortedEntries(const TempFolder &folder) {
+  std::vector<std::string> names = folderEntries(folder.path());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 int32_t render(const TempFolder &folder, int32_t ecc, int32_t indent, int32_t moduleSize,
                const char *data, int32_t length) {
@@ -101,6 +108,35 @@ TEST(QrFailures, FailedRenameRemovesTheFilesOfThisCall) {
   EXPECT_EQ(render(folder, 'M', 16, 3, "x", 1), P32GECODEBAR_WRITE_FAILED);
   EXPECT_EQ(folderEntries(folder.path()), std::vector<std::string>{"qrCode.prn"});
   EXPECT_TRUE(folderEntries(folder.file("qrCode.prn")).empty());
+}
+
+// The same failure with a bitmap from an earlier call at its target: the
+// bitmap renamed over it must give way to the earlier one again, unchanged
+// and still the same file (inode), with no kept name left behind.
+TEST(QrFailures, FailedRenameRestoresTheEarlierBitmap) {
+  TempFolder folder;
+  const std::string bmp = folder.file("qrCode.bmp");
+  writeFile(bmp, bytesOf("earlier bitmap"));
+  struct stat before {};
+  ASSERT_EQ(::stat(bmp.c_str(), &before), 0);
+  ASSERT_EQ(::mkdir(folder.file("qrCode.prn").c_str(), 0700), 0);
+  EXPECT_EQ(render(folder, 'M', 16, 3, "x", 1), P32GECODEBAR_WRITE_FAILED);
+  EXPECT_EQ(readFile(bmp), bytesOf("earlier bitmap"));
+  struct stat after {};
+  ASSERT_EQ(::stat(bmp.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_nlink, 1u);
+  EXPECT_EQ(sortedEntries(folder), (std::vector<std::string>{"qrCode.bmp", "qrCode.prn"}));
+}
+
+// A success keeps nothing of the earlier bitmap beside the new one.
+TEST(QrFailures, SuccessOverAnEarlierBitmapLeavesNoKeptName) {
+  TempFolder folder;
+  writeFile(folder.file("qrCode.bmp"), bytesOf("earlier bitmap"));
+  const Rendering r = renderQr(folder, bytesOf("new"), 'M', 16, 3);
+  ASSERT_EQ(r.status, P32GECODEBAR_OK);
+  EXPECT_NE(r.bmp, bytesOf("earlier bitmap"));
+  EXPECT_EQ(sortedEntries(folder), (std::vector<std::string>{"qrCode.bmp", "qrCode.prn"}));
 }
 
 TEST(QrFailures, ReadOnlyFolderGivesWriteFailedAndNoTemporary) {

@@ -8,6 +8,7 @@
 
 #include "P32GeCodeBar.h"
 #include "barcode_test_support.h"
+#include "printer_file.h"
 #include "renderer.h"
 #include "virtual_printer.h"
 
@@ -77,6 +78,31 @@ TEST(VirtualPrinterPaper, CompactQrFilePrintsLikeThePlainOne) {
     ASSERT_EQ(compactPages[0].height, paper.image.height);
     EXPECT_TRUE(compactPages[0].pixels == paper.image.pixels) << length;
   }
+}
+
+// A picture taller than the printer takes in one raster image (4,096 dot
+// rows): the printer refuses none of the printer file's commands and prints
+// every dot of it.
+TEST(VirtualPrinterPaper, TallPictureIsPrintedWholeWithNoCommandRefused) {
+  p32gecodebar::MonoBitmap picture(576, 5000);
+  picture.fillRect(0, 0, 576, 5000);
+  Bytes file;
+  ASSERT_EQ(p32gecodebar::buildPrinterFile(picture, 0, 0, file), P32GECODEBAR_OK);
+
+  std::vector<vp::Receipt> receipts;
+  vp::VirtualPrinter printer([&](vp::Receipt &&receipt) { receipts.push_back(std::move(receipt)); },
+                             [](uint8_t) {});
+  printer.feed(file.data(), file.size());
+  printer.finish();
+  ASSERT_EQ(receipts.size(), 1u);
+  int imageRows = 0;
+  for (const vp::PrintedItem &item : receipts[0].items) {
+    EXPECT_NE(item.kind, vp::ItemKind::Note) << item.transcript;
+    if (item.kind != vp::ItemKind::Image) continue;
+    imageRows += item.height;
+    EXPECT_EQ(std::count(item.pixels.begin(), item.pixels.end(), 0), 0) << item.transcript;
+  }
+  EXPECT_EQ(imageRows, 5000);
 }
 
 }  // namespace
