@@ -1,6 +1,8 @@
 // pty_server.cpp - the poll loop on the pty master.
 #include "pty_server.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <cstdlib>
@@ -11,6 +13,8 @@
 #include <unistd.h>
 
 namespace it433td::printer {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -23,10 +27,52 @@ void closeFd(int &fd) {
   fd = -1;
 }
 
+bool equalIgnoringCase(const std::string &a, const std::string &b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+           return std::tolower(x) == std::tolower(y);
+         });
+}
+
+// A link into /dev/pts: left by a virtual printer (ours or a stopped one).
+bool isPseudoTerminalLink(const fs::path &entry) {
+  std::error_code ec;
+  if (!fs::is_symlink(entry, ec)) return false;
+  const std::string target = fs::read_symlink(entry, ec).string();
+  return !ec && target.rfind("/dev/pts/", 0) == 0;
+}
+
+// The entries of the port link's folder that name the same port: the port
+// lookup ignores case, so "com1" is COM1 too.
+std::vector<fs::path> entriesNamedLike(const fs::path &link) {
+  std::vector<fs::path> found;
+  std::error_code ec;
+  const fs::path folder = link.has_parent_path() ? link.parent_path() : fs::path(".");
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    if (equalIgnoringCase(it->path().filename().string(), link.filename().string()))
+      found.push_back(it->path());
+  return found;
+}
+
+// Before anything is made: a port name already mapped to something else
+// (a real printer's device, a file) is never taken over.
+PtyServerOptions checkPortLinkFree(PtyServerOptions options) {
+  if (options.portLink.empty()) return options;
+  for (const fs::path &entry : entriesNamedLike(options.portLink)) {
+    if (isPseudoTerminalLink(entry)) continue;
+    std::error_code ec;
+    const fs::path target = fs::read_symlink(entry, ec);
+    throw PortNameTaken("the port " + options.portLink.filename().string() + " is already mapped: " +
+                        entry.string() + (ec ? std::string() : " -> " + target.string()) +
+                        "; remove that entry or choose another port name");
+  }
+  return options;
+}
+
 }  // namespace
 
 PtyServer::PtyServer(PtyServerOptions options)
-    : options_(std::move(options)),
+    : options_(checkPortLinkFree(std::move(options))),
       folder_(options_.outputFolder),
       printer_([this](Receipt &&receipt) { onReceipt(std::move(receipt)); },
                [this](std::uint8_t byte) { answer(byte); }) {
@@ -49,11 +95,14 @@ PtyServer::PtyServer(PtyServerOptions options)
     if (::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK) != 0) fail("fcntl");
     if (::pipe2(stopPipe_, O_CLOEXEC | O_NONBLOCK) != 0) fail("pipe2");
     if (!options_.portLink.empty()) {
+      // Links a stopped virtual printer left behind go, whatever their case,
+      // so the lookup cannot find one of them first.
       std::error_code ec;
-      if (std::filesystem::is_symlink(options_.portLink, ec))
-        std::filesystem::remove(options_.portLink, ec);
-      std::filesystem::create_symlink(slavePath_, options_.portLink, ec);
+      for (const fs::path &entry : entriesNamedLike(options_.portLink))
+        if (isPseudoTerminalLink(entry)) fs::remove(entry, ec);
+      fs::create_symlink(slavePath_, options_.portLink, ec);
       if (ec) throw std::system_error(ec, "symlink " + options_.portLink.string());
+      linkMade_ = true;
     }
   } catch (...) {
     closeFd(master_);
@@ -66,10 +115,10 @@ PtyServer::PtyServer(PtyServerOptions options)
 
 PtyServer::~PtyServer() {
   stop();
-  if (!options_.portLink.empty()) {
-    std::error_code ec;
-    std::filesystem::remove(options_.portLink, ec);
-  }
+  // Only our own link: another virtual printer may have taken the name since.
+  std::error_code ec;
+  if (linkMade_ && fs::read_symlink(options_.portLink, ec) == slavePath_ && !ec)
+    fs::remove(options_.portLink, ec);
   closeFd(master_);
   closeFd(slaveKeep_);
   closeFd(stopPipe_[0]);

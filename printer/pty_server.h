@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,12 +29,23 @@ namespace it433td::printer {
 
 struct PtyServerOptions {
   std::filesystem::path outputFolder;
-  // If set, a symbolic link to the slave made here (and removed at the end),
-  // e.g. an entry of the IT433TD_PORTS folder named after a port.
+  // If set, a symbolic link to the slave made here (and removed at the end
+  // if it still leads to our slave), e.g. an entry of the IT433TD_PORTS
+  // folder named after a port. An entry of that folder with the same name,
+  // ignoring case, is replaced only if it is a link into /dev/pts (a stopped
+  // virtual printer's); anything else makes the constructor throw
+  // PortNameTaken before anything is made.
   std::filesystem::path portLink;
   PrinterState initialState = PrinterState::Online;
   // Receives one line per event worth telling (receipt written, write error).
   std::function<void(const std::string &)> log;
+};
+
+// The port link's name is already mapped to something that is not a
+// virtual printer's pseudo-terminal (e.g. COM1 -> /dev/ttyUSB0).
+class PortNameTaken : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
 };
 
 class PtyServer {
@@ -72,6 +84,7 @@ private:
   int slaveKeep_ = -1;
   int stopPipe_[2] = {-1, -1};
   std::string slavePath_;
+  bool linkMade_ = false;
   ReceiptFolder folder_;
   VirtualPrinter printer_;
   std::thread thread_;

@@ -8,6 +8,7 @@
 // Raster images print 1:1 from the left edge; feeds advance the paper.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,6 +21,9 @@ constexpr int kNormalCharDots = 12;
 constexpr int kCondensedCharDots = 9;
 constexpr int kBarHeightDots = 64;
 constexpr int kMaxReceiptDots = 32000;  // longer paper continues in the next receipt
+// A receipt's transcript grows past this only by its last item; then the
+// receipt continues in the next one, as with paper longer than kMaxReceiptDots.
+constexpr std::size_t kMaxReceiptTranscriptBytes = std::size_t{1} << 20;
 
 struct Glyph {
   std::string utf8;  // one character
@@ -56,7 +60,7 @@ struct Receipt {
   int number = 0;        // 1, 2, ... in the order the printer finished them
   int lengthDots = 0;    // paper used
   bool cut = false;      // ended by the cutter (not by the end of the stream)
-  bool continued = false;  // ended because the paper ran past kMaxReceiptDots
+  bool continued = false;  // ended because the paper (or transcript) ran past its limit
   std::vector<PrintedItem> items;
 
   bool empty() const { return items.empty(); }

@@ -12,18 +12,36 @@ namespace it433td::printer {
 namespace {
 
 // Puts `bottom` under `top`, as one picture as wide as the wider of them.
+// A band no wider than the picture is appended in place (the vector grows
+// geometrically, so a run of n bands costs O(n) copies in all); only a wider
+// band lays the picture out again, which happens at most once per 8 dots of
+// paper width.
 void stackBelow(PrintedItem &top, const PrintedItem &bottom) {
-  const int width = std::max(top.width, bottom.width);
-  std::vector<std::uint8_t> pixels(static_cast<size_t>(width) * (top.height + bottom.height), 0);
-  for (int y = 0; y < top.height; ++y)
-    std::copy_n(top.pixels.begin() + static_cast<long>(y) * top.width, top.width,
-                pixels.begin() + static_cast<long>(y) * width);
+  if (bottom.width > top.width) {
+    std::vector<std::uint8_t> pixels(static_cast<size_t>(bottom.width) * top.height, 0);
+    for (int y = 0; y < top.height; ++y)
+      std::copy_n(top.pixels.begin() + static_cast<long>(y) * top.width, top.width,
+                  pixels.begin() + static_cast<long>(y) * bottom.width);
+    top.pixels.swap(pixels);
+    top.width = bottom.width;
+  }
+  const size_t start = static_cast<size_t>(top.width) * top.height;
+  top.pixels.resize(start + static_cast<size_t>(top.width) * bottom.height, 0);
   for (int y = 0; y < bottom.height; ++y)
     std::copy_n(bottom.pixels.begin() + static_cast<long>(y) * bottom.width, bottom.width,
-                pixels.begin() + static_cast<long>(top.height + y) * width);
-  top.pixels.swap(pixels);
-  top.width = width;
+                top.pixels.begin() + static_cast<long>(start) + static_cast<long>(y) * top.width);
   top.height += bottom.height;
+}
+
+// "[UNKNOWN 0x01]", or "[UNKNOWN 0x01 x20000]" for a run of the same byte.
+std::string unknownMarker(unsigned char byte, std::uint64_t count) {
+  char marker[48];
+  if (count == 1)
+    std::snprintf(marker, sizeof marker, "[UNKNOWN 0x%02X]", byte);
+  else
+    std::snprintf(marker, sizeof marker, "[UNKNOWN 0x%02X x%llu]", byte,
+                  static_cast<unsigned long long>(count));
+  return marker;
 }
 
 }  // namespace
@@ -31,6 +49,8 @@ void stackBelow(PrintedItem &top, const PrintedItem &bottom) {
 ReceiptBuilder::ReceiptBuilder(ReceiptSink sink) : sink_(std::move(sink)) {}
 
 void ReceiptBuilder::onEvent(const PrinterEvent &event) {
+  if (event.kind != EventKind::Unknown && event.kind != EventKind::StatusRequest)
+    flushUnknownRun();
   if (event.kind != EventKind::RasterImage && event.kind != EventKind::StatusRequest)
     closeImageRun();
   switch (event.kind) {
@@ -59,11 +79,12 @@ void ReceiptBuilder::onEvent(const PrinterEvent &event) {
     }
     case EventKind::StatusRequest: break;
     case EventKind::Unknown: {
-      // Marked inline, where it came in the line; it prints nothing.
-      char marker[24];
-      std::snprintf(marker, sizeof marker, "[UNKNOWN 0x%02X]",
-                    event.bytes.empty() ? 0u : static_cast<unsigned char>(event.bytes[0]));
-      lineTranscript_ += marker;
+      // Marked inline, where it came in the line; it prints nothing. A run
+      // of the same byte (junk, a wrong baud rate) is one marker.
+      const unsigned char byte = event.bytes.empty() ? 0 : static_cast<unsigned char>(event.bytes[0]);
+      if (unknownRunCount_ && byte != unknownRunByte_) flushUnknownRun();
+      unknownRunByte_ = byte;
+      ++unknownRunCount_;
       break;
     }
     case EventKind::Truncated: {
@@ -77,6 +98,7 @@ void ReceiptBuilder::onEvent(const PrinterEvent &event) {
 }
 
 void ReceiptBuilder::finish() {
+  flushUnknownRun();
   printPendingLine();
   if (!receipt_.empty()) endReceipt(false, false);
 }
@@ -90,6 +112,15 @@ void ReceiptBuilder::addText(const std::string &bytes) {
     lineTranscript_ += glyph;
     lineX_ += width;
   }
+}
+
+void ReceiptBuilder::flushUnknownRun() {
+  if (!unknownRunCount_) return;
+  lineTranscript_ += unknownMarker(unknownRunByte_, unknownRunCount_);
+  unknownRunCount_ = 0;
+  // Markers print nothing, so the paper never ends such a line: past the
+  // budget it goes out as it is, and the receipt continues in the next one.
+  if (transcriptBytes_ + lineTranscript_.size() >= kMaxReceiptTranscriptBytes) printPendingLine();
 }
 
 void ReceiptBuilder::printLine(bool lineFeed) {
@@ -183,11 +214,18 @@ void ReceiptBuilder::closeImageRun() {
   if (auto code = decodeQrInImage(item.pixels, item.width, item.height))
     item.transcript += " " + code->format + " \"" + escapeBytes(code->bytes) + "\"";
   item.transcript += "]";
+  transcriptBytes_ += item.transcript.size();
 }
 
+// A receipt ends, to go on in the next one, when its paper or its transcript
+// would grow past the limit (notes and markers take no paper, so junk input
+// is bounded by the transcript's budget).
 void ReceiptBuilder::place(PrintedItem item) {
-  if (!receipt_.empty() && receipt_.lengthDots + item.height > kMaxReceiptDots)
+  const size_t transcriptBytes = item.transcript.size() + 1;  // and its newline
+  if (!receipt_.empty() && (receipt_.lengthDots + item.height > kMaxReceiptDots ||
+                            transcriptBytes_ + transcriptBytes > kMaxReceiptTranscriptBytes))
     endReceipt(false, true);
+  transcriptBytes_ += transcriptBytes;
   item.y = receipt_.lengthDots;
   receipt_.lengthDots += item.height;
   receipt_.items.push_back(std::move(item));
@@ -201,6 +239,7 @@ void ReceiptBuilder::endReceipt(bool cut, bool continued) {
   receipt_.number = nextNumber_++;
   Receipt done = std::move(receipt_);
   receipt_ = Receipt{};
+  transcriptBytes_ = 0;
   if (sink_) sink_(std::move(done));
 }
 

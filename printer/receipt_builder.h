@@ -22,6 +22,8 @@ public:
 
 private:
   void addText(const std::string &bytes);
+  // Writes the marker of the run of unknown bytes still being counted.
+  void flushUnknownRun();
   void printLine(bool lineFeed);
   void printPendingLine();
   void addNote(std::string transcript);
@@ -41,6 +43,9 @@ private:
   int lineX_ = 0;
   int nextNumber_ = 1;
   bool imageRunOpen_ = false;  // the last item is an image still growing
+  unsigned char unknownRunByte_ = 0;
+  std::uint64_t unknownRunCount_ = 0;  // unknown bytes in a row, not yet marked
+  size_t transcriptBytes_ = 0;         // of the items on the receipt so far
 };
 
 }  // namespace it433td::printer

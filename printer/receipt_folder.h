@@ -3,6 +3,7 @@
 
 #include "receipt.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -11,11 +12,14 @@ namespace it433td::printer {
 class ReceiptFolder {
 public:
   // Creates the folder if needed. Numbering continues after the highest
-  // receipt already there, so a new run never overwrites an old receipt.
+  // receipt already there (numbers of more than 18 digits are ignored).
   explicit ReceiptFolder(std::filesystem::path folder);
 
-  // Writes the PNG, then the transcript, each under a temporary name renamed
-  // into place, so a watcher that sees the .txt finds both files whole.
+  // Writes the PNG and the transcript under unique temporary names, then
+  // gives them their numbered names, PNG first, so a watcher that sees the
+  // .txt finds both files whole. A name is only taken where no file is: a
+  // number already used (another writer sharing the folder, an old file) is
+  // skipped, so no receipt is ever replaced.
   // Returns the transcript's path, or an empty path with *error set.
   std::filesystem::path write(const Receipt &receipt, std::string *error);
 
@@ -23,7 +27,7 @@ public:
 
 private:
   std::filesystem::path folder_;
-  int nextNumber_ = 1;
+  std::int64_t nextNumber_ = 1;
 };
 
 }  // namespace it433td::printer

@@ -9,9 +9,11 @@
 //   [IMAGE REJECTED 800x8: why]        an image the printer skipped
 //   [FEED 40]                          paper fed by 40 dots
 //   [UNKNOWN 0x0D]                     an unknown byte (inline, where it came)
+//   [UNKNOWN 0x01 x5000]               a run of one unknown byte, as one marker
 //   [TRUNCATED CODE128: 9 of 12 bytes] a command cut short by the stream's end
 //   [CUT]                              the cutter fired: end of the receipt
 //   [CONTINUED]                        the receipt grew too long for one picture
+//                                      (or its transcript past 1 MiB)
 // Quoted data is binary-safe: see escapeBytes.
 #pragma once
 

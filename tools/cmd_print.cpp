@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -21,11 +22,17 @@ struct PrintOptions {
 std::string readReceiptFile(const std::string &name) {
   if (name == "-")
     return std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+  std::error_code ec;
+  if (std::filesystem::is_directory(name, ec))
+    throw ToolError(kExitBadInput, name + ": is a folder, not a receipt file");
   std::ifstream in(name, std::ios::binary);
   if (!in) throw ToolError(kExitBadInput, name + ": cannot be read");
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw ToolError(kExitBadInput, name + ": cannot be read");
-  return content;
+  try {
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.bad()) return content;
+  } catch (const std::ios_base::failure &) {  // a read error past the open
+  }
+  throw ToolError(kExitBadInput, name + ": cannot be read");
 }
 
 int runPrint(const PrintOptions &options, const CommonOptions &common) {

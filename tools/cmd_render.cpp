@@ -7,6 +7,7 @@
 #include "virtual_printer.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -28,11 +29,19 @@ int runRender(const RenderOptions &options) {
     std::ifstream file;
     std::istream *in = &std::cin;
     if (name != "-") {
+      std::error_code ec;
+      if (std::filesystem::is_directory(name, ec))
+        throw ToolError(kExitBadInput, name + ": is a folder, not a captured stream");
       file.open(name, std::ios::binary);
       if (!file) throw ToolError(kExitBadInput, name + ": cannot be read");
       in = &file;
     }
-    streams.emplace_back(std::istreambuf_iterator<char>(*in), std::istreambuf_iterator<char>());
+    try {
+      streams.emplace_back(std::istreambuf_iterator<char>(*in), std::istreambuf_iterator<char>());
+    } catch (const std::ios_base::failure &) {  // a read error past the open
+      throw ToolError(kExitBadInput, name + ": cannot be read");
+    }
+    if (in->bad()) throw ToolError(kExitBadInput, name + ": cannot be read");
   }
   printer::ReceiptFolder folder(options.out);
   int status = kExitOk;

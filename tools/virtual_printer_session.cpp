@@ -4,7 +4,6 @@
 
 #include "tool_error.h"
 
-#include <system_error>
 
 namespace it433td::tools {
 
@@ -26,9 +25,10 @@ VirtualPrinterSession::VirtualPrinterSession(const SessionOptions &options)
   serverOptions.initialState = options.initialState;
   serverOptions.log = options.log;
   try {
-    std::error_code ec;
-    std::filesystem::create_directories(options.outputFolder, ec);
+    // The server makes the output folder, after checking the port's name.
     server_ = std::make_unique<printer::PtyServer>(serverOptions);
+  } catch (const printer::PortNameTaken &error) {
+    throw ToolError(kExitBadInput, error.what());
   } catch (const std::exception &error) {
     throw ToolError(kExitNoModule, std::string("cannot start the virtual printer: ") + error.what());
   }

@@ -124,6 +124,29 @@ TEST(Receipts, ImagesPrintedBackToBackAreOnePicture) {
                                   " QR \"" + payload + "\"]\n\n");
 }
 
+// Bands of different widths: a narrower one goes under the picture as it is,
+// a wider one widens the whole picture, every dot staying where it was.
+TEST(Receipts, BackToBackImagesOfDifferentWidthsKeepEveryDot) {
+  const Printed p = print(rasterHeader(0, 1, 1) + "\x80" + rasterHeader(0, 2, 1) + std::string("\x00\x01", 2) +
+                          rasterHeader(0, 1, 1) + "\x01");
+  ASSERT_EQ(p.receipts.at(0).items.size(), 1u);
+  const PrintedItem &image = p.receipts[0].items[0];
+  ASSERT_EQ(image.width, 16);
+  ASSERT_EQ(image.height, 3);
+  std::vector<std::uint8_t> expected(48, 0);
+  expected[0] = expected[16 + 15] = expected[32 + 7] = 1;
+  EXPECT_EQ(image.pixels, expected);
+  EXPECT_EQ(p.transcripts[0], "[IMAGE 16x3]\n");
+}
+
+TEST(Receipts, RunsOfOneUnknownByteAreOneMarker) {
+  const Printed p = print("a" + std::string(5, '\x01') + "\x02\x01" "b\n" + std::string(3, '\x01') +
+                          std::string("\x10\x04\x01", 3) + std::string(2, '\x01'));
+  ASSERT_EQ(p.transcripts.size(), 1u);
+  // A status request between two bytes does not break their run.
+  EXPECT_EQ(p.transcripts[0], "a[UNKNOWN 0x01 x5][UNKNOWN 0x02][UNKNOWN 0x01]b\n[UNKNOWN 0x01 x5]\n");
+}
+
 TEST(Receipts, APrintedQrCodeShowsItsContentBinarySafe) {
   int width = 0;
   const std::string payload("https://nfce.example/?p=1|2\x01", 28);
@@ -141,6 +164,51 @@ TEST(Receipts, VeryLongPaperContinuesInTheNextReceipt) {
   EXPECT_TRUE(p.receipts[0].continued);
   EXPECT_LE(p.receipts[0].lengthDots, kMaxReceiptDots);
   EXPECT_EQ(p.receipts[0].items.size() + p.receipts[1].items.size(), 1400u);
+}
+
+// Junk input takes no paper; the transcript's budget bounds each receipt.
+TEST(HeavyInput, JunkIsCollapsedAndEachReceiptsTranscriptIsBounded) {
+  const Printed same = print(std::string(2'000'000, '\x01'));
+  ASSERT_EQ(same.transcripts.size(), 1u);
+  EXPECT_EQ(same.transcripts[0], "[UNKNOWN 0x01 x2000000]\n");
+
+  std::string alternating;
+  for (int i = 0; i < 100'000; ++i) alternating += "\x01\x02";  // 14-byte markers
+  std::string zeroFeeds;
+  for (int i = 0; i < 150'000; ++i) zeroFeeds += std::string("\x1BJ\x00", 3);  // "[FEED 0]\n"
+  for (const std::string &junk : {alternating, zeroFeeds}) {
+    const Printed p = print(junk);
+    ASSERT_GE(p.receipts.size(), 2u);
+    size_t markers = 0;
+    for (size_t i = 0; i < p.receipts.size(); ++i) {
+      EXPECT_LE(p.transcripts[i].size(), kMaxReceiptTranscriptBytes + 64);
+      const bool last = i + 1 == p.receipts.size();
+      EXPECT_EQ(p.receipts[i].continued, !last);
+      if (!last) {
+        EXPECT_EQ(p.transcripts[i].substr(p.transcripts[i].size() - 12), "[CONTINUED]\n");
+      }
+      for (size_t at = p.transcripts[i].find('['); at != std::string::npos;
+           at = p.transcripts[i].find('[', at + 1))
+        ++markers;
+    }
+    const size_t continuedMarkers = p.receipts.size() - 1;
+    EXPECT_EQ(markers - continuedMarkers, junk == zeroFeeds ? 150'000u : 200'000u);
+  }
+}
+
+// 30 000 one-row bands (2.4 MB) are one picture, joined in place: copying
+// the picture so far for every band took minutes (the case has a ctest
+// TIMEOUT) and stalled the pty loop.
+TEST(HeavyInput, ThirtyThousandOneRowImagesJoinWithoutRecopyingThePicture) {
+  std::string band = rasterHeader(0, 72, 1) + std::string(72, '\0');
+  std::string stream;
+  stream.reserve(30'000 * band.size());
+  for (int i = 0; i < 30'000; ++i) stream += band;
+  const Printed p = print(stream);
+  ASSERT_EQ(p.receipts.size(), 1u);
+  ASSERT_EQ(p.receipts[0].items.size(), 1u);
+  EXPECT_EQ(p.receipts[0].lengthDots, 30'000);
+  EXPECT_EQ(p.transcripts[0], "[IMAGE 576x30000]\n");
 }
 
 TEST(StatusAnswers, EachStateAnswersAllFourRequests) {

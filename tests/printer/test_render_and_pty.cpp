@@ -3,12 +3,14 @@
 #include "barcodes.h"
 #include "printer_streams.h"
 #include "pty_server.h"
+#include "receipt_folder.h"
 #include "renderer.h"
 #include "virtual_printer.h"
 
 #include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fcntl.h>
 #include <fstream>
@@ -114,6 +116,68 @@ TEST(Renderer, TextIsDrawnInItsCellsAndAccentsDiffer) {
   EXPECT_GT(inked(plain, 0, kNormalCharDots), 10);
   EXPECT_EQ(inked(plain, kNormalCharDots, kPaperWidthDots), 0);  // nothing outside the cell
   EXPECT_GT(inked(accented, 0, kNormalCharDots), inked(plain, 0, kNormalCharDots));  // the tilde
+}
+
+// --- the receipt folder ----------------------------------------------------
+
+std::vector<std::string> namesIn(const fs::path &folder) {
+  std::vector<std::string> names;
+  for (const auto &entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Two writers sharing a folder (two emulators, render beside emulate) both
+// start counting at the same number: neither replaces the other's receipt.
+TEST(ReceiptFolder, WritersSharingAFolderNeverReplaceEachOthersReceipts) {
+  TempFolder folder;
+  ReceiptFolder first(folder.path), second(folder.path);
+  const Receipt one = printAll("one\n").at(0), two = printAll("two\n").at(0);
+  std::string error;
+  const fs::path a = first.write(one, &error);
+  const fs::path b = second.write(two, &error);
+  EXPECT_EQ(a.filename(), "receipt-0001.txt") << error;
+  EXPECT_EQ(b.filename(), "receipt-0002.txt") << error;
+  EXPECT_EQ(readFile(a), "one\n");
+  EXPECT_EQ(readFile(b), "two\n");
+
+  // A transcript without its picture holds its number too: the picture
+  // published under it is taken back and both go under the next number.
+  std::ofstream(folder.path / "receipt-0003.txt") << "stray\n";
+  EXPECT_EQ(first.write(one, &error).filename(), "receipt-0004.txt") << error;
+  EXPECT_EQ(readFile(folder.path / "receipt-0003.txt"), "stray\n");
+  EXPECT_EQ(namesIn(folder.path),
+            (std::vector<std::string>{"receipt-0001.png", "receipt-0001.txt", "receipt-0002.png",
+                                      "receipt-0002.txt", "receipt-0003.txt", "receipt-0004.png",
+                                      "receipt-0004.txt"}));  // no temporaries left behind
+
+  // At the same time, from two threads: every receipt kept, each whole.
+  std::vector<fs::path> written[2];
+  std::thread other([&] {
+    std::string otherError;
+    for (int i = 0; i < 10; ++i) written[1].push_back(second.write(two, &otherError));
+  });
+  for (int i = 0; i < 10; ++i) written[0].push_back(first.write(one, &error));
+  other.join();
+  for (int w = 0; w < 2; ++w)
+    for (const fs::path &path : written[w]) EXPECT_EQ(readFile(path), w ? "two\n" : "one\n");
+  EXPECT_EQ(namesIn(folder.path).size(), 7u + 40u);
+}
+
+TEST(ReceiptFolder, HugeNumbersInTheFolderNeitherOverflowNorCount) {
+  TempFolder folder;
+  std::ofstream(folder.path / "receipt-2147483647.txt") << "old\n";
+  std::string error;
+  EXPECT_EQ(ReceiptFolder(folder.path).write(printAll("a\n").at(0), &error).filename(),
+            "receipt-2147483648.txt")
+      << error;
+
+  TempFolder other;
+  std::ofstream(other.path / "receipt-0007.png") << "old";
+  std::ofstream(other.path / "receipt-123456789012345678901234.txt") << "too large";
+  EXPECT_EQ(ReceiptFolder(other.path).write(printAll("a\n").at(0), &error).filename(),
+            "receipt-0008.txt")
+      << error;
 }
 
 // --- the pty loop ----------------------------------------------------------
@@ -226,6 +290,53 @@ TEST(PtyServer, NumberingContinuesAfterReceiptsAlreadyInTheFolder) {
   server.stop();
   EXPECT_EQ(server.transcriptsWritten().at(0).filename(), "receipt-0042.txt");
   EXPECT_EQ(readFile(folder.path / "out" / "receipt-0041.txt"), "old\n");
+}
+
+}  // namespace
+
+namespace {
+
+// The ports folder may hold the real printer's entry: the virtual one never
+// takes it over, whatever the case of the name (the lookup ignores case).
+TEST(PtyServer, APortNameMappedToADeviceIsNeverTakenOver) {
+  TempFolder folder;
+  const fs::path ports = folder.path / "ports";
+  fs::create_directories(ports);
+  fs::create_symlink("/dev/ttyUSB0", ports / "COM1");
+  PtyServerOptions options;
+  options.outputFolder = folder.path / "out";
+  for (const char *name : {"COM1", "com1"}) {
+    options.portLink = ports / name;
+    EXPECT_THROW(PtyServer server(options), PortNameTaken) << name;
+  }
+  std::ofstream(ports / "LPT1") << "a file\n";
+  options.portLink = ports / "lpt1";
+  EXPECT_THROW(PtyServer server(options), PortNameTaken);
+  EXPECT_EQ(fs::read_symlink(ports / "COM1"), "/dev/ttyUSB0");
+  EXPECT_EQ(namesIn(ports), (std::vector<std::string>{"COM1", "LPT1"}));
+  EXPECT_FALSE(fs::exists(options.outputFolder));  // nothing made
+}
+
+// A link into /dev/pts is a virtual printer's: a new one replaces it (in any
+// case), and each removes its link at the end only while it is still its own.
+TEST(PtyServer, AVirtualPrintersLinkIsReplacedAndOnlyItsOwnRemoved) {
+  TempFolder folder;
+  const fs::path ports = folder.path / "ports";
+  fs::create_directories(ports);
+  fs::create_symlink("/dev/pts/999999", ports / "com1");  // left by a killed emulator
+  PtyServerOptions options;
+  options.outputFolder = folder.path / "out";
+  options.portLink = ports / "COM1";
+  auto first = std::make_unique<PtyServer>(options);
+  EXPECT_EQ(namesIn(ports), std::vector<std::string>{"COM1"});
+  EXPECT_EQ(fs::read_symlink(ports / "COM1").string(), first->slavePath());
+
+  auto second = std::make_unique<PtyServer>(options);
+  EXPECT_EQ(fs::read_symlink(ports / "COM1").string(), second->slavePath());
+  first.reset();  // the link is no longer its own: left alone
+  EXPECT_EQ(fs::read_symlink(ports / "COM1").string(), second->slavePath());
+  second.reset();
+  EXPECT_TRUE(namesIn(ports).empty());
 }
 
 }  // namespace

@@ -185,6 +185,27 @@ TEST_F(ToolCopy, FailuresExitNonZeroAndNameTheirCause) {
   EXPECT_EQ(usage.exitStatus, 2);
 }
 
+TEST_F(ToolCopy, EmulateLeavesAMappedPortAloneAndFoldersAreBadInput) {
+  fs::create_symlink("/dev/ttyUSB0", ports / "COM1");  // the real printer
+  for (const char *port : {"COM1", "com1"}) {
+    const Finished emulated = run(tool, {"emulate", "--port", port, "--out", out.string(),
+                                         "--ports-dir", ports.string()},
+                                  {}, 10s);  // a refusal is at once; taking over runs until killed
+    EXPECT_EQ(emulated.exitStatus, 2) << emulated.out << emulated.err;
+    EXPECT_NE(emulated.err.find("is already mapped"), std::string::npos) << emulated.err;
+  }
+  EXPECT_EQ(fs::read_symlink(ports / "COM1"), "/dev/ttyUSB0");
+  EXPECT_EQ(std::distance(fs::directory_iterator(ports), fs::directory_iterator()), 1);
+  EXPECT_FALSE(fs::exists(out));
+
+  const Finished printed = run(tool, withModule({"print", "--port", "X", temp.path.string()}));
+  EXPECT_EQ(printed.exitStatus, 2) << printed.err;
+  EXPECT_NE(printed.err.find("is a folder"), std::string::npos) << printed.err;
+  const Finished rendered = run(tool, {"render", temp.path.string(), "--out", out.string()});
+  EXPECT_EQ(rendered.exitStatus, 2) << rendered.err;
+  EXPECT_NE(rendered.err.find("is a folder"), std::string::npos) << rendered.err;
+}
+
 TEST_F(ToolCopy, RenderTurnsACapturedStreamIntoReceipts) {
   const fs::path capture = temp.path / "capture.bin";
   std::ofstream(capture, std::ios::binary) << "\x0FOl\xA0 mundo\x12\n\x1Bw" "fim\n";
