@@ -7,10 +7,10 @@
 #include <new>
 #include <type_traits>
 
-#include "atomic_file.h"
 #include "bmp_codec.h"
 #include "printer_file.h"
 #include "qr_symbol.h"
+#include "staged_file.h"
 
 // The driver binds these through the contract's pointer types.
 static_assert(std::is_same_v<decltype(&CODEBAR32_PGeCodeBarInicia), CODEBAR32_PGeCodeBarInicia_fn>);

@@ -1,7 +1,7 @@
 // Whole-or-nothing files: the bytes go to a temporary file beside the
-// target, and a rename puts them in place.
-#ifndef P32GECODEBAR_ATOMIC_FILE_H
-#define P32GECODEBAR_ATOMIC_FILE_H
+// target, and a rename puts them in place. Built on file_system.h.
+#ifndef P32GECODEBAR_STAGED_FILE_H
+#define P32GECODEBAR_STAGED_FILE_H
 
 #include <cstddef>
 #include <cstdint>
