@@ -3,6 +3,7 @@
 # build of the barcode library (Debian ships libqrencode for Linux only).
 #
 #   scripts/fetch-qrencode-source.sh [DEST]      (default /var/tmp/it433td-src)
+#   scripts/fetch-qrencode-source.sh --mirror    print the mirror it would use
 #
 # Leaves DEST/qrencode-4.1.1 and prints its path. The machine's apt setup is
 # not touched: a private source list and package index live under DEST/apt.
@@ -20,16 +21,35 @@ if [[ -f $tree/qrencode.h ]]; then
   echo "$tree"
   exit 0
 fi
-# The mirror the machine's own apt sources use for the bookworm suite.
+# The mirror the machine's own apt sources use for the bookworm suite, from
+# deb822 files (*.sources) first, then one-line files (sources.list, *.list).
+# Reads IT433TD_APT_ETC instead of /etc/apt when set (the tests' sample
+# configurations). Either kind of file may be missing: a stock Debian 12 has
+# only deb822 files, an older setup only one-line files.
 debian_mirror() {
-  local file
-  for file in /etc/apt/sources.list.d/*.sources; do
-    [[ -f $file ]] || continue
-    awk '/^URIs:/ {uri=$2} /^Suites:/ && / bookworm( |$)/ && uri !~ /security/ {print uri; exit}' "$file"
-  done | head -n 1
-  grep -hsE '^deb +(\[[^]]*\] +)?[a-z]+://[^ ]+ +bookworm +' /etc/apt/sources.list /etc/apt/sources.list.d/*.list |
-    sed -E 's/^deb +(\[[^]]*\] +)?//; s/ .*//' | head -n 1
+  local etc=${IT433TD_APT_ETC:-/etc/apt} file found=""
+  local -a sources=() lists=()
+  for file in "$etc"/sources.list.d/*.sources; do [[ -f $file ]] && sources+=("$file"); done
+  for file in "$etc"/sources.list "$etc"/sources.list.d/*.list; do [[ -f $file ]] && lists+=("$file"); done
+  if ((${#sources[@]})); then
+    found=$(awk '/^URIs:/ {uri=$2} /^Suites:/ && / bookworm( |$)/ && uri !~ /security/ {print uri; exit}' \
+      "${sources[@]}")
+  fi
+  if [[ -z $found ]] && ((${#lists[@]})); then
+    # grep exits 1 when no line matches: an answer, not an error. sed reads
+    # all its input, so nothing upstream dies of a closed pipe.
+    found=$({ grep -hE '^deb +(\[[^]]*\] +)?[a-z]+://[^ ]+ +bookworm +' "${lists[@]}" || true; } |
+      sed -nE '1{s/^deb +(\[[^]]*\] +)?//; s/ .*//; p}')
+  fi
+  [[ -n $found ]] && echo "$found"
 }
+
+if [[ ${1:-} == --mirror ]]; then
+  # Only print the mirror that would be used (for the tests).
+  mirror=$(debian_mirror) || { echo "no Debian mirror found in the apt sources under ${IT433TD_APT_ETC:-/etc/apt}" >&2; exit 1; }
+  echo "$mirror"
+  exit 0
+fi
 
 mkdir -p "$dest"
 cd "$dest"
@@ -38,8 +58,7 @@ if [[ ! -f $tarball ]]; then
   # Same mirror as the machine's own package source, as deb-src.
   apt_dir=$dest/apt
   mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial"
-  mirror=$(debian_mirror | head -n 1)
-  [[ -n $mirror ]] || { echo "no Debian mirror found in the machine's apt sources" >&2; exit 1; }
+  mirror=$(debian_mirror) || { echo "no Debian mirror found in the apt sources under ${IT433TD_APT_ETC:-/etc/apt}" >&2; exit 1; }
   cat >"$apt_dir/sources.list" <<LIST
 deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror bookworm main
 LIST
