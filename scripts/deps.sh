@@ -12,6 +12,9 @@ if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+  # Another apt run (an unattended upgrade, a parallel build) may hold the
+  # lock for a while: wait for it instead of failing.
+  apt_opts=(-o DPkg::Lock::Timeout=600 -qq)
+  $sudo apt-get "${apt_opts[@]}" update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get "${apt_opts[@]}" install -y "${missing[@]}" >/dev/null
 fi
