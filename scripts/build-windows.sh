@@ -11,13 +11,16 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 work=${1:-$root/build-wine}
 mkdir -p "$work"
-qrencode=$("$root/scripts/fetch-qrencode-source.sh" "${IT433TD_QRENCODE_CACHE:-/var/tmp/it433td-src}")
+cache=${IT433TD_QRENCODE_CACHE:-/var/tmp/it433td-src}
+qrencode=$("$root/scripts/fetch-qrencode-source.sh" "$cache") ||
+  { echo "build-windows.sh: cannot fetch libqrencode's source into $cache (see above)" >&2; exit 1; }
 for target in x86_64:win64 i686:win32; do
   arch=${target%%:*} dir=$work/${target#*:}
   echo "== cross-build $arch -> $dir"
   cmake -S "$root" -B "$dir" -Wno-dev --no-warn-unused-cli \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$arch.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON -DIT433TD_WERROR=ON \
-    -DIT433TD_QRENCODE_SOURCE_DIR="$qrencode" >"$work/configure-$arch.log"
+    -DIT433TD_QRENCODE_SOURCE_DIR="$qrencode" >"$work/configure-$arch.log" ||
+    { cat "$work/configure-$arch.log"; exit 1; }
   cmake --build "$dir" -j"$(nproc)" >"$work/build-$arch.log" || { cat "$work/build-$arch.log"; exit 1; }
 done

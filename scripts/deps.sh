@@ -5,8 +5,10 @@ cd "$(dirname "$0")"
 mapfile -t wanted < <(grep -vE '^\s*(#|$)' packages.txt)
 missing=()
 for package in "${wanted[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-    missing+=("$package")
+  # No pipe into grep -q: under pipefail a writer cut short by grep's early
+  # exit would count an installed package as missing.
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null) || status=""
+  [[ $status == "install ok installed" ]] || missing+=("$package")
 done
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"

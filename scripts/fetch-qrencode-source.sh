@@ -12,6 +12,7 @@
 set -euo pipefail
 
 dest=${1:-/var/tmp/it433td-src}
+[[ $dest == --mirror ]] || dest=$(realpath -m -- "$dest")  # the printed path works from anywhere
 version=4.1.1
 tarball=qrencode_${version}.orig.tar.bz2
 sha256=e455d9732f8041cf5b9c388e345a641fd15707860f928e94507b1961256a6923
@@ -32,8 +33,24 @@ debian_mirror() {
   for file in "$etc"/sources.list.d/*.sources; do [[ -f $file ]] && sources+=("$file"); done
   for file in "$etc"/sources.list "$etc"/sources.list.d/*.list; do [[ -f $file ]] && lists+=("$file"); done
   if ((${#sources[@]})); then
-    found=$(awk '/^URIs:/ {uri=$2} /^Suites:/ && / bookworm( |$)/ && uri !~ /security/ {print uri; exit}' \
-      "${sources[@]}")
+    # Stanza by stanza (a blank line or a new file ends one), whatever the
+    # order of its fields: the first enabled "deb" stanza for bookworm that
+    # is not the security archive. Field names ignore case.
+    found=$(awk '
+      function stanza_end() {
+        if (uri != "" && types ~ / deb( |$)/ && suites ~ / bookworm( |$)/ &&
+            tolower(enabled) != "no" && uri !~ /security/) { print uri; done = 1; exit }
+        uri = types = suites = enabled = ""
+      }
+      FNR == 1 { stanza_end() }
+      /^[ \t]*$/ { stanza_end(); next }
+      /^#/ { next }
+      { field = tolower($1) }
+      field == "uris:" { uri = $2 }
+      field == "types:" { $1 = ""; types = $0 }
+      field == "suites:" { $1 = ""; suites = $0 }
+      field == "enabled:" { enabled = $2 }
+      END { if (!done) stanza_end() }' "${sources[@]}")
   fi
   if [[ -z $found ]] && ((${#lists[@]})); then
     # grep exits 1 when no line matches: an answer, not an error. sed reads
@@ -69,6 +86,7 @@ LIST
   # Only the upstream tarball is needed; the Debian packaging part may be
   # missing from a mirror without harm.
   apt-get "${apt_opts[@]}" source --download-only qrencode >&2 || true
+  [[ -f $tarball ]] || { echo "apt-get source did not fetch $tarball from $mirror" >&2; exit 1; }
 fi
 
 echo "$sha256  $tarball" | sha256sum --check --quiet - >&2

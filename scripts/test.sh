@@ -8,8 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 scripts/wine-test.sh --prepare-only
+# The Wine work folder is the one wine-test.sh prepared.
 cmake -S . -B build -DIT433TD_SANITIZE=ON -DIT433TD_WERROR=ON \
-  -DIT433TD_WINE_DIR="$PWD/build-wine" >/dev/null
+  -DIT433TD_WINE_DIR="${IT433TD_WINE_WORK:-$PWD/build-wine}" >/dev/null
 cmake --build build -j"$(nproc)"
 scripts/fuzz.sh 30
 # Most tests wait on the printer's fixed pauses, so run many at once.

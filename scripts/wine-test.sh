@@ -35,7 +35,7 @@ step "Windows cross-builds"
 port_link=$work/ports/com1
 if [[ $(cat "$WINEPREFIX/.it433td-com1" 2>/dev/null) != "$port_link" ]]; then
   step "Wine prefix $WINEPREFIX (first start, once)"
-  wineboot -i >"$work/wineboot.log" 2>&1
+  wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; exit 1; }
   "$wine64" reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$port_link" /f >/dev/null
   wineserver -w  # the next start maps COM1 from the registry
   echo "$port_link" >"$WINEPREFIX/.it433td-com1"
@@ -47,7 +47,8 @@ if ((prepare_only)); then
 fi
 
 step "Linux build of the Wine tests"
-cmake -S "$root" -B "$work/linux" -Wno-dev -DIT433TD_WINE_DIR="$work" >"$work/configure-linux.log"
+cmake -S "$root" -B "$work/linux" -Wno-dev -DIT433TD_WINE_DIR="$work" >"$work/configure-linux.log" ||
+  { cat "$work/configure-linux.log"; exit 1; }
 cmake --build "$work/linux" -j2 --target wine_capture wine_run_checks dll_checks \
   >"$work/build-linux.log" || { cat "$work/build-linux.log"; exit 1; }
 
