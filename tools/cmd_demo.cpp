@@ -2,6 +2,7 @@
 // device and barcode libraries and the virtual printer on a pseudo-terminal.
 #include "commands.h"
 #include "demo_receipt.h"
+#include "output_folder.h"
 #include "receipt_job.h"
 #include "tool_error.h"
 #include "virtual_printer_session.h"
@@ -24,6 +25,11 @@ int runDemo(const DemoOptions &options, const CommonOptions &common) {
   const ParsedReceipt receipt = parseReceipt(demoReceipt());
   if (!receipt.error.empty()) throw ToolError(kExitBadInput, "demo receipt: " + receipt.error);
 
+  // Refused before anything is printed: a receipt nobody can see, or a QR
+  // code the module cannot render.
+  prepareOutputFolder(options.out);
+  prepareQrFolder();
+
   SessionOptions sessionOptions;
   sessionOptions.port = kDemoPort;
   sessionOptions.outputFolder = options.out;
@@ -31,8 +37,6 @@ int runDemo(const DemoOptions &options, const CommonOptions &common) {
   // Before the module's first use: the device library and the module's raw
   // copy of the QR printer file both look COM1 up there.
   session.ports().useInThisProcess();
-  const std::string problem = ensureDadosFolder();
-  if (!problem.empty()) std::fprintf(stderr, "it433td: warning: %s\n", problem.c_str());
 
   std::printf("Printing the demo receipt on %s (the virtual printer on %s)\n", kDemoPort,
               session.server().slavePath().c_str());
@@ -46,7 +50,7 @@ int runDemo(const DemoOptions &options, const CommonOptions &common) {
   }
   const auto transcripts = session.stop();
   if (failure) {
-    std::string message = describeFailure(*failure);
+    std::string message = describeFailure(*failure, kDemoPort);
     for (const auto &transcript : transcripts)
       message += "\n  printed so far: " + std::filesystem::absolute(pictureOf(transcript)).string();
     throw ToolError(kExitOperationFailed, message);

@@ -1,14 +1,11 @@
 // cmd_print.cpp - it433td print --port NAME FILE: a receipt file on a port.
 #include "commands.h"
+#include "input_file.h"
 #include "receipt_job.h"
 #include "tool_error.h"
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iostream>
-#include <iterator>
 
 namespace it433td::tools {
 
@@ -19,30 +16,18 @@ struct PrintOptions {
   std::string file;
 };
 
-std::string readReceiptFile(const std::string &name) {
-  if (name == "-")
-    return std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-  std::error_code ec;
-  if (std::filesystem::is_directory(name, ec))
-    throw ToolError(kExitBadInput, name + ": is a folder, not a receipt file");
-  std::ifstream in(name, std::ios::binary);
-  if (!in) throw ToolError(kExitBadInput, name + ": cannot be read");
-  try {
-    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.bad()) return content;
-  } catch (const std::ios_base::failure &) {  // a read error past the open
-  }
-  throw ToolError(kExitBadInput, name + ": cannot be read");
-}
+// A receipt is a few kilobytes; this leaves room for hundreds of QR codes.
+constexpr std::size_t kMaxReceiptFileBytes = 4u << 20;
 
 int runPrint(const PrintOptions &options, const CommonOptions &common) {
-  const ParsedReceipt receipt = parseReceipt(readReceiptFile(options.file));
+  const ParsedReceipt receipt = parseReceipt(readInputFile(
+      options.file, kMaxReceiptFileBytes, "larger than 4 MiB, the limit for a receipt file"));
   if (!receipt.error.empty()) throw ToolError(kExitBadInput, options.file + ": " + receipt.error);
 
+  // Every reason to refuse comes before the first byte is printed.
   for (const ReceiptStep &step : receipt.steps)
     if (step.kind == ReceiptStep::Kind::QrCode) {
-      const std::string problem = ensureDadosFolder();
-      if (!problem.empty()) std::fprintf(stderr, "it433td: warning: %s\n", problem.c_str());
+      prepareQrFolder();
       break;
     }
 
@@ -54,7 +39,7 @@ int runPrint(const PrintOptions &options, const CommonOptions &common) {
     Progress progress;
     failure = printReceipt(module, options.port, receipt.steps, progress);
   }
-  if (failure) throw ToolError(kExitOperationFailed, describeFailure(*failure));
+  if (failure) throw ToolError(kExitOperationFailed, describeFailure(*failure, options.port));
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
   std::printf("printed %s on %s: %zu operations in %.1f s\n", options.file.c_str(),
               options.port.c_str(), receipt.steps.size(), took.count());

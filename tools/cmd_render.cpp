@@ -1,6 +1,8 @@
 // cmd_render.cpp - it433td render FILE... --out DIR: captured byte streams
 // printed on the virtual printer's paper.
 #include "commands.h"
+#include "input_file.h"
+#include "output_folder.h"
 #include "receipt_folder.h"
 #include "tool_error.h"
 #include "virtual_printer_session.h"
@@ -8,9 +10,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iostream>
-#include <iterator>
 
 namespace it433td::tools {
 
@@ -21,27 +20,20 @@ struct RenderOptions {
   std::filesystem::path out;
 };
 
+// Captured streams, all files together. A day of a busy till's receipts is
+// a few megabytes; the limit keeps a runaway input from filling the memory.
+constexpr std::size_t kMaxCapturedBytes = 128u << 20;
+
 int runRender(const RenderOptions &options) {
+  prepareOutputFolder(options.out);
   // Every file is read before anything is printed: a missing one leaves no
   // half-printed stream behind.
   std::vector<std::string> streams;
+  std::size_t total = 0;
   for (const std::string &name : options.files) {
-    std::ifstream file;
-    std::istream *in = &std::cin;
-    if (name != "-") {
-      std::error_code ec;
-      if (std::filesystem::is_directory(name, ec))
-        throw ToolError(kExitBadInput, name + ": is a folder, not a captured stream");
-      file.open(name, std::ios::binary);
-      if (!file) throw ToolError(kExitBadInput, name + ": cannot be read");
-      in = &file;
-    }
-    try {
-      streams.emplace_back(std::istreambuf_iterator<char>(*in), std::istreambuf_iterator<char>());
-    } catch (const std::ios_base::failure &) {  // a read error past the open
-      throw ToolError(kExitBadInput, name + ": cannot be read");
-    }
-    if (in->bad()) throw ToolError(kExitBadInput, name + ": cannot be read");
+    streams.push_back(readInputFile(name, kMaxCapturedBytes - total,
+                                    "takes the captured streams past 128 MiB, the limit of render"));
+    total += streams.back().size();
   }
   printer::ReceiptFolder folder(options.out);
   int status = kExitOk;

@@ -73,7 +73,9 @@ Cp850Result utf8ToCp850(std::string_view utf8) {
     const std::string_view rest = std::string_view(in).substr(offset);
     const std::size_t length = utf8SequenceLength(rest);
     const std::string where = "column " + std::to_string(columnOf(in, offset)) + ": ";
-    if (errno == EILSEQ && length > 0)
+    if (errno == EILSEQ && rest.substr(0, length) == "\xEF\xBB\xBF")
+      result.error = where + "a byte-order mark (U+FEFF), which is no printable character";
+    else if (errno == EILSEQ && length > 0)
       result.error = where + "\"" + std::string(rest.substr(0, length)) +
                      "\" is not in code page 850";
     else

@@ -2,6 +2,7 @@
 #include "receipt_file.h"
 
 #include "cp850_text.h"
+#include "qr_payload.h"
 
 namespace it433td::tools {
 
@@ -42,6 +43,12 @@ ParsedReceipt parseReceipt(std::string_view content) {
   };
   int number = 0;
   std::size_t start = 0;
+  // Editors on Windows often start a UTF-8 file with a byte-order mark; it
+  // is no character of the receipt. A UTF-16 file is not a receipt file.
+  if (content.substr(0, 3) == "\xEF\xBB\xBF") start = 3;
+  if (content.substr(0, 2) == "\xFF\xFE" || content.substr(0, 2) == "\xFE\xFF")
+    return fail(1, "the file is UTF-16 (it starts with a UTF-16 byte-order mark); "
+                   "receipt files are UTF-8");
   while (start < content.size()) {
     std::size_t end = content.find('\n', start);
     if (end == std::string_view::npos) end = content.size();
@@ -67,6 +74,9 @@ ParsedReceipt parseReceipt(std::string_view content) {
       step.kind = ReceiptStep::Kind::QrCode;
       step.bytes = std::string(line.substr(std::min(line.size(), std::size_t{3})));
       if (step.bytes.empty()) return fail(number, "qr needs data");
+      // Found now, not halfway through the receipt on the paper.
+      const std::string problem = qrPayloadProblem(step.bytes);
+      if (!problem.empty()) return fail(number, problem);
     } else if (isCut(line)) {
       step.kind = ReceiptStep::Kind::Cut;
     } else {

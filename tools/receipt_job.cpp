@@ -2,7 +2,13 @@
 // the caller), IniciaPorta, the operations, FechaPorta.
 #include "receipt_job.h"
 
+#include "MEGENCOM32.h"
+#include "output_folder.h"
+#include "ports_folder.h"
 #include "status_names.h"
+#include "tool_error.h"
+
+#include <cstdlib>
 
 namespace it433td::tools {
 
@@ -51,10 +57,12 @@ std::int32_t runStep(DriverModule &module, const std::string &port, const Receip
 
 }  // namespace
 
-std::string describeFailure(const JobFailure &failure) {
+std::string describeFailure(const JobFailure &failure, const std::string &port) {
   std::string where = failure.operation;
   if (failure.line > 0) where += " (line " + std::to_string(failure.line) + ")";
-  return where + " failed: " + describeStatus(failure.status);
+  std::string message = where + " failed: " + describeStatus(failure.status);
+  if (failure.status == MEGENCOM32_NO_SUCH_PORT) message += "\n  " + explainPortName(port);
+  return message;
 }
 
 std::optional<JobFailure> printReceipt(DriverModule &module, const std::string &port,
@@ -83,14 +91,18 @@ std::optional<JobFailure> printReceipt(DriverModule &module, const std::string &
   return failure;
 }
 
-std::string ensureDadosFolder() {
-  const std::filesystem::path dados = executableFolder() / "Dados";
-  std::error_code ec;
-  std::filesystem::create_directories(dados, ec);
-  if (ec || !std::filesystem::is_directory(dados))
-    return "cannot create " + dados.string() + " (" + ec.message() +
-           "): QR codes will not be rendered";
-  return "";
+std::filesystem::path qrFolder() {
+  const char *named = std::getenv("IT433TD_DADOS_DIR");
+  if (named && *named) return named;
+  return executableFolder() / "Dados";
+}
+
+void prepareQrFolder() {
+  const std::filesystem::path folder = qrFolder();
+  const std::string problem = prepareFolder(folder);
+  if (!problem.empty())
+    throw ToolError(kExitNoModule, "the module's QR folder " + folder.string() + " " + problem +
+                                       ": no QR code could be rendered");
 }
 
 }  // namespace it433td::tools

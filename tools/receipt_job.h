@@ -20,8 +20,9 @@ struct JobFailure {
   std::int32_t status = 0;
 };
 
-// "ImprimeQRCode_IT433TD (line 12) failed: MEGENCOM32_BUSY (2): ..."
-std::string describeFailure(const JobFailure &failure);
+// "ImprimeQRCode_IT433TD (line 12) failed: MEGENCOM32_BUSY (2): ..."; for
+// "no such port" also how `port` resolved.
+std::string describeFailure(const JobFailure &failure, const std::string &port);
 
 // Prints the steps on `port` (StartIT433TD must have succeeded). Stops at
 // the first failing operation and still closes the port. Returns the
@@ -29,9 +30,14 @@ std::string describeFailure(const JobFailure &failure);
 std::optional<JobFailure> printReceipt(DriverModule &module, const std::string &port,
                                        const std::vector<ReceiptStep> &steps, Progress &progress);
 
-// The Dados folder beside the running executable, where the module has the
-// barcode library render QR printer files. The module does not create it;
-// a host must. Returns an error message, or "" when it exists.
-std::string ensureDadosFolder();
+// Where the module has the barcode library render QR printer files: the
+// folder IT433TD_DADOS_DIR names when it is set and not empty, otherwise
+// Dados beside the running executable (the host).
+std::filesystem::path qrFolder();
+
+// Makes qrFolder() ready: the module does not create it, a host must. Throws
+// ToolError (kExitNoModule) naming the folder and the cause, before anything
+// is printed, since no QR code could be rendered.
+void prepareQrFolder();
 
 }  // namespace it433td::tools
