@@ -37,7 +37,7 @@ int runStatus(const StatusOptions &options, const CommonOptions &common) {
 
   const std::int32_t opened = module.openPort(options.port);
   if (opened != 0)
-    throw ToolError(kExitOperationFailed, describeFailure({"IniciaPorta_IT433TD", 0, opened}));
+    throw ToolError(kExitOperationFailed, describeFailure({"IniciaPorta_IT433TD", 0, opened}, options.port));
   std::int32_t answer = -1;
   const std::int32_t status = request(options.port.c_str(), &answer);
   module.closePort(options.port);

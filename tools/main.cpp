@@ -5,11 +5,31 @@
 #include "tool_error.h"
 
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 using namespace it433td::tools;
 
+namespace {
+
+// The first word of the command line that is neither an option nor the
+// value of --module: the subcommand, when there is one.
+const char *firstWord(int argc, char **argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--module") == 0) {
+      ++i;
+      continue;
+    }
+    if (argv[i][0] != '-') return argv[i];
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 int main(int argc, char **argv) {
   CLI::App app{"it433td - the IT433TD receipt printer through its driver module"};
+  app.set_version_flag("--version", "it433td " IT433TD_VERSION);
   app.require_subcommand(1);
   app.fallthrough();
   auto common = std::make_shared<CommonOptions>();
@@ -22,6 +42,20 @@ int main(int argc, char **argv) {
   addEmulateCommand(app, common);
   addRenderCommand(app, common);
   addStatusCommand(app, common);
+
+  // CLI11 would only say that a subcommand is required.
+  if (const char *word = firstWord(argc, argv)) {
+    std::string known;
+    bool found = false;
+    for (const CLI::App *command : app.get_subcommands({})) {
+      known += (known.empty() ? "" : ", ") + command->get_name();
+      found = found || command->get_name() == word;
+    }
+    if (!found) {
+      std::fprintf(stderr, "it433td: unknown command \"%s\" (commands: %s)\n", word, known.c_str());
+      return kExitBadInput;
+    }
+  }
 
   try {
     app.parse(argc, argv);

@@ -4,7 +4,9 @@
 #include "port_names.h"
 #include "tool_error.h"
 
+#include <climits>
 #include <cstdlib>
+#include <optional>
 #include <unistd.h>
 
 namespace it433td::tools {
@@ -43,9 +45,43 @@ void PortsFolder::useInThisProcess() const {
 }
 
 void checkPortNameForFolder(const std::string &port) {
-  if (port.empty() || port == "." || port == ".." || port.find('/') != std::string::npos)
-    throw ToolError(kExitBadInput,
-                    "\"" + port + "\" cannot name a port in the ports folder (use a name like COM1)");
+  if (port.empty() || port == "." || port == ".." || port.find('/') != std::string::npos ||
+      port.size() > NAME_MAX)
+    throw ToolError(kExitBadInput, shownPortName(port) +
+                                       " cannot name a port in the ports folder (use a name like COM1)");
+}
+
+std::string shownPortName(const std::string &port) {
+  constexpr std::size_t kShown = 40;
+  if (port.size() <= kShown + 20) return "\"" + port + "\"";
+  return "\"" + port.substr(0, kShown) + "...\" (" + std::to_string(port.size()) + " bytes)";
+}
+
+std::string explainPortName(const std::string &port) {
+  const char *variable = std::getenv(kPortsFolderVariable);
+  std::string folderRead;
+  if (variable && !*variable) {
+    folderRead = "no ports folder was read (" + std::string(kPortsFolderVariable) + " is empty)";
+  } else {
+    const std::string folder = variable ? variable : kDefaultPortsFolder;
+    std::error_code ec;
+    folderRead = "ports folder read: " + folder + " (" +
+                 (variable ? std::string(kPortsFolderVariable) : "the default, " +
+                                                                   std::string(kPortsFolderVariable) +
+                                                                   " is not set") +
+                 (fs::is_directory(folder, ec) ? ")" : "; it does not exist)");
+  }
+  const std::optional<std::string> path = resolve_port(port);
+  if (!path)
+    return "port " + shownPortName(port) +
+           " does not resolve: no entry of that name in the ports folder, not a path, "
+           "not COMn or LPTn; " + folderRead;
+  std::error_code ec;
+  std::string where = shownPortName(*path);
+  if (fs::is_symlink(fs::symlink_status(*path, ec)))
+    where += ", a link to " + shownPortName(fs::read_symlink(*path, ec).string());
+  if (!fs::exists(*path, ec)) where += " (" + (ec ? ec.message() : "nothing is there") + ")";
+  return "port " + shownPortName(port) + " resolved to " + where + "; " + folderRead;
 }
 
 }  // namespace it433td::tools

@@ -34,7 +34,16 @@ private:
 };
 
 // A port name usable as a file name in the folder: not empty, no '/', not
-// "." or "..". Throws ToolError otherwise.
+// "." or "..", at most 255 bytes. Throws ToolError (kExitBadInput) otherwise.
 void checkPortNameForFolder(const std::string &port);
+
+// The port name for a message, quoted; a name too long to read is shortened
+// and its length given.
+std::string shownPortName(const std::string &port);
+
+// How the device library resolves `port` in this process, for a "no such
+// port" failure: the path it resolved to (or that it did not resolve), and
+// which IT433TD_PORTS folder was read.
+std::string explainPortName(const std::string &port);
 
 }  // namespace it433td::tools
