@@ -11,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <regex>
 
@@ -164,6 +166,12 @@ TEST_F(ToolCopy, FailuresExitNonZeroAndNameTheirCause) {
   EXPECT_NE(unmapped.err.find("IniciaPorta_IT433TD failed: MEGENCOM32_NO_SUCH_PORT (1)"),
             std::string::npos)
       << unmapped.err;
+  EXPECT_NE(unmapped.err.find(ports.string()), std::string::npos) << unmapped.err;  // the folder read
+  fs::create_symlink(temp.path / "gone", ports / "POS9");
+  Finished dangling = run(tool, withModule({"print", "--port", "pos9", good.string()}),
+                          {portsVariable()});
+  EXPECT_EQ(dangling.exitStatus, 1);
+  EXPECT_NE(dangling.err.find((ports / "POS9").string()), std::string::npos) << dangling.err;
 
   const fs::path bad = writeReceipt("Olá\nPreço: € 5\n", "bad.txt");
   Finished malformed = run(tool, withModule({"print", "--port", "NOPORT", bad.string()}));
@@ -174,7 +182,26 @@ TEST_F(ToolCopy, FailuresExitNonZeroAndNameTheirCause) {
 
   Finished missing = run(tool, withModule({"print", "--port", "X", (temp.path / "none").string()}));
   EXPECT_EQ(missing.exitStatus, 2);
-  EXPECT_NE(missing.err.find("cannot be read"), std::string::npos);
+  EXPECT_NE(missing.err.find(std::strerror(ENOENT)), std::string::npos) << missing.err;
+
+  // Endless input is refused once past the limit, not read into memory.
+  Finished endless = run(tool, withModule({"print", "--port", "X", "/dev/zero"}), {}, 20s);
+  EXPECT_EQ(endless.exitStatus, 2) << endless.err;
+  EXPECT_NE(endless.err.find("/dev/zero"), std::string::npos) << endless.err;
+
+  // A QR folder that cannot be prepared stops the job before the port is
+  // even opened: Dados beside the program, or the folder IT433TD_DADOS_DIR names.
+  const fs::path withQr = writeReceipt("Olá\nqr 123\ncut\n", "qr.txt");
+  const fs::path blocked = writeReceipt("a file", "blocked");
+  const auto printWithQr = [&](const std::string &environment) {
+    Finished refused = run(tool, withModule({"print", "--port", "NOPORT", withQr.string()}),
+                           {environment});
+    EXPECT_EQ(refused.exitStatus, 3) << environment << refused.err;
+    EXPECT_EQ(refused.err.find("IniciaPorta"), std::string::npos) << refused.err;
+  };
+  printWithQr("IT433TD_DADOS_DIR=" + blocked.string());
+  std::ofstream(temp.path / "bin" / "Dados") << "a file where the folder belongs";
+  printWithQr(portsVariable());
 
   Finished noModule =
       run(tool, {"--module", (temp.path / "libnone.so").string(), "print", "--port", "X", good.string()});
@@ -183,6 +210,12 @@ TEST_F(ToolCopy, FailuresExitNonZeroAndNameTheirCause) {
 
   Finished usage = run(tool, {"print", good.string()});  // --port missing
   EXPECT_EQ(usage.exitStatus, 2);
+  Finished unknown = run(tool, {"prnt", "--port", "X", good.string()});
+  EXPECT_EQ(unknown.exitStatus, 2);
+  EXPECT_NE(unknown.err.find("\"prnt\""), std::string::npos) << unknown.err;
+  Finished version = run(tool, {"--version"});
+  EXPECT_EQ(version.exitStatus, 0);
+  EXPECT_NE(version.out.find(IT433TD_VERSION), std::string::npos) << version.out << version.err;
 }
 
 TEST_F(ToolCopy, EmulateLeavesAMappedPortAloneAndFoldersAreBadInput) {
@@ -204,6 +237,26 @@ TEST_F(ToolCopy, EmulateLeavesAMappedPortAloneAndFoldersAreBadInput) {
   const Finished rendered = run(tool, {"render", temp.path.string(), "--out", out.string()});
   EXPECT_EQ(rendered.exitStatus, 2) << rendered.err;
   EXPECT_NE(rendered.err.find("is a folder"), std::string::npos) << rendered.err;
+
+  // Refused at once, naming the cause: a port name no folder can hold, a
+  // file given as --out, a capture past render's limit.
+  const Finished longName = run(tool, {"emulate", "--port", std::string(10000, 'P'), "--out",
+                                       out.string(), "--ports-dir", ports.string()},
+                                {}, 10s);
+  EXPECT_EQ(longName.exitStatus, 2) << longName.err.substr(0, 300);
+  EXPECT_LT(longName.err.size(), 1000u);  // the name is shortened
+  const fs::path capture = writeReceipt("\x1Bw", "capture.bin");
+  const fs::path notAFolder = writeReceipt("", "not-a-folder");
+  const Finished intoFile = run(tool, {"render", capture.string(), "--out", notAFolder.string()});
+  EXPECT_EQ(intoFile.exitStatus, 2) << intoFile.err;
+  EXPECT_NE(intoFile.err.find(notAFolder.string()), std::string::npos) << intoFile.err;
+  fs::resize_file(capture, std::uintmax_t{129} << 20);  // sparse: nothing is written to disk
+  const Finished huge = run(tool, {"render", capture.string(), "--out", out.string()}, {}, 20s);
+  EXPECT_EQ(huge.exitStatus, 2) << huge.err;
+  EXPECT_FALSE(fs::exists(out));
+  const Finished demo = run(tool, withModule({"demo", "--out", notAFolder.string()}));
+  EXPECT_EQ(demo.exitStatus, 2) << demo.out << demo.err;
+  EXPECT_EQ(demo.out.find("Printing"), std::string::npos) << demo.out;
 }
 
 TEST_F(ToolCopy, RenderTurnsACapturedStreamIntoReceipts) {

@@ -41,13 +41,29 @@ TEST(ReceiptFile, KeywordsCommentsAndEscapesBecomeTheirOperations) {
   EXPECT_EQ(parsed.steps[4].bytes, "cutting\nqrcode\n\n");  // not keywords
 }
 
-TEST(ReceiptFile, CrLfLinesAndAFileWithoutFinalNewline) {
-  const ParsedReceipt parsed = parseReceipt("P\xC3\xA3o\r\ncode128 12\r\ncut");
+TEST(ReceiptFile, CrLfLinesByteOrderMarksAndAFileWithoutFinalNewline) {
+  // A UTF-8 byte-order mark before the first line is no part of it.
+  const ParsedReceipt parsed = parseReceipt("\xEF\xBB\xBF" "code128 12\r\nP\xC3\xA3o\r\ncut");
   ASSERT_EQ(parsed.error, "");
   ASSERT_EQ(parsed.steps.size(), 3u);
-  EXPECT_EQ(parsed.steps[0].bytes, "P\xC6o\n");  // ã
-  EXPECT_EQ(parsed.steps[1].bytes, "12");
+  EXPECT_EQ(parsed.steps[0].kind, Kind::Code128);
+  EXPECT_EQ(parsed.steps[0].bytes, "12");
+  EXPECT_EQ(parsed.steps[1].bytes, "P\xC6o\n");  // ã
   EXPECT_EQ(parsed.steps[2].kind, Kind::Cut);
+  // Anywhere else it is named, not shown as an invisible character.
+  const ParsedReceipt joined = parseReceipt("a\n\xEF\xBB\xBF" "b\n");
+  EXPECT_EQ(joined.error.rfind("line 2: ", 0), 0u) << joined.error;
+  EXPECT_NE(joined.error.find("byte-order mark"), std::string::npos) << joined.error;
+}
+
+TEST(ReceiptFile, AQrPayloadTooLargeForTheModulesSymbolIsRefusedWithItsLine) {
+  // Level M holds 2,331 bytes in the largest symbol (version 40).
+  EXPECT_EQ(parseReceipt("qr " + std::string(2331, '\xFF')).error, "");
+  for (std::size_t size : {2332, 2954, 100000}) {
+    const ParsedReceipt parsed = parseReceipt("ok\nqr " + std::string(size, 'a') + "\ncut\n");
+    EXPECT_EQ(parsed.error.rfind("line 2: ", 0), 0u) << size << ": " << parsed.error;
+    EXPECT_TRUE(parsed.steps.empty());
+  }
 }
 
 TEST(ReceiptFile, BadLinesAreRefusedWithTheirPlaceAndNothingIsKept) {
