@@ -25,7 +25,6 @@ struct RenderOptions {
 constexpr std::size_t kMaxCapturedBytes = 128u << 20;
 
 int runRender(const RenderOptions &options) {
-  prepareOutputFolder(options.out);
   // Every file is read before anything is printed: a missing one leaves no
   // half-printed stream behind.
   std::vector<std::string> streams;
@@ -35,6 +34,7 @@ int runRender(const RenderOptions &options) {
                                     "takes the captured streams past 128 MiB, the limit of render"));
     total += streams.back().size();
   }
+  prepareOutputFolder(options.out);
   printer::ReceiptFolder folder(options.out);
   int status = kExitOk;
   // All files form one stream, as if sent one after the other.
