@@ -20,9 +20,10 @@ std::string because(const std::string &name, int error) {
 
 }  // namespace
 
-std::string readInputFile(const std::string &name, std::size_t limit, const std::string &tooLarge) {
-  const bool standardInput = name == "-";
-  const int fd = standardInput ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+std::string readInputFile(const std::string &file, std::size_t limit, const std::string &tooLarge) {
+  const bool standardInput = file == "-";
+  const std::string name = standardInput ? "standard input" : file;
+  const int fd = standardInput ? STDIN_FILENO : ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw ToolError(kExitBadInput, because(name, errno));
   struct Closer {
     int fd;
