@@ -58,17 +58,17 @@ std::string shownPortName(const std::string &port) {
 }
 
 std::string explainPortName(const std::string &port) {
+  // The same reading of the variable as the device library's.
   const char *variable = std::getenv(kPortsFolderVariable);
+  const std::string name = kPortsFolderVariable;
   std::string folderRead;
   if (variable && !*variable) {
-    folderRead = "no ports folder was read (" + std::string(kPortsFolderVariable) + " is empty)";
+    folderRead = "no ports folder was read (" + name + " is empty)";
   } else {
     const std::string folder = variable ? variable : kDefaultPortsFolder;
     std::error_code ec;
-    folderRead = "ports folder read: " + folder + " (" +
-                 (variable ? std::string(kPortsFolderVariable) : "the default, " +
-                                                                   std::string(kPortsFolderVariable) +
-                                                                   " is not set") +
+    folderRead = "ports folder read: " + folder +
+                 (variable ? " (" + name : " (the default: " + name + " is not set") +
                  (fs::is_directory(folder, ec) ? ")" : "; it does not exist)");
   }
   const std::optional<std::string> path = resolve_port(port);
