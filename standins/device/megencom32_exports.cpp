@@ -45,7 +45,7 @@ int32_t with_port(const char *port, Action action) {
   std::shared_ptr<Port> open_port = PortRegistry::instance().find(port);
   if (!open_port) return MEGENCOM32_NOT_OPEN;
   std::lock_guard<std::mutex> lock(open_port->mutex);
-  if (open_port->fd < 0) return MEGENCOM32_NOT_OPEN;  // closed while we waited
+  if (!open_port->is_open()) return MEGENCOM32_NOT_OPEN;  // closed while we waited
   return action(*open_port);
 }
 
@@ -104,7 +104,7 @@ MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_ConfigurarTimeoutsRXTX(const char
         return with_port(port, [&](Port &p) -> int32_t {
           if (readTimeoutMs > 0) p.read_timeout_ms = readTimeoutMs;
           if (writeTimeoutMs > 0) p.write_timeout_ms = writeTimeoutMs;
-          return MEGENCOM32_OK;
+          return apply_timeouts(p);
         });
       },
       [&] { return number("readMs", readTimeoutMs) + " " + number("writeMs", writeTimeoutMs); });
