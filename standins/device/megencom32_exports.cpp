@@ -144,6 +144,8 @@ MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_LeroDispositivo(const char *port,
         if (read) *read = 0;
         if (!read || capacity < 0 || (capacity > 0 && !buffer)) return MEGENCOM32_BAD_ARGUMENT;
         int32_t status = with_port(port, [&](Port &p) -> int32_t {
+          if (!p.readable) return MEGENCOM32_IO_ERROR;  // a FIFO or capture file
+          if (capacity == 0) return MEGENCOM32_OK;
           return read_bytes(p, static_cast<uint8_t *>(buffer), static_cast<size_t>(capacity), got,
                             p.read_timeout_ms);
         });

@@ -46,9 +46,9 @@ int32_t apply_timeouts(const Port &port);
 int32_t write_bytes(const Port &port, const uint8_t *bytes, size_t count, size_t &written,
                     int timeout_ms);
 
-// Waits at most `timeout_ms` for input, then reads what is there, up to
-// `capacity` bytes. TIMEOUT when nothing came; HANGUP on end of line;
-// IO_ERROR on a port written only.
+// On a readable port, waits at most `timeout_ms` for input, then reads what
+// is there, up to `capacity` (> 0) bytes. TIMEOUT when nothing came; HANGUP
+// on end of line.
 int32_t read_bytes(const Port &port, uint8_t *buffer, size_t capacity, size_t &got,
                    int timeout_ms);
 

@@ -349,8 +349,6 @@ int32_t write_bytes(const Port &port, const uint8_t *bytes, size_t count, size_t
 int32_t read_bytes(const Port &port, uint8_t *buffer, size_t capacity, size_t &got,
                    int timeout_ms) {
   got = 0;
-  if (!port.readable) return MEGENCOM32_IO_ERROR;
-  if (capacity == 0) return MEGENCOM32_OK;
   IoEvent event;
   if (event.handle == nullptr) return MEGENCOM32_IO_ERROR;
   DWORD done = 0;
