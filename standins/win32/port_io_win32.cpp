@@ -356,6 +356,10 @@ int32_t read_bytes(const Port &port, uint8_t *buffer, size_t capacity, size_t &g
                                  static_cast<DWORD>(capacity),
                                  static_cast<DWORD>(std::max(timeout_ms, 0)), done);
   got = done;
+  // A COM driver may hold a read until the buffer is full (Wine does, for
+  // the whole read timeout); what came before the wait ran out is a read,
+  // not a timeout.
+  if (got > 0 && status == MEGENCOM32_TIMEOUT) return MEGENCOM32_OK;
   if (status != MEGENCOM32_OK) return status;
   return got == 0 ? MEGENCOM32_TIMEOUT : MEGENCOM32_OK;
 }
