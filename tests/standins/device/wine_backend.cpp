@@ -62,8 +62,10 @@ std::string ask(const std::string &request) {
     return "";
   }
   std::string answer;
-  for (int c; (c = std::fgetc(runner.answers)) != EOF && c != '\n';) answer += static_cast<char>(c);
-  if (answer.empty()) ADD_FAILURE() << "no answer from the Wine runner to: " << request.substr(0, 80);
+  for (int c; (c = std::fgetc(runner.answers)) != EOF && c != '\n';)
+    answer += static_cast<char>(c);
+  if (answer.empty())
+    ADD_FAILURE() << "no answer from the Wine runner to: " << request.substr(0, 80);
   return answer;
 }
 
@@ -76,7 +78,8 @@ int32_t status_of(std::istringstream &answer) {
 void copy_out(std::istringstream &answer, int32_t *value) {
   std::string token;
   answer >> token;
-  if (value != nullptr && token != "~" && !token.empty()) *value = static_cast<int32_t>(std::stol(token));
+  if (value != nullptr && token != "~" && !token.empty())
+    *value = static_cast<int32_t>(std::stol(token));
 }
 
 }  // namespace
@@ -160,7 +163,8 @@ int32_t IT433TD_CALL MEGENCOM32_ConfigurarTimeoutsRXTX(const char *port, int32_t
 
 int32_t IT433TD_CALL MEGENCOM32_EscrevernoDispositivo(const char *port, const void *bytes,
                                                       int32_t count, int32_t *written) {
-  const std::string data = bytes == nullptr ? "~" : hex(bytes, count > 0 ? static_cast<size_t>(count) : 0);
+  const std::string data =
+      bytes == nullptr ? "~" : hex(bytes, count > 0 ? static_cast<size_t>(count) : 0);
   std::istringstream answer(ask("write " + text(port) + " " + data + " " + std::to_string(count) +
                                 " " + out(written)));
   const int32_t status = status_of(answer);
