@@ -37,8 +37,12 @@
 #include <vector>
 
 #include "MEGENCOM32.h"
+#include "device_requests.h"
 
 namespace {
+
+using device_requests::bytes_of;
+using device_requests::hex_token;
 
 struct Library {
   // Each entry point by its own declaration in MEGENCOM32.h, named after it.
@@ -52,26 +56,6 @@ bool find(HMODULE module, const char *name, Fn &slot) {
   slot = reinterpret_cast<Fn>(reinterpret_cast<void *>(GetProcAddress(module, name)));
   if (slot == nullptr) fprintf(stderr, "missing export %s\n", name);
   return slot != nullptr;
-}
-
-std::string hex(const void *bytes, size_t count) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  const auto *p = static_cast<const unsigned char *>(bytes);
-  std::string text = "x";
-  for (size_t i = 0; i < count; ++i) {
-    text += kDigits[p[i] >> 4];
-    text += kDigits[p[i] & 0x0F];
-  }
-  return text;
-}
-
-// "~" is null; "x..." the bytes.
-std::optional<std::string> bytes_of(const std::string &token) {
-  if (token == "~" || token.empty()) return std::nullopt;
-  std::string bytes;
-  for (size_t i = 1; i + 1 < token.size(); i += 2)
-    bytes += static_cast<char>(std::stoi(token.substr(i, 2), nullptr, 16));
-  return bytes;
 }
 
 // An out-argument: "~" is null, else its value before the call.
@@ -130,7 +114,7 @@ std::string answer(const Library &lib, std::istringstream &in) {
     size_t shown = 0;
     if (buffer_given && got.given && got.value > 0 && got.value <= capacity)
       shown = static_cast<size_t>(got.value);
-    return std::to_string(status) + " " + got.text() + " " + hex(buffer.data(), shown);
+    return std::to_string(status) + " " + got.text() + " " + hex_token(buffer.data(), shown);
   }
   if (verb == "prepare") return std::to_string(lib.MEGENCOM32_PreparaImpressao_(port));
   if (verb == "wait") {
@@ -144,8 +128,8 @@ std::string answer(const Library &lib, std::istringstream &in) {
     std::vector<char> message(capacity > 0 ? static_cast<size_t>(capacity) : 1, 0x7F);
     const int32_t status = lib.MEGENCOM32_AguardaImpressaoStr_(
         port, timeout_ms, message_given ? message.data() : nullptr, capacity);
-    return std::to_string(status) + " " +
-           hex(message.data(), message_given && capacity > 0 ? static_cast<size_t>(capacity) : 0);
+    const size_t shown = message_given && capacity > 0 ? static_cast<size_t>(capacity) : 0;
+    return std::to_string(status) + " " + hex_token(message.data(), shown);
   }
   if (verb == "status") {
     Out byte(word());

@@ -13,12 +13,12 @@
 #include <cstring>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "MEGENCOM32.h"
 #include "device_backend.h"
+#include "device_requests.h"
 
 namespace {
 
@@ -32,26 +32,12 @@ struct Runner {
 };
 Runner runner;
 
-std::string hex(const void *bytes, size_t count) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  const auto *p = static_cast<const unsigned char *>(bytes);
-  std::string text = "x";
-  for (size_t i = 0; i < count; ++i) {
-    text += kDigits[p[i] >> 4];
-    text += kDigits[p[i] & 0x0F];
-  }
-  return text;
-}
+using device_requests::hex_token;
 
-std::string text(const char *s) { return s ? hex(s, strlen(s)) : "~"; }
+std::string text(const char *s) {
+  return s != nullptr ? hex_token(s, strlen(s)) : device_requests::kNull;
+}
 std::string out(const int32_t *value) { return value ? std::to_string(*value) : "~"; }
-
-std::vector<char> unhex(const std::string &token) {
-  std::vector<char> bytes;
-  for (size_t i = 1; i + 1 < token.size(); i += 2)
-    bytes.push_back(static_cast<char>(std::stoi(token.substr(i, 2), nullptr, 16)));
-  return bytes;
-}
 
 // Sends one request and reads its answer line; empty when the runner is gone.
 std::string ask(const std::string &request) {
@@ -163,8 +149,8 @@ int32_t IT433TD_CALL MEGENCOM32_ConfigurarTimeoutsRXTX(const char *port, int32_t
 
 int32_t IT433TD_CALL MEGENCOM32_EscrevernoDispositivo(const char *port, const void *bytes,
                                                       int32_t count, int32_t *written) {
-  const std::string data =
-      bytes == nullptr ? "~" : hex(bytes, count > 0 ? static_cast<size_t>(count) : 0);
+  const size_t sent = count > 0 ? static_cast<size_t>(count) : 0;
+  const std::string data = bytes == nullptr ? device_requests::kNull : hex_token(bytes, sent);
   std::istringstream answer(ask("write " + text(port) + " " + data + " " + std::to_string(count) +
                                 " " + out(written)));
   const int32_t status = status_of(answer);
@@ -180,7 +166,7 @@ int32_t IT433TD_CALL MEGENCOM32_LeroDispositivo(const char *port, void *buffer, 
   copy_out(answer, read);
   std::string bytes;
   answer >> bytes;
-  const std::vector<char> got = unhex(bytes);
+  const std::string got = device_requests::bytes_of(bytes).value_or("");
   if (buffer != nullptr && got.size() <= static_cast<size_t>(capacity > 0 ? capacity : 0))
     std::memcpy(buffer, got.data(), got.size());
   return status;
@@ -203,7 +189,7 @@ int32_t IT433TD_CALL MEGENCOM32_AguardaImpressaoStr(const char *port, int32_t ti
   const int32_t status = status_of(answer);
   std::string bytes;
   answer >> bytes;
-  const std::vector<char> buffer = unhex(bytes);
+  const std::string buffer = device_requests::bytes_of(bytes).value_or("");
   if (message != nullptr && buffer.size() <= static_cast<size_t>(capacity > 0 ? capacity : 0))
     std::memcpy(message, buffer.data(), buffer.size());
   return status;
