@@ -5,18 +5,11 @@
 
 #include <mutex>
 #include <new>
-#include <type_traits>
 
 #include "bmp_codec.h"
 #include "printer_file.h"
 #include "qr_symbol.h"
 #include "staged_file.h"
-
-// The driver binds these through the contract's pointer types.
-static_assert(std::is_same_v<decltype(&CODEBAR32_PGeCodeBarInicia), CODEBAR32_PGeCodeBarInicia_fn>);
-static_assert(std::is_same_v<decltype(&CODEBAR32_PGeCodeBarQRCODE), CODEBAR32_PGeCodeBarQRCODE_fn>);
-static_assert(
-    std::is_same_v<decltype(&CODEBAR32_PGeCodeBarFinaliza), CODEBAR32_PGeCodeBarFinaliza_fn>);
 
 namespace p32gecodebar {
 namespace {

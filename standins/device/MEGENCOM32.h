@@ -11,23 +11,28 @@
  * the other seven have argument lists of our own, documented below.
  *
  * Every status is one of the MEGENCOM32_* constants; 0 is success.
+ * megencom32_status_name() and megencom32_status_meaning() put them in words.
  *
  * Threads: every call may come from any thread. Calls on different ports run
  * side by side; calls on one port run one at a time, so one write's bytes are
  * never interleaved with another's. No call blocks longer than its timeout.
  *
- * Port names resolve as platform/port_names.h says: an entry of the folder
- * named by IT433TD_PORTS (default /etc/it433td/ports), a path, COMn
- * (/dev/ttyS(n-1)) or LPTn (/dev/lp(n-1)). A port is recorded under the name
- * as given: "COM7" and "com7" are two names, and the exclusive hold answers
- * BUSY to the second.
+ * Port names. On Linux they resolve as platform/port_names.h says: an entry
+ * of the folder named by IT433TD_PORTS (default /etc/it433td/ports), a path,
+ * COMn (/dev/ttyS(n-1)) or LPTn (/dev/lp(n-1)). On Windows they resolve as
+ * Windows does: COMn through \\.\COMn (so COM10 and above work too), any
+ * other name as CreateFile takes it (LPT1, a printer share, a pipe, a file).
+ * A port is recorded under the name as given: "COM7" and "com7" are two
+ * names, and the exclusive hold answers BUSY to the second.
  *
  * What a name may lead to:
- *   tty (serial port, USB-serial, pty slave): read and written, held
- *     exclusively (TIOCEXCL and flock(LOCK_EX), so root is kept out too, and
- *     the module's raw copy of a QR printer file takes the same flock), raw;
- *   other character device (USB printer /dev/usb/lp0): read and written;
- *   FIFO: written only; no reader yet answers NO_SUCH_PORT;
+ *   serial line (tty: serial port, USB-serial, pty slave; Windows: COMn):
+ *     read and written, held exclusively (Linux: TIOCEXCL and
+ *     flock(LOCK_EX), so root is kept out too, and the module's raw copy of
+ *     a QR printer file takes the same flock; Windows: opened unshared), raw;
+ *   other device (USB printer /dev/usb/lp0, LPT port, printer share, pipe):
+ *     read and written (Windows: unshared);
+ *   FIFO (Linux): written only; no reader yet answers NO_SUCH_PORT;
  *   regular file: written only, appended to; it must exist (never created).
  *
  * The status conversation (StatusDoDispositivo, AguardaImpressaoStr), in the
@@ -76,6 +81,52 @@ enum megencom32_status {
   MEGENCOM32_LOG_FAILED = 14      /* the log file cannot be opened */
 };
 
+/* The name of a status, e.g. "MEGENCOM32_PAPER_OUT"; null for any other
+ * value. */
+static inline const char *megencom32_status_name(int32_t status) {
+  switch (status) {
+    case MEGENCOM32_OK: return "MEGENCOM32_OK";
+    case MEGENCOM32_NO_SUCH_PORT: return "MEGENCOM32_NO_SUCH_PORT";
+    case MEGENCOM32_BUSY: return "MEGENCOM32_BUSY";
+    case MEGENCOM32_ALREADY_OPEN: return "MEGENCOM32_ALREADY_OPEN";
+    case MEGENCOM32_NOT_OPEN: return "MEGENCOM32_NOT_OPEN";
+    case MEGENCOM32_BAD_SETTINGS: return "MEGENCOM32_BAD_SETTINGS";
+    case MEGENCOM32_BAD_ARGUMENT: return "MEGENCOM32_BAD_ARGUMENT";
+    case MEGENCOM32_IO_ERROR: return "MEGENCOM32_IO_ERROR";
+    case MEGENCOM32_TIMEOUT: return "MEGENCOM32_TIMEOUT";
+    case MEGENCOM32_HANGUP: return "MEGENCOM32_HANGUP";
+    case MEGENCOM32_UNPLUGGED: return "MEGENCOM32_UNPLUGGED";
+    case MEGENCOM32_PAPER_OUT: return "MEGENCOM32_PAPER_OUT";
+    case MEGENCOM32_OFFLINE: return "MEGENCOM32_OFFLINE";
+    case MEGENCOM32_NO_ANSWER: return "MEGENCOM32_NO_ANSWER";
+    case MEGENCOM32_LOG_FAILED: return "MEGENCOM32_LOG_FAILED";
+    default: return 0;
+  }
+}
+
+/* What a status means, in words a host can show a person, e.g. "the
+ * printer is out of paper"; null for any other value. */
+static inline const char *megencom32_status_meaning(int32_t status) {
+  switch (status) {
+    case MEGENCOM32_OK: return "success";
+    case MEGENCOM32_NO_SUCH_PORT: return "the port name does not resolve, or no device is there";
+    case MEGENCOM32_BUSY: return "another program holds the port";
+    case MEGENCOM32_ALREADY_OPEN: return "the port is open already";
+    case MEGENCOM32_NOT_OPEN: return "the port is not open";
+    case MEGENCOM32_BAD_SETTINGS: return "the serial line does not take the printer's settings";
+    case MEGENCOM32_BAD_ARGUMENT: return "the device library refused an argument";
+    case MEGENCOM32_IO_ERROR: return "a system error on the port";
+    case MEGENCOM32_TIMEOUT: return "the printer took nothing in time";
+    case MEGENCOM32_HANGUP: return "the far end hung up";
+    case MEGENCOM32_UNPLUGGED: return "the device is gone (unplugged)";
+    case MEGENCOM32_PAPER_OUT: return "the printer is out of paper";
+    case MEGENCOM32_OFFLINE: return "the printer is offline (cover open or error)";
+    case MEGENCOM32_NO_ANSWER: return "the printer did not answer a status request";
+    case MEGENCOM32_LOG_FAILED: return "the log file cannot be opened";
+    default: return 0;
+  }
+}
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -123,9 +174,9 @@ MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_LeroDispositivo(const char *port,
 /* Prepares a print job: discards unread input and unsent output (a tty's;
  * other devices: unread input only). */
 MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_PreparaImpressao(const char *port);
-/* Waits at most timeoutMs until all output has left the port: a tty's
- * output queue, or the bytes a FIFO's reader has not taken yet. Files and
- * other devices have no queue: OK at once. TIMEOUT when output remains. */
+/* Waits at most timeoutMs until all output has left the port: a serial
+ * line's output queue, or the bytes a FIFO's reader has not taken yet. Files
+ * and other devices have no queue: OK at once. TIMEOUT when output remains. */
 MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_AguardaImpressao(const char *port,
                                                                 int32_t timeoutMs);
 /* As AguardaImpressao, then asks the printer's state and writes it in words

@@ -1,22 +1,25 @@
 #include "call_log.h"
 
-#include <sys/time.h>
-#include <time.h>
+#include <chrono>
+#include <ctime>
 
 #include "MEGENCOM32.h"
+#include "port_io.h"
 #include "status_text.h"
 
 namespace megencom32 {
 namespace {
 
+// "YYYY-MM-DD HH:MM:SS.mmm", local time.
 std::string timestamp() {
-  timeval now{};
-  gettimeofday(&now, nullptr);
-  tm local{};
-  localtime_r(&now.tv_sec, &local);
+  using namespace std::chrono;
+  const system_clock::time_point now = system_clock::now();
+  const std::tm local = local_time(system_clock::to_time_t(now));
+  const long millis = static_cast<long>(
+      duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
   char text[40];
-  size_t n = strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  snprintf(text + n, sizeof text - n, ".%03ld", static_cast<long>(now.tv_usec / 1000));
+  size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  std::snprintf(text + n, sizeof text - n, ".%03ld", millis);
   return text;
 }
 
@@ -29,7 +32,7 @@ CallLog &CallLog::instance() {
 
 int32_t CallLog::switch_on(const char *path) {
   const char *name = (path && *path) ? path : kDefaultLogFile;
-  std::FILE *file = std::fopen(name, "ae");  // append, close-on-exec
+  std::FILE *file = open_log_file(name);
   if (!file) return MEGENCOM32_LOG_FAILED;
   std::lock_guard<std::mutex> lock(mutex_);
   if (file_) std::fclose(file_);

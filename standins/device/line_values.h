@@ -22,10 +22,23 @@ struct LineSettings {
   }
 };
 
+// The standard rates, in baud, that the library sets on a serial line.
+inline constexpr int32_t kStandardSpeeds[] = {
+    50,     75,     110,    134,    150,    200,     300,     600,     1200,
+    1800,   2400,   4800,   9600,   19200,  38400,   57600,   115200,  230400,
+    460800, 500000, 576000, 921600, 1000000, 1152000, 1500000, 2000000,
+};
+
+inline bool is_standard_speed(int32_t baud) {
+  for (int32_t speed : kStandardSpeeds)
+    if (speed == baud) return true;
+  return false;
+}
+
 // MEGENCOM32_OK when every value is one a serial line can take,
 // MEGENCOM32_BAD_SETTINGS otherwise.
 inline int32_t check_line_values(const LineSettings &s) {
-  if (s.speed <= 0) return MEGENCOM32_BAD_SETTINGS;
+  if (!is_standard_speed(s.speed)) return MEGENCOM32_BAD_SETTINGS;
   switch (s.parity) {
     case 'N': case 'E': case 'O': case 'M': case 'S': break;
     default: return MEGENCOM32_BAD_SETTINGS;

@@ -45,7 +45,7 @@ int32_t with_port(const char *port, Action action) {
   std::shared_ptr<Port> open_port = PortRegistry::instance().find(port);
   if (!open_port) return MEGENCOM32_NOT_OPEN;
   std::lock_guard<std::mutex> lock(open_port->mutex);
-  if (open_port->fd < 0) return MEGENCOM32_NOT_OPEN;  // closed while we waited
+  if (!open_port->is_open()) return MEGENCOM32_NOT_OPEN;  // closed while we waited
   return action(*open_port);
 }
 
@@ -104,7 +104,7 @@ MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_ConfigurarTimeoutsRXTX(const char
         return with_port(port, [&](Port &p) -> int32_t {
           if (readTimeoutMs > 0) p.read_timeout_ms = readTimeoutMs;
           if (writeTimeoutMs > 0) p.write_timeout_ms = writeTimeoutMs;
-          return MEGENCOM32_OK;
+          return apply_timeouts(p);
         });
       },
       [&] { return number("readMs", readTimeoutMs) + " " + number("writeMs", writeTimeoutMs); });
@@ -144,6 +144,8 @@ MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_LeroDispositivo(const char *port,
         if (read) *read = 0;
         if (!read || capacity < 0 || (capacity > 0 && !buffer)) return MEGENCOM32_BAD_ARGUMENT;
         int32_t status = with_port(port, [&](Port &p) -> int32_t {
+          if (!p.readable) return MEGENCOM32_IO_ERROR;  // a FIFO or capture file
+          if (capacity == 0) return MEGENCOM32_OK;
           return read_bytes(p, static_cast<uint8_t *>(buffer), static_cast<size_t>(capacity), got,
                             p.read_timeout_ms);
         });

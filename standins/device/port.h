@@ -1,6 +1,7 @@
-// One open port: the device's file descriptor and what kind of device it is,
-// with the timeouts its calls use. Opening takes the exclusive hold of a tty;
-// releasing drains the output (bounded) and lets go of the hold.
+// One open port as the core sees it: the system's handle, what kind of
+// device it leads to, and the timeouts its calls use. The system side
+// (port_io.h) fills it in when it opens the device and empties it when it
+// releases it.
 #pragma once
 
 #include <stdint.h>
@@ -8,39 +9,34 @@
 #include <mutex>
 #include <string>
 
-#include "line_settings.h"
-
 namespace megencom32 {
 
 enum class DeviceKind {
-  Terminal,     // a tty: serial port, USB-serial adapter, pty slave
-  CharDevice,   // another character device, e.g. a USB printer (/dev/usb/lp0)
-  Fifo,         // a named pipe, written only
+  Terminal,     // a serial line: a tty (serial port, USB-serial adapter, pty
+                // slave) or a Windows communications device (COMn)
+  CharDevice,   // another device, read and written: a USB printer
+                // (/dev/usb/lp0), an LPT port, a printer share, a pipe
+  Fifo,         // a POSIX named pipe, written only
   RegularFile,  // a capture file, appended to, written only
 };
 
 inline constexpr int kDefaultReadTimeoutMs = 1000;
 inline constexpr int kDefaultWriteTimeoutMs = 5000;
 
+// A file descriptor on POSIX, a HANDLE on Windows; -1 (INVALID_HANDLE_VALUE)
+// for none.
+inline constexpr intptr_t kNoHandle = -1;
+
 struct Port {
-  std::mutex mutex;  // one call at a time on this port; other ports run freely
-  int fd = -1;       // -1 once released
-  std::string path;  // the resolved device path
+  std::mutex mutex;             // one call at a time on this port; other ports run freely
+  intptr_t handle = kNoHandle;  // kNoHandle once released
+  std::string path;             // the resolved device path
   DeviceKind kind = DeviceKind::Terminal;
-  bool readable = false;  // opened for reading too (ttys, character devices)
+  bool readable = false;  // opened for reading too; ports written only are never asked
   int read_timeout_ms = kDefaultReadTimeoutMs;
   int write_timeout_ms = kDefaultWriteTimeoutMs;
+
+  bool is_open() const { return handle != kNoHandle; }
 };
-
-// Opens `path` into `port` (fd, kind, readable). Every descriptor is
-// O_CLOEXEC, so no child of the host (such as the raw copy of a QR printer
-// file) inherits it and, with it, the exclusive hold.
-int32_t open_device(const std::string &path, const LineSettings &settings, Port &port);
-
-// Waits at most the write timeout for the output to leave, discards what is
-// left after that (so close cannot block in the kernel), lets go of the hold
-// and closes. MEGENCOM32_TIMEOUT when output had to be discarded; the port is
-// released either way.
-int32_t release_device(Port &port);
 
 }  // namespace megencom32

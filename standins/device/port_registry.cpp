@@ -1,7 +1,7 @@
 #include "port_registry.h"
 
 #include "MEGENCOM32.h"
-#include "port_names.h"
+#include "port_io.h"
 
 namespace megencom32 {
 
@@ -14,10 +14,8 @@ PortRegistry &PortRegistry::instance() {
 int32_t PortRegistry::open(const std::string &name, const LineSettings &settings) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (ports_.count(name) != 0) return MEGENCOM32_ALREADY_OPEN;
-  std::optional<std::string> path = it433td::resolve_port(name);
-  if (!path) return MEGENCOM32_NO_SUCH_PORT;
   auto port = std::make_shared<Port>();
-  int32_t status = open_device(*path, settings, *port);
+  int32_t status = open_device(name, settings, *port);
   if (status == MEGENCOM32_OK) ports_.emplace(name, std::move(port));
   return status;
 }

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "line_settings.h"
+#include "line_values.h"
 #include "port.h"
 
 namespace megencom32 {
@@ -19,6 +19,7 @@ class PortRegistry {
   static PortRegistry &instance();
 
   // Resolves `name`, opens the device and records it under `name`.
+  // ALREADY_OPEN when that name is open already, else open_device's status.
   int32_t open(const std::string &name, const LineSettings &settings);
   // The open port named `name`, or null.
   std::shared_ptr<Port> find(const std::string &name);

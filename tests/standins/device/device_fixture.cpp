@@ -91,11 +91,14 @@ void DeviceTest::SetUp() {
   folder_ = pattern;
   // Each case runs in its own process: the mapping folder is this case's own.
   setenv("IT433TD_PORTS", folder_.c_str(), 1);
+  tty_ = port_name(pty_.slave_path());
+  device_backend::start(folder_);
 }
 
 void DeviceTest::TearDown() {
   for (const std::string &name : opened_) MEGENCOM32_FecharDispositivo(name.c_str());
   MEGENCOM32_AtivarLOG(0, nullptr);
+  device_backend::stop();
   std::error_code ignored;
   std::filesystem::remove_all(folder_, ignored);
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "MEGENCOM32.h"
+#include "device_backend.h"
 
 // A pseudo-terminal: the library opens the slave by its path, the test
 // plays the device on the master.
@@ -61,12 +62,26 @@ class DeviceTest : public ::testing::Test {
   std::string temp_path(const std::string &name) const { return folder_ + "/" + name; }
   std::string read_file(const std::string &path) const;
 
+  // The name under which the library reaches `path` (device_backend.h).
+  static std::string port_name(const std::string &path) { return device_backend::port_name(path); }
+
   PtyPair pty_;
+  std::string tty_;  // the pty's slave as the library names it
   std::string folder_;
   std::vector<std::string> opened_;
   // Opens through the library and remembers the name for TearDown.
   int32_t open_port(const std::string &name, int speed = 0, int parity = 0, int data = 0,
                     int stop = 0, int flow = 0);
+};
+
+// A case on the pty, opened with five zeros.
+class OpenPtyTest : public DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    ASSERT_EQ(open_port(tty_), MEGENCOM32_OK);
+  }
+  const char *port() const { return tty_.c_str(); }
 };
 
 // Milliseconds since `start`.

@@ -14,14 +14,21 @@ std::vector<std::string> lines_of(const std::string &text) {
   return lines;
 }
 
+// A name as the log quotes it: a backslash (a Windows path) is escaped.
+std::string logged(const std::string &name) {
+  std::string text;
+  for (char c : name) text += c == '\\' ? std::string("\\x5C") : std::string(1, c);
+  return "\"" + text + "\"";
+}
+
 }  // namespace
 
 TEST_F(DeviceTest, LogHasOneLinePerCallWithBytesAsHex) {
   const std::string log = temp_path("calls.log");
-  ASSERT_EQ(MEGENCOM32_AtivarLOG(1, log.c_str()), MEGENCOM32_OK);
-  ASSERT_EQ(open_port(pty_.slave_path(), 57600, 'S', 8, 1, 1), MEGENCOM32_OK);
+  ASSERT_EQ(MEGENCOM32_AtivarLOG(1, port_name(log).c_str()), MEGENCOM32_OK);
+  ASSERT_EQ(open_port(tty_, 57600, 'S', 8, 1, 1), MEGENCOM32_OK);
   int32_t written = 0;
-  const char *port = pty_.slave_path().c_str();
+  const char *port = tty_.c_str();
   ASSERT_EQ(MEGENCOM32_EscrevernoDispositivo(port, "\x1b\x77\x00\x0a", 4, &written),
             MEGENCOM32_OK);
   const std::vector<uint8_t> long_write(100, 0xAB);
@@ -34,8 +41,8 @@ TEST_F(DeviceTest, LogHasOneLinePerCallWithBytesAsHex) {
   std::vector<std::string> lines = lines_of(read_file(log));
   ASSERT_EQ(lines.size(), 6u) << read_file(log);
   EXPECT_NE(lines[0].find("MEGENCOM32_AtivarLOG"), std::string::npos);
-  EXPECT_NE(lines[1].find("MEGENCOM32_AbrirDispositivo port=\"" + pty_.slave_path() +
-                          "\" speed=57600 parity=83 dataBits=8 stopBits=1 flow=1 -> 0 OK"),
+  EXPECT_NE(lines[1].find("MEGENCOM32_AbrirDispositivo port=" + logged(tty_) +
+                          " speed=57600 parity=83 dataBits=8 stopBits=1 flow=1 -> 0 OK"),
             std::string::npos);
   EXPECT_NE(lines[2].find("count=4 bytes=1B 77 00 0A written=4 -> 0 OK"), std::string::npos);
   std::string sixty_four;
@@ -60,7 +67,7 @@ TEST_F(DeviceTest, LogDefaultsToTheCurrentFolderAndEscapesPortNames) {
 }
 
 TEST_F(DeviceTest, UnwritableLogFails) {
-  EXPECT_EQ(MEGENCOM32_AtivarLOG(1, temp_path("no/such/folder.log").c_str()),
+  EXPECT_EQ(MEGENCOM32_AtivarLOG(1, port_name(temp_path("no/such/folder.log")).c_str()),
             MEGENCOM32_LOG_FAILED);
   EXPECT_EQ(MEGENCOM32_AtivarLOG(2, nullptr), MEGENCOM32_BAD_ARGUMENT);
 }

@@ -1,15 +1,6 @@
 // Reading, preparing a job, waiting for output, and the timeouts.
 #include "device_fixture.h"
 
-class OpenPtyTest : public DeviceTest {
- protected:
-  void SetUp() override {
-    DeviceTest::SetUp();
-    ASSERT_EQ(open_port(pty_.slave_path()), MEGENCOM32_OK);
-  }
-  const char *port() const { return pty_.slave_path().c_str(); }
-};
-
 TEST_F(OpenPtyTest, ReadTakesWhatTheDeviceSent) {
   pty_.write_master({0x00, 0x0D, 0x0A, 0x41});
   uint8_t buffer[16];
@@ -54,35 +45,3 @@ TEST_F(OpenPtyTest, WaitForOutputAndTimeoutSettings) {
   EXPECT_EQ(MEGENCOM32_ConfigurarTimeoutsRXTX(nullptr, 10, 10), MEGENCOM32_BAD_ARGUMENT);
 }
 
-TEST_F(OpenPtyTest, ConcurrentWritersOnOnePortKeepTheirWritesWhole) {
-  // Two threads write 64 KiB blocks of their own letter; the port's lock keeps
-  // each call's bytes together, while a reader drains the master.
-  constexpr size_t kBlock = 64 * 1024;
-  std::atomic<bool> done{false};
-  std::vector<uint8_t> seen;
-  std::thread reader([&] {
-    while (!done || seen.size() < 4 * kBlock) {
-      auto chunk = pty_.read_master(4 * kBlock - seen.size(), 50);
-      seen.insert(seen.end(), chunk.begin(), chunk.end());
-      if (seen.size() >= 4 * kBlock) break;
-    }
-  });
-  auto writer = [&](uint8_t letter) {
-    std::vector<uint8_t> block(kBlock, letter);
-    for (int i = 0; i < 2; ++i) {
-      int32_t written = 0;
-      EXPECT_EQ(MEGENCOM32_EscrevernoDispositivo(port(), block.data(), kBlock, &written),
-                MEGENCOM32_OK);
-      EXPECT_EQ(written, static_cast<int32_t>(kBlock));
-    }
-  };
-  std::thread a(writer, 'a'), b(writer, 'b');
-  a.join();
-  b.join();
-  done = true;
-  reader.join();
-  ASSERT_EQ(seen.size(), 4 * kBlock);
-  for (size_t block = 0; block < 4; ++block)
-    for (size_t i = 1; i < kBlock; ++i)
-      ASSERT_EQ(seen[block * kBlock + i], seen[block * kBlock]) << "block " << block;
-}

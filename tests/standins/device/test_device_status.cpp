@@ -23,10 +23,10 @@ class StatusTest : public DeviceTest {
  protected:
   void SetUp() override {
     DeviceTest::SetUp();
-    ASSERT_EQ(open_port(pty_.slave_path(), 57600, 'S', 8, 1, 1), MEGENCOM32_OK);
+    ASSERT_EQ(open_port(tty_, 57600, 'S', 8, 1, 1), MEGENCOM32_OK);
     ASSERT_EQ(MEGENCOM32_ConfigurarTimeoutsRXTX(port(), 300, 0), MEGENCOM32_OK);
   }
-  const char *port() const { return pty_.slave_path().c_str(); }
+  const char *port() const { return tty_.c_str(); }
 };
 
 TEST_F(StatusTest, OnlinePrinterWithPaper) {
@@ -91,13 +91,24 @@ TEST_F(StatusTest, MessageInWordsIsCutToTheCapacity) {
   EXPECT_EQ(MEGENCOM32_AguardaImpressaoStr(port(), 100, small, 0), MEGENCOM32_BAD_ARGUMENT);
 }
 
-TEST_F(DeviceTest, WriteOnlyPortsAreNeverSentAStatusRequest) {
+TEST_F(DeviceTest, WriteOnlyPortsAreNeverAskedNorRead) {
   const std::string path = temp_path("capture.prn");
+  const std::string port = port_name(path);
   { std::ofstream(path) << ""; }
-  ASSERT_EQ(open_port(path), MEGENCOM32_OK);
+  ASSERT_EQ(open_port(port), MEGENCOM32_OK);
   int32_t byte = 0;
-  EXPECT_EQ(MEGENCOM32_StatusDoDispositivo(path.c_str(), &byte), MEGENCOM32_NO_ANSWER);
+  EXPECT_EQ(MEGENCOM32_StatusDoDispositivo(port.c_str(), &byte), MEGENCOM32_NO_ANSWER);
   EXPECT_EQ(byte, -1);
+  char message[16];
+  EXPECT_EQ(MEGENCOM32_AguardaImpressaoStr(port.c_str(), 100, message, sizeof message),
+            MEGENCOM32_NO_ANSWER);
+  EXPECT_STREQ(message, "no answer");
+  // Nothing to read there either: a port written only, not a silent device.
+  uint8_t buffer[4];
+  int32_t got = -1;
+  EXPECT_EQ(MEGENCOM32_LeroDispositivo(port.c_str(), buffer, sizeof buffer, &got),
+            MEGENCOM32_IO_ERROR);
+  EXPECT_EQ(got, 0);
   EXPECT_EQ(read_file(path), "");
   EXPECT_EQ(MEGENCOM32_StatusDoDispositivo("nothing-open", &byte), MEGENCOM32_NOT_OPEN);
 }

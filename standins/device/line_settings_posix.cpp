@@ -1,4 +1,4 @@
-#include "line_settings.h"
+#include "line_settings_posix.h"
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>

@@ -1,4 +1,4 @@
-// How serial line settings become termios flags on a tty.
+// How serial line settings become termios flags on a tty (POSIX).
 #pragma once
 
 #include <stdint.h>

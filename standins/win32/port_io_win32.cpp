@@ -1,14 +1,27 @@
-// Opening, configuring, writing, reading and closing a port with the Win32
-// communications API.
-#include "comm_port.h"
+// The device library's system side on Windows: the Win32 communications
+// API, with every device but a capture file opened for overlapped I/O.
+//
+// Map of this file: how Win32 errors become statuses; line settings in a
+// DCB; opening (the path CreateFileA takes, unshared, read and write where
+// allowed); one bounded overlapped read or write; then the functions of
+// port_io.h in its order.
+//
+// A COM port is a communications device: it takes line settings
+// (SetCommState), timeouts (SetCommTimeouts) and reports its output queue
+// (ClearCommError). Other names open as the device or file they name: a
+// parallel port, a printer share, a pipe, a capture file (appended to).
+// Each read or write waits at most its timeout, then is cancelled: a pipe or
+// printer share whose far end takes nothing cannot hold a call for ever.
+#include <windows.h>
 
 #include <ctype.h>
 
 #include <algorithm>
 
 #include "MEGENCOM32.h"
+#include "port_io.h"
 
-namespace megencom32_win32 {
+namespace megencom32 {
 namespace {
 
 // The largest write handed to a device other than a serial port at once.
@@ -118,17 +131,34 @@ bool is_comm_device(HANDLE handle) {
   return GetCommState(handle, &dcb) != 0;
 }
 
+HANDLE handle_of(const Port &port) { return reinterpret_cast<HANDLE>(port.handle); }
+
 // Opens without sharing: a second opener, in this process or another, is
 // refused while we hold the port. Read and write when allowed, else write
-// only (a capture file that may be written but not read).
-HANDLE open_handle(const std::string &path, DWORD flags) {
+// only (a capture file that may be written but not read); `readable` says
+// which.
+HANDLE open_handle(const std::string &path, DWORD flags, bool &readable) {
+  readable = true;
   HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+    readable = false;
     handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL | flags, nullptr);
   }
   return handle;
+}
+
+// The path CreateFileA opens for a port name: "COMn" (any case) becomes
+// "\\.\COMn", which also reaches COM10 and above; every other name is used
+// as it is.
+std::string device_path(const std::string &name) {
+  bool com = name.size() > 3 && toupper(static_cast<unsigned char>(name[0])) == 'C' &&
+             toupper(static_cast<unsigned char>(name[1])) == 'O' &&
+             toupper(static_cast<unsigned char>(name[2])) == 'M' &&
+             std::all_of(name.begin() + 3, name.end(),
+                         [](char c) { return isdigit(static_cast<unsigned char>(c)) != 0; });
+  return com ? "\\\\.\\" + name : name;
 }
 
 ULONGLONG now_ms() { return GetTickCount64(); }
@@ -193,58 +223,79 @@ int32_t write_synchronous(HANDLE handle, const char *bytes, DWORD count, DWORD &
 
 }  // namespace
 
-std::string device_path(const std::string &name) {
-  bool com = name.size() > 3 && toupper(static_cast<unsigned char>(name[0])) == 'C' &&
-             toupper(static_cast<unsigned char>(name[1])) == 'O' &&
-             toupper(static_cast<unsigned char>(name[2])) == 'M' &&
-             std::all_of(name.begin() + 3, name.end(),
-                         [](char c) { return isdigit(static_cast<unsigned char>(c)) != 0; });
-  return com ? "\\\\.\\" + name : name;
-}
-
-int32_t open_port(const std::string &name, const LineSettings &settings, CommPort &port) {
+int32_t open_device(const std::string &name, const LineSettings &settings, Port &port) {
   if (name.empty()) return MEGENCOM32_NO_SUCH_PORT;
-  if (settings.given() && megencom32::check_line_values(settings) != MEGENCOM32_OK)
-    return MEGENCOM32_BAD_SETTINGS;
   const std::string path = device_path(name);
+  // A folder is no port (CreateFileA would answer "access denied", as for a
+  // port in use).
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return MEGENCOM32_NO_SUCH_PORT;
 
   // Devices are opened for overlapped I/O, so that every wait is bounded by
   // a timeout; a capture file turns out to be a disk file only once open,
   // and is then opened again for plain synchronous writes.
-  HANDLE handle = open_handle(path, FILE_FLAG_OVERLAPPED);
+  bool readable = false;
+  HANDLE handle = open_handle(path, FILE_FLAG_OVERLAPPED, readable);
   if (handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK) {
     CloseHandle(handle);
-    handle = open_handle(path, 0);
+    handle = open_handle(path, 0, readable);
   }
   if (handle == INVALID_HANDLE_VALUE) return open_failure(GetLastError());
 
   int32_t status = MEGENCOM32_OK;
-  DeviceKind kind = DeviceKind::OtherDevice;
+  DeviceKind kind = DeviceKind::CharDevice;
   if (GetFileType(handle) == FILE_TYPE_DISK) {
-    // A capture file is appended to, never truncated, so a job's earlier
-    // output survives a close and reopen.
-    kind = DeviceKind::DiskFile;
+    // A capture file is written only, and appended to, never truncated, so
+    // a job's earlier output survives a close and reopen.
+    kind = DeviceKind::RegularFile;
+    readable = false;
     if (SetFilePointer(handle, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
         GetLastError() != NO_ERROR)
       status = MEGENCOM32_IO_ERROR;
   } else if (is_comm_device(handle)) {
-    kind = DeviceKind::Comm;
-    status = settings.given() ? apply_line_settings(handle, settings) : keep_line_settings(handle);
+    kind = DeviceKind::Terminal;
   }
-  port.handle = handle;
+  if (status == MEGENCOM32_OK && settings.given()) {
+    // On a serial line the settings are set; elsewhere there is nothing to
+    // set, but the values must still be ones a serial line could take.
+    status = check_line_values(settings);
+    if (status == MEGENCOM32_OK && kind == DeviceKind::Terminal)
+      status = apply_line_settings(handle, settings);
+  } else if (status == MEGENCOM32_OK && kind == DeviceKind::Terminal) {
+    status = keep_line_settings(handle);
+  }
+  port.handle = reinterpret_cast<intptr_t>(handle);
+  port.path = path;
   port.kind = kind;
+  port.readable = readable;
   if (status == MEGENCOM32_OK) status = apply_timeouts(port);
-  if (status == MEGENCOM32_OK && kind == DeviceKind::Comm && !PurgeComm(handle, PURGE_RXCLEAR))
+  if (status == MEGENCOM32_OK && kind == DeviceKind::Terminal && !PurgeComm(handle, PURGE_RXCLEAR))
     status = MEGENCOM32_IO_ERROR;
   if (status != MEGENCOM32_OK) {
     CloseHandle(handle);
-    port.handle = INVALID_HANDLE_VALUE;
+    port.handle = kNoHandle;
   }
   return status;
 }
 
-int32_t apply_timeouts(const CommPort &port) {
-  if (port.kind != DeviceKind::Comm) return MEGENCOM32_OK;
+int32_t release_device(Port &port) {
+  if (!port.is_open()) return MEGENCOM32_NOT_OPEN;
+  int32_t status = MEGENCOM32_OK;
+  if (port.kind == DeviceKind::Terminal &&
+      wait_output_drained(port, port.write_timeout_ms) == MEGENCOM32_TIMEOUT) {
+    // What the line would not take in time is thrown away, so closing
+    // cannot block.
+    PurgeComm(handle_of(port), PURGE_TXABORT | PURGE_TXCLEAR);
+    status = MEGENCOM32_TIMEOUT;
+  }
+  CloseHandle(handle_of(port));
+  port.handle = kNoHandle;
+  return status;
+}
+
+int32_t apply_timeouts(const Port &port) {
+  if (port.kind != DeviceKind::Terminal) return MEGENCOM32_OK;
   // Reads: wait at most the read timeout for the first byte, then return what
   // is there. Writes: the whole call within the write timeout.
   COMMTIMEOUTS t{};
@@ -253,85 +304,95 @@ int32_t apply_timeouts(const CommPort &port) {
   t.ReadTotalTimeoutConstant = static_cast<DWORD>(port.read_timeout_ms);
   t.WriteTotalTimeoutMultiplier = 0;
   t.WriteTotalTimeoutConstant = static_cast<DWORD>(port.write_timeout_ms);
-  return SetCommTimeouts(port.handle, &t) ? MEGENCOM32_OK : MEGENCOM32_IO_ERROR;
+  return SetCommTimeouts(handle_of(port), &t) ? MEGENCOM32_OK : MEGENCOM32_IO_ERROR;
 }
 
-int32_t close_port(CommPort &port) {
-  if (port.handle == INVALID_HANDLE_VALUE) return MEGENCOM32_NOT_OPEN;
-  int32_t status = MEGENCOM32_OK;
-  if (port.kind == DeviceKind::Comm &&
-      wait_output_drained(port, port.write_timeout_ms) == MEGENCOM32_TIMEOUT) {
-    // What the line would not take in time is thrown away, so closing
-    // cannot block.
-    PurgeComm(port.handle, PURGE_TXABORT | PURGE_TXCLEAR);
-    status = MEGENCOM32_TIMEOUT;
-  }
-  CloseHandle(port.handle);
-  port.handle = INVALID_HANDLE_VALUE;
-  return status;
-}
-
-int32_t write_bytes(const CommPort &port, const void *bytes, DWORD count, DWORD &written) {
+int32_t write_bytes(const Port &port, const uint8_t *bytes, size_t count, size_t &written,
+                    int timeout_ms) {
   written = 0;
-  const char *next = static_cast<const char *>(bytes);
-  if (port.kind == DeviceKind::DiskFile) return write_synchronous(port.handle, next, count, written);
-  if (count == 0) return MEGENCOM32_OK;
+  const char *next = reinterpret_cast<const char *>(bytes);
+  const DWORD total = static_cast<DWORD>(count);  // at most INT32_MAX: the entry point's count
+  DWORD sent = 0;
+  int32_t status = MEGENCOM32_OK;
+  if (port.kind == DeviceKind::RegularFile) {
+    status = write_synchronous(handle_of(port), next, total, sent);
+    written = sent;
+    return status;
+  }
+  if (total == 0) return MEGENCOM32_OK;
   IoEvent event;
   if (event.handle == nullptr) return MEGENCOM32_IO_ERROR;
   // One deadline for the whole call, however many pieces it takes.
-  const ULONGLONG deadline = now_ms() + static_cast<ULONGLONG>(port.write_timeout_ms);
+  const ULONGLONG deadline = now_ms() + static_cast<ULONGLONG>(std::max(timeout_ms, 0));
   for (;;) {
     // A communications device counts what it sent when its own timeout ends
     // a write: the whole call is one write. Other devices get pieces: a
     // cancelled write to a pipe counts 0 even when the far end had taken
     // part of it, so the count can be short by at most one piece.
     const DWORD piece =
-        port.kind == DeviceKind::Comm ? count - written : std::min(count - written, kWritePiece);
+        port.kind == DeviceKind::Terminal ? total - sent : std::min(total - sent, kWritePiece);
     DWORD done = 0;
     // WriteFile only reads the buffer; overlapped_io serves reads as well.
-    int32_t status = overlapped_io(port.handle, event.handle, true,
-                                   const_cast<char *>(next + written), piece, ms_left(deadline),
-                                   done);
-    written += done;
+    status = overlapped_io(handle_of(port), event.handle, true, const_cast<char *>(next + sent),
+                           piece, ms_left(deadline), done);
+    sent += done;
+    written = sent;
     if (status != MEGENCOM32_OK) return status;
-    if (written == count) return MEGENCOM32_OK;
+    if (sent == total) return MEGENCOM32_OK;
     // A communications device ends a write early only when its write
     // timeout ran out; anything else that takes nothing will not take more.
-    if (done == 0 || port.kind == DeviceKind::Comm || ms_left(deadline) == 0)
+    if (done == 0 || port.kind == DeviceKind::Terminal || ms_left(deadline) == 0)
       return MEGENCOM32_TIMEOUT;
   }
 }
 
-int32_t read_bytes(const CommPort &port, void *buffer, DWORD capacity, DWORD &got) {
+int32_t read_bytes(const Port &port, uint8_t *buffer, size_t capacity, size_t &got,
+                   int timeout_ms) {
   got = 0;
-  if (port.kind == DeviceKind::DiskFile) return MEGENCOM32_TIMEOUT;  // a capture file never answers
-  if (capacity == 0) return MEGENCOM32_OK;
   IoEvent event;
   if (event.handle == nullptr) return MEGENCOM32_IO_ERROR;
-  int32_t status = overlapped_io(port.handle, event.handle, false, buffer, capacity,
-                                 static_cast<DWORD>(port.read_timeout_ms), got);
+  DWORD done = 0;
+  int32_t status = overlapped_io(handle_of(port), event.handle, false, buffer,
+                                 static_cast<DWORD>(capacity),
+                                 static_cast<DWORD>(std::max(timeout_ms, 0)), done);
+  got = done;
+  // A COM driver may hold a read until the buffer is full (Wine does, for
+  // the whole read timeout); what came before the wait ran out is a read,
+  // not a timeout.
+  if (got > 0 && status == MEGENCOM32_TIMEOUT) return MEGENCOM32_OK;
   if (status != MEGENCOM32_OK) return status;
   return got == 0 ? MEGENCOM32_TIMEOUT : MEGENCOM32_OK;
 }
 
-int32_t purge(const CommPort &port, bool output_too) {
-  if (port.kind != DeviceKind::Comm) return MEGENCOM32_OK;
-  DWORD what = PURGE_RXABORT | PURGE_RXCLEAR;
-  if (output_too) what |= PURGE_TXABORT | PURGE_TXCLEAR;
-  return PurgeComm(port.handle, what) ? MEGENCOM32_OK : MEGENCOM32_IO_ERROR;
+void discard_input(const Port &port) {
+  if (port.kind == DeviceKind::Terminal) PurgeComm(handle_of(port), PURGE_RXABORT | PURGE_RXCLEAR);
 }
 
-int32_t wait_output_drained(const CommPort &port, int32_t timeout_ms) {
-  if (port.kind != DeviceKind::Comm) return MEGENCOM32_OK;
-  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(std::max(timeout_ms, 0));
+int32_t discard_input_and_output(const Port &port) {
+  if (port.kind != DeviceKind::Terminal) return MEGENCOM32_OK;
+  const DWORD what = PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR;
+  return PurgeComm(handle_of(port), what) ? MEGENCOM32_OK : MEGENCOM32_IO_ERROR;
+}
+
+int32_t wait_output_drained(const Port &port, int timeout_ms) {
+  if (port.kind != DeviceKind::Terminal) return MEGENCOM32_OK;
+  const ULONGLONG deadline = now_ms() + static_cast<ULONGLONG>(std::max(timeout_ms, 0));
   for (;;) {
     DWORD errors = 0;
     COMSTAT state{};
-    if (!ClearCommError(port.handle, &errors, &state)) return io_failure(GetLastError());
+    if (!ClearCommError(handle_of(port), &errors, &state)) return io_failure(GetLastError());
     if (state.cbOutQue == 0) return MEGENCOM32_OK;
-    if (GetTickCount64() >= deadline) return MEGENCOM32_TIMEOUT;
+    if (now_ms() >= deadline) return MEGENCOM32_TIMEOUT;
     Sleep(10);
   }
 }
 
-}  // namespace megencom32_win32
+std::FILE *open_log_file(const char *path) { return std::fopen(path, "a"); }
+
+std::tm local_time(std::time_t when) {
+  std::tm local{};
+  localtime_s(&local, &when);
+  return local;
+}
+
+}  // namespace megencom32
