@@ -162,7 +162,10 @@ IT433TD_PLAIN_API int32_t IT433TD_CALL AcionaGuilhotina_IT433TD(const char *port
  * Prints a QR code: closes the port, has the barcode library render
  * Dados/qrCode.prn (and qrCode.bmp) beside the host executable, copies the
  * printer file raw to the port in a detached process, waits 3000 ms and opens
- * the port again with the same rule as IniciaPorta_IT433TD.
+ * the port again with the same rule as IniciaPorta_IT433TD. When the
+ * environment variable IT433TD_DADOS_DIR is set and not empty (read at each
+ * call), the files go to the folder it names instead of Dados; that folder
+ * must exist, as Dados must.
  * @return the status of reopening the port; IT433TD_NOT_RENDERED when no
  *   printer file was rendered (and the reopening succeeded);
  *   IT433TD_BAD_ARGUMENT (the port is not even closed).
