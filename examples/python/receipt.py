@@ -15,4 +15,4 @@ try:
         printer.cut()
         print("printer status:", printer.status())
 except PrinterError as error:
-    sys.exit("%s (status %d, %s)" % (error, error.status, error.name))
+    sys.exit("printing failed: %s" % error)  # error.status, error.name: the status
