@@ -94,6 +94,8 @@ namespace Vossik
                 case -1003: return "IT433TD_STALLED";
                 case -1004: return "IT433TD_NOT_RENDERED";
                 case -1005: return "IT433TD_INTERNAL_ERROR";
+                case -1006: return "IT433TD_QR_BUSY";
+                case -1007: return "IT433TD_COPY_FAILED";
                 case 1: return "MEGENCOM32_NO_SUCH_PORT";
                 case 2: return "MEGENCOM32_BUSY";
                 case 4: return "MEGENCOM32_NOT_OPEN";
