@@ -98,12 +98,18 @@ namespace Vossik
                 case -1007: return "IT433TD_COPY_FAILED";
                 case 1: return "MEGENCOM32_NO_SUCH_PORT";
                 case 2: return "MEGENCOM32_BUSY";
+                case 3: return "MEGENCOM32_ALREADY_OPEN";
                 case 4: return "MEGENCOM32_NOT_OPEN";
+                case 5: return "MEGENCOM32_BAD_SETTINGS";
+                case 6: return "MEGENCOM32_BAD_ARGUMENT";
+                case 7: return "MEGENCOM32_IO_ERROR";
                 case 8: return "MEGENCOM32_TIMEOUT";
                 case 9: return "MEGENCOM32_HANGUP";
+                case 10: return "MEGENCOM32_UNPLUGGED";
                 case 11: return "MEGENCOM32_PAPER_OUT";
                 case 12: return "MEGENCOM32_OFFLINE";
                 case 13: return "MEGENCOM32_NO_ANSWER";
+                case 14: return "MEGENCOM32_LOG_FAILED";
                 default: return "status " + status;
             }
         }
