@@ -28,6 +28,26 @@
  * look functions up by name. C++ hosts may also use the qualified names in
  * namespace Cli_Vossik, which also hold the vendor library handles and the
  * fourteen bound entry points.
+ *
+ * Linking: pkg-config --cflags --libs it433td, or find_package(IT433TD) and
+ * the target IT433TD::Pkg_Vossik; the soname is libPkg_Vossik.so.6.
+ *
+ * The printer's status: the operations answer the status of their writes,
+ * and a printer with a buffer takes bytes without paper, so a host asks.
+ * The device library's own entry point MEGENCOM32_StatusDoDispositivo does
+ * it (our device library: int32_t (const char *port, int32_t *statusByte),
+ * answering 0 online, 11 paper out, 12 offline, 13 no answer). Call it after
+ * StartIT433TD and IniciaPorta_IT433TD, in the copy of the device library
+ * the module loaded, which knows the port. From C:
+ *
+ *   void *device = dlopen(IT433TD_DEVICE_LIBRARY, RTLD_NOW | RTLD_NOLOAD);
+ *   int32_t (*request)(const char *, int32_t *) =
+ *       (int32_t (*)(const char *, int32_t *))dlsym(device, "MEGENCOM32_StatusDoDispositivo");
+ *   int32_t answer, status = request(port, &answer);
+ *
+ * (on Windows GetModuleHandleA(IT433TD_DEVICE_LIBRARY) and GetProcAddress).
+ * C++ hosts may call the exported slot Cli_Vossik::MEGENCOM32_StatusDoDispositivo,
+ * which holds the same entry point once StartIT433TD has bound it.
  */
 #ifndef IT433TD_CLI_VOSSIK_H
 #define IT433TD_CLI_VOSSIK_H
@@ -134,8 +154,15 @@ IT433TD_PLAIN_API int32_t IT433TD_CALL FechaPorta_IT433TD(const char *port);
  * Prints `text` in condensed mode: writes 0x0F, the text unchanged, 0x12.
  * A partial write is continued from where it stopped; the module pauses
  * 500 ms after every write and gives up after five calls in a row that
- * failed or advanced nothing.
- * @param[in] text   the bytes to print (line feeds included by the host).
+ * failed or advanced nothing. Each call costs at least that 500 ms, so send
+ * a receipt's lines in one call, joined by line feeds.
+ *
+ * The text is code page 850, the printer's character table: the module
+ * sends the host's bytes as they are, so a host holding UTF-8, Windows-1252
+ * or UTF-16 converts first (UTF-8 "ação" would print as "a├º├úo"; in code
+ * page 850 'ã' is 0xC6, 'ç' 0x87). Of the control bytes only the line feed
+ * 0x0A belongs in a text; others reach the printer as commands.
+ * @param[in] text   code page 850 bytes (line feeds included by the host).
  * @param[in] length number of bytes; 0 prints nothing but the frame.
  * @return the status of the last write; IT433TD_STALLED when bytes stayed
  *   unsent although the last write reported success; IT433TD_BAD_ARGUMENT.
@@ -162,7 +189,10 @@ IT433TD_PLAIN_API int32_t IT433TD_CALL AcionaGuilhotina_IT433TD(const char *port
  * Prints a QR code: closes the port, has the barcode library render
  * Dados/qrCode.prn (and qrCode.bmp) beside the host executable, copies the
  * printer file raw to the port in a detached process, waits 3000 ms and opens
- * the port again with the same rule as IniciaPorta_IT433TD.
+ * the port again with the same rule as IniciaPorta_IT433TD. When the
+ * environment variable IT433TD_DADOS_DIR is set and not empty (read at each
+ * call), the files go to the folder it names instead of Dados; that folder
+ * must exist, as Dados must.
  * @return the status of reopening the port; IT433TD_NOT_RENDERED when no
  *   printer file was rendered (and the reopening succeeded);
  *   IT433TD_BAD_ARGUMENT (the port is not even closed).

@@ -20,6 +20,9 @@ constexpr int32_t kModuleDots = 3;
 // All the time the copy gets before the port is reclaimed.
 constexpr uint32_t kCopyWindowMs = 3000;
 
+// Names another folder for the QR files, for hosts whose executable is an
+// interpreter or a shared runtime.
+constexpr char kDadosFolderVariable[] = "IT433TD_DADOS_DIR";
 constexpr char kPrinterFile[] = "qrCode.prn";
 constexpr char kBitmapFile[] = "qrCode.bmp";
 
@@ -43,6 +46,20 @@ std::string dados_folder(std::string_view exe_path, char separator) {
   return folder;
 }
 
+namespace {
+
+// The folder of the QR files, with a trailing separator: the one named by
+// IT433TD_DADOS_DIR when that is set and not empty (read afresh at each
+// call), otherwise Dados beside the host executable.
+std::string qr_data_folder(const Platform &system) {
+  std::string folder = system.environment_value(kDadosFolderVariable);
+  if (folder.empty()) return dados_folder(system.host_executable_path(), system.path_separator);
+  if (folder.back() != system.path_separator && folder.back() != '/') folder += system.path_separator;
+  return folder;
+}
+
+}  // namespace
+
 // The host sees only whether the port could be opened again, except that a
 // printer file that was never rendered is reported (IT433TD_NOT_RENDERED)
 // rather than letting the copy reprint an earlier call's file.
@@ -56,7 +73,7 @@ int32_t print_qr_code(std::string_view port, std::string_view data) {
   const std::string name(port);
   MEGENCOM32_FecharDispositivo(name.c_str());  // release the port for the copy
 
-  const std::string folder = dados_folder(system.host_executable_path(), system.path_separator);
+  const std::string folder = qr_data_folder(system);
   const std::string printer_file = folder + kPrinterFile;
   const std::string bitmap_file = folder + kBitmapFile;
   // An earlier call's file must never be printed again: when it cannot be

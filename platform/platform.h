@@ -24,6 +24,9 @@ struct Platform {
   void (*sleep_ms)(uint32_t milliseconds);
   // The full path of the running host executable ("" if unknown).
   std::string (*host_executable_path)();
+  // The value of an environment variable, read afresh at each call ("" when
+  // it is unset).
+  std::string (*environment_value)(const char *name);
   bool (*file_exists)(const std::string &path);
   // Removes a file; true when it is gone afterwards.
   bool (*remove_file)(const std::string &path);

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <ctime>
 
@@ -59,6 +60,11 @@ std::string host_executable_path() {
   if (length <= 0 || static_cast<size_t>(length) >= path.size()) return {};
   path.resize(static_cast<size_t>(length));
   return path;
+}
+
+std::string environment_value(const char *name) {
+  const char *value = getenv(name);
+  return value ? value : "";
 }
 
 bool file_exists(const std::string &path) {
@@ -200,8 +206,8 @@ bool start_raw_copy(const std::string &printer_file, const std::string &port) {
 
 const Platform &native_platform() {
   static const Platform table = {load_library,     find_entry,  sleep_ms,
-                                 host_executable_path, file_exists, remove_file,
-                                 port_name_safe_for_copy, start_raw_copy, '/'};
+                                 host_executable_path, environment_value, file_exists,
+                                 remove_file, port_name_safe_for_copy, start_raw_copy, '/'};
   return table;
 }
 

@@ -36,6 +36,21 @@ std::string host_executable_path() {
   }
 }
 
+// GetEnvironmentVariableA reads the process's environment block, which
+// SetEnvironmentVariableA changes; the C runtime's getenv copy may not see it.
+std::string environment_value(const char *name) {
+  std::string value(256, '\0');
+  for (;;) {
+    const DWORD length = GetEnvironmentVariableA(name, value.data(), static_cast<DWORD>(value.size()));
+    if (length == 0) return {};
+    if (length < value.size()) {
+      value.resize(length);
+      return value;
+    }
+    value.resize(length);  // too small: length is the size needed, with the NUL
+  }
+}
+
 bool file_exists(const std::string &path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -60,8 +75,8 @@ bool start_raw_copy(const std::string &printer_file, const std::string &port) {
 
 const Platform &native_platform() {
   static const Platform table = {load_library,     find_entry,  sleep_ms,
-                                 host_executable_path, file_exists, remove_file,
-                                 port_name_safe_for_copy, start_raw_copy, '\\'};
+                                 host_executable_path, environment_value, file_exists,
+                                 remove_file, port_name_safe_for_copy, start_raw_copy, '\\'};
   return table;
 }
 

@@ -16,6 +16,10 @@ namespace filesystem {
 // The calling process's id, for names no other process picks.
 unsigned long processId();
 
+// The characters that end a folder's part of a path ("/" on POSIX; "\\", "/"
+// and a drive's ":" on Windows).
+extern const char kFolderSeparators[];
+
 enum class CreateResult {
   written,      // created, written, flushed to the disk and closed
   nameTaken,    // something already has that name: nothing was touched

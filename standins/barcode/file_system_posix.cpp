@@ -29,6 +29,8 @@ bool writeAll(int fd, const uint8_t *bytes, size_t count) {
 
 unsigned long processId() { return static_cast<unsigned long>(::getpid()); }
 
+const char kFolderSeparators[] = "/";
+
 CreateResult createNewFile(const std::string &path, const std::vector<uint8_t> &bytes) {
   // O_EXCL: never write into a file someone else made. 0666 less the umask,
   // like any file the host would create itself.

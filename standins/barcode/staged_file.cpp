@@ -11,14 +11,18 @@ namespace p32gecodebar {
 namespace fs = filesystem;
 namespace {
 
-// A name no other writer picks: the process, a counter and the clock.
+// A name no other writer picks: the process, a counter and the clock. It
+// stands in the target's folder, so that the rename onto the target stays
+// one atomic step, but it does not grow with the target's name: a target
+// name near the file-name limit (255 bytes) still gets a temporary file.
 std::string temporaryName(const std::string &target) {
   static std::atomic<unsigned> counter{0};
   const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-  char suffix[80];
-  std::snprintf(suffix, sizeof suffix, ".tmp-%lu-%u-%llx", fs::processId(), counter.fetch_add(1),
-                static_cast<unsigned long long>(ticks));
-  return target + suffix;
+  char name[80];
+  std::snprintf(name, sizeof name, ".P32GeCodeBar-%lu-%u-%llx.tmp", fs::processId(),
+                counter.fetch_add(1), static_cast<unsigned long long>(ticks));
+  const size_t separator = target.find_last_of(fs::kFolderSeparators);
+  return (separator == std::string::npos ? std::string() : target.substr(0, separator + 1)) + name;
 }
 
 }  // namespace

@@ -27,6 +27,8 @@ HANDLE handleOf(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 unsigned long processId() { return GetCurrentProcessId(); }
 
+const char kFolderSeparators[] = "\\/:";  // "C:qrCode.prn" is in drive C:'s folder
+
 CreateResult createNewFile(const std::string &path, const std::vector<uint8_t> &bytes) {
   // CREATE_NEW: never write into a file someone else made.
   const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,

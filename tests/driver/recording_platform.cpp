@@ -49,6 +49,11 @@ void sleep_ms(uint32_t milliseconds) {
 
 std::string host_executable_path() { return installed->host_executable; }
 
+std::string environment_value(const char *name) {
+  const auto found = installed->environment.find(name);
+  return found == installed->environment.end() ? "" : found->second;
+}
+
 bool port_name_safe_for_copy(std::string_view port) {
   return !installed->windows_port_rule || it433td::is_safe_copy_port_name(port);
 }
@@ -87,6 +92,7 @@ RecordingPlatform::RecordingPlatform() {
   system.find_entry = find_entry;
   system.sleep_ms = sleep_ms;
   system.host_executable_path = host_executable_path;
+  system.environment_value = environment_value;
   system.port_name_safe_for_copy = port_name_safe_for_copy;
   system.remove_file = remove_file;
   system.start_raw_copy = start_raw_copy;

@@ -3,6 +3,7 @@
 // logged into the fake's call log, in order with the vendor calls.
 #pragma once
 
+#include <map>
 #include <set>
 #include <string>
 
@@ -18,6 +19,7 @@ struct RecordingPlatform {
   std::set<std::string> missing_entries;  // names the fake libraries lack
   std::vector<std::string> loads;         // file names asked to load
   std::string host_executable;            // what host_executable_path answers
+  std::map<std::string, std::string> environment;  // variables that are set
   bool windows_port_rule = false;         // port names checked as for cmd.exe
   bool removal_fails = false;             // files cannot be removed
 };

@@ -108,6 +108,32 @@ TEST_F(QrCode, AMissingDadosFolderIsNotRendered) {
   EXPECT_TRUE(fake_vendor()->calls_of("copy").empty());
 }
 
+// IT433TD_DADOS_DIR names the folder, with or without a trailing separator;
+// it is read at each call, and empty it is as good as unset.
+TEST_F(QrCode, TheDataFolderVariableIsHonouredAtEachCall) {
+  const std::string other = folder_ + "/other";
+  ASSERT_EQ(mkdir(other.c_str(), 0755), 0);
+  for (const std::string &value : {other, other + "/"}) {
+    platform_.environment["IT433TD_DADOS_DIR"] = value;
+    fake_vendor()->calls.clear();
+    EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), 0);
+    EXPECT_EQ(fake_vendor()->calls_of("copy")[0].printer_path, other + "/qrCode.prn");
+    EXPECT_EQ(fake_vendor()->calls_of("CODEBAR32_PGeCodeBarQRCODE")[0].bitmap_path,
+              other + "/qrCode.bmp");
+  }
+  EXPECT_EQ(access(printer_file().c_str(), F_OK), -1);
+  for (const char *value : std::initializer_list<const char *>{"", nullptr}) {
+    if (value) platform_.environment["IT433TD_DADOS_DIR"] = value;
+    else platform_.environment.clear();
+    fake_vendor()->calls.clear();
+    EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), 0);
+    EXPECT_EQ(fake_vendor()->calls_of("copy")[0].printer_path, printer_file());
+  }
+  std::remove((other + "/qrCode.prn").c_str());
+  std::remove((other + "/qrCode.bmp").c_str());
+  rmdir(other.c_str());
+}
+
 // Mended: on Windows the port name goes into cmd.exe's command line.
 TEST_F(QrCode, AnUnsafePortNameIsRefusedBeforeAnythingHappens) {
   platform_.windows_port_rule = true;

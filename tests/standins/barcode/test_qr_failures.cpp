@@ -169,4 +169,16 @@ TEST(QrFailures, SuccessReplacesOlderFilesAndLeavesNoTemporary) {
   EXPECT_EQ(folderEntries(folder.path()).size(), 2u);
 }
 
+// The temporary file's name must not grow with the target's: a target name
+// close to the file-name limit (255 bytes) is written all the same.
+TEST(QrFailures, ATargetNameNearTheLengthLimitIsWrittenAndLeavesNoTemporary) {
+  TempFolder folder;
+  const std::string longName(240, 'q');
+  const std::string bmp = folder.file(longName + ".bmp"), prn = folder.file(longName + ".prn");
+  ASSERT_EQ(CODEBAR32_PGeCodeBarQRCODE('M', 16, 3, "x", 1, bmp.c_str(), prn.c_str()),
+            P32GECODEBAR_OK);
+  EXPECT_TRUE(exists(bmp) && exists(prn));
+  EXPECT_EQ(folderEntries(folder.path()).size(), 2u);
+}
+
 }  // namespace

@@ -1,0 +1,153 @@
+// The bindings end to end: each language's receipt sample, built and run as
+// the README says, against the installed module and stand-ins, prints on the
+// virtual printer (`it433td emulate`, a pseudo-terminal under the port name
+// COM1 in a ports folder of the case's own). The printer starts out of paper
+// (it still prints what it is sent), so the sample's status read must say so.
+// The transcript must hold the accented text, the CODE128 data, the QR code
+// decoded from the printed dots, and exactly one cut.
+#include "tool_process.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <regex>
+
+using namespace tool_test;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+const fs::path kSource = IT433TD_SOURCE;
+const fs::path kPrefix = IT433TD_PREFIX;
+
+std::size_t count(const std::string &text, const std::string &what) {
+  std::size_t found = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+    ++found;
+  return found;
+}
+
+class Binding : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(fs::exists(kPrefix / "bin" / "it433td")) << "install.consumers has not run";
+    fs::create_directories(ports);
+    printer = std::make_unique<Background>(
+        kPrefix / "bin" / "it433td",
+        std::vector<std::string>{"emulate", "--port", "COM1", "--paper-out", "--out", out.string(),
+                                 "--ports-dir", ports.string()});
+    ASSERT_TRUE(printer->waitForLine("ready", 10s)) << printer->output();
+  }
+
+  // A tool that must be installed (scripts/packages.txt).
+  static fs::path tool(const char *path, const char *package) {
+    if (!fs::exists(path)) ADD_FAILURE() << "missing " << path << ": install " << package;
+    return path;
+  }
+
+  // The environment of a sample: the ports folder, the installed libraries,
+  // and for hosts not built with the sanitizers their runtime first.
+  std::vector<std::string> environment(bool preloadSanitizers) const {
+    std::vector<std::string> entries{"IT433TD_PORTS=" + ports.string(),
+                                     "LD_LIBRARY_PATH=" + (kPrefix / "lib").string()};
+    const std::string preload = IT433TD_SANITIZER_PRELOAD;
+    if (preloadSanitizers && !preload.empty()) {
+      entries.push_back("LD_PRELOAD=" + preload);
+      entries.push_back("ASAN_OPTIONS=detect_leaks=0");
+    }
+    return entries;
+  }
+
+  // `program args...` run in the case's folder (where Python and C# make
+  // their QR folder "dados").
+  Finished runHere(const fs::path &program, std::vector<std::string> args,
+                   const std::vector<std::string> &env = {}) const {
+    args.insert(args.begin(), {"-c", "cd \"$0\" && exec \"$@\"", temp.path.string(), program.string()});
+    return run("/bin/sh", args, env, 120s);
+  }
+
+  void build(const fs::path &program, const std::vector<std::string> &args) const {
+    const Finished built = runHere(program, args);
+    ASSERT_EQ(built.exitStatus, 0) << program << "\n" << built.out << built.err;
+  }
+
+  // Runs the sample, stops the printer, and checks what it printed.
+  void printsTheReceipt(const fs::path &program, const std::vector<std::string> &args,
+                        bool preloadSanitizers, std::vector<std::string> env = {}) {
+    const std::vector<std::string> common = environment(preloadSanitizers);
+    env.insert(env.end(), common.begin(), common.end());
+    const Finished sample = runHere(program, args, env);
+    EXPECT_EQ(sample.exitStatus, 0) << sample.out << sample.err;
+    EXPECT_TRUE(std::regex_search(sample.out, std::regex("printer status: paper ?out",
+                                                         std::regex::icase)))
+        << sample.out << sample.err;
+
+    printer->signal(SIGTERM);
+    ASSERT_EQ(printer->wait(10s), 0) << printer->output();
+    std::vector<fs::path> transcripts;
+    for (const auto &entry : fs::directory_iterator(out))
+      if (entry.path().extension() == ".txt") transcripts.push_back(entry.path());
+    ASSERT_EQ(transcripts.size(), 1u) << printer->output();
+    const std::string printed = readFile(transcripts[0]);
+    EXPECT_NE(printed.find("PADARIA PÃO DOURADO\n"
+                           "Pão de açúcar         1 x 4,50\n"
+                           "Café com leite        1 x 6,00\n"
+                           "Total               R$ 10,50\n"),
+              std::string::npos)
+        << printed;
+    EXPECT_EQ(count(printed, "[CODE128 \"PEDIDO-0042\"]"), 1u) << printed;
+    EXPECT_EQ(count(printed, " QR \"https://nfce.exemplo.com.br/consulta?p=42\"]"), 1u) << printed;
+    EXPECT_EQ(count(printed, "[CUT]"), 1u) << printed;
+    EXPECT_EQ(printed.find("[UNKNOWN"), std::string::npos) << printed;
+  }
+
+  // The README shows the sample exactly, so a copy from it is what ran here.
+  static void readmeShows(const fs::path &sample) {
+    const std::string readme = readFile(kSource / "README.md");
+    EXPECT_NE(readme.find(readFile(sample)), std::string::npos)
+        << sample << " and its copy in README.md differ";
+  }
+
+  TempFolder temp;
+  fs::path ports = temp.path / "ports";
+  fs::path out = temp.path / "out";
+  std::unique_ptr<Background> printer;
+};
+
+TEST_F(Binding, CSampleBuiltThroughPkgConfig) {
+  // Built by install.consumers, with the Dados folder beside it.
+  printsTheReceipt(IT433TD_C_SAMPLE, {}, false);
+  readmeShows(kSource / "examples/c/receipt.c");
+}
+
+TEST_F(Binding, PythonPackageInstalledWithPip) {
+  const fs::path python = tool(IT433TD_PYTHON, "python3-pip python3-setuptools python3-wheel");
+  // From a copy, so that pip's build folder stays out of the source tree.
+  fs::copy(kSource / "bindings/python", temp.path / "package", fs::copy_options::recursive);
+  build(python, {"-m", "pip", "install", "--quiet", "--no-build-isolation", "--no-index",
+                 "--target", "site", "./package"});
+  printsTheReceipt(python, {(kSource / "examples/python/receipt.py").string()}, true,
+                   {"PYTHONPATH=" + (temp.path / "site").string()});
+  readmeShows(kSource / "examples/python/receipt.py");
+}
+
+TEST_F(Binding, CSharpCompiledWithMonoMcs) {
+  const fs::path mcs = tool(IT433TD_MCS, "mono-mcs");
+  const fs::path mono = tool(IT433TD_MONO, "mono-runtime");
+  build(mcs, {"-out:receipt.exe", (kSource / "bindings/csharp/Vossik.cs").string(),
+              (kSource / "examples/csharp/Receipt.cs").string()});
+  printsTheReceipt(mono, {"receipt.exe"}, true);
+  readmeShows(kSource / "examples/csharp/Receipt.cs");
+}
+
+TEST_F(Binding, PascalUnitCompiledWithFreePascal) {
+  const fs::path fpc = tool(IT433TD_FPC, "fp-compiler");
+  fs::create_directories(temp.path / "units");
+  build(fpc, {"-Fu" + (kSource / "bindings/pascal").string(), "-FUunits", "-FE.",
+              "-Fl" + (kPrefix / "lib").string(), (kSource / "examples/pascal/receipt.pas").string()});
+  printsTheReceipt(temp.path / "receipt", {}, true);
+  readmeShows(kSource / "examples/pascal/receipt.pas");
+}
+
+}  // namespace
