@@ -83,7 +83,16 @@ enum it433td_status {
   IT433TD_NOT_RENDERED = -1004,
   /** An unexpected failure inside the module (for example memory exhausted);
    * it is caught at the boundary and never unwinds into the host. */
-  IT433TD_INTERNAL_ERROR = -1005
+  IT433TD_INTERNAL_ERROR = -1005,
+  /** Another QR code (of this or another process sharing the QR files'
+   * folder) held the folder's lock for the whole bounded wait (10 s):
+   * nothing was closed, rendered or copied; the port is as it was. */
+  IT433TD_QR_BUSY = -1006,
+  /** The raw copy of the QR printer file could not be started, or could not
+   * open the printer file or the port (for example a port name that leads to
+   * a missing path): nothing reached the printer. There was no 3000 ms wait;
+   * the port was reopened all the same. */
+  IT433TD_COPY_FAILED = -1007
 };
 
 /* The name of one of the module's own statuses, or null for any other value
@@ -96,6 +105,8 @@ static inline const char *it433td_status_name(int32_t status) {
     case IT433TD_STALLED: return "IT433TD_STALLED";
     case IT433TD_NOT_RENDERED: return "IT433TD_NOT_RENDERED";
     case IT433TD_INTERNAL_ERROR: return "IT433TD_INTERNAL_ERROR";
+    case IT433TD_QR_BUSY: return "IT433TD_QR_BUSY";
+    case IT433TD_COPY_FAILED: return "IT433TD_COPY_FAILED";
     default: return 0;
   }
 }
