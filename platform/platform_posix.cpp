@@ -20,6 +20,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -95,6 +96,12 @@ bool port_name_safe_for_copy(std::string_view) { return true; }
 
 constexpr long kLockRetryNs = 10 * 1000000L;
 
+// Waiters try again every few milliseconds, so a process that gives the
+// lock back and asks for it again at once (QR codes back to back) would win
+// it nearly every time and starve them; it leaves them a moment first.
+constexpr uint64_t kLockCourtesyMs = 50;
+std::atomic<uint64_t> last_release_ms{0};
+
 FileLock lock_file(const std::string &path, uint32_t wait_ms, intptr_t *held) {
   // O_NOFOLLOW: a link planted at the lock's name leads nowhere else. A file
   // made by another user may be only readable; flock needs no more.
@@ -103,6 +110,10 @@ FileLock lock_file(const std::string &path, uint32_t wait_ms, intptr_t *held) {
   if (fd < 0 && errno == EACCES) fd = open(path.c_str(), O_RDONLY | flags);
   if (fd < 0) return FileLock::unavailable;
   const uint64_t deadline = monotonic_ms() + wait_ms;
+  const uint64_t released = last_release_ms.load();
+  const uint64_t since = monotonic_ms() - released;
+  if (released != 0 && since < kLockCourtesyMs)
+    sleep_ms(static_cast<uint32_t>(kLockCourtesyMs - since));
   for (;;) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
       *held = fd;
@@ -120,7 +131,10 @@ FileLock lock_file(const std::string &path, uint32_t wait_ms, intptr_t *held) {
   return FileLock::unavailable;
 }
 
-void unlock_file(intptr_t held) { close(static_cast<int>(held)); }  // closing drops the flock
+void unlock_file(intptr_t held) {
+  close(static_cast<int>(held));  // closing drops the flock
+  last_release_ms = monotonic_ms();
+}
 
 // --- The raw copy -------------------------------------------------------
 //

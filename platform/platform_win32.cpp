@@ -10,6 +10,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <atomic>
+
 #include "copy_command.h"
 #include "platform.h"
 
@@ -78,6 +80,12 @@ bool lock_one_byte(HANDLE file) {
   return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
 }
 
+// Waiters try again every few milliseconds, so a process that gives the
+// lock back and asks for it again at once (QR codes back to back) would win
+// it nearly every time and starve them; it leaves them a moment first.
+constexpr uint64_t kLockCourtesyMs = 50;
+std::atomic<uint64_t> last_release_ms{0};
+
 FileLock lock_file(const std::string &path, uint32_t wait_ms, intptr_t *held) {
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
@@ -87,6 +95,10 @@ FileLock lock_file(const std::string &path, uint32_t wait_ms, intptr_t *held) {
                        FILE_ATTRIBUTE_NORMAL, nullptr);  // made by another user
   if (file == INVALID_HANDLE_VALUE) return FileLock::unavailable;
   const uint64_t deadline = monotonic_ms() + wait_ms;
+  const uint64_t released = last_release_ms.load();
+  const uint64_t since = monotonic_ms() - released;
+  if (released != 0 && since < kLockCourtesyMs)
+    Sleep(static_cast<DWORD>(kLockCourtesyMs - since));
   for (;;) {
     if (lock_one_byte(file)) {
       *held = reinterpret_cast<intptr_t>(file);
@@ -110,6 +122,7 @@ void unlock_file(intptr_t held) {
   OVERLAPPED at{};
   UnlockFileEx(file, 0, 1, 0, &at);
   CloseHandle(file);
+  last_release_ms = monotonic_ms();
 }
 
 // --- The raw copy --------------------------------------------------------
