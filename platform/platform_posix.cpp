@@ -203,7 +203,18 @@ int open_port_for_copy(const char *device) {
   return out;
 }
 
-[[noreturn]] void copy_and_exit(const char *printer_file, const char *device, int channel) {
+// Right after the fork: nothing of the host's stays open, not its files,
+// not the QR lock (which must go with the host, not live on in a child of
+// a host that was killed), only the copy's channel, moved to kChannelFd.
+void keep_only_the_channel(int channel) {
+  if (channel != kChannelFd) dup2(channel, kChannelFd);
+  close(STDIN_FILENO);
+  close(STDOUT_FILENO);
+  close(STDERR_FILENO);
+  close_range(kChannelFd + 1, ~0U, 0);
+}
+
+[[noreturn]] void copy_and_exit(const char *printer_file, const char *device) {
   struct sigaction default_action {};
   default_action.sa_handler = SIG_DFL;
   sigaction(SIGALRM, &default_action, nullptr);
@@ -213,17 +224,13 @@ int open_port_for_copy(const char *device) {
   sigprocmask(SIG_SETMASK, &none, nullptr);
   alarm(kCopyWatchdogSeconds);
 
-  // The channel first: a host without standard streams may have it on 0-2.
-  if (channel != kChannelFd) dup2(channel, kChannelFd);
+  // Only the channel is open here (keep_only_the_channel): the standard
+  // streams go to /dev/null.
   const int null_fd = open("/dev/null", O_RDWR);
-  if (null_fd >= 0) {
-    dup2(null_fd, STDIN_FILENO);
+  if (null_fd == STDIN_FILENO) {
     dup2(null_fd, STDOUT_FILENO);
     dup2(null_fd, STDERR_FILENO);
   }
-  // Nothing of the host's stays open in the copy: not its files, not the QR
-  // lock (which must go with the module, not live on in the copy).
-  close_range(kChannelFd + 1, ~0U, 0);
 
   const int in = open(printer_file, O_RDONLY | O_NOCTTY);
   const int out = in < 0 ? -1 : open_port_for_copy(device);
@@ -277,9 +284,10 @@ RawCopy start_raw_copy(const std::string &printer_file, const std::string &port,
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0) return RawCopy::failed;
   const pid_t child = fork();
   if (child == 0) {
+    keep_only_the_channel(channel[1]);
     setsid();
     const pid_t copy = fork();
-    if (copy == 0) copy_and_exit(printer_file.c_str(), device->c_str(), channel[1]);
+    if (copy == 0) copy_and_exit(printer_file.c_str(), device->c_str());
     _exit(copy < 0 ? 1 : 0);
   }
   close(channel[1]);  // from now on only the copy holds that end

@@ -122,6 +122,7 @@ class ModuleEndToEnd : public ::testing::Test {
     mkdir(dados_.c_str(), 0755);
     std::remove((dados_ + "/qrCode.prn").c_str());
     std::remove((dados_ + "/qrCode.bmp").c_str());
+    std::remove((dados_ + "/qrCode.lock").c_str());  // so that a case may remove Dados
   }
   std::string dados_;
 };
@@ -201,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Without a Dados folder nothing is rendered: no stale printer file is sent,
 // there is no 3000 ms wait, the port is open again and the host is told.
 TEST_F(ModuleEndToEnd, WithoutDadosNothingIsCopiedAndTheHostIsTold) {
-  rmdir(dados_.c_str());
+  ASSERT_EQ(rmdir(dados_.c_str()), 0);
   PtyLine line("COM1");
   Host host;
   ASSERT_TRUE(host.start());
