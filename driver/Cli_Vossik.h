@@ -22,7 +22,8 @@
  * Threads: every exported operation takes one process-wide lock, so calls
  * from several threads run one after another. Operations block the caller
  * for the printer's fixed pauses: 500 ms after each text write, 200 ms inside
- * a CODE128 barcode, 3000 ms inside a QR code.
+ * a CODE128 barcode, 3000 ms inside a QR code (which may also wait up to
+ * 10 s for a QR code of another process that shares its folder).
  *
  * The plain names below are C functions (WINAPI on Windows) for hosts that
  * look functions up by name. C++ hosts may also use the qualified names in
@@ -103,7 +104,16 @@ enum it433td_status {
   IT433TD_NOT_RENDERED = -1004,
   /** An unexpected failure inside the module (for example memory exhausted);
    * it is caught at the boundary and never unwinds into the host. */
-  IT433TD_INTERNAL_ERROR = -1005
+  IT433TD_INTERNAL_ERROR = -1005,
+  /** Another QR code (of this or another process sharing the QR files'
+   * folder) held the folder's lock for the whole bounded wait (10 s):
+   * nothing was closed, rendered or copied; the port is as it was. */
+  IT433TD_QR_BUSY = -1006,
+  /** The raw copy of the QR printer file could not be started, or could not
+   * open the printer file or the port (for example a port name that leads to
+   * a missing path): nothing reached the printer. There was no 3000 ms wait;
+   * the port was reopened all the same. */
+  IT433TD_COPY_FAILED = -1007
 };
 
 /* The name of one of the module's own statuses, or null for any other value
@@ -116,6 +126,8 @@ static inline const char *it433td_status_name(int32_t status) {
     case IT433TD_STALLED: return "IT433TD_STALLED";
     case IT433TD_NOT_RENDERED: return "IT433TD_NOT_RENDERED";
     case IT433TD_INTERNAL_ERROR: return "IT433TD_INTERNAL_ERROR";
+    case IT433TD_QR_BUSY: return "IT433TD_QR_BUSY";
+    case IT433TD_COPY_FAILED: return "IT433TD_COPY_FAILED";
     default: return 0;
   }
 }
@@ -186,16 +198,27 @@ IT433TD_PLAIN_API int32_t IT433TD_CALL ImprimeCODE128_IT433TD(const char *port, 
 IT433TD_PLAIN_API int32_t IT433TD_CALL AcionaGuilhotina_IT433TD(const char *port);
 
 /**
- * Prints a QR code: closes the port, has the barcode library render
- * Dados/qrCode.prn (and qrCode.bmp) beside the host executable, copies the
- * printer file raw to the port in a detached process, waits 3000 ms and opens
- * the port again with the same rule as IniciaPorta_IT433TD. When the
- * environment variable IT433TD_DADOS_DIR is set and not empty (read at each
- * call), the files go to the folder it names instead of Dados; that folder
- * must exist, as Dados must.
- * @return the status of reopening the port; IT433TD_NOT_RENDERED when no
- *   printer file was rendered (and the reopening succeeded);
- *   IT433TD_BAD_ARGUMENT (the port is not even closed).
+ * Prints a QR code: takes the QR folder's lock, closes the port, has the
+ * barcode library render Dados/qrCode.prn (and qrCode.bmp) beside the host
+ * executable, copies the printer file raw to the port in a detached process,
+ * waits 3000 ms from the copy's start and opens the port again with the same
+ * rule as IniciaPorta_IT433TD. When the environment variable
+ * IT433TD_DADOS_DIR is set and not empty (read at each call), the files go to
+ * the folder it names instead of Dados; that folder must exist, as Dados
+ * must.
+ *
+ * Processes sharing the folder take turns through an OS lock on its file
+ * qrCode.lock (flock on Linux, LockFileEx on Windows), waited for at most
+ * 10 s; the system drops it when its holder dies. On Linux it is held until
+ * the copy reports that it has the printer file and the port open, on
+ * Windows until the copy's 3000 ms are over. On Linux the copy never creates
+ * a file and appends to a regular file.
+ * @return the status of reopening the port when that is not 0; otherwise
+ *   IT433TD_NOT_RENDERED when no printer file was rendered,
+ *   IT433TD_COPY_FAILED when the copy could not start or could not open the
+ *   printer file or the port (no 3000 ms wait then), 0 when the copy runs.
+ *   IT433TD_QR_BUSY when the folder's lock stayed taken for the whole wait
+ *   and IT433TD_BAD_ARGUMENT leave the port as it was (not even closed).
  */
 IT433TD_PLAIN_API int32_t IT433TD_CALL ImprimeQRCode_IT433TD(const char *port, const char *data,
                                                               int32_t length);

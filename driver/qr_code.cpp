@@ -1,7 +1,8 @@
-// QR codes through a printer file: the barcode library renders the code into
-// Dados/qrCode.prn beside the host executable, the port is released, a
-// detached process copies the file raw to the port, and after the printer's
-// 3000 ms the port is opened again with the usual rule.
+// QR codes through a printer file: under the QR folder's lock, the port is
+// released, the barcode library renders the code into Dados/qrCode.prn
+// beside the host executable, a detached process copies the file raw to the
+// port, and after the printer's 3000 ms the port is opened again with the
+// usual rule.
 #include <climits>
 #include <string>
 
@@ -25,6 +26,11 @@ constexpr uint32_t kCopyWindowMs = 3000;
 constexpr char kDadosFolderVariable[] = "IT433TD_DADOS_DIR";
 constexpr char kPrinterFile[] = "qrCode.prn";
 constexpr char kBitmapFile[] = "qrCode.bmp";
+// Taken by every process that prints through the folder, one at a time.
+constexpr char kLockFile[] = "qrCode.lock";
+// How long a QR code waits for another one in the same folder: room for
+// three others, each holding the folder for at most its 3000 ms.
+constexpr uint32_t kLockWaitMs = 10000;
 
 bool qr_entries_bound() {
   using namespace Cli_Vossik;
@@ -58,11 +64,43 @@ std::string qr_data_folder(const Platform &system) {
   return folder;
 }
 
+// Holds the QR folder's lock and gives it back at the latest when the
+// operation ends, however it ends.
+class QrLock {
+ public:
+  QrLock(const Platform &system, const std::string &path)
+      : system_(system), result_(system.lock_file(path, kLockWaitMs, &held_)),
+        holding_(result_ == FileLock::taken) {}
+  ~QrLock() { release(); }
+  QrLock(const QrLock &) = delete;
+  QrLock &operator=(const QrLock &) = delete;
+
+  FileLock result() const { return result_; }
+  void release() {
+    if (!holding_) return;
+    holding_ = false;
+    system_.unlock_file(held_);
+  }
+
+ private:
+  const Platform &system_;
+  intptr_t held_ = 0;
+  const FileLock result_;
+  bool holding_;
+};
+
 }  // namespace
 
-// The host sees only whether the port could be opened again, except that a
-// printer file that was never rendered is reported (IT433TD_NOT_RENDERED)
-// rather than letting the copy reprint an earlier call's file.
+// The host sees whether the port could be opened again and, failing that
+// status, whether the QR code got to the port: a printer file never rendered
+// (IT433TD_NOT_RENDERED) and a copy that could not start or reach the port
+// (IT433TD_COPY_FAILED) are reported, never passed off as success.
+//
+// Processes that share the QR folder take turns through its lock: it is
+// taken before the port is closed and held until the copy has the printer
+// file open (its report), or, where the copy cannot say (cmd.exe), until the
+// copy's 3000 ms are over. A later rendering removes the file or replaces it
+// by rename, so a copy that holds the file open keeps its own bytes.
 int32_t print_qr_code(std::string_view port, std::string_view data) {
   Platform &system = platform();
   if (data.size() > INT32_MAX || !system.port_name_safe_for_copy(port))
@@ -70,16 +108,21 @@ int32_t print_qr_code(std::string_view port, std::string_view data) {
   if (!qr_entries_bound()) return IT433TD_NOT_BOUND;
   using namespace Cli_Vossik;
 
+  const std::string folder = qr_data_folder(system);
+  QrLock lock(system, folder + kLockFile);
+  if (lock.result() == FileLock::busy) return IT433TD_QR_BUSY;  // the port stays as it is
+
   const std::string name(port);
   MEGENCOM32_FecharDispositivo(name.c_str());  // release the port for the copy
 
-  const std::string folder = qr_data_folder(system);
   const std::string printer_file = folder + kPrinterFile;
   const std::string bitmap_file = folder + kBitmapFile;
-  // An earlier call's file must never be printed again: when it cannot be
-  // removed, nothing is rendered or copied.
+  // Without the lock (no folder, or a lock file that cannot be made) another
+  // process could render over this file, so nothing is rendered. An earlier
+  // call's file must never be printed again: when it cannot be removed,
+  // nothing is rendered or copied either.
   bool rendered = false;
-  if (system.remove_file(printer_file)) {
+  if (lock.result() == FileLock::taken && system.remove_file(printer_file)) {
     const std::string payload(data);  // followed by a 0x00 byte, as the library expects
     CODEBAR32_PGeCodeBarInicia();
     CODEBAR32_PGeCodeBarQRCODE(kEccLevel, kIndentDots, kModuleDots,
@@ -89,13 +132,23 @@ int32_t print_qr_code(std::string_view port, std::string_view data) {
     CODEBAR32_PGeCodeBarFinaliza();
     rendered = system.file_exists(printer_file);
   }
+  RawCopy copy = RawCopy::failed;
   if (rendered) {
-    system.start_raw_copy(printer_file, name);
-    system.sleep_ms(kCopyWindowMs);
+    // The copy's 3000 ms count from its start, the wait for its report
+    // included; a copy that could not start or open both ends gets none.
+    const uint64_t started = system.monotonic_ms();
+    copy = system.start_raw_copy(printer_file, name, kCopyWindowMs);
+    if (copy == RawCopy::reported) lock.release();
+    if (copy != RawCopy::failed) {
+      const uint64_t spent = system.monotonic_ms() - started;
+      if (spent < kCopyWindowMs) system.sleep_ms(static_cast<uint32_t>(kCopyWindowMs - spent));
+    }
   }
+  lock.release();
   const int32_t reopened = open_port(port);
-  if (!rendered && reopened == IT433TD_OK) return IT433TD_NOT_RENDERED;
-  return reopened;
+  if (reopened != IT433TD_OK) return reopened;
+  if (!rendered) return IT433TD_NOT_RENDERED;
+  return copy == RawCopy::failed ? IT433TD_COPY_FAILED : IT433TD_OK;
 }
 
 }  // namespace it433td::driver

@@ -14,6 +14,18 @@
 
 namespace it433td {
 
+// A cross-process lock on a file: taken; held by someone else for the whole
+// wait; or not to be had at all (the file cannot be opened or made).
+enum class FileLock { taken, busy, unavailable };
+
+// How the raw copy of a printer file to a port went.
+enum class RawCopy {
+  failed,    // not started, or it could not open the printer file or the port
+             // (or did not say in time): nothing reached the port
+  started,   // started; whether it reaches the port cannot be known (cmd.exe)
+  reported,  // it has the printer file and the port open and is writing
+};
+
 struct Platform {
   // Loads a library by file name through the platform's normal search;
   // null when it will not load.
@@ -27,15 +39,25 @@ struct Platform {
   // The value of an environment variable, read afresh at each call ("" when
   // it is unset).
   std::string (*environment_value)(const char *name);
+  // Milliseconds of a clock that never goes back, for measuring waits.
+  uint64_t (*monotonic_ms)();
   bool (*file_exists)(const std::string &path);
   // Removes a file; true when it is gone afterwards.
   bool (*remove_file)(const std::string &path);
   // Whether a port name may reach the raw copy (Windows: it goes into a
   // command line for cmd.exe).
   bool (*port_name_safe_for_copy)(std::string_view port);
+  // Takes an exclusive lock on `path` (made if missing) that other processes
+  // see, waiting at most `wait_ms` for its holder; the system drops it when
+  // the holding process dies. `*held` then identifies it for unlock_file. No
+  // child process inherits it.
+  FileLock (*lock_file)(const std::string &path, uint32_t wait_ms, intptr_t *held);
+  void (*unlock_file)(intptr_t held);
   // Starts the raw copy of the printer file to the port: detached and hidden,
-  // not waited for. True when it was started.
-  bool (*start_raw_copy)(const std::string &printer_file, const std::string &port);
+  // not waited for. Where the copy can tell whether it opened the printer
+  // file and the port, this waits at most `report_wait_ms` for it to say so.
+  RawCopy (*start_raw_copy)(const std::string &printer_file, const std::string &port,
+                            uint32_t report_wait_ms);
   // The separator of path components ('/' or '\\').
   char path_separator;
 };

@@ -2,22 +2,27 @@
 //
 // In this file, in order:
 //   - library loading and lookup (dlopen / dlsym)
-//   - sleeping, the host executable's path, file checks
+//   - sleeping, the clock, the host executable's path, the environment,
+//     file checks
+//   - the QR lock (flock)
 //   - the raw copy of a printer file to a port: a detached, shell-less
-//     grandchild that writes the file's bytes to the resolved device
+//     grandchild that reports whether it opened both ends, then writes the
+//     file's bytes to the resolved device
 //   - the table
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
 #include <ctime>
 
 #include "platform.h"
@@ -54,6 +59,12 @@ void sleep_ms(uint32_t milliseconds) {
   }
 }
 
+uint64_t monotonic_ms() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
 std::string host_executable_path() {
   std::string path(4096, '\0');
   const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
@@ -77,19 +88,77 @@ bool remove_file(const std::string &path) { return unlink(path.c_str()) == 0 || 
 // No shell runs on POSIX, so every port name is safe for the copy.
 bool port_name_safe_for_copy(std::string_view) { return true; }
 
+// --- The QR lock ---------------------------------------------------------
+//
+// flock on a file of the QR folder: processes that share the folder take
+// turns, and the kernel drops the lock when its holder dies. O_CLOEXEC keeps
+// it out of any program the host runs; the raw copy closes it at once.
+
+constexpr long kLockRetryNs = 10 * 1000000L;
+
+// Waiters try again every few milliseconds, so a process that gives the
+// lock back and asks for it again at once (QR codes back to back) would win
+// it nearly every time and starve them; it leaves them a moment first.
+constexpr uint64_t kLockCourtesyMs = 50;
+std::atomic<uint64_t> last_release_ms{0};
+
+FileLock lock_file(const std::string &path, uint32_t wait_ms, intptr_t *held) {
+  // O_NOFOLLOW: a link planted at the lock's name leads nowhere else. A file
+  // made by another user may be only readable; flock needs no more.
+  const int flags = O_CLOEXEC | O_NOFOLLOW | O_NOCTTY;
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | flags, 0666);
+  if (fd < 0 && errno == EACCES) fd = open(path.c_str(), O_RDONLY | flags);
+  if (fd < 0) return FileLock::unavailable;
+  const uint64_t deadline = monotonic_ms() + wait_ms;
+  const uint64_t released = last_release_ms.load();
+  const uint64_t since = monotonic_ms() - released;
+  if (released != 0 && since < kLockCourtesyMs)
+    sleep_ms(static_cast<uint32_t>(kLockCourtesyMs - since));
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      *held = fd;
+      return FileLock::taken;
+    }
+    if (errno != EWOULDBLOCK && errno != EINTR) break;
+    if (monotonic_ms() >= deadline) {
+      close(fd);
+      return FileLock::busy;
+    }
+    timespec pause{0, kLockRetryNs};
+    nanosleep(&pause, nullptr);
+  }
+  close(fd);
+  return FileLock::unavailable;
+}
+
+void unlock_file(intptr_t held) {
+  close(static_cast<int>(held));  // closing drops the flock
+  last_release_ms = monotonic_ms();
+}
+
 // --- The raw copy -------------------------------------------------------
 //
-// Everything below runs in the grandchild of a fork from a possibly
+// Everything below the fork runs in the grandchild of a possibly
 // multi-threaded host, so it uses async-signal-safe calls only. It never
 // returns: it ends with _exit, running none of the host's exit handlers.
+//
+// The copy and the module talk over a socket pair: the copy sends one byte,
+// 1 when it has both the printer file and the port open (and the port's
+// hold), 0 when not; the module answers "go" only if that came in time, and
+// the copy writes nothing without it. So a copy the module has given up on
+// never writes behind the module's back.
 
 // A copy that cannot finish (a stalled line) is ended by this watchdog
 // instead of lingering forever.
 constexpr unsigned kCopyWatchdogSeconds = 120;
 // How long the copy waits for the port's exclusive hold: the module has just
-// released it, but another holder may still have it.
-constexpr int kHoldAttempts = 60;
+// released it, but another holder may still have it. Well inside the
+// module's wait for the report.
+constexpr int kHoldAttempts = 40;
 constexpr long kHoldRetryNs = 50 * 1000000L;
+// Where the copy keeps its end of the socket pair.
+constexpr int kChannelFd = 3;
+constexpr char kOpened = 1, kNotOpened = 0, kGo = 'g';
 
 bool write_all(int fd, const char *bytes, ssize_t count) {
   while (count > 0) {
@@ -114,10 +183,38 @@ bool hold_tty(int fd) {
   return false;
 }
 
-// `may_create`: the port is a path of a file that may not exist yet. No
-// regular file is ever made where a device belongs (/dev), so an unplugged
-// adapter's name never turns into a capture file that later opens "fine".
-[[noreturn]] void copy_and_exit(const char *printer_file, const char *device, bool may_create) {
+// Opens the port for the copy. Never O_CREAT: a name that leads to a missing
+// path is a failed copy, not a new file that later output would go into.
+// O_APPEND: a capture file keeps what was printed before. O_NONBLOCK: a FIFO
+// with no reader fails at once instead of blocking.
+int open_port_for_copy(const char *device) {
+  const int out = open(device, O_WRONLY | O_APPEND | O_NOCTTY | O_NONBLOCK);
+  if (out < 0) return -1;
+  fcntl(out, F_SETFL, fcntl(out, F_GETFL) & ~O_NONBLOCK);
+  if (isatty(out)) {
+    if (!hold_tty(out)) return -1;
+    // Raw output, keeping the line settings the device library left.
+    termios settings {};
+    if (tcgetattr(out, &settings) == 0) {
+      settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+      tcsetattr(out, TCSANOW, &settings);
+    }
+  }
+  return out;
+}
+
+// Right after the fork: nothing of the host's stays open, not its files,
+// not the QR lock (which must go with the host, not live on in a child of
+// a host that was killed), only the copy's channel, moved to kChannelFd.
+void keep_only_the_channel(int channel) {
+  if (channel != kChannelFd) dup2(channel, kChannelFd);
+  close(STDIN_FILENO);
+  close(STDOUT_FILENO);
+  close(STDERR_FILENO);
+  close_range(kChannelFd + 1, ~0U, 0);
+}
+
+[[noreturn]] void copy_and_exit(const char *printer_file, const char *device) {
   struct sigaction default_action {};
   default_action.sa_handler = SIG_DFL;
   sigaction(SIGALRM, &default_action, nullptr);
@@ -127,87 +224,94 @@ bool hold_tty(int fd) {
   sigprocmask(SIG_SETMASK, &none, nullptr);
   alarm(kCopyWatchdogSeconds);
 
+  // Only the channel is open here (keep_only_the_channel): the standard
+  // streams go to /dev/null.
   const int null_fd = open("/dev/null", O_RDWR);
-  if (null_fd >= 0) {
-    dup2(null_fd, STDIN_FILENO);
+  if (null_fd == STDIN_FILENO) {
     dup2(null_fd, STDOUT_FILENO);
     dup2(null_fd, STDERR_FILENO);
   }
-  close_range(3, ~0U, 0);  // nothing of the host's stays open in the copy
 
-  const int in = open(printer_file, O_RDONLY);
-  // O_NONBLOCK: a FIFO with no reader fails at once instead of blocking.
-  const int out = open(device, O_WRONLY | O_TRUNC | O_NOCTTY | O_NONBLOCK | (may_create ? O_CREAT : 0),
-                       0666);
-  if (in < 0 || out < 0) _exit(1);
-  fcntl(out, F_SETFL, fcntl(out, F_GETFL) & ~O_NONBLOCK);
-
-  const bool is_tty = isatty(out);
-  if (is_tty) {
-    if (!hold_tty(out)) _exit(2);
-    // Raw output, keeping the line settings the device library left.
-    termios settings {};
-    if (tcgetattr(out, &settings) == 0) {
-      settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-      tcsetattr(out, TCSANOW, &settings);
-    }
+  const int in = open(printer_file, O_RDONLY | O_NOCTTY);
+  const int out = in < 0 ? -1 : open_port_for_copy(device);
+  const char report = in >= 0 && out >= 0 ? kOpened : kNotOpened;
+  char go = 0;
+  if (send(kChannelFd, &report, 1, MSG_NOSIGNAL) != 1 || report != kOpened) _exit(1);
+  ssize_t got;
+  while ((got = read(kChannelFd, &go, 1)) < 0 && errno == EINTR) {
   }
+  if (got != 1 || go != kGo) _exit(2);  // the module gave up on this copy
+  close(kChannelFd);
+
   char buffer[8192];
   for (;;) {
-    const ssize_t got = read(in, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) _exit(3);
-    if (got == 0) break;
-    if (!write_all(out, buffer, got)) _exit(4);
+    const ssize_t count = read(in, buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) _exit(3);
+    if (count == 0) break;
+    if (!write_all(out, buffer, count)) _exit(4);
   }
-  if (is_tty) tcdrain(out);
+  if (isatty(out)) tcdrain(out);
   _exit(0);
 }
 
-// Where `path` leads once its symlinks are followed, as far as they go (a
-// dangling link leads to the name it holds).
-std::string final_target(std::string path) {
-  for (int hops = 0; hops < 40; ++hops) {
-    char target[4096];
-    const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
-    if (length <= 0) break;
-    const std::string next(target, static_cast<size_t>(length));
-    const size_t slash = path.rfind('/');
-    path = next[0] == '/' || slash == std::string::npos ? next : path.substr(0, slash + 1) + next;
+// The copy's report, waited for until `deadline`: true when it said it has
+// both files open. End of file (the copy or its parent died) is a no.
+bool copy_reported_open(int channel, uint64_t deadline) {
+  for (;;) {
+    const uint64_t now = monotonic_ms();
+    if (now >= deadline) return false;
+    pollfd ready{channel, POLLIN, 0};
+    const int polled = poll(&ready, 1, static_cast<int>(deadline - now));
+    if (polled < 0 && errno == EINTR) continue;
+    if (polled <= 0) return false;
+    char report = kNotOpened;
+    const ssize_t got = read(channel, &report, 1);
+    if (got < 0 && errno == EINTR) continue;
+    return got == 1 && report == kOpened;
   }
-  return std::filesystem::path(path).lexically_normal().string();
 }
 
 // A double fork: the intermediate child starts a session of its own, forks
 // the copy and exits at once; the host reaps it here, and the copy, orphaned,
 // is reaped by init. So the host keeps no child and no zombie.
-bool start_raw_copy(const std::string &printer_file, const std::string &port) {
+RawCopy start_raw_copy(const std::string &printer_file, const std::string &port,
+                       uint32_t report_wait_ms) {
+  const uint64_t deadline = monotonic_ms() + report_wait_ms;
   const auto device = resolve_port(port);
-  if (!device) return false;
-  const bool may_create = final_target(*device).rfind("/dev/", 0) != 0;
+  if (!device) return RawCopy::failed;
+  int channel[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0) return RawCopy::failed;
   const pid_t child = fork();
-  if (child < 0) return false;
   if (child == 0) {
+    keep_only_the_channel(channel[1]);
     setsid();
     const pid_t copy = fork();
-    if (copy == 0) copy_and_exit(printer_file.c_str(), device->c_str(), may_create);
+    if (copy == 0) copy_and_exit(printer_file.c_str(), device->c_str());
     _exit(copy < 0 ? 1 : 0);
   }
-  int status = 0;
-  pid_t reaped;
-  while ((reaped = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
+  close(channel[1]);  // from now on only the copy holds that end
+  if (child > 0) {
+    pid_t reaped;
+    while ((reaped = waitpid(child, nullptr, 0)) < 0 && errno == EINTR) {
+    }
+    // (A host that ignores SIGCHLD has its children reaped for it: ECHILD.)
   }
-  // A host that ignores SIGCHLD has its children reaped for it (ECHILD).
-  if (reaped < 0) return errno == ECHILD;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  // A copy that never started shows as end of file on the channel at once.
+  const bool opened = child > 0 && copy_reported_open(channel[0], deadline) &&
+                      send(channel[0], &kGo, 1, MSG_NOSIGNAL) == 1;
+  close(channel[0]);
+  return opened ? RawCopy::reported : RawCopy::failed;
 }
 
 }  // namespace
 
 const Platform &native_platform() {
-  static const Platform table = {load_library,     find_entry,  sleep_ms,
-                                 host_executable_path, environment_value, file_exists,
-                                 remove_file, port_name_safe_for_copy, start_raw_copy, '/'};
+  static const Platform table = {load_library,    find_entry,       sleep_ms,
+                                 host_executable_path, environment_value, monotonic_ms,
+                                 file_exists,     remove_file,      port_name_safe_for_copy,
+                                 lock_file,       unlock_file,      start_raw_copy,
+                                 '/'};
   return table;
 }
 

@@ -2,12 +2,15 @@
 //
 // In this file, in order:
 //   - library loading and lookup (LoadLibraryA / GetProcAddress)
-//   - sleeping, the host executable's path, file checks
+//   - sleeping, the host executable's path, the environment, file checks
+//   - the clock and the QR lock (LockFileEx)
 //   - the raw copy: "cmd.exe" started hidden through ShellExecuteA with
 //     /C COPY "<printer file>"/B <port>, not waited for
 //   - the table
 #include <windows.h>
 #include <shellapi.h>
+
+#include <atomic>
 
 #include "copy_command.h"
 #include "platform.h"
@@ -63,20 +66,86 @@ bool remove_file(const std::string &path) {
 // The port name goes into cmd.exe's command line.
 bool port_name_safe_for_copy(std::string_view port) { return is_safe_copy_port_name(port); }
 
+uint64_t monotonic_ms() { return GetTickCount64(); }
+
+// --- The QR lock: LockFileEx on a file of the QR folder ------------------
+//
+// Processes that share the folder take turns; the system drops the lock when
+// its holder dies. The handle is not inheritable, so cmd.exe never holds it.
+
+constexpr DWORD kLockRetryMs = 10;
+
+bool lock_one_byte(HANDLE file) {
+  OVERLAPPED at{};
+  return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
+}
+
+// Waiters try again every few milliseconds, so a process that gives the
+// lock back and asks for it again at once (QR codes back to back) would win
+// it nearly every time and starve them; it leaves them a moment first.
+constexpr uint64_t kLockCourtesyMs = 50;
+std::atomic<uint64_t> last_release_ms{0};
+
+FileLock lock_file(const std::string &path, uint32_t wait_ms, intptr_t *held) {
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
+    file = CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);  // made by another user
+  if (file == INVALID_HANDLE_VALUE) return FileLock::unavailable;
+  const uint64_t deadline = monotonic_ms() + wait_ms;
+  const uint64_t released = last_release_ms.load();
+  const uint64_t since = monotonic_ms() - released;
+  if (released != 0 && since < kLockCourtesyMs)
+    Sleep(static_cast<DWORD>(kLockCourtesyMs - since));
+  for (;;) {
+    if (lock_one_byte(file)) {
+      *held = reinterpret_cast<intptr_t>(file);
+      return FileLock::taken;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING) break;
+    const uint64_t now = monotonic_ms();
+    if (now >= deadline) {
+      CloseHandle(file);
+      return FileLock::busy;
+    }
+    Sleep(static_cast<DWORD>(deadline - now < kLockRetryMs ? deadline - now : kLockRetryMs));
+  }
+  CloseHandle(file);
+  return FileLock::unavailable;
+}
+
+void unlock_file(intptr_t held) {
+  const HANDLE file = reinterpret_cast<HANDLE>(held);
+  OVERLAPPED at{};
+  UnlockFileEx(file, 0, 1, 0, &at);
+  CloseHandle(file);
+  last_release_ms = monotonic_ms();
+}
+
+// --- The raw copy --------------------------------------------------------
+//
 // ShellExecuteA answers a value above 32 when the program was started.
-bool start_raw_copy(const std::string &printer_file, const std::string &port) {
+// cmd.exe tells nobody whether COPY reached the port, so a started copy is
+// all the module can know.
+RawCopy start_raw_copy(const std::string &printer_file, const std::string &port,
+                       uint32_t /*report_wait_ms*/) {
   const std::string parameters = copy_command_parameters(printer_file, port);
   const HINSTANCE started =
       ShellExecuteA(nullptr, nullptr, "cmd.exe", parameters.c_str(), nullptr, SW_HIDE);
-  return reinterpret_cast<INT_PTR>(started) > 32;
+  return reinterpret_cast<INT_PTR>(started) > 32 ? RawCopy::started : RawCopy::failed;
 }
 
 }  // namespace
 
 const Platform &native_platform() {
-  static const Platform table = {load_library,     find_entry,  sleep_ms,
-                                 host_executable_path, environment_value, file_exists,
-                                 remove_file, port_name_safe_for_copy, start_raw_copy, '\\'};
+  static const Platform table = {load_library,    find_entry,       sleep_ms,
+                                 host_executable_path, environment_value, monotonic_ms,
+                                 file_exists,     remove_file,      port_name_safe_for_copy,
+                                 lock_file,       unlock_file,      start_raw_copy,
+                                 '\\'};
   return table;
 }
 

@@ -17,6 +17,10 @@ const char *moduleMeaning(std::int32_t status) {
     case IT433TD_STALLED: return "the printer stopped taking bytes; the text was not sent whole";
     case IT433TD_NOT_RENDERED: return "no QR printer file was rendered (is there a Dados folder?)";
     case IT433TD_INTERNAL_ERROR: return "an unexpected failure inside the module";
+    case IT433TD_QR_BUSY:
+      return "another QR code held the Dados folder for 10 s; nothing was printed, the port is as it was";
+    case IT433TD_COPY_FAILED:
+      return "the QR code could not be copied to the port (a port name leading nowhere?); nothing was printed";
     default: return "success";
   }
 }

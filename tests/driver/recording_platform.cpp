@@ -40,11 +40,32 @@ void *find_entry(it433td_library_handle library, const char *name) {
   return found == entries.end() ? nullptr : found->second;
 }
 
-void sleep_ms(uint32_t milliseconds) {
+void record_event(const char *entry, std::vector<int64_t> numbers = {}) {
   FakeCall call;
-  call.entry = "sleep";
-  call.numbers = {milliseconds};
+  call.entry = entry;
+  call.numbers = std::move(numbers);
   fake_vendor()->record(call);
+}
+
+void sleep_ms(uint32_t milliseconds) {
+  record_event("sleep", {milliseconds});
+  installed->clock_ms += milliseconds;
+}
+
+uint64_t monotonic_ms() { return installed->clock_ms; }
+
+it433td::FileLock lock_file(const std::string &path, uint32_t wait_ms, intptr_t *held) {
+  record_event("lock", {wait_ms});
+  if (installed->lock_answer) {
+    *held = -1;
+    return *installed->lock_answer;
+  }
+  return it433td::native_platform().lock_file(path, wait_ms, held);
+}
+
+void unlock_file(intptr_t held) {
+  record_event("unlock");
+  if (held != -1) it433td::native_platform().unlock_file(held);
 }
 
 std::string host_executable_path() { return installed->host_executable; }
@@ -62,13 +83,16 @@ bool remove_file(const std::string &path) {
   return !installed->removal_fails && it433td::native_platform().remove_file(path);
 }
 
-bool start_raw_copy(const std::string &printer_file, const std::string &port) {
+it433td::RawCopy start_raw_copy(const std::string &printer_file, const std::string &port,
+                                uint32_t report_wait_ms) {
   FakeCall call;
   call.entry = "copy";
   call.port = port;
   call.printer_path = printer_file;
+  call.numbers = {report_wait_ms};
   fake_vendor()->record(call);
-  return true;
+  installed->clock_ms += installed->copy_report_ms;
+  return installed->copy_answer;
 }
 
 void reset_fake() {
@@ -96,6 +120,9 @@ RecordingPlatform::RecordingPlatform() {
   system.port_name_safe_for_copy = port_name_safe_for_copy;
   system.remove_file = remove_file;
   system.start_raw_copy = start_raw_copy;
+  system.monotonic_ms = monotonic_ms;
+  system.lock_file = lock_file;
+  system.unlock_file = unlock_file;
   reset_fake();
   it433td::driver::stop();
   Cli_Vossik::DLLMEGENCOM32 = nullptr;

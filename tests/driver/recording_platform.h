@@ -1,9 +1,11 @@
 // A platform seam for unit tests: library loads answer from the fake vendor
-// linked into the test, and pauses and raw copies are not performed but
+// linked into the test, and pauses, raw copies and the QR lock's taking and
+// release are not performed (the lock: unless left to the real one) but
 // logged into the fake's call log, in order with the vendor calls.
 #pragma once
 
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -22,6 +24,12 @@ struct RecordingPlatform {
   std::map<std::string, std::string> environment;  // variables that are set
   bool windows_port_rule = false;         // port names checked as for cmd.exe
   bool removal_fails = false;             // files cannot be removed
+  // The QR lock: forced to this answer, or (unset) the real lock is taken.
+  std::optional<it433td::FileLock> lock_answer;
+  // What the raw copy answers, and how long it takes to say so.
+  it433td::RawCopy copy_answer = it433td::RawCopy::reported;
+  uint64_t copy_report_ms = 0;
+  uint64_t clock_ms = 0;  // the monotonic clock; sleeps and copies advance it
 };
 
 // The installed recorder.

@@ -1,4 +1,5 @@
 // The exported boundary: bad input, unbound slots and the operation lock.
+#include <set>
 #include <thread>
 
 #include "driver_test_support.h"
@@ -95,9 +96,14 @@ TEST(QualifiedNames, APortNameHoldingAZeroByteIsRefused) {
 }
 
 TEST(StatusNames, NameEveryOwnStatusAndNoVendorStatus) {
+  std::set<int32_t> seen;
   for (int32_t status : {IT433TD_OK, IT433TD_BAD_ARGUMENT, IT433TD_NOT_BOUND, IT433TD_STALLED,
-                         IT433TD_NOT_RENDERED, IT433TD_INTERNAL_ERROR})
-    EXPECT_NE(it433td_status_name(status), nullptr);
+                         IT433TD_NOT_RENDERED, IT433TD_INTERNAL_ERROR, IT433TD_QR_BUSY,
+                         IT433TD_COPY_FAILED}) {
+    EXPECT_NE(it433td_status_name(status), nullptr) << status;
+    EXPECT_TRUE(status < 0 || status == IT433TD_OK) << status;
+    EXPECT_TRUE(seen.insert(status).second) << status << " is not distinct";
+  }
   EXPECT_EQ(it433td_status_name(7), nullptr);
 }
 

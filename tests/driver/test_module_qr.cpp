@@ -1,11 +1,13 @@
 // A QR code through the built module: the printer file rendered in Dados
-// beside this program, copied raw by a detached process to the port's
-// target through an IT433TD_PORTS folder, and the port reopened after the
-// printer's 3000 ms.
+// beside this program (or the folder IT433TD_DADOS_DIR names), copied raw by
+// a detached process to the port's target through an IT433TD_PORTS folder,
+// and the port reopened after the printer's 3000 ms; the folder's lock
+// between processes; copies that cannot reach the port.
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/file.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,6 +31,23 @@ std::string read_file(const std::string &path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+long elapsed_ms(Clock::time_point since) {
+  return static_cast<long>(std::chrono::duration_cast<milliseconds>(Clock::now() - since).count());
+}
+
+void write_file(const std::string &path, const std::string &bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Opens `path` anew and tries its flock at once: false while anyone holds it.
+bool lock_is_free(const std::string &path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return true;
+  const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  close(fd);
+  return free;
+}
+
 std::string executable_folder() {
   char path[4096] = {};
   const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
@@ -36,6 +55,10 @@ std::string executable_folder() {
   return exe.substr(0, exe.rfind('/'));
 }
 
+// Each case has a QR folder of its own through IT433TD_DADOS_DIR, so the
+// cases run side by side; one case leaves it unset and uses Dados beside
+// this program. The port PRN9 maps to a capture file that already holds
+// earlier output.
 class ModuleQrCode : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -44,28 +67,44 @@ class ModuleQrCode : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     ports_ = pattern;
     target_ = ports_ + ".out";
+    write_file(target_, kEarlier);
     ASSERT_EQ(symlink(target_.c_str(), (ports_ + "/PRN9").c_str()), 0);
     setenv("IT433TD_PORTS", ports_.c_str(), 1);
-    dados_ = executable_folder() + "/Dados";
-    mkdir(dados_.c_str(), 0755);
-    std::remove((dados_ + "/qrCode.prn").c_str());
-    std::remove((dados_ + "/qrCode.bmp").c_str());
+    char dados[] = "/tmp/qr-dados-XXXXXX";
+    ASSERT_NE(mkdtemp(dados), nullptr);
+    dados_ = dados;
+    setenv("IT433TD_DADOS_DIR", dados_.c_str(), 1);
   }
   void TearDown() override {
     std::remove((ports_ + "/PRN9").c_str());
     rmdir(ports_.c_str());
     std::remove(target_.c_str());
+    for (const char *name : {"/qrCode.prn", "/qrCode.bmp", "/qrCode.lock"})
+      std::remove((dados_ + name).c_str());
+    rmdir(dados_.c_str());
   }
+  // Uses Dados beside this program, as a host that sets nothing does.
+  void use_dados_beside_the_program() {
+    unsetenv("IT433TD_DADOS_DIR");
+    rmdir(dados_.c_str());
+    dados_ = executable_folder() + "/Dados";
+    mkdir(dados_.c_str(), 0755);
+    std::remove((dados_ + "/qrCode.prn").c_str());
+  }
+  static constexpr const char *kEarlier = "printed before the QR code\n";
   std::string ports_, target_, dados_;
 };
 
+// Mended as well: the copy appends to a capture file, which keeps what was
+// printed before the QR code.
 TEST_F(ModuleQrCode, TheRenderedFileReachesThePortAndThePortIsReopenedAfterThreeSeconds) {
+  use_dados_beside_the_program();
   LoadedModule module("full");
   ASSERT_TRUE(module.start());
   const std::string payload("00020126\0pix", 12);
   const auto before = Clock::now();
   EXPECT_EQ(module.function<PrintQr>("ImprimeQRCode_IT433TD")("prn9", payload.data(), 12), 0);
-  EXPECT_GE(std::chrono::duration_cast<milliseconds>(Clock::now() - before).count(), 3000);
+  EXPECT_GE(elapsed_ms(before), 3000);
 
   FakeVendor *device = module.fake_in("DLLMEGENCOM32");
   const auto closed = device->calls_of("MEGENCOM32_FecharDispositivo");
@@ -76,7 +115,7 @@ TEST_F(ModuleQrCode, TheRenderedFileReachesThePortAndThePortIsReopenedAfterThree
   EXPECT_EQ(opened[0].numbers, (std::vector<int64_t>{0, 0, 0, 0, 0}));
 
   EXPECT_EQ(read_file(dados_ + "/qrCode.prn"), fake_printer_file(payload));
-  EXPECT_EQ(read_file(target_), fake_printer_file(payload));  // the copy ran
+  EXPECT_EQ(read_file(target_), kEarlier + fake_printer_file(payload));  // the copy ran
   // The copy left no child behind in this process.
   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
 }
@@ -88,23 +127,54 @@ TEST_F(ModuleQrCode, WithoutTheDadosFolderNothingIsCopiedAndTheResultSaysSo) {
   EXPECT_EQ(module.function<PrintQr>("ImprimeQRCode_IT433TD")("PRN9", "x", 1),
             IT433TD_NOT_RENDERED);
   std::this_thread::sleep_for(milliseconds(300));
-  EXPECT_NE(access(target_.c_str(), F_OK), 0);
+  EXPECT_EQ(read_file(target_), kEarlier);
   EXPECT_EQ(module.fake_in("DLLMEGENCOM32")->calls_of("MEGENCOM32_AbrirDispositivo").size(), 1u);
 }
 
-// A name mapped to a device that is not there (an unplugged adapter) must
-// not become a regular file in /dev that the next open takes for the port.
-TEST_F(ModuleQrCode, TheCopyNeverMakesAFileWhereADeviceBelongs) {
-  const std::string absent = "/dev/it433td-absent-" + std::to_string(getpid());
-  ASSERT_EQ(symlink(absent.c_str(), (ports_ + "/COM9").c_str()), 0);
+// Mended: a name that leads to a missing path (an unplugged adapter, a
+// mistyped capture file) is a failed copy at once, never a new file that
+// later output would go into.
+TEST_F(ModuleQrCode, APortLeadingToAMissingPathIsACopyFailureAndMakesNoFile) {
   LoadedModule module("full");
   ASSERT_TRUE(module.start());
-  EXPECT_EQ(module.function<PrintQr>("ImprimeQRCode_IT433TD")("COM9", "x", 1), 0);
-  std::this_thread::sleep_for(milliseconds(300));
-  const bool made = access(absent.c_str(), F_OK) == 0;
-  std::remove(absent.c_str());
+  const auto print = module.function<PrintQr>("ImprimeQRCode_IT433TD");
+  const std::string tag = std::to_string(getpid());
+  for (const std::string &absent :
+       {"/dev/it433td-absent-" + tag, ports_ + ".absent", ports_ + "/no-folder/capture"}) {
+    SCOPED_TRACE(absent);
+    std::remove((ports_ + "/COM9").c_str());
+    ASSERT_EQ(symlink(absent.c_str(), (ports_ + "/COM9").c_str()), 0);
+    const auto before = Clock::now();
+    EXPECT_EQ(print("COM9", "x", 1), IT433TD_COPY_FAILED);
+    EXPECT_LT(elapsed_ms(before), 3000) << "no copy window for a copy that never ran";
+    std::this_thread::sleep_for(milliseconds(100));
+    const bool made = access(absent.c_str(), F_OK) == 0;
+    std::remove(absent.c_str());
+    EXPECT_FALSE(made);
+  }
   std::remove((ports_ + "/COM9").c_str());
-  EXPECT_FALSE(made);
+  EXPECT_EQ(module.fake_in("DLLMEGENCOM32")->calls_of("MEGENCOM32_AbrirDispositivo").size(), 3u);
+}
+
+// Mended: another process printing through the same folder holds its lock.
+// After the bounded wait (10 s) the QR code gives up without touching the
+// port: not closed, not rendered, not copied, not reopened.
+TEST_F(ModuleQrCode, ALockHeldElsewhereForLongerThanTheWaitGivesQrBusyAndTouchesNothing) {
+  const int held = open((dados_ + "/qrCode.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);  // a description of its own: the module's open conflicts
+  LoadedModule module("full");
+  ASSERT_TRUE(module.start());
+  const auto before = Clock::now();
+  EXPECT_EQ(module.function<PrintQr>("ImprimeQRCode_IT433TD")("PRN9", "x", 1), IT433TD_QR_BUSY);
+  EXPECT_GE(elapsed_ms(before), 10000);
+  close(held);
+  FakeVendor *device = module.fake_in("DLLMEGENCOM32");
+  EXPECT_TRUE(device->calls_of("MEGENCOM32_FecharDispositivo").empty());
+  EXPECT_TRUE(device->calls_of("MEGENCOM32_AbrirDispositivo").empty());
+  EXPECT_NE(access((dados_ + "/qrCode.prn").c_str(), F_OK), 0);
+  std::this_thread::sleep_for(milliseconds(200));
+  EXPECT_EQ(read_file(target_), kEarlier);
 }
 
 // Everything the master side of a pty receives until `quiet_ms` pass with
@@ -151,13 +221,47 @@ TEST_F(ModuleQrCodeOnATerminal, TheCopyWritesThePrinterFileRawToTheTerminal) {
 
 // The copy takes the same exclusive hold as the device library: while
 // another holder keeps the port, it writes nothing rather than mix its bytes
-// with someone else's.
+// with someone else's, and the host is told.
 TEST_F(ModuleQrCodeOnATerminal, TheCopyWritesNothingWhileAnotherHolderKeepsThePort) {
   ASSERT_EQ(flock(slave_, LOCK_EX | LOCK_NB), 0);
   LoadedModule module("full");
   ASSERT_TRUE(module.start());
-  EXPECT_EQ(module.function<PrintQr>("ImprimeQRCode_IT433TD")("PRN9", "x", 1), 0);
+  EXPECT_EQ(module.function<PrintQr>("ImprimeQRCode_IT433TD")("PRN9", "x", 1), IT433TD_COPY_FAILED);
   EXPECT_EQ(drain(master_, 200), "");
+}
+
+// A till killed in the middle of a QR code (here: while its copy waits for
+// the terminal's hold) leaves the folder's lock to the system, which drops
+// it; the copy it started does not keep it either. The next QR code goes
+// through at once.
+TEST_F(ModuleQrCodeOnATerminal, ATillKilledWhileHoldingTheFolderDoesNotBlockTheNext) {
+  ASSERT_EQ(flock(slave_, LOCK_EX | LOCK_NB), 0);
+  const std::string lock = dados_ + "/qrCode.lock";
+  const pid_t till = fork();
+  ASSERT_GE(till, 0);
+  if (till == 0) {
+    LoadedModule module("full");
+    if (module.start()) module.function<PrintQr>("ImprimeQRCode_IT433TD")("PRN9", "x", 1);
+    _exit(0);
+  }
+  bool held = false;
+  for (int i = 0; i < 600 && !held; ++i) {
+    held = access(lock.c_str(), F_OK) == 0 && !lock_is_free(lock);
+    if (!held) std::this_thread::sleep_for(milliseconds(5));
+  }
+  kill(till, SIGKILL);
+  ASSERT_EQ(waitpid(till, nullptr, 0), till);
+  EXPECT_TRUE(held) << "the till never held the folder's lock";
+  EXPECT_TRUE(lock_is_free(lock));
+
+  ASSERT_EQ(symlink(target_.c_str(), (ports_ + "/PRN8").c_str()), 0);
+  LoadedModule module("full");
+  ASSERT_TRUE(module.start());
+  const auto before = Clock::now();
+  EXPECT_EQ(module.function<PrintQr>("ImprimeQRCode_IT433TD")("PRN8", "y", 1), 0);
+  EXPECT_LT(elapsed_ms(before), 10000);
+  std::remove((ports_ + "/PRN8").c_str());
+  EXPECT_EQ(read_file(target_), kEarlier + fake_printer_file("y"));
 }
 
 }  // namespace

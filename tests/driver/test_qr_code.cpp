@@ -29,6 +29,7 @@ class QrCode : public BoundDriver {
   }
   void TearDown() override {
     std::remove(printer_file().c_str());
+    std::remove((folder_ + "/Dados/qrCode.lock").c_str());
     std::remove((folder_ + "/Dados/qrCode.bmp").c_str());
     rmdir((folder_ + "/Dados").c_str());
     rmdir(folder_.c_str());
@@ -40,9 +41,10 @@ class QrCode : public BoundDriver {
 TEST_F(QrCode, ClosesRendersCopiesWaitsAndReopensInThatOrder) {
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM3", "pix", 3), 0);
   EXPECT_EQ(entry_sequence(),
-            (std::vector<std::string>{"MEGENCOM32_FecharDispositivo", "CODEBAR32_PGeCodeBarInicia",
-                                      "CODEBAR32_PGeCodeBarQRCODE", "CODEBAR32_PGeCodeBarFinaliza",
-                                      "copy", "sleep", "MEGENCOM32_AbrirDispositivo"}));
+            (std::vector<std::string>{"lock", "MEGENCOM32_FecharDispositivo",
+                                      "CODEBAR32_PGeCodeBarInicia", "CODEBAR32_PGeCodeBarQRCODE",
+                                      "CODEBAR32_PGeCodeBarFinaliza", "copy", "unlock", "sleep",
+                                      "MEGENCOM32_AbrirDispositivo"}));
   const auto render = fake_vendor()->calls_of("CODEBAR32_PGeCodeBarQRCODE")[0];
   EXPECT_EQ(render.numbers, (std::vector<int64_t>{'M', 16, 3, 3}));
   EXPECT_EQ(render.bytes, std::string("pix\0", 4));  // a 0x00 follows the data
@@ -81,8 +83,9 @@ TEST_F(QrCode, WhenNothingIsRenderedNoCopyRunsAndTheResultSaysSo) {
   fake_vendor()->render = false;
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "second", 6), IT433TD_NOT_RENDERED);
   EXPECT_EQ(entry_sequence(),
-            (std::vector<std::string>{"MEGENCOM32_FecharDispositivo", "CODEBAR32_PGeCodeBarInicia",
-                                      "CODEBAR32_PGeCodeBarQRCODE", "CODEBAR32_PGeCodeBarFinaliza",
+            (std::vector<std::string>{"lock", "MEGENCOM32_FecharDispositivo",
+                                      "CODEBAR32_PGeCodeBarInicia", "CODEBAR32_PGeCodeBarQRCODE",
+                                      "CODEBAR32_PGeCodeBarFinaliza", "unlock",
                                       "MEGENCOM32_AbrirDispositivo"}));
   EXPECT_EQ(access(printer_file().c_str(), F_OK), -1);
 }
@@ -92,8 +95,59 @@ TEST_F(QrCode, AnEarlierFileThatCannotBeRemovedIsNeitherRenderedOverNorCopied) {
   fake_vendor()->calls.clear();
   platform_.removal_fails = true;
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "second", 6), IT433TD_NOT_RENDERED);
-  EXPECT_EQ(entry_sequence(), (std::vector<std::string>{"MEGENCOM32_FecharDispositivo",
+  EXPECT_EQ(entry_sequence(), (std::vector<std::string>{"lock", "MEGENCOM32_FecharDispositivo",
+                                                        "unlock", "MEGENCOM32_AbrirDispositivo"}));
+}
+
+// Mended: processes sharing the folder take turns. The lock is taken before
+// the port is closed, waited for at most 10 s, and given back once the copy
+// has said it holds the printer file; the copy's 3000 ms count from its
+// start, the wait for that report included.
+TEST_F(QrCode, TheFolderLockIsHeldUntilTheCopyHasTheFileOpen) {
+  platform_.copy_report_ms = 700;
+  EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), 0);
+  EXPECT_EQ(fake_vendor()->calls_of("lock")[0].numbers, (std::vector<int64_t>{10000}));
+  EXPECT_EQ(fake_vendor()->calls_of("copy")[0].numbers, (std::vector<int64_t>{3000}));
+  const std::vector<std::string> sequence = entry_sequence();
+  const std::vector<std::string> tail(sequence.end() - 4, sequence.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"copy", "unlock", "sleep", "MEGENCOM32_AbrirDispositivo"}));
+  EXPECT_EQ(fake_vendor()->calls_of("sleep")[0].numbers[0], 2300);
+
+  // A copy that cannot tell (cmd.exe) keeps the folder for its whole window.
+  fake_vendor()->calls.clear();
+  platform_.copy_answer = it433td::RawCopy::started;
+  EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), 0);
+  const std::vector<std::string> windows = entry_sequence();
+  EXPECT_EQ(std::vector<std::string>(windows.end() - 4, windows.end()),
+            (std::vector<std::string>{"copy", "sleep", "unlock", "MEGENCOM32_AbrirDispositivo"}));
+}
+
+TEST_F(QrCode, ALockHeldElsewhereForTheWholeWaitLeavesThePortAlone) {
+  platform_.lock_answer = it433td::FileLock::busy;
+  EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), IT433TD_QR_BUSY);
+  EXPECT_EQ(entry_sequence(), (std::vector<std::string>{"lock"}));
+  EXPECT_EQ(access(printer_file().c_str(), F_OK), -1);
+
+  // A lock that cannot be had at all protects nothing: nothing is rendered.
+  fake_vendor()->calls.clear();
+  platform_.lock_answer = it433td::FileLock::unavailable;
+  EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), IT433TD_NOT_RENDERED);
+  EXPECT_EQ(entry_sequence(), (std::vector<std::string>{"lock", "MEGENCOM32_FecharDispositivo",
                                                         "MEGENCOM32_AbrirDispositivo"}));
+}
+
+// Mended: a copy that could not start, or could not open the printer file
+// or the port, is no success; the port comes back at once, without the
+// 3000 ms, and a failed reopening outranks the copy's failure.
+TEST_F(QrCode, ACopyThatNeverReachesThePortIsReportedWithoutTheWait) {
+  platform_.copy_answer = it433td::RawCopy::failed;
+  EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), IT433TD_COPY_FAILED);
+  const std::vector<std::string> sequence = entry_sequence();
+  EXPECT_EQ(std::vector<std::string>(sequence.end() - 3, sequence.end()),
+            (std::vector<std::string>{"copy", "unlock", "MEGENCOM32_AbrirDispositivo"}));
+  fake_vendor()->open_status = 5;
+  EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), 5);
+  EXPECT_TRUE(fake_vendor()->calls_of("sleep").empty());
 }
 
 TEST_F(QrCode, AFailedReopeningOutranksNotRendered) {
@@ -131,7 +185,8 @@ TEST_F(QrCode, TheDataFolderVariableIsHonouredAtEachCall) {
   }
   std::remove((other + "/qrCode.prn").c_str());
   std::remove((other + "/qrCode.bmp").c_str());
-  rmdir(other.c_str());
+  std::remove((other + "/qrCode.lock").c_str());
+  EXPECT_EQ(rmdir(other.c_str()), 0);
 }
 
 // Mended: on Windows the port name goes into cmd.exe's command line.

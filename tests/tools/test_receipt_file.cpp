@@ -110,4 +110,9 @@ TEST(StatusNames, ModuleAndDeviceStatusesAreNamedInWords) {
             std::string::npos);
   for (int status = 1; status <= 14; ++status)
     EXPECT_EQ(statusName(status).rfind("MEGENCOM32_", 0), 0u) << status;
+  // Every failure of the module's own has words of its own, never "success".
+  for (int32_t status : {IT433TD_BAD_ARGUMENT, IT433TD_NOT_BOUND, IT433TD_STALLED,
+                         IT433TD_NOT_RENDERED, IT433TD_INTERNAL_ERROR, IT433TD_QR_BUSY,
+                         IT433TD_COPY_FAILED})
+    EXPECT_EQ(describeStatus(status).find("success"), std::string::npos) << status;
 }

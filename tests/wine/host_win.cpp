@@ -7,6 +7,12 @@
 // still open before closing it.
 //
 //   host_win.exe PORT TEXT CODE128_DATA QR_DATA
+//   host_win.exe --qr-rounds PORT NAME ROUNDS
+//
+// The second form is one till of two that share their folder (and Dados):
+// it opens PORT, says "ready", waits for a file "go" in the working folder,
+// then prints ROUNDS QR codes of its own payloads (till_payload.h), one
+// after another, and closes the port.
 //
 // Every step prints "<step> <status>" on its own line; TEXT is printed as a
 // line of its own (a line feed is added). Exit code 0 when the module was
@@ -16,9 +22,12 @@
 
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <string>
+
+#include "till_payload.h"
 
 namespace {
 
@@ -55,9 +64,38 @@ bool last_write_time(const std::string &path, FILETIME &time) {
   return true;
 }
 
+// One till of two: see the head of this file.
+int qr_rounds(const char *port, const std::string &name, int rounds) {
+  HMODULE module = LoadLibraryA("Pkg_Vossik.dll");
+  StartFn start;
+  PortFn open, close;
+  BytesFn print_qr;
+  if (module == nullptr || !(find(module, "StartIT433TD", start) &
+                             find(module, "IniciaPorta_IT433TD", open) &
+                             find(module, "FechaPorta_IT433TD", close) &
+                             find(module, "ImprimeQRCode_IT433TD", print_qr)))
+    return 2;
+  report("StartIT433TD", start() ? 1 : 0);
+  report("IniciaPorta_IT433TD", open(port));
+  report("ready", 1);
+  for (int waited = 0; GetFileAttributesA("go") == INVALID_FILE_ATTRIBUTES; waited += 5) {
+    if (waited > 60000) return 2;
+    Sleep(5);
+  }
+  for (int round = 0; round < rounds; ++round) {
+    const std::string payload = till_payload(name, round);
+    report(("qr_round_" + std::to_string(round)).c_str(),
+           print_qr(port, payload.data(), length_of(payload)));
+  }
+  report("FechaPorta_IT433TD", close(port));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (argc == 5 && strcmp(argv[1], "--qr-rounds") == 0)
+    return qr_rounds(argv[2], argv[3], atoi(argv[4]));
   if (argc != 5) {
     fprintf(stderr, "usage: host_win PORT TEXT CODE128_DATA QR_DATA\n");
     return 2;

@@ -28,6 +28,8 @@ class PtyLine {
   // The line settings the slave has now.
   termios slaveSettings() const;
   const std::string &slavePath() const { return slavePath_; }
+  // The ports folder that maps the port name to this line.
+  const std::string &portsFolder() const { return portsFolder_; }
 
  private:
   void drain();

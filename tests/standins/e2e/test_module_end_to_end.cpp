@@ -4,20 +4,27 @@
 // checked, and the QR code is read back from those bytes by zbar and
 // zxing-cpp.
 #include <dlfcn.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Cli_Vossik.h"
 #include "barcode_test_support.h"
 #include "pty_line.h"
+#include "till_payload.h"
+
+extern char **environ;
 
 using barcode_test::Bytes;
 using barcode_test::bytesOf;
@@ -115,6 +122,7 @@ class ModuleEndToEnd : public ::testing::Test {
     mkdir(dados_.c_str(), 0755);
     std::remove((dados_ + "/qrCode.prn").c_str());
     std::remove((dados_ + "/qrCode.bmp").c_str());
+    std::remove((dados_ + "/qrCode.lock").c_str());  // so that a case may remove Dados
   }
   std::string dados_;
 };
@@ -194,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Without a Dados folder nothing is rendered: no stale printer file is sent,
 // there is no 3000 ms wait, the port is open again and the host is told.
 TEST_F(ModuleEndToEnd, WithoutDadosNothingIsCopiedAndTheHostIsTold) {
-  rmdir(dados_.c_str());
+  ASSERT_EQ(rmdir(dados_.c_str()), 0);
   PtyLine line("COM1");
   Host host;
   ASSERT_TRUE(host.start());
@@ -209,6 +217,71 @@ TEST_F(ModuleEndToEnd, WithoutDadosNothingIsCopiedAndTheHostIsTold) {
   line.receivedAtLeast(expected.size(), 2000);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(line.receivedAtLeast(0, 0), expected);
+}
+
+// One till of the two-till test: qr_till, beside this program (so the two
+// share its Dados folder), with COM1 mapped to its own line.
+pid_t startTill(const PtyLine &line, const std::string &name, int rounds, long long startMs,
+                long long periodMs) {
+  const std::string program = executableFolder() + "/qr_till";
+  std::vector<std::string> args = {program, "COM1", name, std::to_string(rounds),
+                                   std::to_string(startMs), std::to_string(periodMs)};
+  std::vector<std::string> env = {"IT433TD_PORTS=" + line.portsFolder()};
+  for (char **entry = environ; *entry != nullptr; ++entry)
+    if (std::string(*entry).rfind("IT433TD_", 0) != 0) env.emplace_back(*entry);
+  auto pointers = [](std::vector<std::string> &strings) {
+    std::vector<char *> out;
+    for (auto &s : strings) out.push_back(s.data());
+    out.push_back(nullptr);
+    return out;
+  };
+  std::vector<char *> argv = pointers(args), envp = pointers(env);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
+  return pid;
+}
+
+long long monotonicMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+std::vector<std::string> asText(std::vector<Bytes> payloads) {
+  std::vector<std::string> texts;
+  for (const Bytes &p : payloads) texts.emplace_back(p.begin(), p.end());
+  std::sort(texts.begin(), texts.end());
+  return texts;
+}
+
+// Two tills installed in one folder share its Dados folder. Round after
+// round both print a QR code at the same moment, each on its own line;
+// every code read back from a line must be that till's own, none missing.
+TEST_F(ModuleEndToEnd, TwoTillsSharingDadosEachPrintOnlyTheirOwnQrCodes) {
+  constexpr int kRounds = 6;
+  constexpr long long kPeriodMs = 3600;  // the 3000 ms window, the other till's turn, slack
+  PtyLine lineA("COM1"), lineB("COM1");
+  const long long start = monotonicMs() + 1500;  // both loaded and their ports open by then
+  const pid_t tillA = startTill(lineA, "A", kRounds, start, kPeriodMs);
+  const pid_t tillB = startTill(lineB, "B", kRounds, start, kPeriodMs);
+  ASSERT_GT(tillA, 0);
+  ASSERT_GT(tillB, 0);
+  int statusA = -1, statusB = -1;
+  waitpid(tillA, &statusA, 0);
+  waitpid(tillB, &statusB, 0);
+  EXPECT_TRUE(WIFEXITED(statusA) && WEXITSTATUS(statusA) == 0) << "till A: see its messages above";
+  EXPECT_TRUE(WIFEXITED(statusB) && WEXITSTATUS(statusB) == 0) << "till B: see its messages above";
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the last bytes drained
+
+  for (auto [line, name] : {std::pair<PtyLine *, const char *>{&lineA, "A"}, {&lineB, "B"}}) {
+    SCOPED_TRACE(std::string("till ") + name);
+    const barcode_test::Paper paper = barcode_test::printOnPaper(line->receivedAtLeast(0, 0));
+    ASSERT_TRUE(paper.wellFormed) << paper.problem;
+    std::vector<std::string> expected;
+    for (int round = 0; round < kRounds; ++round) expected.push_back(till_payload(name, round));
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(asText(barcode_test::decodeWithZbar(paper.image)), expected);
+  }
 }
 
 }  // namespace

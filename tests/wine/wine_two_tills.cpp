@@ -1,0 +1,199 @@
+// Two tills of one shop under Wine: two host_win.exe processes started from
+// one folder (so they share its Dados folder), each on its own COM port
+// (COM1 and COM2 of the prepared prefix, each pointed at a pseudo-terminal),
+// print QR codes at the same moment through Pkg_Vossik.dll, the real
+// ShellExecuteA and cmd.exe. Every QR code read back from a port must be its
+// own till's, none missing.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "barcode_test_support.h"
+#include "till_payload.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kRounds = 4;
+const fs::path kWineDir = IT433TD_WINE_DIR;
+const fs::path kPrefix = kWineDir / "prefix";
+
+std::string read_text(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void point_link(const fs::path &link, const fs::path &target) {
+  std::error_code ignored;
+  fs::remove(link, ignored);
+  fs::create_directories(link.parent_path());
+  fs::create_symlink(target, link);
+}
+
+// Runs a Wine program in `folder` with its output to `output`; the pid.
+pid_t start_wine(const std::vector<std::string> &args, const fs::path &folder,
+                 const fs::path &output) {
+  const pid_t child = fork();
+  if (child != 0) return child;
+  setpgid(0, 0);
+  // Wine's own processes (a wineserver lingers) get files, never our pipes.
+  const int out_fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int err_fd = open((output.string() + ".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int null_fd = open("/dev/null", O_RDWR);
+  if (out_fd < 0 || err_fd < 0 || null_fd < 0 || chdir(folder.c_str()) != 0) _exit(126);
+  dup2(null_fd, 0);
+  dup2(out_fd, 1);
+  dup2(err_fd, 2);
+  setenv("WINEPREFIX", kPrefix.c_str(), 1);
+  setenv("WINEDEBUG", "-all", 1);
+  setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+  unsetenv("DISPLAY");
+  std::vector<char *> argv;
+  for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(argv[0], argv.data());
+  _exit(127);
+}
+
+// Waits for a process at most `limit`; kills its group after that. Its exit
+// code, or -1 when it had to be killed.
+int finish(pid_t child, std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (waitpid(child, &status, WNOHANG) != child) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(-child, SIGKILL);
+      waitpid(child, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(20ms);
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The prefix maps COM1 (scripts/wine-test.sh registers it); COM2 is
+// registered here once, the same way, so Wine keeps its link too.
+void register_com2(const fs::path &port_link) {
+  if (read_text(kPrefix / "system.reg").find("\"COM2\"=") != std::string::npos) return;
+  const pid_t reg = start_wine({IT433TD_WINE_LOADER, "reg", "add", "HKLM\\Software\\Wine\\Ports",
+                                "/v", "COM2", "/d", port_link.string(), "/f"},
+                               kWineDir, kWineDir / "reg-com2.txt");
+  ASSERT_EQ(finish(reg, 60s), 0) << read_text(kWineDir / "reg-com2.txt");
+  const pid_t wait = start_wine({"/usr/bin/wineserver", "-w"}, kWineDir, kWineDir / "reg-com2.txt");
+  finish(wait, 60s);
+}
+
+// A pseudo-terminal whose master is drained all along.
+class Line {
+ public:
+  Line() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+    slave_path_ = ptsname(master_);
+    slave_ = open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);  // settings live on
+    reader_ = std::thread([this] {
+      char chunk[4096];
+      while (!stop_) {
+        pollfd p{master_, POLLIN, 0};
+        if (poll(&p, 1, 50) <= 0) continue;
+        const ssize_t got = read(master_, chunk, sizeof chunk);
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (got > 0) bytes_.insert(bytes_.end(), chunk, chunk + got);
+      }
+    });
+  }
+  ~Line() {
+    stop_ = true;
+    if (reader_.joinable()) reader_.join();
+    close(slave_);
+    close(master_);
+  }
+  const std::string &slave_path() const { return slave_path_; }
+  barcode_test::Bytes bytes() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return bytes_;
+  }
+
+ private:
+  int master_ = -1, slave_ = -1;
+  std::string slave_path_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  barcode_test::Bytes bytes_;
+  std::thread reader_;
+};
+
+TEST(WineTwoTills, EachTillPrintsOnlyItsOwnQrCodes) {
+  ASSERT_TRUE(fs::exists(kPrefix / "system.reg")) << "run scripts/wine-test.sh --prepare-only";
+  const fs::path com2_link = kWineDir / "ports" / "com2";
+  register_com2(com2_link);
+
+  const fs::path out = IT433TD_WINE_OUT, stage = out / "stage";
+  fs::remove_all(stage);
+  fs::create_directories(stage / "Dados");
+  for (const char *file : {"Pkg_Vossik.dll", "MEGENCOM32.dll", "P32GeCodeBar.dll", "host_win.exe"})
+    fs::copy_file(kWineDir / "win64" / "bin" / file, stage / file);
+
+  Line line1, line2;
+  ASSERT_FALSE(line1.slave_path().empty() || line2.slave_path().empty());
+  point_link(kWineDir / "ports" / "com1", line1.slave_path());
+  point_link(com2_link, line2.slave_path());
+  point_link(kPrefix / "dosdevices" / "com1", kWineDir / "ports" / "com1");
+  point_link(kPrefix / "dosdevices" / "com2", com2_link);
+
+  const struct Till {
+    const char *port, *name;
+  } tills[] = {{"COM1", "A"}, {"COM2", "B"}};
+  std::vector<pid_t> pids;
+  for (const Till &till : tills)
+    pids.push_back(start_wine({IT433TD_WINE_LOADER, "host_win.exe", "--qr-rounds", till.port,
+                               till.name, std::to_string(kRounds)},
+                              stage, out / (std::string("till-") + till.name + ".txt")));
+  // Both loaded, their ports open: then both start at once.
+  const auto ready_by = std::chrono::steady_clock::now() + 60s;
+  auto ready = [&](const char *name) {
+    return read_text(out / (std::string("till-") + name + ".txt")).find("ready 1") != std::string::npos;
+  };
+  while (!(ready("A") && ready("B")) && std::chrono::steady_clock::now() < ready_by)
+    std::this_thread::sleep_for(10ms);
+  std::ofstream(stage / "go") << "go";
+  for (pid_t pid : pids) EXPECT_EQ(finish(pid, 120s), 0);
+  std::this_thread::sleep_for(500ms);  // the last bytes in flight
+
+  Line *lines[] = {&line1, &line2};
+  for (int i = 0; i < 2; ++i) {
+    const std::string name = tills[i].name;
+    SCOPED_TRACE("till " + name);
+    std::string output = read_text(out / ("till-" + name + ".txt"));
+    output.erase(std::remove(output.begin(), output.end(), '\r'), output.end());  // text mode
+    for (int round = 0; round < kRounds; ++round)
+      EXPECT_NE(output.find("qr_round_" + std::to_string(round) + " 0\n"), std::string::npos)
+          << output;
+    const barcode_test::Paper paper = barcode_test::printOnPaper(lines[i]->bytes());
+    ASSERT_TRUE(paper.wellFormed) << paper.problem;
+    std::vector<std::string> decoded, expected;
+    for (const auto &payload : barcode_test::decodeWithZbar(paper.image))
+      decoded.emplace_back(payload.begin(), payload.end());
+    for (int round = 0; round < kRounds; ++round) expected.push_back(till_payload(name, round));
+    std::sort(decoded.begin(), decoded.end());
+    EXPECT_EQ(decoded, expected);
+  }
+}
+
+}  // namespace
