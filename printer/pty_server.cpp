@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <system_error>
 #include <termios.h>
@@ -34,12 +36,50 @@ bool equalIgnoringCase(const std::string &a, const std::string &b) {
          });
 }
 
-// A link into /dev/pts: left by a virtual printer (ours or a stopped one).
-bool isPseudoTerminalLink(const fs::path &entry) {
+// The lowest descriptor number the port link leads to. A high number makes
+// it unlikely that a later process given the same process ID has a terminal
+// open under it.
+constexpr int kLinkedDescriptorFloor = 500;
+
+std::string readLink(const fs::path &link) {
   std::error_code ec;
-  if (!fs::is_symlink(entry, ec)) return false;
-  const std::string target = fs::read_symlink(entry, ec).string();
-  return !ec && target.rfind("/dev/pts/", 0) == 0;
+  const fs::path target = fs::read_symlink(link, ec);
+  return ec ? std::string() : target.string();
+}
+
+// "/proc/4711/fd/500" -> 4711; 0 for any other target.
+long processOfDescriptorLink(const std::string &target) {
+  unsigned long pid = 0;
+  int fd = 0;
+  int consumed = 0;
+  if (std::sscanf(target.c_str(), "/proc/%lu/fd/%d%n", &pid, &fd, &consumed) != 2 ||
+      static_cast<size_t>(consumed) != target.size())
+    return 0;
+  return static_cast<long>(pid);
+}
+
+enum class EntryKind {
+  Stale,    // a stopped virtual printer's link: replaced
+  Live,     // a running virtual printer's link: refused
+  Foreign,  // anything else (a real device, a file): refused
+};
+
+EntryKind kindOf(const fs::path &entry, std::string *why) {
+  std::error_code ec;
+  if (!fs::is_symlink(entry, ec)) return EntryKind::Foreign;
+  const std::string target = readLink(entry);
+  // Older virtual printers linked to the slave itself; such a link outlives
+  // its printer, so it is never trusted.
+  if (target.rfind("/dev/pts/", 0) == 0) return EntryKind::Stale;
+  const long pid = processOfDescriptorLink(target);
+  if (pid == 0) return EntryKind::Foreign;
+  const std::string terminal = readLink(target);  // gone with the process
+  if (terminal.rfind("/dev/pts/", 0) != 0) return EntryKind::Stale;
+  std::string name;
+  std::ifstream(fs::path("/proc") / std::to_string(pid) / "comm") >> name;
+  *why = "a running virtual printer (process " + std::to_string(pid) +
+         (name.empty() ? std::string() : " " + name) + ", " + terminal + ")";
+  return EntryKind::Live;
 }
 
 // The entries of the port link's folder that name the same port: the port
@@ -55,28 +95,43 @@ std::vector<fs::path> entriesNamedLike(const fs::path &link) {
 }
 
 // Before anything is made: a port name already mapped to something else
-// (a real printer's device, a file) is never taken over.
+// (a real printer's device, a file, a running virtual printer) is never
+// taken over.
 PtyServerOptions checkPortLinkFree(PtyServerOptions options) {
   if (options.portLink.empty()) return options;
   for (const fs::path &entry : entriesNamedLike(options.portLink)) {
-    if (isPseudoTerminalLink(entry)) continue;
-    std::error_code ec;
-    const fs::path target = fs::read_symlink(entry, ec);
-    throw PortNameTaken("the port " + options.portLink.filename().string() + " is already mapped: " +
-                        entry.string() + (ec ? std::string() : " -> " + target.string()) +
+    std::string live;
+    const EntryKind kind = kindOf(entry, &live);
+    if (kind == EntryKind::Stale) continue;
+    const std::string target = readLink(entry);
+    const std::string port = options.portLink.filename().string();
+    if (kind == EntryKind::Live)
+      throw PortNameTaken("the port " + port + " is served by " + live + ": " + entry.string() +
+                          "; stop it or choose another port name");
+    throw PortNameTaken("the port " + port + " is already mapped: " + entry.string() +
+                        (target.empty() ? std::string() : " -> " + target) +
                         "; remove that entry or choose another port name");
   }
   return options;
+}
+
+ReceiptWriter *writerFor(const PtyServerOptions &options, std::unique_ptr<ReceiptWriter> &own) {
+  if (options.writer) return options.writer;
+  own = std::make_unique<ReceiptWriter>(options.outputFolder, options.log);
+  return own.get();
 }
 
 }  // namespace
 
 PtyServer::PtyServer(PtyServerOptions options)
     : options_(checkPortLinkFree(std::move(options))),
-      folder_(options_.outputFolder),
-      printer_([this](Receipt &&receipt) { onReceipt(std::move(receipt)); },
+      writer_(writerFor(options_, ownWriter_)),
+      printer_([this](Receipt &&receipt) { writer_->submit(std::move(receipt)); },
                [this](std::uint8_t byte) { answer(byte); }) {
-  printer_.setState(options_.initialState);
+  if (options_.sharedState)
+    printer_.shareState(*options_.sharedState);
+  else
+    printer_.setState(options_.initialState);
   try {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0) fail("posix_openpt");
@@ -87,6 +142,12 @@ PtyServer::PtyServer(PtyServerOptions options)
     // Our own hold on the slave: keeps the master from seeing hang-ups.
     slaveKeep_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (slaveKeep_ < 0) fail("open pty slave");
+    // ... under a high number, for the port link (see the header).
+    if (const int high = ::fcntl(slaveKeep_, F_DUPFD_CLOEXEC, kLinkedDescriptorFloor); high >= 0) {
+      ::close(slaveKeep_);
+      slaveKeep_ = high;
+    }
+    linkTarget_ = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(slaveKeep_);
     termios tio{};
     if (::tcgetattr(slaveKeep_, &tio) != 0) fail("tcgetattr");
     ::cfmakeraw(&tio);
@@ -98,9 +159,10 @@ PtyServer::PtyServer(PtyServerOptions options)
       // Links a stopped virtual printer left behind go, whatever their case,
       // so the lookup cannot find one of them first.
       std::error_code ec;
+      std::string ignored;
       for (const fs::path &entry : entriesNamedLike(options_.portLink))
-        if (isPseudoTerminalLink(entry)) fs::remove(entry, ec);
-      fs::create_symlink(slavePath_, options_.portLink, ec);
+        if (kindOf(entry, &ignored) == EntryKind::Stale) fs::remove(entry, ec);
+      fs::create_symlink(linkTarget_, options_.portLink, ec);
       if (ec) throw std::system_error(ec, "symlink " + options_.portLink.string());
       linkMade_ = true;
     }
@@ -117,8 +179,7 @@ PtyServer::~PtyServer() {
   stop();
   // Only our own link: another virtual printer may have taken the name since.
   std::error_code ec;
-  if (linkMade_ && fs::read_symlink(options_.portLink, ec) == slavePath_ && !ec)
-    fs::remove(options_.portLink, ec);
+  if (linkMade_ && readLink(options_.portLink) == linkTarget_) fs::remove(options_.portLink, ec);
   closeFd(master_);
   closeFd(slaveKeep_);
   closeFd(stopPipe_[0]);
@@ -162,6 +223,7 @@ void PtyServer::run() {
   while (readMaster()) {
   }
   printer_.finish();
+  writer_->drain();  // the unfinished receipt is on paper before run() returns
 }
 
 bool PtyServer::readMaster() {
@@ -182,23 +244,8 @@ void PtyServer::answer(std::uint8_t byte) {
   tell("status answer dropped: the port's input is full");
 }
 
-void PtyServer::onReceipt(Receipt &&receipt) {
-  std::string error;
-  const std::filesystem::path written = folder_.write(receipt, &error);
-  if (written.empty()) {
-    tell("receipt not written: " + error);
-    return;
-  }
-  {
-    std::lock_guard<std::mutex> lock(filesMutex_);
-    transcripts_.push_back(written);
-  }
-  tell("receipt written: " + written.string());
-}
-
 std::vector<std::filesystem::path> PtyServer::transcriptsWritten() const {
-  std::lock_guard<std::mutex> lock(filesMutex_);
-  return transcripts_;
+  return writer_->transcriptsWritten();
 }
 
 void PtyServer::tell(const std::string &line) const {

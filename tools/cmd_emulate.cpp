@@ -3,7 +3,8 @@
 //
 // Signals are taken by sigwait on the main thread (blocked everywhere else),
 // so the handlers are ordinary code: SIGUSR1 toggles paper-out, SIGUSR2
-// toggles offline (cover open).
+// toggles offline (cover open); SIGINT, SIGTERM, SIGHUP and SIGQUIT stop the
+// printer, which writes what it has been sent (no temporary file is left).
 #include "commands.h"
 #include "tool_error.h"
 #include "virtual_printer_session.h"
@@ -38,7 +39,7 @@ PrinterState toggled(PrinterState now, PrinterState other) {
 int runEmulate(const EmulateOptions &options) {
   sigset_t signals;
   sigemptyset(&signals);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2}) sigaddset(&signals, signal);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2}) sigaddset(&signals, signal);
   // Before the server's thread exists, so it inherits the mask.
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 

@@ -22,6 +22,8 @@ struct RenderOptions {
 };
 
 int runRender(const RenderOptions &options) {
+  // Ctrl-C while a receipt is being written leaves no temporary file.
+  printer::removeReceiptTemporariesOnSignals();
   // Every file is read before anything is printed: a missing one leaves no
   // half-printed stream behind.
   std::vector<std::string> streams;

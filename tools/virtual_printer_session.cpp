@@ -29,6 +29,8 @@ VirtualPrinterSession::VirtualPrinterSession(const SessionOptions &options)
     server_ = std::make_unique<printer::PtyServer>(serverOptions);
   } catch (const printer::PortNameTaken &error) {
     throw ToolError(kExitBadInput, error.what());
+  } catch (const printer::OutputFolderUnusable &error) {
+    throw ToolError(kExitBadInput, error.what());
   } catch (const std::exception &error) {
     throw ToolError(kExitNoModule, std::string("cannot start the virtual printer: ") + error.what());
   }

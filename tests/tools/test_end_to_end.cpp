@@ -12,8 +12,12 @@
 
 #include <algorithm>
 #include <csignal>
+#include <fcntl.h>
 #include <fstream>
+#include <poll.h>
 #include <regex>
+#include <stdlib.h>
+#include <thread>
 
 using namespace tool_test;
 namespace fs = std::filesystem;
@@ -198,12 +202,93 @@ TEST_F(ToolCopy, EmulateLeavesAMappedPortAloneAndFoldersAreBadInput) {
   EXPECT_EQ(std::distance(fs::directory_iterator(ports), fs::directory_iterator()), 1);
   EXPECT_FALSE(fs::exists(out));
 
+  // Receipts could never be written there: refused at the start.
+  std::ofstream(temp.path / "a-file") << "not a folder\n";
+  const Finished toFile = run(tool, {"emulate", "--port", "POS9", "--out",
+                                     (temp.path / "a-file").string(), "--ports-dir", ports.string()},
+                              {}, 10s);
+  EXPECT_EQ(toFile.exitStatus, 2) << toFile.out << toFile.err;
+  EXPECT_NE(toFile.err.find("a-file"), std::string::npos) << toFile.err;
+  EXPECT_EQ(toFile.out.find("ready"), std::string::npos);
+
   const Finished printed = run(tool, withModule({"print", "--port", "X", temp.path.string()}));
   EXPECT_EQ(printed.exitStatus, 2) << printed.err;
   EXPECT_NE(printed.err.find("is a folder"), std::string::npos) << printed.err;
   const Finished rendered = run(tool, {"render", temp.path.string(), "--out", out.string()});
   EXPECT_EQ(rendered.exitStatus, 2) << rendered.err;
   EXPECT_NE(rendered.err.find("is a folder"), std::string::npos) << rendered.err;
+}
+
+std::vector<fs::path> temporariesIn(const fs::path &folder) {
+  std::vector<fs::path> found;
+  for (const auto &entry : fs::directory_iterator(folder))
+    if (entry.path().extension() == ".part") found.push_back(entry.path());
+  return found;
+}
+
+// A running emulator's port is never taken over; a killed one's link leads
+// nowhere, even once its terminal's number belongs to another program.
+TEST_F(ToolCopy, EmulatorsPortsAreNotStolenAndDeadOnesLeadNowhere) {
+  auto first = emulate("POS5");
+  const Finished second = run(tool, {"emulate", "--port", "pos5", "--out", out.string(),
+                                     "--ports-dir", ports.string()},
+                              {}, 10s);
+  EXPECT_EQ(second.exitStatus, 2) << second.out << second.err;
+  EXPECT_NE(second.err.find("running virtual printer (process"), std::string::npos) << second.err;
+
+  auto doomed = emulate("POS7");
+  const fs::path terminal = fs::canonical(ports / "POS7");
+  doomed->signal(SIGKILL);
+  doomed->wait(10s);
+  // Another program gets a terminal, under the dead emulator's number if we can.
+  std::vector<int> masters;
+  int reused = -1;
+  for (int i = 0; i < 64 && reused < 0; ++i) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) break;
+    masters.push_back(master);
+    if (terminal == ::ptsname(master)) reused = master;
+  }
+  const fs::path file = writeReceipt("for the dead emulator\ncut\n");
+  const Finished printed = run(tool, withModule({"print", "--port", "POS7", file.string()}),
+                               {portsVariable()});
+  EXPECT_NE(printed.exitStatus, 0) << printed.out;
+  if (reused >= 0) {
+    pollfd readable{reused, POLLIN, 0};
+    EXPECT_EQ(::poll(&readable, 1, 0), 0) << "the receipt went into another program's terminal";
+  }
+  for (int master : masters) ::close(master);
+  emulate("POS7");  // the dead one's link is replaced
+}
+
+// A stop by any of the usual signals leaves whole receipts and no temporary
+// files: emulate writes what it was sent, render stops where it is.
+TEST_F(ToolCopy, SignalsLeaveWholeReceiptsAndNoTemporaryFiles) {
+  auto printer = emulate("POS6");
+  {
+    std::ofstream port(ports / "POS6", std::ios::binary);
+    port << "sent before the quit\n" << std::flush;
+  }
+  printer->signal(SIGQUIT);
+  EXPECT_EQ(printer->wait(10s), 0) << printer->output();
+  EXPECT_EQ(readFile(out / "receipt-0001.txt"), "sent before the quit\n");
+  EXPECT_TRUE(temporariesIn(out).empty());
+
+  const fs::path capture = temp.path / "tall.bin";
+  {
+    std::ofstream stream(capture, std::ios::binary);
+    for (int receipt = 0; receipt < 40; ++receipt) {
+      for (int line = 0; line < 1300; ++line) stream << std::string(47, 'x') << '\n';
+      stream << "\x1Bw";
+    }
+  }
+  const fs::path rendered = temp.path / "rendered";
+  Background render(tool, {"render", capture.string(), "--out", rendered.string()});
+  for (int i = 0; i < 500 && !fs::exists(rendered / "receipt-0001.png"); ++i)
+    std::this_thread::sleep_for(10ms);
+  render.signal(SIGINT);
+  EXPECT_EQ(render.wait(20s), -1);  // ended by the signal
+  EXPECT_TRUE(temporariesIn(rendered).empty());
 }
 
 TEST_F(ToolCopy, RenderTurnsACapturedStreamIntoReceipts) {
