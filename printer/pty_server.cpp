@@ -175,6 +175,12 @@ PtyServer::PtyServer(PtyServerOptions options)
   }
 }
 
+void PtyServer::checkPortLink(const std::filesystem::path &portLink) {
+  PtyServerOptions options;
+  options.portLink = portLink;
+  checkPortLinkFree(std::move(options));
+}
+
 PtyServer::~PtyServer() {
   stop();
   // Only our own link: another virtual printer may have taken the name since.
@@ -203,21 +209,26 @@ void PtyServer::requestStop() noexcept {
 }
 
 void PtyServer::run() {
+  lineCheckedAt_ = std::chrono::steady_clock::now();
   for (;;) {
-    pollfd fds[2] = {{master_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
-    const int ready = ::poll(fds, 2, -1);
+    int waitMs = -1;
+    const std::size_t allowance = lineAllowance(&waitMs);
+    // While the paced line has carried nothing yet, only a stop is awaited.
+    pollfd fds[2] = {{stopPipe_[0], POLLIN, 0}, {master_, POLLIN, 0}};
+    const int ready = ::poll(fds, allowance ? 2 : 1, waitMs);
     if (ready < 0) {
       if (errno == EINTR) continue;
       tell(std::string("poll failed: ") + std::strerror(errno));
       break;
     }
-    if (fds[1].revents) break;
-    if (fds[0].revents & POLLIN) {
-      readMaster();
-    } else if (fds[0].revents & (POLLHUP | POLLERR)) {
+    if (fds[0].revents) break;
+    if (!allowance) continue;
+    if (fds[1].revents & POLLIN) {
+      readMaster(allowance);
+    } else if (fds[1].revents & (POLLHUP | POLLERR)) {
       // No writer left (cannot happen while we hold the slave, but a hang-up
       // must not spin the loop): wait a little for the next one.
-      ::poll(fds + 1, 1, 20);
+      ::poll(fds, 1, 20);
     }
   }
   while (readMaster()) {
@@ -226,10 +237,28 @@ void PtyServer::run() {
   writer_->drain();  // the unfinished receipt is on paper before run() returns
 }
 
-bool PtyServer::readMaster() {
+std::size_t PtyServer::lineAllowance(int *waitMs) {
+  *waitMs = -1;
+  const double rate = options_.bytesPerSecond;
+  if (rate <= 0) return 4096;
+  const auto now = std::chrono::steady_clock::now();
+  const double elapsed = std::chrono::duration<double>(now - lineCheckedAt_).count();
+  lineCheckedAt_ = now;
+  // A line that waited carries no more than one read's worth at once: time
+  // with nothing to send is not banked.
+  const double burst = std::max(1.0, rate / 50);  // 20 ms of the line
+  lineCredit_ = std::min(burst, lineCredit_ + elapsed * rate);
+  const double least = std::max(1.0, rate / 100);  // read in steps of 10 ms, not byte by byte
+  if (lineCredit_ >= least) return static_cast<std::size_t>(std::min(lineCredit_, 4096.0));
+  *waitMs = std::max(1, static_cast<int>((least - lineCredit_) / rate * 1000 + 0.999));
+  return 0;
+}
+
+bool PtyServer::readMaster(std::size_t limit) {
   std::uint8_t buffer[4096];
-  const ssize_t got = ::read(master_, buffer, sizeof buffer);
+  const ssize_t got = ::read(master_, buffer, std::min(limit, sizeof buffer));
   if (got > 0) {
+    if (options_.bytesPerSecond > 0) lineCredit_ -= static_cast<double>(got);
     printer_.feed(buffer, static_cast<std::size_t>(got));
     return true;
   }

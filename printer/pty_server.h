@@ -24,6 +24,7 @@
 #include "virtual_printer.h"
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -54,7 +55,15 @@ struct PtyServerOptions {
   std::atomic<PrinterState> *sharedState = nullptr;
   // Receives one line per event worth telling (receipt written, write error).
   std::function<void(const std::string &)> log;
+  // If above 0, the port is read no faster than this, as a serial line
+  // carries bytes (57600 baud at 11 bits a byte: 5236 bytes a second), so a
+  // host feels the real printer's timing. 0: as fast as bytes come.
+  double bytesPerSecond = 0;
 };
+
+// Bytes a second that a serial line carries at `baud`, with a start bit,
+// 8 data bits, the parity bit the module asks for and a stop bit.
+constexpr double lineBytesPerSecond(double baud) { return baud / 11.0; }
 
 // The port link's name is already mapped to something that is not a
 // stopped virtual printer's link (e.g. COM1 -> /dev/ttyUSB0, or a virtual
@@ -68,6 +77,9 @@ class PtyServer {
 public:
   // Opens the pty; throws std::system_error when it cannot.
   explicit PtyServer(PtyServerOptions options);
+  // Throws PortNameTaken if the constructor would refuse this port link;
+  // for callers that check before they make anything else.
+  static void checkPortLink(const std::filesystem::path &portLink);
   ~PtyServer();  // stops the thread if start() ran, then closes everything
   PtyServer(const PtyServer &) = delete;
   PtyServer &operator=(const PtyServer &) = delete;
@@ -93,7 +105,11 @@ public:
 
 private:
   void answer(std::uint8_t byte);
-  bool readMaster();  // false when nothing more is waiting
+  // Reads at most `limit` bytes; false when nothing more is waiting.
+  bool readMaster(std::size_t limit = 4096);
+  // Bytes the line has carried since the last read (a serial line's pace),
+  // and how long until it carries the next few.
+  std::size_t lineAllowance(int *waitMs);
   void tell(const std::string &line) const;
 
   PtyServerOptions options_;
@@ -105,6 +121,8 @@ private:
   std::string slavePath_;
   std::string linkTarget_;
   bool linkMade_ = false;
+  double lineCredit_ = 0;  // bytes the line has carried and we have not read
+  std::chrono::steady_clock::time_point lineCheckedAt_{};
   VirtualPrinter printer_;
   std::thread thread_;
 };

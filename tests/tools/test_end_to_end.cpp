@@ -5,7 +5,12 @@
 // the module renders QR printer files) is its own and cases run in parallel.
 // The demo case runs the built program itself (ctest RESOURCE_LOCK).
 #include "barcodes.h"
+#include "printer_streams.h"
 #include "tool_process.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <cairo.h>
 #include <gtest/gtest.h>
@@ -289,6 +294,90 @@ TEST_F(ToolCopy, SignalsLeaveWholeReceiptsAndNoTemporaryFiles) {
   render.signal(SIGINT);
   EXPECT_EQ(render.wait(20s), -1);  // ended by the signal
   EXPECT_TRUE(temporariesIn(rendered).empty());
+}
+
+int connectTo(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool sendAll(int fd, const std::string &bytes) {
+  return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+}
+
+bool waitForFile(const fs::path &file, std::chrono::seconds limit = 10s) {
+  for (auto end = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < end;
+       std::this_thread::sleep_for(10ms))
+    if (fs::exists(file)) return true;
+  return false;
+}
+
+// The network port: the same decoder and receipts as the pseudo-terminal,
+// one job at a time however the connections interleave, status answered on
+// the connection.
+TEST_F(ToolCopy, NetworkJobsPrintAsOnThePortOneAtATime) {
+  auto printer = emulate("POS8", {"--listen", "127.0.0.1:0"});
+  std::smatch found;
+  ASSERT_TRUE(std::regex_search(printer->output(), found,
+                                std::regex("network printer on 127\\.0\\.0\\.1:(\\d+)")))
+      << printer->output();
+  const int port = std::stoi(found[1].str());
+
+  const std::string job = "\x0FPão de açúcar\x12\n" + printer_test::code128("IT433TD-0042") + "\n" +
+                          printer_test::qrRaster(kPayment, 3, 16) + "\x1BJ\x30\x1Bw";
+  {
+    std::ofstream pty(ports / "POS8", std::ios::binary);
+    pty << job << std::flush;
+  }
+  ASSERT_TRUE(waitForFile(out / "receipt-0001.txt"));
+  const int single = connectTo(port);
+  ASSERT_TRUE(sendAll(single, job));
+  ::close(single);
+  ASSERT_TRUE(waitForFile(out / "receipt-0002.txt"));
+  EXPECT_EQ(readFile(out / "receipt-0002.txt"), readFile(out / "receipt-0001.txt"));
+  EXPECT_EQ(readFile(out / "receipt-0002.png"), readFile(out / "receipt-0001.png"));
+  EXPECT_EQ(decoded(decodePicture(out / "receipt-0002.png"), "QR"), kPayment);
+
+  // The second connection's job waits for the first's end, whole.
+  const int first = connectTo(port), second = connectTo(port);
+  ASSERT_TRUE(sendAll(first, "first job, line 1\n"));
+  ASSERT_TRUE(sendAll(second, "second job\n\x1Bw"));
+  ::close(second);
+  std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(sendAll(first, "first job, line 2\n" + std::string("\x10\x04\x01", 3) + "\x1Bw"));
+  pollfd answer{first, POLLIN, 0};
+  unsigned char status = 0;
+  ASSERT_EQ(::poll(&answer, 1, 5000), 1);
+  EXPECT_EQ(::recv(first, &status, 1, 0), 1);
+  EXPECT_EQ(status, 0x12);
+  ::close(first);
+  ASSERT_TRUE(waitForFile(out / "receipt-0004.txt"));
+  EXPECT_EQ(readFile(out / "receipt-0003.txt"), "first job, line 1\nfirst job, line 2\n[CUT]\n");
+  EXPECT_EQ(readFile(out / "receipt-0004.txt"), "second job\n[CUT]\n");
+}
+
+// --baud: the port is read no faster than the line carries (57600 baud, 11
+// bits a byte: 5236 bytes a second).
+TEST_F(ToolCopy, APacedPortTakesTheLinesTime) {
+  auto printer = emulate("POS10", {"--baud", "57600"});
+  std::string job;
+  while (job.size() < 15'000) job += std::string(47, 'x') + "\n";
+  job.resize(15'000 - 2);
+  const auto start = std::chrono::steady_clock::now();
+  {
+    std::ofstream pty(ports / "POS10", std::ios::binary);
+    pty << job << "\x1Bw" << std::flush;
+  }
+  ASSERT_TRUE(waitForFile(out / "receipt-0001.txt", 30s));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 2700ms);
 }
 
 TEST_F(ToolCopy, RenderTurnsACapturedStreamIntoReceipts) {
