@@ -174,6 +174,8 @@ def main(tool, module):
         asked = status()
         assert asked.returncode == 1 and "WEB1: out of paper" in asked.stdout, asked.stdout + asked.stderr
         assert not any(line.startswith("printer online") for line in emulator.lines), "".join(emulator.lines)
+        stopped, emulator = emulator.stop(), None
+        assert stopped == 0, f"emulate exited with {stopped}"
         print("the page showed the receipt live, its button set paper-out, a forged post was refused")
     finally:
         if driver:
