@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <system_error>
 #include <termios.h>
@@ -34,12 +36,50 @@ bool equalIgnoringCase(const std::string &a, const std::string &b) {
          });
 }
 
-// A link into /dev/pts: left by a virtual printer (ours or a stopped one).
-bool isPseudoTerminalLink(const fs::path &entry) {
+// The lowest descriptor number the port link leads to. A high number makes
+// it unlikely that a later process given the same process ID has a terminal
+// open under it.
+constexpr int kLinkedDescriptorFloor = 500;
+
+std::string readLink(const fs::path &link) {
   std::error_code ec;
-  if (!fs::is_symlink(entry, ec)) return false;
-  const std::string target = fs::read_symlink(entry, ec).string();
-  return !ec && target.rfind("/dev/pts/", 0) == 0;
+  const fs::path target = fs::read_symlink(link, ec);
+  return ec ? std::string() : target.string();
+}
+
+// "/proc/4711/fd/500" -> 4711; 0 for any other target.
+long processOfDescriptorLink(const std::string &target) {
+  unsigned long pid = 0;
+  int fd = 0;
+  int consumed = 0;
+  if (std::sscanf(target.c_str(), "/proc/%lu/fd/%d%n", &pid, &fd, &consumed) != 2 ||
+      static_cast<size_t>(consumed) != target.size())
+    return 0;
+  return static_cast<long>(pid);
+}
+
+enum class EntryKind {
+  Stale,    // a stopped virtual printer's link: replaced
+  Live,     // a running virtual printer's link: refused
+  Foreign,  // anything else (a real device, a file): refused
+};
+
+EntryKind kindOf(const fs::path &entry, std::string *why) {
+  std::error_code ec;
+  if (!fs::is_symlink(entry, ec)) return EntryKind::Foreign;
+  const std::string target = readLink(entry);
+  // Older virtual printers linked to the slave itself; such a link outlives
+  // its printer, so it is never trusted.
+  if (target.rfind("/dev/pts/", 0) == 0) return EntryKind::Stale;
+  const long pid = processOfDescriptorLink(target);
+  if (pid == 0) return EntryKind::Foreign;
+  const std::string terminal = readLink(target);  // gone with the process
+  if (terminal.rfind("/dev/pts/", 0) != 0) return EntryKind::Stale;
+  std::string name;
+  std::ifstream(fs::path("/proc") / std::to_string(pid) / "comm") >> name;
+  *why = "a running virtual printer (process " + std::to_string(pid) +
+         (name.empty() ? std::string() : " " + name) + ", " + terminal + ")";
+  return EntryKind::Live;
 }
 
 // The entries of the port link's folder that name the same port: the port
@@ -55,28 +95,43 @@ std::vector<fs::path> entriesNamedLike(const fs::path &link) {
 }
 
 // Before anything is made: a port name already mapped to something else
-// (a real printer's device, a file) is never taken over.
+// (a real printer's device, a file, a running virtual printer) is never
+// taken over.
 PtyServerOptions checkPortLinkFree(PtyServerOptions options) {
   if (options.portLink.empty()) return options;
   for (const fs::path &entry : entriesNamedLike(options.portLink)) {
-    if (isPseudoTerminalLink(entry)) continue;
-    std::error_code ec;
-    const fs::path target = fs::read_symlink(entry, ec);
-    throw PortNameTaken("the port " + options.portLink.filename().string() + " is already mapped: " +
-                        entry.string() + (ec ? std::string() : " -> " + target.string()) +
+    std::string live;
+    const EntryKind kind = kindOf(entry, &live);
+    if (kind == EntryKind::Stale) continue;
+    const std::string target = readLink(entry);
+    const std::string port = options.portLink.filename().string();
+    if (kind == EntryKind::Live)
+      throw PortNameTaken("the port " + port + " is served by " + live + ": " + entry.string() +
+                          "; stop it or choose another port name");
+    throw PortNameTaken("the port " + port + " is already mapped: " + entry.string() +
+                        (target.empty() ? std::string() : " -> " + target) +
                         "; remove that entry or choose another port name");
   }
   return options;
+}
+
+ReceiptWriter *writerFor(const PtyServerOptions &options, std::unique_ptr<ReceiptWriter> &own) {
+  if (options.writer) return options.writer;
+  own = std::make_unique<ReceiptWriter>(options.outputFolder, options.log);
+  return own.get();
 }
 
 }  // namespace
 
 PtyServer::PtyServer(PtyServerOptions options)
     : options_(checkPortLinkFree(std::move(options))),
-      folder_(options_.outputFolder),
-      printer_([this](Receipt &&receipt) { onReceipt(std::move(receipt)); },
+      writer_(writerFor(options_, ownWriter_)),
+      printer_([this](Receipt &&receipt) { writer_->submit(std::move(receipt)); },
                [this](std::uint8_t byte) { answer(byte); }) {
-  printer_.setState(options_.initialState);
+  if (options_.sharedState)
+    printer_.shareState(*options_.sharedState);
+  else
+    printer_.setState(options_.initialState);
   try {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0) fail("posix_openpt");
@@ -87,6 +142,12 @@ PtyServer::PtyServer(PtyServerOptions options)
     // Our own hold on the slave: keeps the master from seeing hang-ups.
     slaveKeep_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (slaveKeep_ < 0) fail("open pty slave");
+    // ... under a high number, for the port link (see the header).
+    if (const int high = ::fcntl(slaveKeep_, F_DUPFD_CLOEXEC, kLinkedDescriptorFloor); high >= 0) {
+      ::close(slaveKeep_);
+      slaveKeep_ = high;
+    }
+    linkTarget_ = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(slaveKeep_);
     termios tio{};
     if (::tcgetattr(slaveKeep_, &tio) != 0) fail("tcgetattr");
     ::cfmakeraw(&tio);
@@ -98,9 +159,10 @@ PtyServer::PtyServer(PtyServerOptions options)
       // Links a stopped virtual printer left behind go, whatever their case,
       // so the lookup cannot find one of them first.
       std::error_code ec;
+      std::string ignored;
       for (const fs::path &entry : entriesNamedLike(options_.portLink))
-        if (isPseudoTerminalLink(entry)) fs::remove(entry, ec);
-      fs::create_symlink(slavePath_, options_.portLink, ec);
+        if (kindOf(entry, &ignored) == EntryKind::Stale) fs::remove(entry, ec);
+      fs::create_symlink(linkTarget_, options_.portLink, ec);
       if (ec) throw std::system_error(ec, "symlink " + options_.portLink.string());
       linkMade_ = true;
     }
@@ -113,12 +175,17 @@ PtyServer::PtyServer(PtyServerOptions options)
   }
 }
 
+void PtyServer::checkPortLink(const std::filesystem::path &portLink) {
+  PtyServerOptions options;
+  options.portLink = portLink;
+  checkPortLinkFree(std::move(options));
+}
+
 PtyServer::~PtyServer() {
   stop();
   // Only our own link: another virtual printer may have taken the name since.
   std::error_code ec;
-  if (linkMade_ && fs::read_symlink(options_.portLink, ec) == slavePath_ && !ec)
-    fs::remove(options_.portLink, ec);
+  if (linkMade_ && readLink(options_.portLink) == linkTarget_) fs::remove(options_.portLink, ec);
   closeFd(master_);
   closeFd(slaveKeep_);
   closeFd(stopPipe_[0]);
@@ -142,32 +209,56 @@ void PtyServer::requestStop() noexcept {
 }
 
 void PtyServer::run() {
+  lineCheckedAt_ = std::chrono::steady_clock::now();
   for (;;) {
-    pollfd fds[2] = {{master_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
-    const int ready = ::poll(fds, 2, -1);
+    int waitMs = -1;
+    const std::size_t allowance = lineAllowance(&waitMs);
+    // While the paced line has carried nothing yet, only a stop is awaited.
+    pollfd fds[2] = {{stopPipe_[0], POLLIN, 0}, {master_, POLLIN, 0}};
+    const int ready = ::poll(fds, allowance ? 2 : 1, waitMs);
     if (ready < 0) {
       if (errno == EINTR) continue;
       tell(std::string("poll failed: ") + std::strerror(errno));
       break;
     }
-    if (fds[1].revents) break;
-    if (fds[0].revents & POLLIN) {
-      readMaster();
-    } else if (fds[0].revents & (POLLHUP | POLLERR)) {
+    if (fds[0].revents) break;
+    if (!allowance) continue;
+    if (fds[1].revents & POLLIN) {
+      readMaster(allowance);
+    } else if (fds[1].revents & (POLLHUP | POLLERR)) {
       // No writer left (cannot happen while we hold the slave, but a hang-up
       // must not spin the loop): wait a little for the next one.
-      ::poll(fds + 1, 1, 20);
+      ::poll(fds, 1, 20);
     }
   }
   while (readMaster()) {
   }
   printer_.finish();
+  writer_->drain();  // the unfinished receipt is on paper before run() returns
 }
 
-bool PtyServer::readMaster() {
+std::size_t PtyServer::lineAllowance(int *waitMs) {
+  *waitMs = -1;
+  const double rate = options_.bytesPerSecond;
+  if (rate <= 0) return 4096;
+  const auto now = std::chrono::steady_clock::now();
+  const double elapsed = std::chrono::duration<double>(now - lineCheckedAt_).count();
+  lineCheckedAt_ = now;
+  // A line that waited carries no more than one read's worth at once: time
+  // with nothing to send is not banked.
+  const double burst = std::max(1.0, rate / 50);  // 20 ms of the line
+  lineCredit_ = std::min(burst, lineCredit_ + elapsed * rate);
+  const double least = std::max(1.0, rate / 100);  // read in steps of 10 ms, not byte by byte
+  if (lineCredit_ >= least) return static_cast<std::size_t>(std::min(lineCredit_, 4096.0));
+  *waitMs = std::max(1, static_cast<int>((least - lineCredit_) / rate * 1000 + 0.999));
+  return 0;
+}
+
+bool PtyServer::readMaster(std::size_t limit) {
   std::uint8_t buffer[4096];
-  const ssize_t got = ::read(master_, buffer, sizeof buffer);
+  const ssize_t got = ::read(master_, buffer, std::min(limit, sizeof buffer));
   if (got > 0) {
+    if (options_.bytesPerSecond > 0) lineCredit_ -= static_cast<double>(got);
     printer_.feed(buffer, static_cast<std::size_t>(got));
     return true;
   }
@@ -182,23 +273,8 @@ void PtyServer::answer(std::uint8_t byte) {
   tell("status answer dropped: the port's input is full");
 }
 
-void PtyServer::onReceipt(Receipt &&receipt) {
-  std::string error;
-  const std::filesystem::path written = folder_.write(receipt, &error);
-  if (written.empty()) {
-    tell("receipt not written: " + error);
-    return;
-  }
-  {
-    std::lock_guard<std::mutex> lock(filesMutex_);
-    transcripts_.push_back(written);
-  }
-  tell("receipt written: " + written.string());
-}
-
 std::vector<std::filesystem::path> PtyServer::transcriptsWritten() const {
-  std::lock_guard<std::mutex> lock(filesMutex_);
-  return transcripts_;
+  return writer_->transcriptsWritten();
 }
 
 void PtyServer::tell(const std::string &line) const {

@@ -24,6 +24,11 @@ constexpr int kMaxReceiptDots = 32000;  // longer paper continues in the next re
 // A receipt's transcript grows past this only by its last item; then the
 // receipt continues in the next one, as with paper longer than kMaxReceiptDots.
 constexpr std::size_t kMaxReceiptTranscriptBytes = std::size_t{1} << 20;
+// A receipt with this many runs of unknown bytes is junk (a wrong baud rate,
+// a binary file sent to the port): what follows, up to the next cut, is
+// counted in one note instead of being laid out, so junk costs little more
+// than reading it.
+constexpr int kMaxUnknownRunsPerReceipt = 256;
 
 struct Glyph {
   std::string utf8;  // one character

@@ -51,6 +51,7 @@ ReceiptBuilder::ReceiptBuilder(ReceiptSink sink) : sink_(std::move(sink)) {}
 void ReceiptBuilder::onEvent(const PrinterEvent &event) {
   if (event.kind != EventKind::Unknown && event.kind != EventKind::StatusRequest)
     flushUnknownRun();
+  if (skipping_) return skip(event);
   if (event.kind != EventKind::RasterImage && event.kind != EventKind::StatusRequest)
     closeImageRun();
   switch (event.kind) {
@@ -98,6 +99,7 @@ void ReceiptBuilder::onEvent(const PrinterEvent &event) {
 }
 
 void ReceiptBuilder::finish() {
+  endSkipping();
   flushUnknownRun();
   printPendingLine();
   if (!receipt_.empty()) endReceipt(false, false);
@@ -118,6 +120,11 @@ void ReceiptBuilder::flushUnknownRun() {
   if (!unknownRunCount_) return;
   lineTranscript_ += unknownMarker(unknownRunByte_, unknownRunCount_);
   unknownRunCount_ = 0;
+  if (++unknownRuns_ >= kMaxUnknownRunsPerReceipt) {
+    printPendingLine();
+    skipping_ = true;
+    return;
+  }
   // Markers print nothing, so the paper never ends such a line: past the
   // budget it goes out as it is, and the receipt continues in the next one.
   if (transcriptBytes_ + lineTranscript_.size() >= kMaxReceiptTranscriptBytes) printPendingLine();
@@ -231,6 +238,30 @@ void ReceiptBuilder::place(PrintedItem item) {
   receipt_.items.push_back(std::move(item));
 }
 
+void ReceiptBuilder::skip(const PrinterEvent &event) {
+  switch (event.kind) {
+    case EventKind::Cut:
+      endSkipping();
+      printPendingLine();
+      endReceipt(true, false);
+      break;
+    case EventKind::Text: skippedText_ += event.bytes.size(); break;
+    case EventKind::Unknown: ++skippedUnknown_; break;
+    case EventKind::StatusRequest: break;  // answered by the printer, never printed
+    default: ++skippedCommands_; break;
+  }
+}
+
+void ReceiptBuilder::endSkipping() {
+  if (!skipping_) return;
+  skipping_ = false;
+  addNote("[JUNK NOT PRINTED after " + std::to_string(kMaxUnknownRunsPerReceipt) +
+          " runs of unknown bytes: " + std::to_string(skippedText_) + " text bytes, " +
+          std::to_string(skippedUnknown_) + " unknown bytes, " + std::to_string(skippedCommands_) +
+          " commands]");
+  skippedText_ = skippedUnknown_ = skippedCommands_ = 0;
+}
+
 void ReceiptBuilder::endReceipt(bool cut, bool continued) {
   closeImageRun();
   if (receipt_.empty()) return;  // a cut with nothing printed since the last one
@@ -240,6 +271,7 @@ void ReceiptBuilder::endReceipt(bool cut, bool continued) {
   Receipt done = std::move(receipt_);
   receipt_ = Receipt{};
   transcriptBytes_ = 0;
+  unknownRuns_ = 0;
   if (sink_) sink_(std::move(done));
 }
 

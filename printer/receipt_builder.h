@@ -34,6 +34,9 @@ private:
   void closeImageRun();
   void place(PrintedItem item);
   void endReceipt(bool cut, bool continued);
+  // Junk: counts an event that is not laid out, up to the next cut.
+  void skip(const PrinterEvent &event);
+  void endSkipping();
 
   ReceiptSink sink_;
   Receipt receipt_;
@@ -46,6 +49,9 @@ private:
   unsigned char unknownRunByte_ = 0;
   std::uint64_t unknownRunCount_ = 0;  // unknown bytes in a row, not yet marked
   size_t transcriptBytes_ = 0;         // of the items on the receipt so far
+  int unknownRuns_ = 0;                // marked on the receipt so far
+  bool skipping_ = false;              // junk: nothing laid out until the next cut
+  std::uint64_t skippedText_ = 0, skippedUnknown_ = 0, skippedCommands_ = 0;
 };
 
 }  // namespace it433td::printer

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <csignal>
 #include <random>
 #include <system_error>
 #include <unistd.h>
@@ -25,9 +26,11 @@ namespace {
 // Numbers up to 18 digits: their successors still fit in 64 bits.
 constexpr size_t kMaxNumberDigits = 18;
 
+}  // namespace
+
 // "receipt-0042.txt" -> 42; anything else, or a number of more than 18
 // digits, -> 0.
-std::int64_t receiptNumber(const fs::path &file) {
+std::int64_t receiptNumberOf(const fs::path &file) {
   const std::string name = file.filename().string();
   constexpr std::string_view prefix = "receipt-";
   if (name.compare(0, prefix.size(), prefix) != 0) return 0;
@@ -44,28 +47,96 @@ std::int64_t receiptNumber(const fs::path &file) {
   return number;
 }
 
-// A new empty file of our own in `folder`, e.g. ".receipt-4711-3-k3J9xQ.png.part":
-// made like mkstemp's (O_EXCL, a fresh name on a clash), but with the usual
-// permissions, as the receipt files get them.
-fs::path uniqueTemporary(const fs::path &folder, const std::string &extension, std::string *error) {
-  static std::atomic<unsigned> counter{0};
-  static thread_local std::mt19937 random{std::random_device{}()};
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const fs::path path = folder / (".receipt-" + std::to_string(::getpid()) + "-" +
-                                    std::to_string(counter++) + "-" +
-                                    std::to_string(random() % 1000000) + extension + ".part");
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      ::close(fd);
-      return path;
-    }
-    if (errno != EEXIST) {
-      if (error) *error = path.string() + ": " + std::strerror(errno);
-      return {};
-    }
+namespace {
+
+// The temporaries being filled, in slots a signal handler can read: state 0
+// free, 1 being claimed, 2 holds a path. A path too long for a slot, or a
+// moment with every slot taken, goes untracked (it is still removed on every
+// ordinary way out).
+struct TrackedTemporary {
+  std::atomic<int> state{0};
+  char path[1024];
+};
+TrackedTemporary gTemporaries[64];
+static_assert(std::atomic<int>::is_always_lock_free, "read from a signal handler");
+
+int track(const fs::path &path) {
+  const std::string &text = path.native();
+  if (text.size() >= sizeof gTemporaries[0].path) return -1;
+  for (int slot = 0; slot < static_cast<int>(std::size(gTemporaries)); ++slot) {
+    int expected = 0;
+    if (!gTemporaries[slot].state.compare_exchange_strong(expected, 1)) continue;
+    std::memcpy(gTemporaries[slot].path, text.c_str(), text.size() + 1);
+    gTemporaries[slot].state.store(2);
+    return slot;
   }
-  if (error) *error = folder.string() + ": no free temporary name";
-  return {};
+  return -1;
+}
+
+void untrack(int slot) {
+  if (slot >= 0) gTemporaries[slot].state.store(0);
+}
+
+// A temporary file of ours, tracked while it lives, removed unless kept.
+class Temporary {
+public:
+  Temporary() = default;
+  Temporary(const Temporary &) = delete;
+  Temporary &operator=(const Temporary &) = delete;
+  ~Temporary() { discard(); }
+
+  // Makes a new empty file in `folder`, e.g. ".receipt-4711-3-k3J9xQ.png.part":
+  // like mkstemp's (O_EXCL, a fresh name on a clash), but with the usual
+  // permissions, as the receipt files get them.
+  bool make(const fs::path &folder, const std::string &extension, std::string *error) {
+    static std::atomic<unsigned> counter{0};
+    static thread_local std::mt19937 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      path_ = folder / (".receipt-" + std::to_string(::getpid()) + "-" +
+                        std::to_string(counter++) + "-" + std::to_string(random() % 1000000) +
+                        extension + ".part");
+      slot_ = track(path_);  // before it exists: a signal now finds it
+      const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd >= 0) {
+        ::close(fd);
+        return true;
+      }
+      const int failed = errno;
+      untrack(slot_);
+      slot_ = -1;
+      if (failed != EEXIST) {
+        if (error) *error = path_.string() + ": " + std::strerror(failed);
+        path_.clear();
+        return false;
+      }
+    }
+    path_.clear();
+    if (error) *error = folder.string() + ": no free temporary name";
+    return false;
+  }
+
+  const fs::path &path() const { return path_; }
+  // The file has been given its own name (or is gone): nothing to remove.
+  void release() {
+    untrack(slot_);
+    slot_ = -1;
+    path_.clear();
+  }
+  void discard() {
+    if (path_.empty()) return;
+    std::error_code ec;
+    fs::remove(path_, ec);
+    release();
+  }
+
+private:
+  fs::path path_;
+  int slot_ = -1;
+};
+
+void removeOnSignal(int signal) {
+  removeReceiptTemporaries();
+  ::raise(signal);  // the handler was reset: ends the process as the signal would
 }
 
 // Gives `from` the name `to` unless `to` exists: 0, EEXIST, or another errno.
@@ -93,20 +164,26 @@ ReceiptFolder::ReceiptFolder(fs::path folder) : folder_(std::move(folder)) {
   std::error_code ec;
   fs::create_directories(folder_, ec);
   for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec))
-    nextNumber_ = std::max(nextNumber_, receiptNumber(it->path()) + 1);
+    nextNumber_ = std::max(nextNumber_, receiptNumberOf(it->path()) + 1);
+}
+
+bool ReceiptFolder::prepare(const fs::path &folder, std::string *error) {
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (!fs::is_directory(folder, ec)) {
+    if (error) *error = folder.string() + ": not a folder" + (ec ? ": " + ec.message() : "");
+    return false;
+  }
+  Temporary probe;  // what every receipt will need: a new file there
+  return probe.make(folder, ".probe", error);
 }
 
 fs::path ReceiptFolder::write(const Receipt &receipt, std::string *error) {
-  const fs::path pngTemp = uniqueTemporary(folder_, ".png", error);
-  if (pngTemp.empty()) return {};
-  const fs::path txtTemp = uniqueTemporary(folder_, ".txt", error);
-  std::error_code ec;
-  if (txtTemp.empty() || !writePng(receipt, pngTemp, error) ||
-      !writeTranscript(receipt, txtTemp, error)) {
-    fs::remove(pngTemp, ec);
-    if (!txtTemp.empty()) fs::remove(txtTemp, ec);
+  Temporary pngTemp, txtTemp;
+  if (!pngTemp.make(folder_, ".png", error) || !txtTemp.make(folder_, ".txt", error) ||
+      !writePng(receipt, pngTemp.path(), error) ||
+      !writeTranscript(receipt, txtTemp.path(), error))
     return {};
-  }
   // The PNG first, then the transcript under the same number, each only
   // where no file is: a number another writer (or an old file) holds is
   // skipped.
@@ -116,15 +193,19 @@ fs::path ReceiptFolder::write(const Receipt &receipt, std::string *error) {
     const fs::path png = folder_ / (std::string(stem) + ".png");
     const fs::path txt = folder_ / (std::string(stem) + ".txt");
     fs::path failedAt = png;
-    int failed = publish(pngTemp, png);
+    int failed = publish(pngTemp.path(), png);
     if (failed == EEXIST) continue;
     if (!failed) {
       failedAt = txt;
-      failed = publish(txtTemp, txt);
-      if (!failed) return txt;
+      failed = publish(txtTemp.path(), txt);
+      if (!failed) {
+        pngTemp.release();
+        txtTemp.release();
+        return txt;
+      }
       // Take our picture back under its own unique name; nobody else can
       // have replaced it, as nobody replaces a receipt file.
-      if (::rename(png.c_str(), pngTemp.c_str()) != 0) {
+      if (::rename(png.c_str(), pngTemp.path().c_str()) != 0) {
         failedAt = png;
         failed = errno;
       } else if (failed == EEXIST) {
@@ -132,10 +213,21 @@ fs::path ReceiptFolder::write(const Receipt &receipt, std::string *error) {
       }
     }
     if (error) *error = failedAt.string() + ": " + std::strerror(failed);
-    fs::remove(pngTemp, ec);
-    fs::remove(txtTemp, ec);
     return {};
   }
+}
+
+void removeReceiptTemporaries() noexcept {
+  for (TrackedTemporary &slot : gTemporaries)
+    if (slot.state.load() == 2) ::unlink(slot.path);
+}
+
+void removeReceiptTemporariesOnSignals() {
+  struct sigaction action{};
+  action.sa_handler = removeOnSignal;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::sigaction(signal, &action, nullptr);
 }
 
 }  // namespace it433td::printer

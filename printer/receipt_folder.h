@@ -15,6 +15,11 @@ public:
   // receipt already there (numbers of more than 18 digits are ignored).
   explicit ReceiptFolder(std::filesystem::path folder);
 
+  // Creates the folder if needed and proves that a file can be made in it.
+  // False, with the reason in *error, for a file, a read-only folder, a
+  // missing parent that cannot be made...
+  static bool prepare(const std::filesystem::path &folder, std::string *error);
+
   // Writes the PNG and the transcript under unique temporary names, then
   // gives them their numbered names, PNG first, so a watcher that sees the
   // .txt finds both files whole. A name is only taken where no file is: a
@@ -29,5 +34,17 @@ private:
   std::filesystem::path folder_;
   std::int64_t nextNumber_ = 1;
 };
+
+// "receipt-0042.txt" -> 42; 0 for any other name.
+std::int64_t receiptNumberOf(const std::filesystem::path &file);
+
+// Removes the temporary files that receipt writers of this process are
+// filling right now. Async-signal-safe: for a handler of a fatal signal.
+void removeReceiptTemporaries() noexcept;
+
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT remove those temporaries, then end the
+// process as the signal would have (for programs that do not take these
+// signals themselves, like render).
+void removeReceiptTemporariesOnSignals();
 
 }  // namespace it433td::printer

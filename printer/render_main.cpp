@@ -20,6 +20,7 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: %s OUTPUT_FOLDER FILE...\n", argv[0]);
     return 2;
   }
+  removeReceiptTemporariesOnSignals();  // Ctrl-C leaves no temporary file
   ReceiptFolder folder(argv[1]);
   int status = 0;
   VirtualPrinter printer(

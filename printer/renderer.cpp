@@ -5,11 +5,17 @@
 // API is the fallback), and places every character in its own cell, so columns line up exactly as
 // the printer's do whatever the font's own advance. Bars and raster dots are
 // written straight into the surface's pixels.
+//
+// The paper is drawn as ink coverage (an 8-bit alpha surface, a quarter of
+// the memory of a colour one) and written as an 8-bit grey PNG with libpng's
+// fast compression: a receipt is black on white, and encoding a colour PNG
+// at the default compression cost far more than the drawing did.
 #include "renderer.h"
 
 #include <cairo-ft.h>
 #include <cairo.h>
 #include <ft2build.h>
+#include <png.h>
 #include FT_FREETYPE_H
 
 #include <algorithm>
@@ -57,12 +63,11 @@ cairo_font_face_t *monospaceFace() {
 class Canvas {
 public:
   Canvas(int width, int height)
-      : surface_(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height),
+      : surface_(cairo_image_surface_create(CAIRO_FORMAT_A8, width, height),
                  cairo_surface_destroy),
         cr_(cairo_create(surface_.get()), cairo_destroy) {
-    cairo_set_source_rgb(cr_.get(), 1, 1, 1);
-    cairo_paint(cr_.get());
-    cairo_set_source_rgb(cr_.get(), 0, 0, 0);
+    // A new A8 surface is all zero: no ink, white paper.
+    cairo_set_source_rgba(cr_.get(), 0, 0, 0, 1);
     if (cairo_font_face_t *face = monospaceFace())
       cairo_set_font_face(cr_.get(), face);
     else
@@ -100,7 +105,7 @@ public:
     if (x < 0 || y < 0 || x >= width || y >= height) return;
     unsigned char *data = cairo_image_surface_get_data(surface_.get());
     const int stride = cairo_image_surface_get_stride(surface_.get());
-    reinterpret_cast<std::uint32_t *>(data + static_cast<size_t>(y) * stride)[x] = 0xFF000000u;
+    data[static_cast<size_t>(y) * stride + x] = 0xFF;  // full ink
   }
 
 private:
@@ -155,21 +160,33 @@ GreyImage renderGrey(const Receipt &receipt) {
   const unsigned char *data = cairo_image_surface_get_data(surface);
   const int stride = cairo_image_surface_get_stride(surface);
   for (int y = 0; y < image.height; ++y) {
-    const auto *row = reinterpret_cast<const std::uint32_t *>(data + static_cast<size_t>(y) * stride);
-    for (int x = 0; x < image.width; ++x) {
-      const std::uint32_t p = row[x];
-      const unsigned sum = ((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF);
-      image.pixels[static_cast<size_t>(y) * image.width + x] = static_cast<std::uint8_t>(sum / 3);
-    }
+    const unsigned char *ink = data + static_cast<size_t>(y) * stride;
+    std::uint8_t *grey = image.pixels.data() + static_cast<size_t>(y) * image.width;
+    for (int x = 0; x < image.width; ++x) grey[x] = static_cast<std::uint8_t>(255 - ink[x]);
   }
   return image;
 }
 
 bool writePng(const Receipt &receipt, const std::filesystem::path &path, std::string *error) {
   Canvas canvas = draw(receipt);
-  const cairo_status_t status = cairo_surface_write_to_png(canvas.surface(), path.c_str());
-  if (status != CAIRO_STATUS_SUCCESS) {
-    if (error) *error = path.string() + ": " + cairo_status_to_string(status);
+  cairo_surface_t *surface = canvas.surface();
+  const int width = cairo_image_surface_get_width(surface);
+  const int height = cairo_image_surface_get_height(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  unsigned char *data = cairo_image_surface_get_data(surface);
+  for (int y = 0; y < height; ++y) {  // ink to grey, in place
+    unsigned char *row = data + static_cast<size_t>(y) * stride;
+    for (int x = 0; x < width; ++x) row[x] = static_cast<unsigned char>(255 - row[x]);
+  }
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = static_cast<png_uint_32>(width);
+  image.height = static_cast<png_uint_32>(height);
+  image.format = PNG_FORMAT_GRAY;
+  image.flags = PNG_IMAGE_FLAG_FAST;
+  if (!png_image_write_to_file(&image, path.c_str(), 0, data, stride, nullptr)) {
+    if (error) *error = path.string() + ": " + image.message;
+    png_image_free(&image);
     return false;
   }
   return true;

@@ -23,7 +23,7 @@ void VirtualPrinter::finish() {
 void VirtualPrinter::onEvent(const PrinterEvent &event) {
   if (event.kind == EventKind::StatusRequest) {
     statusRequests_.fetch_add(1);
-    if (auto answer = statusAnswer(state_.load(), event.value); answer && answers_)
+    if (auto answer = statusAnswer(state_->load(), event.value); answer && answers_)
       answers_(*answer);
     return;
   }

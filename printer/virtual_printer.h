@@ -37,8 +37,11 @@ public:
   void finish();
 
   // Safe from any thread and from a signal handler (a lock-free atomic).
-  void setState(PrinterState state) noexcept { state_.store(state); }
-  PrinterState state() const noexcept { return state_.load(); }
+  void setState(PrinterState state) noexcept { state_->store(state); }
+  PrinterState state() const noexcept { return state_->load(); }
+  // Answers from `shared` from now on: one state for several ports of one
+  // printer (a pseudo-terminal and network jobs). It must outlive this.
+  void shareState(std::atomic<PrinterState> &shared) noexcept { state_ = &shared; }
   std::uint64_t statusRequests() const noexcept { return statusRequests_.load(); }
 
 private:
@@ -47,7 +50,8 @@ private:
   AnswerSink answers_;
   ReceiptBuilder builder_;
   StreamDecoder decoder_;
-  std::atomic<PrinterState> state_{PrinterState::Online};
+  std::atomic<PrinterState> ownState_{PrinterState::Online};
+  std::atomic<PrinterState> *state_ = &ownState_;
   std::atomic<std::uint64_t> statusRequests_{0};
 };
 

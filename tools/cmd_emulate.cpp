@@ -1,12 +1,16 @@
-// cmd_emulate.cpp - it433td emulate: the virtual printer under a port name
-// until SIGINT or SIGTERM, for testing any host program against it.
+// cmd_emulate.cpp - it433td emulate: the virtual printer under a port name,
+// on a network port and on a web page, until stopped, for testing any host
+// program against it.
 //
 // Signals are taken by sigwait on the main thread (blocked everywhere else),
 // so the handlers are ordinary code: SIGUSR1 toggles paper-out, SIGUSR2
-// toggles offline (cover open).
+// toggles offline (cover open); SIGINT, SIGTERM, SIGHUP and SIGQUIT stop the
+// printer, which writes what it has been sent (no temporary file is left).
 #include "commands.h"
+#include "host_port.h"
 #include "tool_error.h"
 #include "virtual_printer_session.h"
+#include "web_console.h"
 
 #include <csignal>
 #include <cstdio>
@@ -24,6 +28,9 @@ struct EmulateOptions {
   std::filesystem::path portsFolder;
   bool paperOut = false;
   bool offline = false;
+  std::string listen;
+  std::string web;
+  double baud = 0;
 };
 
 void say(const std::string &line) {
@@ -36,10 +43,15 @@ PrinterState toggled(PrinterState now, PrinterState other) {
 }
 
 int runEmulate(const EmulateOptions &options) {
+  if (options.port.empty() && options.listen.empty())
+    throw ToolError(kExitBadInput, "emulate needs --port NAME, --listen [HOST:]PORT, or both");
+  if (options.baud > 0 && options.port.empty())
+    throw ToolError(kExitBadInput, "--baud paces the pseudo-terminal: it needs --port");
+
   sigset_t signals;
   sigemptyset(&signals);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2}) sigaddset(&signals, signal);
-  // Before the server's thread exists, so it inherits the mask.
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2}) sigaddset(&signals, signal);
+  // Before any thread exists, so every thread inherits the mask.
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   SessionOptions sessionOptions;
@@ -50,13 +62,27 @@ int runEmulate(const EmulateOptions &options) {
                                 : options.paperOut ? PrinterState::PaperOut
                                                    : PrinterState::Online;
   sessionOptions.log = say;
+  sessionOptions.baud = options.baud;
+  if (!options.listen.empty())
+    sessionOptions.listen = parseHostPort(options.listen, "127.0.0.1", "--listen");
+  if (!options.web.empty()) sessionOptions.web = parseHostPort(options.web, "127.0.0.1", "--web");
   VirtualPrinterSession session(sessionOptions);
 
-  say("virtual IT433TD on " + session.server().slavePath() + ", port " + options.port + " (" +
-      session.ports().entryFor(options.port).string() + "), printer " +
-      std::string(printer::stateName(session.server().state())));
+  const std::string state(printer::stateName(session.state()));
+  if (session.hasPty()) {
+    say("virtual IT433TD on " + session.server().slavePath() + ", port " + options.port + " (" +
+        session.ports().entryFor(options.port).string() + "), printer " + state);
+    if (options.baud > 0)
+      say("the port is read at " + std::to_string(static_cast<long>(options.baud)) + " baud (" +
+          std::to_string(static_cast<long>(printer::lineBytesPerSecond(options.baud))) +
+          " bytes a second, 11 bits a byte)");
+  }
+  if (session.listener())
+    say("network printer on " + session.listener()->address() +
+        ": raw print jobs, one at a time, printer " + state);
+  if (session.web()) say("web page: " + session.web()->url());
   say("receipts go to " + std::filesystem::absolute(options.out).string());
-  if (options.portsFolder.empty())
+  if (session.hasPty() && options.portsFolder.empty())
     say("for other programs: export IT433TD_PORTS=" + session.ports().path().string());
   say("kill -USR1 " + std::to_string(::getpid()) + " toggles paper-out, kill -USR2 " +
       std::to_string(::getpid()) + " toggles offline; Ctrl-C stops");
@@ -66,11 +92,8 @@ int runEmulate(const EmulateOptions &options) {
     int signal = 0;
     if (sigwait(&signals, &signal) != 0) continue;
     if (signal == SIGUSR1 || signal == SIGUSR2) {
-      const PrinterState next = toggled(session.server().state(), signal == SIGUSR1
-                                                                       ? PrinterState::PaperOut
-                                                                       : PrinterState::Offline);
-      session.server().setState(next);
-      say("printer " + std::string(printer::stateName(next)));
+      session.setState(toggled(session.state(), signal == SIGUSR1 ? PrinterState::PaperOut
+                                                                  : PrinterState::Offline));
       continue;
     }
     break;
@@ -85,8 +108,10 @@ int runEmulate(const EmulateOptions &options) {
 void addEmulateCommand(CLI::App &app, std::shared_ptr<CommonOptions> common) {
   auto options = std::make_shared<EmulateOptions>();
   CLI::App *command = app.add_subcommand(
-      "emulate", "run the virtual printer on a pseudo-terminal under a port name until stopped");
-  command->add_option("--port", options->port, "the port name to map, e.g. COM1")->required();
+      "emulate",
+      "run the virtual printer on a pseudo-terminal under a port name, on a network port, "
+      "or both, until stopped");
+  command->add_option("--port", options->port, "the port name to map, e.g. COM1");
   command->add_option("--out", options->out, "folder for the receipts, written at each cut")
       ->required();
   command->add_option("--ports-dir", options->portsFolder,
@@ -95,6 +120,15 @@ void addEmulateCommand(CLI::App &app, std::shared_ptr<CommonOptions> common) {
   auto *paperOut = command->add_flag("--paper-out", options->paperOut, "start out of paper");
   command->add_flag("--offline", options->offline, "start offline (cover open)")
       ->excludes(paperOut);
+  command->add_option("--listen", options->listen,
+                      "take raw print jobs over TCP on [HOST:]PORT (e.g. 9100; host "
+                      "127.0.0.1 unless given)");
+  command->add_option("--web", options->web,
+                      "serve the live web page on [HOST:]PORT (host 127.0.0.1 unless given)");
+  command->add_option("--baud", options->baud,
+                      "read the port no faster than a serial line at this speed carries "
+                      "(11 bits a byte), e.g. 57600")
+      ->check(CLI::Range(1.0, 4000000.0));
   command->callback([options, common] { common->exitStatus = runEmulate(*options); });
 }
 

@@ -25,6 +25,8 @@ struct RenderOptions {
 constexpr std::size_t kMaxCapturedBytes = 128u << 20;
 
 int runRender(const RenderOptions &options) {
+  // Ctrl-C while a receipt is being written leaves no temporary file.
+  printer::removeReceiptTemporariesOnSignals();
   // Every file is read before anything is printed: a missing one leaves no
   // half-printed stream behind.
   std::vector<std::string> streams;

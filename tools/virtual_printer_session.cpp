@@ -1,9 +1,10 @@
-// virtual_printer_session.cpp - ports folder first, server second, so the
-// port's entry is gone before its folder is removed.
+// virtual_printer_session.cpp - everything checked before anything is made;
+// on the way out the ports stop first, then the writer, then the ports
+// folder, so the port's entry is gone before its folder is removed.
 #include "virtual_printer_session.h"
 
 #include "tool_error.h"
-
+#include "web_console.h"
 
 namespace it433td::tools {
 
@@ -18,28 +19,75 @@ PortsFolder makePortsFolder(const SessionOptions &options) {
 }  // namespace
 
 VirtualPrinterSession::VirtualPrinterSession(const SessionOptions &options)
-    : ports_(makePortsFolder(options)) {
-  printer::PtyServerOptions serverOptions;
-  serverOptions.outputFolder = options.outputFolder;
-  serverOptions.portLink = ports_.entryFor(options.port);
-  serverOptions.initialState = options.initialState;
-  serverOptions.log = options.log;
+    : state_(options.initialState), log_(options.log) {
   try {
-    // The server makes the output folder, after checking the port's name.
-    server_ = std::make_unique<printer::PtyServer>(serverOptions);
+    if (!options.port.empty()) {
+      ports_.emplace(makePortsFolder(options));
+      // The port's name first: a refusal leaves no output folder behind.
+      printer::PtyServer::checkPortLink(ports_->entryFor(options.port));
+    }
+    writer_ = std::make_unique<printer::ReceiptWriter>(options.outputFolder, options.log);
+    if (options.listen) {
+      printer::TcpListenerOptions listen;
+      listen.host = options.listen->host;
+      listen.port = options.listen->port;
+      listen.log = options.log;
+      try {
+        listener_ = std::make_unique<printer::TcpListener>(listen, *writer_, state_);
+      } catch (const std::exception &error) {
+        throw ToolError(kExitBadInput, std::string("--listen: ") + error.what());
+      }
+    }
+    if (options.web) {
+      WebConsoleOptions web;
+      web.host = options.web->host;
+      web.port = options.web->port;
+      web.title = options.port;
+      if (listener_) web.title += (web.title.empty() ? "" : " and ") + listener_->address();
+      web.state = [this] { return state(); };
+      web.setState = [this](printer::PrinterState next) { setState(next); };
+      web_ = std::make_unique<WebConsole>(web);
+      writer_->setListener(
+          [this](const printer::WrittenReceipt &receipt) { web_->receiptWritten(receipt); });
+    }
+    if (!options.port.empty()) {
+      printer::PtyServerOptions serverOptions;
+      serverOptions.writer = writer_.get();
+      serverOptions.portLink = ports_->entryFor(options.port);
+      serverOptions.sharedState = &state_;
+      serverOptions.log = options.log;
+      serverOptions.bytesPerSecond = printer::lineBytesPerSecond(options.baud);
+      server_ = std::make_unique<printer::PtyServer>(serverOptions);
+    }
+  } catch (const ToolError &) {
+    throw;
   } catch (const printer::PortNameTaken &error) {
+    throw ToolError(kExitBadInput, error.what());
+  } catch (const printer::OutputFolderUnusable &error) {
     throw ToolError(kExitBadInput, error.what());
   } catch (const std::exception &error) {
     throw ToolError(kExitNoModule, std::string("cannot start the virtual printer: ") + error.what());
   }
-  server_->start();
+  if (listener_) listener_->start();
+  if (server_) server_->start();
 }
 
-VirtualPrinterSession::~VirtualPrinterSession() { server_.reset(); }
+VirtualPrinterSession::~VirtualPrinterSession() {
+  stop();
+  web_.reset();  // before the writer, whose listener it is
+}
+
+void VirtualPrinterSession::setState(printer::PrinterState state) {
+  state_.store(state);
+  if (web_) web_->stateChanged(state);
+  if (log_) log_("printer " + std::string(printer::stateName(state)));
+}
 
 std::vector<std::filesystem::path> VirtualPrinterSession::stop() {
-  server_->stop();
-  return server_->transcriptsWritten();
+  if (listener_) listener_->stop();
+  if (server_) server_->stop();
+  writer_->drain();
+  return writer_->transcriptsWritten();
 }
 
 std::filesystem::path pictureOf(const std::filesystem::path &transcript) {

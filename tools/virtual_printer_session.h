@@ -1,43 +1,66 @@
-// virtual_printer_session.h - the virtual printer on a pseudo-terminal,
-// reachable under a port name: a PtyServer whose slave is entered in an
-// IT433TD_PORTS folder.
+// virtual_printer_session.h - one virtual printer behind any of its ports:
+// a pseudo-terminal under a port name (a PtyServer whose slave is entered in
+// an IT433TD_PORTS folder), a network port for raw print jobs, and a live
+// web page. All share one state and one receipt folder.
 #pragma once
 
+#include "host_port.h"
 #include "ports_folder.h"
 #include "pty_server.h"
+#include "receipt_writer.h"
+#include "tcp_listener.h"
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace it433td::tools {
 
+class WebConsole;
+
 struct SessionOptions {
-  std::string port = "COM1";
+  std::string port = "COM1";  // empty: no pseudo-terminal
   std::filesystem::path outputFolder;
   std::filesystem::path portsFolder;  // empty: a temporary folder of our own
   printer::PrinterState initialState = printer::PrinterState::Online;
   std::function<void(const std::string &)> log;
+  double baud = 0;                   // the pseudo-terminal's pace; 0: full speed
+  std::optional<HostPort> listen;    // raw print jobs over TCP
+  std::optional<HostPort> web;       // the live page
 };
 
 class VirtualPrinterSession {
 public:
-  // Maps the port and starts serving on a thread of its own. Throws
-  // ToolError when no pseudo-terminal or folder can be had.
+  // Maps the port, opens the listeners and starts serving on threads of
+  // their own. Throws ToolError when something cannot be had.
   explicit VirtualPrinterSession(const SessionOptions &options);
   ~VirtualPrinterSession();
 
-  const PortsFolder &ports() const { return ports_; }
-  printer::PtyServer &server() { return *server_; }
+  bool hasPty() const { return server_ != nullptr; }
+  const PortsFolder &ports() const { return *ports_; }  // with a pseudo-terminal only
+  printer::PtyServer &server() { return *server_; }     // with a pseudo-terminal only
+  const printer::TcpListener *listener() const { return listener_.get(); }
+  const WebConsole *web() const { return web_.get(); }
+
+  printer::PrinterState state() const { return state_.load(); }
+  // Any thread: the status answers on every port, and the web page.
+  void setState(printer::PrinterState state);
 
   // Stops serving: what is still queued is printed and the unfinished
-  // receipt written. Returns the transcripts written, in order.
+  // receipts written. Returns the transcripts written, in order.
   std::vector<std::filesystem::path> stop();
 
 private:
-  PortsFolder ports_;
+  std::atomic<printer::PrinterState> state_;
+  std::function<void(const std::string &)> log_;
+  std::optional<PortsFolder> ports_;
+  std::unique_ptr<printer::ReceiptWriter> writer_;
+  std::unique_ptr<WebConsole> web_;
   std::unique_ptr<printer::PtyServer> server_;
+  std::unique_ptr<printer::TcpListener> listener_;
 };
 
 // The picture that goes with a transcript: receipt-0001.txt -> .png.

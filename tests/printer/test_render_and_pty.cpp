@@ -219,7 +219,7 @@ TEST(PtyServer, ServesReceiptsAndStatusAcrossReopenedPorts) {
     log.push_back(line);
   };
   PtyServer server(options);
-  EXPECT_EQ(fs::read_symlink(options.portLink).string(), server.slavePath());
+  EXPECT_EQ(fs::read_symlink(options.portLink).string(), server.linkTarget());
   server.start();
 
   // The driver: open, ask the status, print, close.
@@ -317,26 +317,63 @@ TEST(PtyServer, APortNameMappedToADeviceIsNeverTakenOver) {
   EXPECT_FALSE(fs::exists(options.outputFolder));  // nothing made
 }
 
-// A link into /dev/pts is a virtual printer's: a new one replaces it (in any
-// case), and each removes its link at the end only while it is still its own.
-TEST(PtyServer, AVirtualPrintersLinkIsReplacedAndOnlyItsOwnRemoved) {
+// A stopped virtual printer's link (into /dev/pts, or to the descriptor of
+// a process that is gone) is replaced, in any case; a running one's is
+// refused; each removes its link at the end only while it is still its own.
+TEST(PtyServer, OnlyAStoppedVirtualPrintersLinkIsReplaced) {
   TempFolder folder;
   const fs::path ports = folder.path / "ports";
   fs::create_directories(ports);
-  fs::create_symlink("/dev/pts/999999", ports / "com1");  // left by a killed emulator
+  fs::create_symlink("/dev/pts/999999", ports / "com1");  // left by an older emulator
+  fs::create_symlink("/proc/999999999/fd/500", ports / "Com1");  // by a killed one
   PtyServerOptions options;
   options.outputFolder = folder.path / "out";
   options.portLink = ports / "COM1";
   auto first = std::make_unique<PtyServer>(options);
   EXPECT_EQ(namesIn(ports), std::vector<std::string>{"COM1"});
-  EXPECT_EQ(fs::read_symlink(ports / "COM1").string(), first->slavePath());
+  EXPECT_EQ(fs::read_symlink(ports / "COM1").string(), first->linkTarget());
+  // The link leads to the server's own descriptor of the slave.
+  EXPECT_EQ(fs::read_symlink(first->linkTarget()).string(), first->slavePath());
 
-  auto second = std::make_unique<PtyServer>(options);
-  EXPECT_EQ(fs::read_symlink(ports / "COM1").string(), second->slavePath());
-  first.reset();  // the link is no longer its own: left alone
-  EXPECT_EQ(fs::read_symlink(ports / "COM1").string(), second->slavePath());
-  second.reset();
-  EXPECT_TRUE(namesIn(ports).empty());
+  options.portLink = ports / "com1";
+  try {
+    PtyServer second(options);
+    ADD_FAILURE() << "a running virtual printer's port was taken over";
+  } catch (const PortNameTaken &error) {
+    EXPECT_NE(std::string(error.what()).find("process " + std::to_string(::getpid())),
+              std::string::npos)
+        << error.what();
+  }
+  EXPECT_EQ(fs::read_symlink(ports / "COM1").string(), first->linkTarget());
+
+  fs::remove(ports / "COM1");
+  fs::create_symlink("/dev/pts/999999", ports / "COM1");  // not its own any more
+  first.reset();
+  EXPECT_EQ(fs::read_symlink(ports / "COM1"), "/dev/pts/999999");
+}
+
+// Status requests are answered while receipts are still being drawn: the
+// reading thread hands receipts over and goes on reading.
+TEST(PtyServer, StatusIsAnsweredWhileTallReceiptsAreDrawn) {
+  TempFolder folder;
+  PtyServerOptions options;
+  options.outputFolder = folder.path;
+  PtyServer server(options);
+  server.start();
+  const int fd = openPort(server.slavePath());
+  ASSERT_GE(fd, 0);
+  std::string tall;
+  for (int line = 0; line < 1300; ++line) tall += std::string(47, 'x') + "\n";
+  std::thread sender([&] {
+    for (int receipt = 0; receipt < 3; ++receipt) writeAll(fd, tall + "\x1Bw");
+    writeAll(fd, std::string("\x10\x04\x01", 3));
+  });
+  EXPECT_EQ(readByte(fd), 0x12);
+  EXPECT_LT(server.transcriptsWritten().size(), 3u);  // answered before the drawing ended
+  sender.join();
+  ::close(fd);
+  server.stop();
+  EXPECT_EQ(server.transcriptsWritten().size(), 3u);
 }
 
 }  // namespace

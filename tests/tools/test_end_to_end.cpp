@@ -5,7 +5,12 @@
 // the module renders QR printer files) is its own and cases run in parallel.
 // The demo case runs the built program itself (ctest RESOURCE_LOCK).
 #include "barcodes.h"
+#include "printer_streams.h"
 #include "tool_process.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <cairo.h>
 #include <gtest/gtest.h>
@@ -14,8 +19,12 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <poll.h>
 #include <regex>
+#include <stdlib.h>
+#include <thread>
 
 using namespace tool_test;
 namespace fs = std::filesystem;
@@ -231,6 +240,15 @@ TEST_F(ToolCopy, EmulateLeavesAMappedPortAloneAndFoldersAreBadInput) {
   EXPECT_EQ(std::distance(fs::directory_iterator(ports), fs::directory_iterator()), 1);
   EXPECT_FALSE(fs::exists(out));
 
+  // Receipts could never be written there: refused at the start.
+  std::ofstream(temp.path / "a-file") << "not a folder\n";
+  const Finished toFile = run(tool, {"emulate", "--port", "POS9", "--out",
+                                     (temp.path / "a-file").string(), "--ports-dir", ports.string()},
+                              {}, 10s);
+  EXPECT_EQ(toFile.exitStatus, 2) << toFile.out << toFile.err;
+  EXPECT_NE(toFile.err.find("a-file"), std::string::npos) << toFile.err;
+  EXPECT_EQ(toFile.out.find("ready"), std::string::npos);
+
   const Finished printed = run(tool, withModule({"print", "--port", "X", temp.path.string()}));
   EXPECT_EQ(printed.exitStatus, 2) << printed.err;
   EXPECT_NE(printed.err.find("is a folder"), std::string::npos) << printed.err;
@@ -257,6 +275,162 @@ TEST_F(ToolCopy, EmulateLeavesAMappedPortAloneAndFoldersAreBadInput) {
   const Finished demo = run(tool, withModule({"demo", "--out", notAFolder.string()}));
   EXPECT_EQ(demo.exitStatus, 2) << demo.out << demo.err;
   EXPECT_EQ(demo.out.find("Printing"), std::string::npos) << demo.out;
+}
+
+std::vector<fs::path> temporariesIn(const fs::path &folder) {
+  std::vector<fs::path> found;
+  for (const auto &entry : fs::directory_iterator(folder))
+    if (entry.path().extension() == ".part") found.push_back(entry.path());
+  return found;
+}
+
+// A running emulator's port is never taken over; a killed one's link leads
+// nowhere, even once its terminal's number belongs to another program.
+TEST_F(ToolCopy, EmulatorsPortsAreNotStolenAndDeadOnesLeadNowhere) {
+  auto first = emulate("POS5");
+  const Finished second = run(tool, {"emulate", "--port", "pos5", "--out", out.string(),
+                                     "--ports-dir", ports.string()},
+                              {}, 10s);
+  EXPECT_EQ(second.exitStatus, 2) << second.out << second.err;
+  EXPECT_NE(second.err.find("running virtual printer (process"), std::string::npos) << second.err;
+
+  auto doomed = emulate("POS7");
+  const fs::path terminal = fs::canonical(ports / "POS7");
+  doomed->signal(SIGKILL);
+  doomed->wait(10s);
+  // Another program gets a terminal, under the dead emulator's number if we can.
+  std::vector<int> masters;
+  int reused = -1;
+  for (int i = 0; i < 64 && reused < 0; ++i) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) break;
+    masters.push_back(master);
+    if (terminal == ::ptsname(master)) reused = master;
+  }
+  const fs::path file = writeReceipt("for the dead emulator\ncut\n");
+  const Finished printed = run(tool, withModule({"print", "--port", "POS7", file.string()}),
+                               {portsVariable()});
+  EXPECT_NE(printed.exitStatus, 0) << printed.out;
+  if (reused >= 0) {
+    pollfd readable{reused, POLLIN, 0};
+    EXPECT_EQ(::poll(&readable, 1, 0), 0) << "the receipt went into another program's terminal";
+  }
+  for (int master : masters) ::close(master);
+  emulate("POS7");  // the dead one's link is replaced
+}
+
+// A stop by any of the usual signals leaves whole receipts and no temporary
+// files: emulate writes what it was sent, render stops where it is.
+TEST_F(ToolCopy, SignalsLeaveWholeReceiptsAndNoTemporaryFiles) {
+  auto printer = emulate("POS6");
+  {
+    std::ofstream port(ports / "POS6", std::ios::binary);
+    port << "sent before the quit\n" << std::flush;
+  }
+  printer->signal(SIGQUIT);
+  EXPECT_EQ(printer->wait(10s), 0) << printer->output();
+  EXPECT_EQ(readFile(out / "receipt-0001.txt"), "sent before the quit\n");
+  EXPECT_TRUE(temporariesIn(out).empty());
+
+  const fs::path capture = temp.path / "tall.bin";
+  {
+    std::ofstream stream(capture, std::ios::binary);
+    for (int receipt = 0; receipt < 40; ++receipt) {
+      for (int line = 0; line < 1300; ++line) stream << std::string(47, 'x') << '\n';
+      stream << "\x1Bw";
+    }
+  }
+  const fs::path rendered = temp.path / "rendered";
+  Background render(tool, {"render", capture.string(), "--out", rendered.string()});
+  for (int i = 0; i < 500 && !fs::exists(rendered / "receipt-0001.png"); ++i)
+    std::this_thread::sleep_for(10ms);
+  render.signal(SIGINT);
+  EXPECT_EQ(render.wait(20s), -1);  // ended by the signal
+  EXPECT_TRUE(temporariesIn(rendered).empty());
+}
+
+int connectTo(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool sendAll(int fd, const std::string &bytes) {
+  return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+}
+
+bool waitForFile(const fs::path &file, std::chrono::seconds limit = 10s) {
+  for (auto end = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < end;
+       std::this_thread::sleep_for(10ms))
+    if (fs::exists(file)) return true;
+  return false;
+}
+
+// The network port: the same decoder and receipts as the pseudo-terminal,
+// one job at a time however the connections interleave, status answered on
+// the connection.
+TEST_F(ToolCopy, NetworkJobsPrintAsOnThePortOneAtATime) {
+  auto printer = emulate("POS8", {"--listen", "127.0.0.1:0"});
+  std::smatch found;
+  ASSERT_TRUE(std::regex_search(printer->output(), found,
+                                std::regex("network printer on 127\\.0\\.0\\.1:(\\d+)")))
+      << printer->output();
+  const int port = std::stoi(found[1].str());
+
+  const std::string job = "\x0FPão de açúcar\x12\n" + printer_test::code128("IT433TD-0042") + "\n" +
+                          printer_test::qrRaster(kPayment, 3, 16) + "\x1BJ\x30\x1Bw";
+  {
+    std::ofstream pty(ports / "POS8", std::ios::binary);
+    pty << job << std::flush;
+  }
+  ASSERT_TRUE(waitForFile(out / "receipt-0001.txt"));
+  const int single = connectTo(port);
+  ASSERT_TRUE(sendAll(single, job));
+  ::close(single);
+  ASSERT_TRUE(waitForFile(out / "receipt-0002.txt"));
+  EXPECT_EQ(readFile(out / "receipt-0002.txt"), readFile(out / "receipt-0001.txt"));
+  EXPECT_EQ(readFile(out / "receipt-0002.png"), readFile(out / "receipt-0001.png"));
+  EXPECT_EQ(decoded(decodePicture(out / "receipt-0002.png"), "QR"), kPayment);
+
+  // The second connection's job waits for the first's end, whole.
+  const int first = connectTo(port), second = connectTo(port);
+  ASSERT_TRUE(sendAll(first, "first job, line 1\n"));
+  ASSERT_TRUE(sendAll(second, "second job\n\x1Bw"));
+  ::close(second);
+  std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(sendAll(first, "first job, line 2\n" + std::string("\x10\x04\x01", 3) + "\x1Bw"));
+  pollfd answer{first, POLLIN, 0};
+  unsigned char status = 0;
+  ASSERT_EQ(::poll(&answer, 1, 5000), 1);
+  EXPECT_EQ(::recv(first, &status, 1, 0), 1);
+  EXPECT_EQ(status, 0x12);
+  ::close(first);
+  ASSERT_TRUE(waitForFile(out / "receipt-0004.txt"));
+  EXPECT_EQ(readFile(out / "receipt-0003.txt"), "first job, line 1\nfirst job, line 2\n[CUT]\n");
+  EXPECT_EQ(readFile(out / "receipt-0004.txt"), "second job\n[CUT]\n");
+}
+
+// --baud: the port is read no faster than the line carries (57600 baud, 11
+// bits a byte: 5236 bytes a second).
+TEST_F(ToolCopy, APacedPortTakesTheLinesTime) {
+  auto printer = emulate("POS10", {"--baud", "57600"});
+  std::string job;
+  while (job.size() < 15'000) job += std::string(47, 'x') + "\n";
+  job.resize(15'000 - 2);
+  const auto start = std::chrono::steady_clock::now();
+  {
+    std::ofstream pty(ports / "POS10", std::ios::binary);
+    pty << job << "\x1Bw" << std::flush;
+  }
+  ASSERT_TRUE(waitForFile(out / "receipt-0001.txt", 30s));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 2700ms);
 }
 
 TEST_F(ToolCopy, RenderTurnsACapturedStreamIntoReceipts) {

@@ -1,0 +1,92 @@
+// receipt_writer.cpp - the writing thread and its bounded queue.
+#include "receipt_writer.h"
+
+namespace it433td::printer {
+
+namespace {
+
+std::filesystem::path preparedFolder(const std::filesystem::path &folder) {
+  std::string error;
+  if (!ReceiptFolder::prepare(folder, &error))
+    throw OutputFolderUnusable("cannot write receipts into " + folder.string() + ": " + error);
+  return folder;
+}
+
+}  // namespace
+
+ReceiptWriter::ReceiptWriter(std::filesystem::path folder,
+                             std::function<void(const std::string &)> log)
+    : folder_(preparedFolder(folder)), log_(std::move(log)), thread_([this] { run(); }) {}
+
+ReceiptWriter::~ReceiptWriter() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closing_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
+void ReceiptWriter::submit(Receipt &&receipt) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return queue_.size() < kQueuedReceipts; });
+  queue_.push_back(std::move(receipt));
+  changed_.notify_all();
+}
+
+void ReceiptWriter::drain() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return queue_.empty() && !busy_; });
+}
+
+void ReceiptWriter::setListener(Listener listener) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  listener_ = std::move(listener);
+}
+
+std::vector<std::filesystem::path> ReceiptWriter::transcriptsWritten() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return transcripts_;
+}
+
+void ReceiptWriter::run() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return !queue_.empty() || closing_; });
+    if (queue_.empty()) return;  // closing, and everything written
+    Receipt receipt = std::move(queue_.front());
+    queue_.pop_front();
+    busy_ = true;
+    changed_.notify_all();  // room in the queue
+    lock.unlock();
+
+    std::string error;
+    const std::filesystem::path transcript = folder_.write(receipt, &error);
+    if (transcript.empty()) {
+      tell("receipt not written: " + error);
+    } else {
+      tell("receipt written: " + transcript.string());
+    }
+
+    lock.lock();
+    if (!transcript.empty()) {
+      transcripts_.push_back(transcript);
+      if (listener_) {
+        WrittenReceipt written{receiptNumberOf(transcript), transcript, transcript};
+        written.picture.replace_extension(".png");
+        Listener listener = listener_;
+        lock.unlock();
+        listener(written);
+        lock.lock();
+      }
+    }
+    busy_ = false;
+    changed_.notify_all();
+  }
+}
+
+void ReceiptWriter::tell(const std::string &line) const {
+  if (log_) log_(line);
+}
+
+}  // namespace it433td::printer

@@ -1,0 +1,302 @@
+// web_console.cpp - routes, the event streams and the checks that keep
+// other origins out.
+#include "web_console.h"
+
+#include "host_port.h"
+#include "tool_error.h"
+#include "web_assets.h"
+
+#include <httplib.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <thread>
+
+namespace it433td::tools {
+
+namespace {
+
+using printer::PrinterState;
+
+constexpr std::size_t kThreads = 24;
+constexpr int kMaxEventStreams = 16;      // each holds a thread while the page is open
+constexpr std::size_t kReceiptsOnPage = 50;  // replayed to a page that opens
+constexpr std::size_t kEventsKept = 256;
+constexpr auto kKeepAlive = std::chrono::seconds(15);
+constexpr const char *kTokenHeader = "X-IT433TD-Token";
+
+std::string newToken() {
+  std::random_device random;
+  std::string token;
+  for (int i = 0; i < 4; ++i) {
+    char part[9];
+    std::snprintf(part, sizeof part, "%08x", static_cast<unsigned>(random()));
+    token += part;
+  }
+  return token;
+}
+
+bool isLoopbackHost(const std::string &host) {
+  return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+}
+
+// The host name of a Host header: "localhost:8433" -> "localhost",
+// "[::1]:8433" -> "::1".
+std::string hostOfHeader(const std::string &header) {
+  if (!header.empty() && header.front() == '[') return header.substr(1, header.find(']') - 1);
+  return header.substr(0, header.find(':'));
+}
+
+bool sameText(const std::string &a, const std::string &b) {  // in time independent of where they differ
+  if (a.size() != b.size()) return false;
+  unsigned char differ = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) differ |= static_cast<unsigned char>(a[i] ^ b[i]);
+  return differ == 0;
+}
+
+void replaceAll(std::string &text, const std::string &mark, const std::string &by) {
+  for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + by.size()))
+    text.replace(at, mark.size(), by);
+}
+
+std::string htmlEscaped(const std::string &text) {
+  std::string escaped;
+  for (char c : text) {
+    switch (c) {
+      case '&': escaped += "&amp;"; break;
+      case '<': escaped += "&lt;"; break;
+      case '>': escaped += "&gt;"; break;
+      case '"': escaped += "&quot;"; break;
+      default: escaped += c;
+    }
+  }
+  return escaped;
+}
+
+std::string event(const char *name, const std::string &json) {
+  return std::string("event: ") + name + "\ndata: " + json + "\n\n";
+}
+
+std::string stateEvent(PrinterState state) {
+  return event("state", "{\"state\":\"" + std::string(printer::stateName(state)) + "\"}");
+}
+
+std::string receiptEvent(std::int64_t number) {
+  return event("receipt", "{\"number\":" + std::to_string(number) + "}");
+}
+
+bool readWhole(const std::filesystem::path &path, std::string *content) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  *content = bytes.str();
+  return static_cast<bool>(in);
+}
+
+}  // namespace
+
+struct WebConsole::Impl {
+  WebConsoleOptions options;
+  std::string token = newToken();
+  std::string url;
+  bool loopbackOnly = false;
+  httplib::Server server;
+  std::thread thread;
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool closing = false;
+  int streams = 0;
+  std::map<std::int64_t, printer::WrittenReceipt> receipts;  // this run's, by number
+  std::deque<std::pair<std::uint64_t, std::string>> events;  // sequence, text
+  std::uint64_t nextSequence = 1;
+
+  void publish(std::string text) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      events.emplace_back(nextSequence++, std::move(text));
+      if (events.size() > kEventsKept) events.pop_front();
+    }
+    changed.notify_all();
+  }
+
+  // What a page that opens is told first: the state and the latest
+  // receipts, oldest first (the page puts each new one on top).
+  std::string greeting(std::uint64_t *next) {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::string text = "retry: 1000\n\n" + stateEvent(options.state());
+    auto from = receipts.size() > kReceiptsOnPage
+                    ? std::prev(receipts.end(), static_cast<long>(kReceiptsOnPage))
+                    : receipts.begin();
+    for (auto it = from; it != receipts.end(); ++it) text += receiptEvent(it->first);
+    *next = nextSequence;
+    return text;
+  }
+
+  // The events after `*next`, once there are some; a comment to keep the
+  // connection alive after a quiet while; empty when the server closes.
+  std::string waitForEvents(std::uint64_t *next) {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait_for(lock, kKeepAlive, [&] { return closing || nextSequence > *next; });
+    if (closing) return {};
+    if (nextSequence == *next) return ": still here\n\n";
+    std::string text;
+    for (const auto &[sequence, body] : events)
+      if (sequence >= *next) text += body;  // a page too slow to follow misses some
+    *next = nextSequence;
+    return text;
+  }
+
+  void routes() {
+    server.set_default_headers({
+        {"Cache-Control", "no-store"},
+        {"X-Content-Type-Options", "nosniff"},
+        {"Content-Security-Policy",
+         "default-src 'self'; img-src 'self'; frame-ancestors 'none'; form-action 'none'; "
+         "base-uri 'none'"},
+        {"X-Frame-Options", "DENY"},
+        {"Referrer-Policy", "no-referrer"},
+    });
+    server.set_pre_routing_handler([this](const httplib::Request &request, httplib::Response &response) {
+      if (loopbackOnly && !isLoopbackHost(hostOfHeader(request.get_header_value("Host")))) {
+        response.status = 403;
+        response.set_content("this page answers only to localhost\n", "text/plain");
+        return httplib::Server::HandlerResponse::Handled;
+      }
+      return httplib::Server::HandlerResponse::Unhandled;
+    });
+    server.Get("/", [this](const httplib::Request &, httplib::Response &response) {
+      std::string page(webPageHtml());
+      replaceAll(page, "@TOKEN@", token);
+      replaceAll(page, "@TITLE@", htmlEscaped(options.title));
+      response.set_content(page, "text/html; charset=utf-8");
+    });
+    server.Get("/page.css", [](const httplib::Request &, httplib::Response &response) {
+      response.set_content(std::string(webPageCss()), "text/css; charset=utf-8");
+    });
+    server.Get("/page.js", [](const httplib::Request &, httplib::Response &response) {
+      response.set_content(std::string(webPageJs()), "text/javascript; charset=utf-8");
+    });
+    server.Get(R"(/receipts/(\d{1,18})\.(png|txt))",
+               [this](const httplib::Request &request, httplib::Response &response) {
+                 serveReceipt(request, response);
+               });
+    server.Get("/events", [this](const httplib::Request &, httplib::Response &response) {
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (streams >= kMaxEventStreams) {
+          response.status = 503;
+          response.set_content("too many pages open\n", "text/plain");
+          return;
+        }
+        ++streams;
+      }
+      auto next = std::make_shared<std::uint64_t>(0);
+      auto greeted = std::make_shared<bool>(false);
+      response.set_chunked_content_provider(
+          "text/event-stream",
+          [this, next, greeted](std::size_t, httplib::DataSink &sink) {
+            const std::string text = *greeted ? waitForEvents(next.get()) : greeting(next.get());
+            *greeted = true;
+            return !text.empty() && sink.write(text.data(), text.size());
+          },
+          [this](bool) {
+            std::lock_guard<std::mutex> lock(mutex);
+            --streams;
+          });
+    });
+    server.Post("/state", [this](const httplib::Request &request, httplib::Response &response) {
+      changeState(request, response);
+    });
+  }
+
+  void serveReceipt(const httplib::Request &request, httplib::Response &response) {
+    const std::int64_t number = std::stoll(request.matches[1].str());
+    const bool picture = request.matches[2].str() == "png";
+    std::filesystem::path path;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      const auto found = receipts.find(number);
+      if (found != receipts.end()) path = picture ? found->second.picture : found->second.transcript;
+    }
+    std::string content;
+    if (path.empty() || !readWhole(path, &content)) {
+      response.status = 404;
+      response.set_content("no such receipt in this run\n", "text/plain");
+      return;
+    }
+    if (request.has_param("download"))
+      response.set_header("Content-Disposition",
+                          "attachment; filename=\"" + path.filename().string() + "\"");
+    response.set_content(std::move(content), picture ? "image/png" : "text/plain; charset=utf-8");
+  }
+
+  void changeState(const httplib::Request &request, httplib::Response &response) {
+    const std::string origin = request.get_header_value("Origin");
+    const bool sameOrigin = origin.empty() || origin == "http://" + request.get_header_value("Host");
+    if (!sameOrigin || !sameText(request.get_header_value(kTokenHeader), token)) {
+      response.status = 403;
+      response.set_content("refused: not sent by this printer's page\n", "text/plain");
+      return;
+    }
+    const auto state = printer::stateFromName(request.body);
+    if (!state) {
+      response.status = 400;
+      response.set_content("unknown state\n", "text/plain");
+      return;
+    }
+    options.setState(*state);
+    response.set_content(std::string(printer::stateName(*state)) + "\n", "text/plain");
+  }
+};
+
+WebConsole::WebConsole(WebConsoleOptions options) : impl_(std::make_unique<Impl>()) {
+  impl_->options = std::move(options);
+  Impl &impl = *impl_;
+  impl.loopbackOnly = isLoopbackHost(impl.options.host);
+  impl.server.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
+  impl.routes();
+  int port = std::stoi(impl.options.port);
+  if (port == 0)
+    port = impl.server.bind_to_any_port(impl.options.host);
+  else if (!impl.server.bind_to_port(impl.options.host, port))
+    port = -1;
+  if (port <= 0)
+    throw ToolError(kExitBadInput, "--web: cannot listen on " +
+                                       joinHostPort(impl.options.host, std::stoi(impl.options.port)));
+  impl.url = "http://" + joinHostPort(impl.options.host, port) + "/";
+  impl.thread = std::thread([&impl] { impl.server.listen_after_bind(); });
+  // A stop() before the server runs would be lost and leave the thread in accept.
+  for (int i = 0; i < 5000 && !impl.server.is_running(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+WebConsole::~WebConsole() {
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->closing = true;
+  }
+  impl_->changed.notify_all();
+  impl_->server.stop();
+  if (impl_->thread.joinable()) impl_->thread.join();
+}
+
+const std::string &WebConsole::url() const { return impl_->url; }
+
+void WebConsole::receiptWritten(const printer::WrittenReceipt &receipt) {
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->receipts[receipt.number] = receipt;
+  }
+  impl_->publish(receiptEvent(receipt.number));
+}
+
+void WebConsole::stateChanged(PrinterState state) { impl_->publish(stateEvent(state)); }
+
+}  // namespace it433td::tools
