@@ -120,7 +120,10 @@ FileLock lock_file(const std::string &path, uint32_t wait_ms, intptr_t *held) {
       return FileLock::taken;
     }
     if (errno != EWOULDBLOCK && errno != EINTR) break;
-    if (monotonic_ms() >= deadline) {
+    // The clock counts whole milliseconds, so the deadline may lie up to
+    // one below the true end of the wait: only a later reading proves the
+    // whole wait has passed.
+    if (monotonic_ms() > deadline) {
       close(fd);
       return FileLock::busy;
     }
