@@ -17,7 +17,8 @@
  * Results: StartIT433TD answers true or false. Every other operation answers
  * the status of the vendor call that ends it (0 is success, other values
  * belong to the device library), or one of the module's own statuses below,
- * which are negative and never 0.
+ * which are negative and never 0: it433td_status_name() and
+ * it433td_status_meaning() put them in words.
  *
  * Threads: every exported operation takes one process-wide lock, so calls
  * from several threads run one after another. Operations block the caller
@@ -116,8 +117,8 @@ enum it433td_status {
   IT433TD_COPY_FAILED = -1007
 };
 
-/* The name of one of the module's own statuses, or null for any other value
- * (a vendor status). */
+/* The name of one of the module's own statuses, e.g. "IT433TD_STALLED", or
+ * null for any other value (a vendor status). */
 static inline const char *it433td_status_name(int32_t status) {
   switch (status) {
     case IT433TD_OK: return "IT433TD_OK";
@@ -128,6 +129,26 @@ static inline const char *it433td_status_name(int32_t status) {
     case IT433TD_INTERNAL_ERROR: return "IT433TD_INTERNAL_ERROR";
     case IT433TD_QR_BUSY: return "IT433TD_QR_BUSY";
     case IT433TD_COPY_FAILED: return "IT433TD_COPY_FAILED";
+    default: return 0;
+  }
+}
+
+/* What one of the module's own statuses means, in words a host can show a
+ * person, e.g. "the printer stopped taking bytes; the text was not sent
+ * whole"; null for any other value (a vendor status). */
+static inline const char *it433td_status_meaning(int32_t status) {
+  switch (status) {
+    case IT433TD_OK: return "success";
+    case IT433TD_BAD_ARGUMENT: return "the module refused an argument; nothing was sent";
+    case IT433TD_NOT_BOUND: return "the vendor libraries are not bound";
+    case IT433TD_STALLED: return "the printer stopped taking bytes; the text was not sent whole";
+    case IT433TD_NOT_RENDERED: return "no QR printer file was rendered (is there a Dados folder?)";
+    case IT433TD_INTERNAL_ERROR: return "an unexpected failure inside the module";
+    case IT433TD_QR_BUSY:
+      return "another QR code held the QR folder for 10 s; nothing was printed, the port is as it was";
+    case IT433TD_COPY_FAILED:
+      return "the QR code could not be copied to the port (a port name leading nowhere?); "
+             "nothing was printed";
     default: return 0;
   }
 }

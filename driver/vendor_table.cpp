@@ -31,7 +31,7 @@ bool bind_entry(it433td_library_handle library, const char *name, Entry &slot) {
 // Loads a library unless its handle is already set; handles are cached for
 // the life of the process, so a retry loads only what is still missing.
 bool ensure_loaded(it433td_library_handle &handle, const char *file_name) {
-  if (!handle) handle = platform().load_library(file_name);
+  if (!handle) handle = static_cast<it433td_library_handle>(platform().load_library(file_name));
   return handle != nullptr;
 }
 

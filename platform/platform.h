@@ -10,9 +10,12 @@
 #include <string>
 #include <string_view>
 
-#include "Cli_Vossik.h"
-
 namespace it433td {
+
+// A loaded library, as the system's loader answers it (a dlopen handle on
+// POSIX, an HMODULE on Windows), kept opaque so that the seam needs neither
+// the module's public header nor <windows.h>.
+using LibraryHandle = void *;
 
 // A cross-process lock on a file: taken; held by someone else for the whole
 // wait; or not to be had at all (the file cannot be opened or made).
@@ -29,9 +32,9 @@ enum class RawCopy {
 struct Platform {
   // Loads a library by file name through the platform's normal search;
   // null when it will not load.
-  it433td_library_handle (*load_library)(const char *file_name);
+  LibraryHandle (*load_library)(const char *file_name);
   // The address exported under `name`, or null.
-  void *(*find_entry)(it433td_library_handle library, const char *name);
+  void *(*find_entry)(LibraryHandle library, const char *name);
   // Blocks the calling thread for at least `milliseconds`.
   void (*sleep_ms)(uint32_t milliseconds);
   // The full path of the running host executable ("" if unknown).

@@ -35,7 +35,7 @@ namespace {
 // ($ORIGIN). A host that wraps dlopen (a sanitizer runtime, a preloaded
 // shim) makes the wrapper the caller, whose RUNPATH is not ours; so a
 // library the search misses is also looked for beside the module itself.
-it433td_library_handle load_library(const char *file_name) {
+LibraryHandle load_library(const char *file_name) {
   if (void *library = dlopen(file_name, RTLD_NOW | RTLD_LOCAL)) return library;
   Dl_info self{};
   if (!dladdr(reinterpret_cast<void *>(&load_library), &self) || !self.dli_fname) return nullptr;
@@ -46,7 +46,7 @@ it433td_library_handle load_library(const char *file_name) {
   return dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
-void *find_entry(it433td_library_handle library, const char *name) {
+void *find_entry(LibraryHandle library, const char *name) {
   return library ? dlsym(library, name) : nullptr;
 }
 
@@ -120,7 +120,10 @@ FileLock lock_file(const std::string &path, uint32_t wait_ms, intptr_t *held) {
       return FileLock::taken;
     }
     if (errno != EWOULDBLOCK && errno != EINTR) break;
-    if (monotonic_ms() >= deadline) {
+    // The clock counts whole milliseconds, so the deadline may lie up to
+    // one below the true end of the wait: only a later reading proves the
+    // whole wait has passed.
+    if (monotonic_ms() > deadline) {
       close(fd);
       return FileLock::busy;
     }

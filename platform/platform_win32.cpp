@@ -18,10 +18,11 @@
 namespace it433td {
 namespace {
 
-it433td_library_handle load_library(const char *file_name) { return LoadLibraryA(file_name); }
+LibraryHandle load_library(const char *file_name) { return LoadLibraryA(file_name); }
 
-void *find_entry(it433td_library_handle library, const char *name) {
-  return library ? reinterpret_cast<void *>(GetProcAddress(library, name)) : nullptr;
+void *find_entry(LibraryHandle library, const char *name) {
+  return library ? reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(library), name))
+                 : nullptr;
 }
 
 void sleep_ms(uint32_t milliseconds) { Sleep(milliseconds); }

@@ -1,5 +1,6 @@
-// status_names.h - statuses in words: the module's own (negative) and the
-// device library's (1-14), as a host shows them to a person.
+// status_names.h - statuses in words: the module's own (negative), the
+// device library's (1-14) and the barcode library's (100 and up), as a host
+// shows them to a person.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +9,7 @@
 namespace it433td::tools {
 
 // "MEGENCOM32_NO_SUCH_PORT (1): the port name does not resolve, or no device
-// is there"; the module's own names come from it433td_status_name().
+// is there"; the names and words come from each library's own header.
 std::string describeStatus(std::int32_t status);
 
 // Only the name, e.g. "MEGENCOM32_PAPER_OUT", "IT433TD_NOT_RENDERED",

@@ -84,6 +84,8 @@ namespace Vossik
             StatusName = NameOf(status);
         }
 
+        // The names of Cli_Vossik.h and MEGENCOM32.h (the test
+        // bindings.status_lists holds this list to them).
         public static string NameOf(int status)
         {
             switch (status)

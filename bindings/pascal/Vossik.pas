@@ -28,8 +28,9 @@ const
   VossikDevice = 'MEGENCOM32';
 {$ENDIF}
 
-  { The module's own statuses; 0 is success; 1-14 belong to the device
-    library, 100 and up to the barcode library. }
+  { The module's own statuses, as Cli_Vossik.h lists them (the test
+    bindings.status_lists holds these to it); 0 is success; 1-14 belong to
+    the device library, 100 and up to the barcode library. }
   IT433TD_OK = 0;
   IT433TD_BAD_ARGUMENT = -1001;
   IT433TD_NOT_BOUND = -1002;

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "Cli_Vossik.h"
 #include "copy_command.h"
 #include "operations.h"
 
@@ -25,7 +26,7 @@ const std::map<std::string, void *> &barcode_entries() {
 #undef FAKE_ADDRESS
 }
 
-it433td_library_handle load_library(const char *file_name) {
+it433td::LibraryHandle load_library(const char *file_name) {
   const std::string name = file_name;
   installed->loads.push_back(name);
   if (name == IT433TD_DEVICE_LIBRARY && installed->device_loads) return device_handle();
@@ -33,7 +34,7 @@ it433td_library_handle load_library(const char *file_name) {
   return nullptr;
 }
 
-void *find_entry(it433td_library_handle library, const char *name) {
+void *find_entry(it433td::LibraryHandle library, const char *name) {
   if (installed->missing_entries.count(name)) return nullptr;
   const auto &entries = library == device_handle() ? device_entries() : barcode_entries();
   const auto found = entries.find(name);

@@ -6,6 +6,7 @@
 
 #include "Cli_Vossik.h"
 #include "MEGENCOM32.h"
+#include "P32GeCodeBar.h"
 
 #include <gtest/gtest.h>
 
@@ -99,10 +100,11 @@ TEST(Cp850Text, PortugueseLettersMapToTheirCodePageBytes) {
             "\xA0\x83\xC6\x85\x87\x82\x88\xA1\xA2\x93\xE4\xA3\x81");
 }
 
-TEST(StatusNames, ModuleAndDeviceStatusesAreNamedInWords) {
+TEST(StatusNames, ModuleAndVendorStatusesAreNamedInWords) {
   EXPECT_EQ(statusName(IT433TD_NOT_RENDERED), "IT433TD_NOT_RENDERED");
   EXPECT_EQ(statusName(MEGENCOM32_PAPER_OUT), "MEGENCOM32_PAPER_OUT");
   EXPECT_EQ(statusName(MEGENCOM32_LOG_FAILED), "MEGENCOM32_LOG_FAILED");
+  EXPECT_EQ(statusName(P32GECODEBAR_TOO_WIDE), "P32GECODEBAR_TOO_WIDE");
   EXPECT_EQ(statusName(42), "status 42");
   EXPECT_EQ(describeStatus(MEGENCOM32_NO_SUCH_PORT),
             "MEGENCOM32_NO_SUCH_PORT (1): the port name does not resolve, or no device is there");

@@ -27,7 +27,8 @@ _MODULE_FILE = "Pkg_Vossik.dll" if _WINDOWS else "libPkg_Vossik.so"
 _DEVICE_FILE = "MEGENCOM32.dll" if _WINDOWS else "libMEGENCOM32.so"
 
 # The module's own statuses (negative), then the device library's (1-14) and
-# the barcode library's (100 and up).
+# the barcode library's (100 and up), as the three C headers list them (the
+# test bindings.status_lists holds this table to them).
 _STATUS_NAMES = {
     0: "OK",
     -1001: "IT433TD_BAD_ARGUMENT",
