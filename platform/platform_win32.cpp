@@ -67,7 +67,19 @@ bool remove_file(const std::string &path) {
 // The port name goes into cmd.exe's command line.
 bool port_name_safe_for_copy(std::string_view port) { return is_safe_copy_port_name(port); }
 
-uint64_t monotonic_ms() { return GetTickCount64(); }
+// The performance counter, not GetTickCount64: the tick count moves in steps
+// of about 15 ms, so a wait measured with it could end that much too early.
+uint64_t monotonic_ms() {
+  static const int64_t per_second = [] {
+    LARGE_INTEGER frequency{};
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<int64_t>(frequency.QuadPart);
+  }();
+  LARGE_INTEGER now{};
+  QueryPerformanceCounter(&now);
+  const int64_t ticks = static_cast<int64_t>(now.QuadPart);
+  return static_cast<uint64_t>(ticks / per_second * 1000 + ticks % per_second * 1000 / per_second);
+}
 
 // --- The QR lock: LockFileEx on a file of the QR folder ------------------
 //
@@ -107,8 +119,9 @@ FileLock lock_file(const std::string &path, uint32_t wait_ms, intptr_t *held) {
     }
     const DWORD error = GetLastError();
     if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING) break;
+    // Only a reading past the deadline proves the whole wait has passed.
     const uint64_t now = monotonic_ms();
-    if (now >= deadline) {
+    if (now > deadline) {
       CloseHandle(file);
       return FileLock::busy;
     }
