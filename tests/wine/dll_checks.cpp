@@ -127,7 +127,7 @@ TEST_P(WindowsDlls, VersionResourceCarriesTheProjectVersion) {
   ASSERT_GE(resource.size(), at + 24);
   auto dword = [&](size_t offset) {
     uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(resource[at + offset + i]);
+    for (size_t i = 4; i-- > 0;) v = v << 8 | static_cast<uint8_t>(resource[at + offset + i]);
     return v;
   };
   const uint32_t major_minor = IT433TD_VERSION_MAJOR << 16 | IT433TD_VERSION_MINOR;
