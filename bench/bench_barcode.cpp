@@ -52,7 +52,7 @@ void RenderBothFiles(benchmark::State &state) {
   state.counters["prn_bytes"] = static_cast<double>(printerBytes);
   state.counters["bmp_bytes"] = static_cast<double>(fileSize(bmp));
   state.counters["line_ms"] = static_cast<double>(printerBytes) * 11 * 1000 / 57600;
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * length));
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(length));
 }
 BENCHMARK(RenderBothFiles)->Arg(200)->Arg(1000)->Unit(benchmark::kMillisecond);
 

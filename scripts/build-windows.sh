@@ -14,12 +14,11 @@ mkdir -p "$work"
 cache=${IT433TD_QRENCODE_CACHE:-/var/tmp/it433td-src}
 qrencode=$("$root/scripts/fetch-qrencode-source.sh" "$cache") ||
   { echo "build-windows.sh: cannot fetch libqrencode's source into $cache (see above)" >&2; exit 1; }
+# The configure presets mingw-x86_64 and mingw-i686 (CMakePresets.json).
 for target in x86_64:win64 i686:win32; do
   arch=${target%%:*} dir=$work/${target#*:}
   echo "== cross-build $arch -> $dir"
-  cmake -S "$root" -B "$dir" -Wno-dev --no-warn-unused-cli \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$arch.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON -DIT433TD_WERROR=ON \
+  cmake -S "$root" --preset "mingw-$arch" -B "$dir" \
     -DIT433TD_QRENCODE_SOURCE_DIR="$qrencode" >"$work/configure-$arch.log" ||
     { cat "$work/configure-$arch.log"; exit 1; }
   cmake --build "$dir" -j"$(nproc)" >"$work/build-$arch.log" || { cat "$work/build-$arch.log"; exit 1; }

@@ -9,7 +9,7 @@ scripts/deps.sh
 log=build-demo/build.log
 mkdir -p build-demo
 echo "Building in build-demo/ (log: $log)"
-if ! { cmake -S . -B build-demo -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF &&
+if ! { cmake --preset linux -B build-demo -DBUILD_TESTING=OFF &&
        cmake --build build-demo -j"$(nproc)" --target it433td; } >"$log" 2>&1; then
   tail -n 30 "$log"
   echo "The build failed; the whole log is in $log" >&2

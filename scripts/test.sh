@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 scripts/wine-test.sh --prepare-only
 # The Wine work folder is the one wine-test.sh prepared.
-cmake -S . -B build -DIT433TD_SANITIZE=ON -DIT433TD_WERROR=ON \
+cmake --preset linux-sanitize -B build \
   -DIT433TD_WINE_DIR="${IT433TD_WINE_WORK:-$PWD/build-wine}" >/dev/null
 cmake --build build -j"$(nproc)"
 scripts/fuzz.sh 30

@@ -47,7 +47,8 @@ if ((prepare_only)); then
 fi
 
 step "Linux build of the Wine tests"
-cmake -S "$root" -B "$work/linux" -Wno-dev -DIT433TD_WINE_DIR="$work" >"$work/configure-linux.log" ||
+cmake -S "$root" --preset linux -B "$work/linux" -Wno-dev -DIT433TD_WINE_DIR="$work" \
+  >"$work/configure-linux.log" ||
   { cat "$work/configure-linux.log"; exit 1; }
 cmake --build "$work/linux" -j2 --target wine_capture wine_run_checks dll_checks test_device_wine \
   >"$work/build-linux.log" || { cat "$work/build-linux.log"; exit 1; }

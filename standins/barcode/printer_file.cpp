@@ -77,8 +77,8 @@ std::vector<RasterCommand> planBand(const MonoBitmap &image, int32_t top, int32_
   std::vector<std::array<int64_t, 2>> open(n + 1, {kNever, kNever});
   std::vector<std::array<Step, 2>> how(n + 1, {None, None});
   auto best = [&](size_t i) { return i == 0 ? int64_t{0} : std::min(open[i][0], open[i][1]); };
-  auto bestKind = [&](size_t i) { return open[i][1] < open[i][0] ? 1 : 0; };
-  auto relax = [&](size_t to, int kind, int64_t extend, int64_t start) {
+  auto bestKind = [&](size_t i) -> size_t { return open[i][1] < open[i][0] ? 1 : 0; };
+  auto relax = [&](size_t to, size_t kind, int64_t extend, int64_t start) {
     const int64_t cost = std::min(extend, start);
     if (cost >= open[to][kind]) return;
     open[to][kind] = cost;
@@ -93,7 +93,7 @@ std::vector<RasterCommand> planBand(const MonoBitmap &image, int32_t top, int32_
 
   std::vector<RasterCommand> commands;
   size_t i = n;
-  int kind = bestKind(n);
+  size_t kind = bestKind(n);
   RasterCommand current{0, 0, kind == 1};
   while (i > 0) {
     const Step step = how[i][kind];

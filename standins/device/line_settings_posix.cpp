@@ -102,7 +102,8 @@ int32_t apply_line_settings(int fd, const LineSettings &s, bool pseudo_terminal)
 
   termios now{};
   if (tcgetattr(fd, &now) != 0) return MEGENCOM32_IO_ERROR;
-  const tcflag_t checked = pseudo_terminal ? kLineBits & ~(CSIZE | PARENB) : kLineBits;
+  const tcflag_t checked =
+      pseudo_terminal ? kLineBits & ~static_cast<tcflag_t>(CSIZE | PARENB) : kLineBits;
   if ((now.c_cflag & checked) != (line_bits(s) & checked) || cfgetospeed(&now) != code ||
       (now.c_iflag & (IXON | IXOFF)) != (t.c_iflag & (IXON | IXOFF)))
     return MEGENCOM32_BAD_SETTINGS;

@@ -7,7 +7,8 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${PREFIX}
 if(failed)
   message(FATAL_ERROR "install failed")
 endif()
-foreach(file libPkg_Vossik.so libPkg_Vossik.so.6 libPkg_Vossik.so.6.25.11 libMEGENCOM32.so libP32GeCodeBar.so)
+foreach(file libPkg_Vossik.so libPkg_Vossik.so.${VERSION_MAJOR} libPkg_Vossik.so.${VERSION}
+             libMEGENCOM32.so libP32GeCodeBar.so)
   if(NOT EXISTS ${PREFIX}/lib/${file})
     message(FATAL_ERROR "lib/${file} is not installed")
   endif()
@@ -16,7 +17,7 @@ execute_process(COMMAND readelf -d ${PREFIX}/lib/libPkg_Vossik.so OUTPUT_VARIABL
 if(NOT dynamic MATCHES "RUNPATH\\) +Library runpath: \\[\\$ORIGIN\\]")
   message(FATAL_ERROR "the installed module's RUNPATH is not exactly $ORIGIN:\n${dynamic}")
 endif()
-if(NOT dynamic MATCHES "SONAME\\) +Library soname: \\[libPkg_Vossik.so.6\\]")
+if(NOT dynamic MATCHES "SONAME\\) +Library soname: \\[libPkg_Vossik.so.${VERSION_MAJOR}\\]")
   message(FATAL_ERROR "the installed module's soname is wrong:\n${dynamic}")
 endif()
 execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH

@@ -1,7 +1,7 @@
 // The Windows DLLs as a host and a point-of-sale machine see them, read with
 // mingw's objdump and icoutils' wrestool: export names (plain names
 // undecorated on i686 too), the module's own name PKG_VOSSIK, the version
-// resource 6.25.11.0, and imports of system libraries only (a machine with
+// resource, and imports of system libraries only (a machine with
 // no compiler has no mingw runtime DLLs). Both builds are checked: x86_64,
 // which the Wine test also runs, and i686, which is only built and read
 // (32-bit programs do not run here).
@@ -115,8 +115,10 @@ TEST_P(WindowsDlls, ModuleNamesItselfPKG_VOSSIK) {
 }
 
 // VS_FIXEDFILEINFO: signature 0xFEEF04BD, struct version, then file version
-// MS/LS and product version MS/LS, little-endian.
-TEST_P(WindowsDlls, VersionResourceReads6_25_11_0) {
+// MS/LS and product version MS/LS, little-endian. The project's version
+// (IT433TD_VERSION_*, from the build) as MAJOR.MINOR.PATCH.0, and as text
+// with the patch number in three digits: 6.25.11 reads "6.25.011".
+TEST_P(WindowsDlls, VersionResourceCarriesTheProjectVersion) {
   const std::string resource =
       run("wrestool -x --raw --type=16 '" + (bin_ / "Pkg_Vossik.dll").string() + "'");
   const std::string signature("\xBD\x04\xEF\xFE", 4);
@@ -125,18 +127,22 @@ TEST_P(WindowsDlls, VersionResourceReads6_25_11_0) {
   ASSERT_GE(resource.size(), at + 24);
   auto dword = [&](size_t offset) {
     uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(resource[at + offset + i]);
+    for (size_t i = 4; i-- > 0;) v = v << 8 | static_cast<uint8_t>(resource[at + offset + i]);
     return v;
   };
-  EXPECT_EQ(dword(8), 0x00060019u) << "file version 6.25";
-  EXPECT_EQ(dword(12), 0x000B0000u) << "file version 11.0";
-  EXPECT_EQ(dword(16), 0x00060019u) << "product version 6.25";
-  EXPECT_EQ(dword(20), 0x000B0000u) << "product version 11.0";
+  const uint32_t major_minor = IT433TD_VERSION_MAJOR << 16 | IT433TD_VERSION_MINOR;
+  const uint32_t patch_zero = IT433TD_VERSION_PATCH << 16;
+  EXPECT_EQ(dword(8), major_minor) << "file version, major and minor";
+  EXPECT_EQ(dword(12), patch_zero) << "file version, patch and 0";
+  EXPECT_EQ(dword(16), major_minor) << "product version, major and minor";
+  EXPECT_EQ(dword(20), patch_zero) << "product version, patch and 0";
   // The version strings, in UTF-16.
-  const std::string text = "6.25.011";
+  char text[32];
+  std::snprintf(text, sizeof text, "%u.%u.%03u", IT433TD_VERSION_MAJOR, IT433TD_VERSION_MINOR,
+                IT433TD_VERSION_PATCH);
   std::string wide;
-  for (char c : text) wide += std::string{c, '\0'};
-  EXPECT_NE(resource.find(wide), std::string::npos) << "\"6.25.011\"";
+  for (const char *c = text; *c; ++c) wide += std::string{*c, '\0'};
+  EXPECT_NE(resource.find(wide), std::string::npos) << '"' << text << '"';
 }
 
 TEST_P(WindowsDlls, StandInsExportTheVendorNamesUndecorated) {

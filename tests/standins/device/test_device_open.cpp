@@ -19,7 +19,7 @@ termios settings_of(int fd) {
 bool pty_keeps_parity_and_size() {
   PtyPair probe;
   termios t = settings_of(probe.slave());
-  t.c_cflag = (t.c_cflag & ~CSIZE) | CS7 | PARENB;
+  t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | CS7 | PARENB;
   tcsetattr(probe.slave(), TCSANOW, &t);
   termios now = settings_of(probe.slave());
   return (now.c_cflag & PARENB) && (now.c_cflag & CSIZE) == CS7;
