@@ -58,7 +58,7 @@ void printStream(benchmark::State &state, const std::string &stream) {
     written += folderBytes(folder);
     fs::remove_all(folder);
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * stream.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(stream.size()));
   state.counters["receipts"] = benchmark::Counter(static_cast<double>(receipts),
                                                   benchmark::Counter::kAvgIterations);
   state.counters["file_MB"] = benchmark::Counter(static_cast<double>(written) / 1e6,
@@ -119,7 +119,7 @@ void NetworkJob(benchmark::State &state) {
     waitForReceipts(writer, expected += 20);
   }
   listener.stop();
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * job.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(job.size()));
   fs::remove_all(folder);
 }
 BENCHMARK(NetworkJob)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -151,7 +151,7 @@ void PacedPort15000Bytes(benchmark::State &state) {
     ++expected;
   }
   server.stop();
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * job.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(job.size()));
   fs::remove_all(folder);
 }
 BENCHMARK(PacedPort15000Bytes)->Iterations(2)->Unit(benchmark::kMillisecond)->UseRealTime();
