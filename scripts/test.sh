@@ -11,6 +11,6 @@ scripts/wine-test.sh --prepare-only
 cmake -S . -B build -DIT433TD_SANITIZE=ON -DIT433TD_WERROR=ON \
   -DIT433TD_WINE_DIR="$PWD/build-wine" >/dev/null
 cmake --build build -j"$(nproc)"
-scripts/fuzz.sh 30
+scripts/fuzz.sh
 # Most tests wait on the printer's fixed pauses, so run many at once.
 ctest --test-dir build -j8 --output-on-failure

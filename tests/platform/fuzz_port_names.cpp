@@ -10,9 +10,10 @@
 //
 // The property: a name never resolves outside the mapped target or the fixed
 // device names. A result is
-//   - the folder's path, "/", and an entry that exists there, whose name is
-//     the port name ignoring ASCII case (one path component, never "." or
-//     ".."), and it must be that when F itself holds such an entry;
+//   - the folder's path, "/", and an entry that exists there (in F: one we
+//     made), whose name is the port name ignoring ASCII case (one path
+//     component, never "." or ".."), and it must be that when F itself
+//     holds such an entry;
 //   - or, only for a name holding '/', the name itself;
 //   - or, only for COMn and LPTn (ignoring case, n >= 1), /dev/ttyS(n-1) or
 //     /dev/lp(n-1); with up to six digits they must resolve so;
@@ -22,14 +23,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
-#include <utility>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -155,14 +157,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
       break;
   }
 
-  // Checked while the entries still exist.
+  // Checked while the entries still exist: in F, one of those made; in a
+  // folder elsewhere, one that exists (under /proc entries come and go, the
+  // listing's own descriptor among them: there the name is enough).
   bool mapped = false;
   if (result && given && result->size() > given->size() + 1 &&
       result->compare(0, given->size() + 1, *given + "/") == 0) {
-    const std::string_view entry = std::string_view(*result).substr(given->size() + 1);
-    struct stat info {};
-    mapped = entry.find('/') == std::string_view::npos && entry != "." && entry != ".." &&
-             sameIgnoringCase(entry, name) && ::lstat(result->c_str(), &info) == 0;
+    const std::string entry = result->substr(given->size() + 1);
+    if (entry.find('/') == std::string::npos && entry != "." && entry != ".." &&
+        sameIgnoringCase(entry, name)) {
+      struct stat info {};
+      char *real = ::realpath(given->c_str(), nullptr);
+      const bool inProc = real && std::string_view(real).substr(0, 6) == "/proc/";
+      std::free(real);
+      mapped = suffix.empty() ? std::find(made.begin(), made.end(), entry) != made.end()
+                              : inProc || ::lstat(result->c_str(), &info) == 0;
+    }
   }
   bool ownMatch = false;
   for (const std::string &entry : made) {
