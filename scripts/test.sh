@@ -12,6 +12,6 @@ scripts/wine-test.sh --prepare-only
 cmake --preset linux-sanitize -B build \
   -DIT433TD_WINE_DIR="${IT433TD_WINE_WORK:-$PWD/build-wine}" >/dev/null
 cmake --build build -j"$(nproc)"
-scripts/fuzz.sh 30
+scripts/fuzz.sh
 # Most tests wait on the printer's fixed pauses, so run many at once.
 ctest --test-dir build -j8 --output-on-failure

@@ -1,10 +1,7 @@
-// fuzz_decoder.cpp - the virtual printer on arbitrary bytes.
+// fuzz_decoder.cpp - the whole virtual printer on arbitrary bytes: decoder,
+// receipts, transcript and drawing (fuzz_stream_decoder.cpp fuzzes the
+// decoder alone, much faster).
 //
-// Built two ways from this one file:
-//  - with clang, `fuzz_decoder`, a libFuzzer target;
-//  - always, `fuzz_decoder_replay` (IT433TD_FUZZ_REPLAY), which runs every
-//    file of the given folders through the same entry point, so the corpus is
-//    an ordinary test in gcc builds too.
 // Beyond "no crash, no out-of-bounds access" (the sanitizers' part) it checks
 // that decoding in two chunks gives the events of decoding whole.
 #include "renderer.h"
@@ -53,31 +50,3 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size) {
   printer.finish();
   return 0;
 }
-
-#ifdef IT433TD_FUZZ_REPLAY
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
-int main(int argc, char **argv) {
-  namespace fs = std::filesystem;
-  int inputs = 0;
-  for (int i = 1; i < argc; ++i) {
-    std::vector<fs::path> files;
-    if (fs::is_directory(argv[i])) {
-      for (const auto &entry : fs::directory_iterator(argv[i]))
-        if (entry.is_regular_file()) files.push_back(entry.path());
-    } else {
-      files.emplace_back(argv[i]);
-    }
-    for (const fs::path &file : files) {
-      std::ifstream in(file, std::ios::binary);
-      const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size());
-      ++inputs;
-    }
-  }
-  std::printf("replayed %d inputs\n", inputs);
-  return inputs > 0 ? 0 : 1;
-}
-#endif
