@@ -52,10 +52,7 @@ for t in "${targets[@]}"; do
   read -r name _ <<<"$t"
   if selected "$name"; then names+=("fuzz_$name"); fi
 done
-if ! { cmake -S . -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-         -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-         -DBUILD_TESTING=ON -DIT433TD_FUZZ=ON \
-         "-DIT433TD_PARTS=printer;standins/barcode;tools" &&
+if ! { cmake --preset linux-fuzz -B "$build" &&
        cmake --build "$build" -j"$(nproc)" --target "${names[@]}"; } >"$log" 2>&1; then
   cat "$log" >&2
   echo "fuzz.sh: building the fuzz targets failed (log above, also in $log)" >&2

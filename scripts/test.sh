@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test on a fresh Debian 12 machine: installs what is missing,
 # cross-builds the Windows DLLs and prepares Wine, builds everything for Linux
-# with AddressSanitizer and UndefinedBehaviorSanitizer, fuzzes the virtual
-# printer's decoder for a bounded time, and runs the whole suite, the Windows
+# with AddressSanitizer and UndefinedBehaviorSanitizer, fuzzes every parser
+# that takes outside bytes for 20 s each, and runs the whole suite, the Windows
 # module under Wine included.
 set -euo pipefail
 cd "$(dirname "$0")/.."
