@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "wine_process.h"
 #include "wine_scenario.h"
 
 namespace fs = std::filesystem;
@@ -91,41 +92,12 @@ void read_master(int master, std::atomic<bool> &stop, std::vector<char> &bytes) 
 
 int run_host(const std::string &loader, const fs::path &prefix, const fs::path &stage,
              const fs::path &out) {
-  const std::string text = kText;
-  pid_t child = fork();
+  const pid_t child = start_wine({loader, "host_win.exe", kPort, kText, kCode128, kQrData}, stage,
+                                 out / kHostOutputFile, prefix);
   if (child < 0) fail("fork failed");
-  if (child == 0) {
-    setpgid(0, 0);
-    // Wine's own processes (wineserver lingers a few seconds) get files,
-    // never the test runner's pipes.
-    int out_fd = open((out / kHostOutputFile).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err_fd = open((out / "wine-stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int null_fd = open("/dev/null", O_RDONLY);
-    if (out_fd < 0 || err_fd < 0 || null_fd < 0 || chdir(stage.c_str()) != 0) _exit(126);
-    dup2(null_fd, 0);
-    dup2(out_fd, 1);
-    dup2(err_fd, 2);
-    setenv("WINEPREFIX", prefix.c_str(), 1);
-    setenv("WINEDEBUG", "-all", 1);
-    setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
-    unsetenv("DISPLAY");
-    execl(loader.c_str(), loader.c_str(), "host_win.exe", kPort, text.c_str(), kCode128, kQrData,
-          static_cast<char *>(nullptr));
-    _exit(127);
-  }
-  const auto deadline = std::chrono::steady_clock::now() + kHostTimeout;
-  int status = 0;
-  for (;;) {
-    pid_t done = waitpid(child, &status, WNOHANG);
-    if (done == child) break;
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(-child, SIGKILL);
-      waitpid(child, &status, 0);
-      fail("the host did not finish within 60 s");
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  const int status = finish_wine(child, kHostTimeout);
+  if (status < 0) fail("the host did not finish within 60 s");
+  return status;
 }
 
 void write_file(const fs::path &path, const std::vector<char> &bytes) {

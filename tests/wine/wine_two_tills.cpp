@@ -24,9 +24,12 @@
 
 #include "barcode_test_support.h"
 #include "till_payload.h"
+#include "wine_process.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using it433td::wine_test::finish_wine;
+using it433td::wine_test::start_wine;
 
 namespace {
 
@@ -46,57 +49,17 @@ void point_link(const fs::path &link, const fs::path &target) {
   fs::create_symlink(target, link);
 }
 
-// Runs a Wine program in `folder` with its output to `output`; the pid.
-pid_t start_wine(const std::vector<std::string> &args, const fs::path &folder,
-                 const fs::path &output) {
-  const pid_t child = fork();
-  if (child != 0) return child;
-  setpgid(0, 0);
-  // Wine's own processes (a wineserver lingers) get files, never our pipes.
-  const int out_fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const int err_fd = open((output.string() + ".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const int null_fd = open("/dev/null", O_RDWR);
-  if (out_fd < 0 || err_fd < 0 || null_fd < 0 || chdir(folder.c_str()) != 0) _exit(126);
-  dup2(null_fd, 0);
-  dup2(out_fd, 1);
-  dup2(err_fd, 2);
-  setenv("WINEPREFIX", kPrefix.c_str(), 1);
-  setenv("WINEDEBUG", "-all", 1);
-  setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
-  unsetenv("DISPLAY");
-  std::vector<char *> argv;
-  for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-  argv.push_back(nullptr);
-  execv(argv[0], argv.data());
-  _exit(127);
-}
-
-// Waits for a process at most `limit`; kills its group after that. Its exit
-// code, or -1 when it had to be killed.
-int finish(pid_t child, std::chrono::seconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  int status = 0;
-  while (waitpid(child, &status, WNOHANG) != child) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(-child, SIGKILL);
-      waitpid(child, &status, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(20ms);
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // The prefix maps COM1 (scripts/wine-test.sh registers it); COM2 is
 // registered here once, the same way, so Wine keeps its link too.
 void register_com2(const fs::path &port_link) {
   if (read_text(kPrefix / "system.reg").find("\"COM2\"=") != std::string::npos) return;
   const pid_t reg = start_wine({IT433TD_WINE_LOADER, "reg", "add", "HKLM\\Software\\Wine\\Ports",
                                 "/v", "COM2", "/d", port_link.string(), "/f"},
-                               kWineDir, kWineDir / "reg-com2.txt");
-  ASSERT_EQ(finish(reg, 60s), 0) << read_text(kWineDir / "reg-com2.txt");
-  const pid_t wait = start_wine({"/usr/bin/wineserver", "-w"}, kWineDir, kWineDir / "reg-com2.txt");
-  finish(wait, 60s);
+                               kWineDir, kWineDir / "reg-com2.txt", kPrefix);
+  ASSERT_EQ(finish_wine(reg, 60s), 0) << read_text(kWineDir / "reg-com2.txt");
+  const pid_t wait =
+      start_wine({"/usr/bin/wineserver", "-w"}, kWineDir, kWineDir / "reg-com2.txt", kPrefix);
+  finish_wine(wait, 60s);
 }
 
 // A pseudo-terminal whose master is drained all along.
@@ -164,7 +127,7 @@ TEST(WineTwoTills, EachTillPrintsOnlyItsOwnQrCodes) {
   for (const Till &till : tills)
     pids.push_back(start_wine({IT433TD_WINE_LOADER, "host_win.exe", "--qr-rounds", till.port,
                                till.name, std::to_string(kRounds)},
-                              stage, out / (std::string("till-") + till.name + ".txt")));
+                              stage, out / (std::string("till-") + till.name + ".txt"), kPrefix));
   // Both loaded, their ports open: then both start at once.
   const auto ready_by = std::chrono::steady_clock::now() + 60s;
   auto ready = [&](const char *name) {
@@ -173,7 +136,7 @@ TEST(WineTwoTills, EachTillPrintsOnlyItsOwnQrCodes) {
   while (!(ready("A") && ready("B")) && std::chrono::steady_clock::now() < ready_by)
     std::this_thread::sleep_for(10ms);
   std::ofstream(stage / "go") << "go";
-  for (pid_t pid : pids) EXPECT_EQ(finish(pid, 120s), 0);
+  for (pid_t pid : pids) EXPECT_EQ(finish_wine(pid, 120s), 0);
   std::this_thread::sleep_for(500ms);  // the last bytes in flight
 
   Line *lines[] = {&line1, &line2};
