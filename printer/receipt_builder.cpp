@@ -98,10 +98,14 @@ void ReceiptBuilder::onEvent(const PrinterEvent &event) {
   }
 }
 
-void ReceiptBuilder::finish() {
+void ReceiptBuilder::finish() { finishWithNote({}, false); }
+
+void ReceiptBuilder::finishWithNote(std::string note, bool evenAlone) {
   endSkipping();
   flushUnknownRun();
   printPendingLine();
+  closeImageRun();  // the picture is read before a note goes under it
+  if (!note.empty() && (evenAlone || !receipt_.empty())) addNote(std::move(note));
   if (!receipt_.empty()) endReceipt(false, false);
 }
 

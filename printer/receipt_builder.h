@@ -19,6 +19,10 @@ public:
   // End of the stream: the text still in the line buffer is printed and the
   // unfinished receipt, if anything is on it, is handed out uncut.
   void finish();
+  // End of a stream that the printer cut short: as finish(), with `note` as
+  // the last line of the unfinished receipt; when nothing is pending, on a
+  // receipt of its own if `evenAlone`, else not at all.
+  void finishWithNote(std::string note, bool evenAlone);
 
 private:
   void addText(const std::string &bytes);

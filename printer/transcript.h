@@ -11,6 +11,7 @@
 //   [UNKNOWN 0x0D]                     an unknown byte (inline, where it came)
 //   [UNKNOWN 0x01 x5000]               a run of one unknown byte, as one marker
 //   [TRUNCATED CODE128: 9 of 12 bytes] a command cut short by the stream's end
+//   [NOTE job ended: 60 s time limit]  the printer ended a network job there
 //   [CUT]                              the cutter fired: end of the receipt
 //   [CONTINUED]                        the receipt grew too long for one picture
 //                                      (or its transcript past 1 MiB)

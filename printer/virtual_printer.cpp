@@ -20,6 +20,11 @@ void VirtualPrinter::finish() {
   builder_.finish();
 }
 
+void VirtualPrinter::endJob(std::string_view why, bool evenAlone) {
+  decoder_.finish();
+  builder_.finishWithNote("[NOTE job ended: " + std::string(why) + "]", evenAlone);
+}
+
 void VirtualPrinter::onEvent(const PrinterEvent &event) {
   if (event.kind == EventKind::StatusRequest) {
     statusRequests_.fetch_add(1);

@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string_view>
 
 namespace it433td::printer {
 
@@ -35,6 +36,12 @@ public:
   // End of the stream: reports a command cut short, prints the line buffer
   // and hands out the unfinished receipt (uncut), if anything is on it.
   void finish();
+  // End of a job that the printer cut short (a limit, the printer stopping):
+  // as finish(), with the transcript line "[NOTE job ended: <why>]" where the
+  // job stopped, as the last line of the unfinished receipt. When nothing is
+  // pending the note is a receipt of its own if `evenAlone` (a limit must
+  // show), else left out (a job that was whole needs no word).
+  void endJob(std::string_view why, bool evenAlone);
 
   // Safe from any thread and from a signal handler (a lock-free atomic).
   void setState(PrinterState state) noexcept { state_->store(state); }
