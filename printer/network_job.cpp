@@ -35,29 +35,38 @@ struct Ending {
 void TcpListener::serve(const Connection &job) {
   const int connection = job.fd;
   int receipts = 0;
+  long paperDots = 0;
   // Answers go out at once and are dropped, never waited for, if the client
   // does not read them.
   VirtualPrinter printer(
-      [this, &receipts](Receipt &&receipt) {
+      [this, &receipts, &paperDots](Receipt &&receipt) {
         ++receipts;
+        paperDots += receipt.lengthDots;
         writer_.submit(std::move(receipt));
       },
       [connection](std::uint8_t answer) {
         ::send(connection, &answer, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
       });
   printer.shareState(state_);
-  // Bytes go to the printer in pieces that shrink as the job nears its
-  // receipt limit (one byte can end a few receipts: a cut after a line that
-  // filled the paper); false once the limit is reached.
+  // The limit on what the job prints that it has reached, or "".
+  const auto printedTooMuch = [&]() -> std::string {
+    if (receipts >= kMaxReceiptsPerJob) return std::to_string(kMaxReceiptsPerJob) + " receipts limit";
+    if (paperDots >= kMaxPaperDotsPerJob)
+      return std::to_string(kMaxPaperDotsPerJob / 8000) + " m paper limit";
+    return {};
+  };
+  // Bytes go to the printer in small pieces, smaller still as the job nears
+  // its receipt limit (one byte can end a few receipts: a cut after a line
+  // that filled the paper), so it stops close to its limits.
   const auto feed = [&](const std::uint8_t *data, std::size_t size) {
-    for (std::size_t fed = 0; fed < size && receipts < kMaxReceiptsPerJob;) {
-      const auto piece = std::min(
-          size - fed, std::max<std::size_t>(
-                          1, static_cast<std::size_t>(kMaxReceiptsPerJob - receipts) / 4));
+    for (std::size_t fed = 0; fed < size && printedTooMuch().empty();) {
+      const auto piece = std::min({size - fed, std::size_t{256},
+                                   std::max<std::size_t>(1, static_cast<std::size_t>(
+                                                                kMaxReceiptsPerJob - receipts) / 4)});
       printer.feed(data + fed, piece);
       fed += piece;
     }
-    return receipts < kMaxReceiptsPerJob;
+    return printedTooMuch();
   };
   // What may still be taken of `got` bytes: none past the size limit.
   std::uint64_t received = 0;
@@ -93,7 +102,7 @@ void TcpListener::serve(const Connection &job) {
       for (int reads = 0; reads < 256 &&  // what the socket holds, not a flood
                           (got = ::recv(connection, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;
            ++reads)
-        if (!feed(buffer, take(static_cast<std::size_t>(got)))) break;
+        if (!feed(buffer, take(static_cast<std::size_t>(got))).empty()) break;
       ending = {"the printer stopped", true, false};
       break;
     }
@@ -104,8 +113,8 @@ void TcpListener::serve(const Connection &job) {
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;  // the end of the job, or the connection reset
     const std::size_t taken = take(static_cast<std::size_t>(got));
-    if (!feed(buffer, taken)) {
-      ending = {std::to_string(kMaxReceiptsPerJob) + " receipts limit", true, true};
+    if (std::string reached = feed(buffer, taken); !reached.empty()) {
+      ending = {std::move(reached), true, true};
       break;
     }
     if (taken < static_cast<std::size_t>(got)) {

@@ -9,8 +9,9 @@
 // or ready; beyond that a connection is closed at once. A job at the printer
 // ends when its sender closes, when it sends nothing for `idleTimeout`, after
 // `jobTimeout` in all, past `jobLimit` bytes, or once it has printed
-// kMaxReceiptsPerJob receipts; an ending of the printer's shows in the
-// transcript as "[NOTE job ended: <why>]" where the job stopped.
+// kMaxReceiptsPerJob receipts or kMaxPaperDotsPerJob of paper; an ending of
+// the printer's shows in the transcript as "[NOTE job ended: <why>]" where
+// the job stopped.
 //
 // Each job has a decoder and print head of its own, so a job that sends junk
 // or stops in the middle of a command leaves nothing behind for the next one.
@@ -37,10 +38,13 @@ namespace it433td::printer {
 
 // Connections waiting for the printer, silent or with a job ready.
 constexpr std::size_t kMaxWaitingConnections = 64;
-// A job's receipts: blank paper is cheap to send (3 bytes a feed of 255
-// dots) but costly to draw and store, so the size limit alone does not bound
-// what a job leaves on disk.
+// What a job may print. Paper is cheap to send and costly to store: 3 bytes
+// feed 255 dots, 86 KB of dense condensed text fill 4 m of paper whose
+// picture takes 3.2 MB, 3 bytes print and cut a receipt of two files. So the
+// size limit alone does not bound what a job leaves on disk; these do: one
+// roll of paper (a real printer would run out), and a number of receipts.
 constexpr int kMaxReceiptsPerJob = 200;
+constexpr long kMaxPaperDotsPerJob = 80L * 1000 * 8;  // 80 m at 8 dots a millimetre
 
 struct TcpListenerOptions {
   std::string host = "127.0.0.1";  // a name or an address; "0.0.0.0" or "::" for all
