@@ -40,7 +40,7 @@ protected:
     ASSERT_TRUE(printer->waitForLine("ready", 10s)) << printer->output();
   }
 
-  // A tool that must be installed (scripts/packages.txt).
+  // A tool that must be installed (scripts/packages-test.txt).
   static fs::path tool(const char *path, const char *package) {
     if (!fs::exists(path)) ADD_FAILURE() << "missing " << path << ": install " << package;
     return path;
