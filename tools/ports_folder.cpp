@@ -67,9 +67,11 @@ std::string explainPortName(const std::string &port) {
   } else {
     const std::string folder = variable ? variable : kDefaultPortsFolder;
     std::error_code ec;
+    const bool there = fs::is_directory(folder, ec);
     folderRead = "ports folder read: " + folder +
                  (variable ? " (" + name : " (the default: " + name + " is not set") +
-                 (fs::is_directory(folder, ec) ? ")" : "; it does not exist)");
+                 (there ? ")" : "; it does not exist)");
+    if (!there && variable) folderRead += ", so COMn and LPTn name no device either";
   }
   const std::optional<std::string> path = resolve_port(port);
   if (!path)
