@@ -103,13 +103,20 @@ constexpr uint64_t kLockCourtesyMs = 50;
 std::atomic<uint64_t> last_release_ms{0};
 
 FileLock lock_file(const std::string &path, uint32_t wait_ms, intptr_t *held) {
-  // O_NOFOLLOW: a link planted at the lock's name leads nowhere else. A file
-  // made by another user may be only readable; flock needs no more.
-  const int flags = O_CLOEXEC | O_NOFOLLOW | O_NOCTTY;
+  const uint64_t deadline = monotonic_ms() + wait_ms;
+  // O_NOFOLLOW: a link planted at the lock's name leads nowhere else.
+  // O_NONBLOCK: a FIFO planted there answers at once instead of waiting for
+  // a writer (and the whole module with it). A file made by another user may
+  // be only readable; flock needs no more. Only a regular file is a lock.
+  const int flags = O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK;
   int fd = open(path.c_str(), O_RDWR | O_CREAT | flags, 0666);
   if (fd < 0 && errno == EACCES) fd = open(path.c_str(), O_RDONLY | flags);
   if (fd < 0) return FileLock::unavailable;
-  const uint64_t deadline = monotonic_ms() + wait_ms;
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return FileLock::unavailable;
+  }
   const uint64_t released = last_release_ms.load();
   const uint64_t since = monotonic_ms() - released;
   if (released != 0 && since < kLockCourtesyMs)
