@@ -1,6 +1,7 @@
 // cmd_render.cpp - it433td render FILE... --out DIR: captured byte streams
 // printed on the virtual printer's paper.
 #include "commands.h"
+#include "shown_text.h"
 #include "input_file.h"
 #include "output_folder.h"
 #include "receipt_folder.h"
@@ -45,12 +46,12 @@ int runRender(const RenderOptions &options) {
         std::string error;
         const auto written = folder.write(receipt, &error);
         if (written.empty()) {
-          std::fprintf(stderr, "it433td: %s\n", error.c_str());
+          printMessage(stderr, "it433td: " + error);
           status = kExitOperationFailed;
           return;
         }
-        std::printf("receipt picture: %s\nreceipt transcript: %s\n",
-                    pictureOf(written).c_str(), written.c_str());
+        printMessage(stdout, "receipt picture: " + pictureOf(written).string() +
+                                 "\nreceipt transcript: " + written.string());
       },
       nullptr);
   for (const std::string &stream : streams) printer.feed(stream);
