@@ -125,7 +125,7 @@ def set_dados_dir(path):
 def _encode_text(text):
     """str -> code page 850 bytes; refuses what the printer cannot print."""
     for index, char in enumerate(text):
-        if (char < " " and char != "\n") or char == "\x7f":
+        if (char < " " and char != "\n") or "\x7f" <= char <= "\x9f":  # C0, DEL, C1
             raise TextNotPrintable("character %r at index %d is a control character; only "
                                    "line feeds may be sent as text" % (char, index))
         try:
