@@ -100,6 +100,7 @@ protected:
     EXPECT_EQ(count(printed, " QR \"https://nfce.exemplo.com.br/consulta?p=42\"]"), 1u) << printed;
     EXPECT_EQ(count(printed, "[CUT]"), 1u) << printed;
     EXPECT_EQ(printed.find("[UNKNOWN"), std::string::npos) << printed;
+    EXPECT_EQ(printed.find("[WARNING"), std::string::npos) << printed;  // e.g. UTF-8 sent as it is
   }
 
   // The README shows the sample exactly, so a copy from it is what ran here.
