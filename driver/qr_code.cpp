@@ -97,6 +97,32 @@ class QrLock {
   bool holding_;
 };
 
+// The printer file the module opened after rendering, closed at the latest
+// when the operation ends, however it ends.
+class OpenedPrinterFile {
+ public:
+  explicit OpenedPrinterFile(const Platform &system) : system_(system) {}
+  ~OpenedPrinterFile() { close(); }
+  OpenedPrinterFile(const OpenedPrinterFile &) = delete;
+  OpenedPrinterFile &operator=(const OpenedPrinterFile &) = delete;
+
+  PrinterFile open(const std::string &path) {
+    state_ = system_.open_printer_file(path, &file_);
+    return state_;
+  }
+  intptr_t file() const { return file_; }
+  void close() {
+    if (state_ != PrinterFile::opened) return;
+    state_ = PrinterFile::missing;
+    system_.close_printer_file(file_);
+  }
+
+ private:
+  const Platform &system_;
+  intptr_t file_ = 0;
+  PrinterFile state_ = PrinterFile::missing;
+};
+
 }  // namespace
 
 // The host sees whether the port could be opened again and, failing that
@@ -137,7 +163,7 @@ int32_t print_qr_code(std::string_view port, std::string_view data) {
   // call's file must never be printed again: when it cannot be removed,
   // nothing is rendered or copied either.
   PrinterFile rendered = PrinterFile::missing;
-  intptr_t file = 0;
+  OpenedPrinterFile file(system);
   if (lock.result() == FileLock::taken && system.remove_file(printer_file)) {
     const std::string payload(data);  // followed by a 0x00 byte, as the library expects
     CODEBAR32_PGeCodeBarInicia();
@@ -146,7 +172,7 @@ int32_t print_qr_code(std::string_view port, std::string_view data) {
                                static_cast<int32_t>(payload.size()), bitmap_file.c_str(),
                                printer_file.c_str());
     CODEBAR32_PGeCodeBarFinaliza();
-    rendered = system.open_printer_file(printer_file, &file);
+    rendered = file.open(printer_file);
   }
   bool copied = false;
   if (rendered == PrinterFile::opened) {
@@ -155,8 +181,9 @@ int32_t print_qr_code(std::string_view port, std::string_view data) {
     // copy that started keeps its whole window, however its writing ends.
     const uint64_t started = system.monotonic_ms();
     intptr_t running = 0;
-    const RawCopy copy = system.start_raw_copy(printer_file, file, name, kCopyWindowMs, &running);
-    system.close_printer_file(file);  // the copy holds its own
+    const RawCopy copy =
+        system.start_raw_copy(printer_file, file.file(), name, kCopyWindowMs, &running);
+    file.close();  // the copy holds its own
     if (copy == RawCopy::reported) lock.release();
     if (copy != RawCopy::failed) {
       const uint32_t owed = rest_of_window(system.monotonic_ms() - started);
