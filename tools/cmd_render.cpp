@@ -6,6 +6,7 @@
 #include "output_folder.h"
 #include "receipt_folder.h"
 #include "receipt_warnings.h"
+#include "shown_text.h"
 #include "tool_error.h"
 #include "transcript.h"
 #include "virtual_printer_session.h"
@@ -53,15 +54,15 @@ int runRender(const RenderOptions &options) {
         std::string error;
         const auto written = folder.write(receipt, &error);
         if (written.empty()) {
-          std::fprintf(stderr, "it433td: %s\n", error.c_str());
+          printMessage(stderr, "it433td: " + error);
           status = kExitOperationFailed;
           return;
         }
-        std::printf("receipt picture: %s\nreceipt transcript: %s\n",
-                    pictureOf(written).c_str(), written.c_str());
+        printMessage(stdout, "receipt picture: " + pictureOf(written).string() +
+                                 "\nreceipt transcript: " + written.string());
         if (!found.empty())
-          std::printf("%s: %s\n", written.stem().c_str(), printer::warningCount(found.size()).c_str());
-        for (const std::string &line : found) std::printf("  %s\n", line.c_str());
+          printMessage(stdout, written.stem().string() + ": " + printer::warningCount(found.size()));
+        for (const std::string &line : found) printMessage(stdout, "  " + line);
       },
       nullptr);
   for (const std::string &stream : streams) printer.feed(stream);

@@ -189,6 +189,28 @@ TEST_F(ToolCopy, FailuresExitNonZeroAndNameTheirCause) {
             std::string::npos)
       << malformed.err;
 
+  // Mended: no message repeats a control character raw, which a terminal
+  // would act on: a C1 control (U+009B, CSI) in a receipt line, ESC in a
+  // port name, a lone 0x9B byte in a command.
+  const fs::path csi = writeReceipt("Olá\n\xC2\x9B" "2J\n", "csi.txt");
+  const Finished echoes[] = {
+      run(tool, withModule({"print", "--port", "NOPORT", csi.string()})),
+      run(tool, withModule({"print", "--port", "NO\x1BPORT", good.string()}), {portsVariable()}),
+      run(tool, {"pr\x9Bnt", "--port", "X", good.string()})};
+  for (const Finished &echo : echoes) {
+    const std::string said = echo.out + echo.err;
+    for (size_t i = 0; i < said.size(); ++i) {
+      const auto byte = static_cast<unsigned char>(said[i]);
+      const auto next = static_cast<unsigned char>(i + 1 < said.size() ? said[i + 1] : 0);
+      const bool control = (byte < 0x20 && byte != '\n') || byte == 0x7F || byte == 0x9B ||
+                           (byte == 0xC2 && next >= 0x80 && next < 0xA0);
+      EXPECT_FALSE(control) << "raw control at byte " << i << " of: " << said;
+    }
+  }
+  EXPECT_NE(echoes[0].err.find("line 2: column 1: control character U+009B"), std::string::npos)
+      << echoes[0].err;
+  EXPECT_NE(echoes[1].err.find("\"NOU+001BPORT\""), std::string::npos) << echoes[1].err;
+
   Finished missing = run(tool, withModule({"print", "--port", "X", (temp.path / "none").string()}));
   EXPECT_EQ(missing.exitStatus, 2);
   EXPECT_NE(missing.err.find(std::strerror(ENOENT)), std::string::npos) << missing.err;
