@@ -163,7 +163,7 @@ void TcpListener::serve(int connection, const std::string &peer) {
     received += static_cast<std::uint64_t>(got);
     printer.feed(buffer, static_cast<std::size_t>(got));
   }
-  printer.finish();
+  printer.finish(ending);
   if (options_.log)
     options_.log("network job from " + peer + ": " + std::to_string(received) + " bytes, " + ending);
 }

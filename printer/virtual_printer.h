@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string_view>
 
 namespace it433td::printer {
 
@@ -33,8 +34,15 @@ public:
   void feed(const std::uint8_t *data, std::size_t size);
   void feed(std::string_view bytes);
   // End of the stream: reports a command cut short, prints the line buffer
-  // and hands out the unfinished receipt (uncut), if anything is on it.
-  void finish();
+  // and hands out the unfinished receipt (uncut), if anything is on it,
+  // with a warning that names `ending` ("end of the job", "the printer
+  // stopped"). The printer is then ready for a new stream.
+  void finish(std::string_view ending = "end of the input");
+  // Ends a job that a limit of its port cut off (time, size): as finish(),
+  // but the receipt (one is made if none is open) ends with the line
+  // "[NOTE <note>]", e.g. note "job ended: 16 MiB size limit", which is its
+  // warning. The one way a port ends a job early.
+  void endJob(std::string_view note);
 
   // Safe from any thread and from a signal handler (a lock-free atomic).
   void setState(PrinterState state) noexcept { state_->store(state); }

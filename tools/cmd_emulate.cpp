@@ -7,6 +7,7 @@
 // toggles offline (cover open); SIGINT, SIGTERM, SIGHUP and SIGQUIT stop the
 // printer, which writes what it has been sent (no temporary file is left).
 #include "commands.h"
+#include "shown_text.h"
 #include "host_port.h"
 #include "tool_error.h"
 #include "virtual_printer_session.h"
@@ -33,10 +34,7 @@ struct EmulateOptions {
   double baud = 0;
 };
 
-void say(const std::string &line) {
-  std::printf("%s\n", line.c_str());
-  std::fflush(stdout);
-}
+void say(const std::string &line) { printMessage(stdout, line); }
 
 PrinterState toggled(PrinterState now, PrinterState other) {
   return now == other ? PrinterState::Online : other;

@@ -100,6 +100,7 @@ protected:
     EXPECT_EQ(count(printed, " QR \"https://nfce.exemplo.com.br/consulta?p=42\"]"), 1u) << printed;
     EXPECT_EQ(count(printed, "[CUT]"), 1u) << printed;
     EXPECT_EQ(printed.find("[UNKNOWN"), std::string::npos) << printed;
+    EXPECT_EQ(printed.find("[WARNING"), std::string::npos) << printed;  // e.g. UTF-8 sent as it is
   }
 
   // The integration guide shows the sample exactly, so a copy from it is
@@ -131,6 +132,45 @@ TEST_F(Binding, PythonPackageInstalledWithPip) {
   printsTheReceipt(python, {(kSource / "examples/python/receipt.py").string()}, true,
                    {"PYTHONPATH=" + (temp.path / "site").string()});
   guideShows(kSource / "examples/python/receipt.py");
+}
+
+// Mended: what Python cannot hand the module whole is refused, with errors
+// that say why: a port name with a NUL (the module would print on the port
+// before it), CODE128 data outside ASCII, a module that is not there.
+TEST_F(Binding, PythonRefusesWhatItCannotSendWhole) {
+  const char *script = R"(
+import os, it433td
+os.environ["IT433TD_LIBRARY"] = "/nonexistent/libPkg_Vossik.so"
+try:
+    it433td.Printer("COM1").open()
+except OSError as error:
+    print("not loaded:", error)
+del os.environ["IT433TD_LIBRARY"]
+try:
+    with it433td.Printer("COM1\0junk") as printer:
+        printer.text("for another port\n")
+        printer.cut()
+except ValueError as error:
+    print("refused:", error)
+with it433td.Printer("COM1") as printer:
+    try:
+        printer.code128("PEDIDO-\u00c7")
+    except it433td.TextNotPrintable as error:
+        print("not ASCII:", error)
+)";
+  std::vector<std::string> env = environment(true);
+  env.push_back("PYTHONPATH=" + (kSource / "bindings/python").string());
+  const Finished ran = runHere(tool(IT433TD_PYTHON, "python3"), {"-c", script}, env);
+  EXPECT_EQ(ran.exitStatus, 0) << ran.out << ran.err;
+  EXPECT_NE(ran.out.find("not loaded: cannot load the IT433TD driver module: tried "
+                         "/nonexistent/libPkg_Vossik.so (IT433TD_LIBRARY)"),
+            std::string::npos) << ran.out << ran.err;
+  EXPECT_NE(ran.out.find("refused: port name 'COM1\\x00junk' holds a NUL"), std::string::npos)
+      << ran.out << ran.err;
+  EXPECT_NE(ran.out.find("not ASCII: character '\u00c7'"), std::string::npos) << ran.out;
+  printer->signal(SIGTERM);
+  ASSERT_EQ(printer->wait(10s), 0) << printer->output();
+  EXPECT_TRUE(!fs::exists(out) || fs::is_empty(out)) << "something reached the printer";
 }
 
 TEST_F(Binding, CSharpCompiledWithMonoMcs) {

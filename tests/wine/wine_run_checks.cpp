@@ -129,7 +129,7 @@ std::string decode_qr(const Paper &paper) {
   return text;
 }
 
-TEST(WineRun, HostGetsSuccessFromEveryStepAndTheRefusalForTheUnsafePort) {
+TEST(WineRun, HostGetsSuccessFromEveryStepAndTheRefusalsForTheUnsafePortAndTheFailedCopy) {
   std::map<std::string, long> got = host_results();
   const std::map<std::string, long> expected = {
       {"StartIT433TD", 1},
@@ -141,6 +141,7 @@ TEST(WineRun, HostGetsSuccessFromEveryStepAndTheRefusalForTheUnsafePort) {
       {"ImprimeQRCode_unsafe_port", -1001},
       {"printer_file_untouched", 1},
       {"injected_file_absent", 1},
+      {"ImprimeQRCode_copy_cannot_write", -1007},  // COPY's exit code, read within the window
       {"FormataTX_after_unsafe_port", 0},  // the refusal left the port open
       {"FechaPorta_IT433TD", 0},
   };

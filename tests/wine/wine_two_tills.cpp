@@ -2,7 +2,7 @@
 // one folder (so they share its Dados folder), each on its own COM port
 // (COM1 and COM2 of the prepared prefix, each pointed at a pseudo-terminal),
 // print QR codes at the same moment through Pkg_Vossik.dll, the real
-// ShellExecuteA and cmd.exe. Every QR code read back from a port must be its
+// ShellExecuteExA and cmd.exe. Every QR code read back from a port must be its
 // own till's, none missing.
 #include <fcntl.h>
 #include <poll.h>

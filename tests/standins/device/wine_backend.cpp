@@ -33,6 +33,7 @@ struct Runner {
   std::FILE *answers = nullptr;  // the runner's stdout
 };
 Runner runner;
+long long runner_call_ms = -1;  // the runner's timing of the last call
 
 using device_requests::hex_token;
 
@@ -41,7 +42,8 @@ std::string text(const char *s) {
 }
 std::string out(const int32_t *value) { return value ? std::to_string(*value) : "~"; }
 
-// Sends one request and reads its answer line; empty when the runner is gone.
+// Sends one request and reads its answer line, without the call's time in
+// front (kept for last_call_ms); empty when the runner is gone.
 std::string ask(const std::string &request) {
   const std::string line = request + "\n";
   if (runner.requests < 0 ||
@@ -54,7 +56,9 @@ std::string ask(const std::string &request) {
     answer += static_cast<char>(c);
   if (answer.empty())
     ADD_FAILURE() << "no answer from the Wine runner to: " << request.substr(0, 80);
-  return answer;
+  const size_t blank = answer.find(' ');
+  runner_call_ms = blank == std::string::npos ? -1 : std::stoll(answer.substr(0, blank));
+  return blank == std::string::npos ? "" : answer.substr(blank + 1);
 }
 
 int32_t status_of(std::istringstream &answer) {
@@ -123,6 +127,11 @@ std::string port_name(const std::string &path) {
 }
 
 bool native() { return false; }
+
+std::optional<long long> last_call_ms() {
+  if (runner_call_ms < 0) return std::nullopt;
+  return runner_call_ms;
+}
 
 }  // namespace device_backend
 
