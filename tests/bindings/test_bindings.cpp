@@ -1,5 +1,5 @@
 // The bindings end to end: each language's receipt sample, built and run as
-// the README says, against the installed module and stand-ins, prints on the
+// docs/integration.md says, against the installed module and stand-ins, prints on the
 // virtual printer (`it433td emulate`, a pseudo-terminal under the port name
 // COM1 in a ports folder of the case's own). The printer starts out of paper
 // (it still prints what it is sent), so the sample's status read must say so.
@@ -40,7 +40,7 @@ protected:
     ASSERT_TRUE(printer->waitForLine("ready", 10s)) << printer->output();
   }
 
-  // A tool that must be installed (scripts/packages.txt).
+  // A tool that must be installed (scripts/packages-test.txt).
   static fs::path tool(const char *path, const char *package) {
     if (!fs::exists(path)) ADD_FAILURE() << "missing " << path << ": install " << package;
     return path;
@@ -103,11 +103,12 @@ protected:
     EXPECT_EQ(printed.find("[WARNING"), std::string::npos) << printed;  // e.g. UTF-8 sent as it is
   }
 
-  // The README shows the sample exactly, so a copy from it is what ran here.
-  static void readmeShows(const fs::path &sample) {
-    const std::string readme = readFile(kSource / "README.md");
-    EXPECT_NE(readme.find(readFile(sample)), std::string::npos)
-        << sample << " and its copy in README.md differ";
+  // The integration guide shows the sample exactly, so a copy from it is
+  // what ran here.
+  static void guideShows(const fs::path &sample) {
+    const std::string guide = readFile(kSource / "docs/integration.md");
+    EXPECT_NE(guide.find(readFile(sample)), std::string::npos)
+        << sample << " and its copy in docs/integration.md differ";
   }
 
   TempFolder temp;
@@ -119,7 +120,7 @@ protected:
 TEST_F(Binding, CSampleBuiltThroughPkgConfig) {
   // Built by install.consumers, with the Dados folder beside it.
   printsTheReceipt(IT433TD_C_SAMPLE, {}, false);
-  readmeShows(kSource / "examples/c/receipt.c");
+  guideShows(kSource / "examples/c/receipt.c");
 }
 
 TEST_F(Binding, PythonPackageInstalledWithPip) {
@@ -130,7 +131,7 @@ TEST_F(Binding, PythonPackageInstalledWithPip) {
                  "--target", "site", "./package"});
   printsTheReceipt(python, {(kSource / "examples/python/receipt.py").string()}, true,
                    {"PYTHONPATH=" + (temp.path / "site").string()});
-  readmeShows(kSource / "examples/python/receipt.py");
+  guideShows(kSource / "examples/python/receipt.py");
 }
 
 // Mended: what Python cannot hand the module whole is refused, with errors
@@ -178,7 +179,7 @@ TEST_F(Binding, CSharpCompiledWithMonoMcs) {
   build(mcs, {"-out:receipt.exe", (kSource / "bindings/csharp/Vossik.cs").string(),
               (kSource / "examples/csharp/Receipt.cs").string()});
   printsTheReceipt(mono, {"receipt.exe"}, true);
-  readmeShows(kSource / "examples/csharp/Receipt.cs");
+  guideShows(kSource / "examples/csharp/Receipt.cs");
 }
 
 TEST_F(Binding, PascalUnitCompiledWithFreePascal) {
@@ -187,7 +188,7 @@ TEST_F(Binding, PascalUnitCompiledWithFreePascal) {
   build(fpc, {"-Fu" + (kSource / "bindings/pascal").string(), "-FUunits", "-FE.",
               "-Fl" + (kPrefix / "lib").string(), (kSource / "examples/pascal/receipt.pas").string()});
   printsTheReceipt(temp.path / "receipt", {}, true);
-  readmeShows(kSource / "examples/pascal/receipt.pas");
+  guideShows(kSource / "examples/pascal/receipt.pas");
 }
 
 }  // namespace

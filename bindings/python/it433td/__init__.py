@@ -27,7 +27,9 @@ __all__ = ["ModuleNotLoaded", "Printer", "PrinterError", "Status", "TextNotPrint
            "set_dados_dir", "status_name"]
 
 _WINDOWS = sys.platform == "win32"
-_MODULE_FILE = "Pkg_Vossik.dll" if _WINDOWS else "libPkg_Vossik.so"
+# On Linux the module's soname: the runtime package installs it (the
+# unversioned libPkg_Vossik.so is a development file).
+_MODULE_FILE = "Pkg_Vossik.dll" if _WINDOWS else "libPkg_Vossik.so.6"
 _DEVICE_FILE = "MEGENCOM32.dll" if _WINDOWS else "libMEGENCOM32.so"
 
 # The module's own statuses (negative), then the device library's (1-14) and
@@ -203,7 +205,7 @@ class Printer:
     port:      "COM1", a path, or a name mapped in the IT433TD_PORTS folder
                (no NUL character: ValueError).
     library:   path of the module; default IT433TD_LIBRARY, else the
-               system's search for libPkg_Vossik.so / Pkg_Vossik.dll.
+               system's search for libPkg_Vossik.so.6 / Pkg_Vossik.dll.
     dados_dir: folder for QR codes' files (see set_dados_dir).
     """
 
