@@ -110,10 +110,14 @@ enum it433td_status {
    * folder) held the folder's lock for the whole bounded wait (10 s):
    * nothing was closed, rendered or copied; the port is as it was. */
   IT433TD_QR_BUSY = -1006,
-  /** The raw copy of the QR printer file could not be started, or could not
-   * open the printer file or the port (for example a port name that leads to
-   * a missing path): nothing reached the printer. There was no 3000 ms wait;
-   * the port was reopened all the same. */
+  /** The raw copy of the QR printer file did not get the QR code to the
+   * port. Either it could not start or open the port (for example a port name
+   * that leads to a missing path), or something other than the file just
+   * rendered lay at the printer file's name (a link, another user's file):
+   * nothing reached the printer and there was no 3000 ms wait. Or it reported,
+   * within its 3000 ms, that it could not write every byte (a full disk, a
+   * line that failed; on Windows COPY's non-zero exit code): part of the code
+   * may have reached the printer. Either way the port was reopened. */
   IT433TD_COPY_FAILED = -1007
 };
 
@@ -147,8 +151,8 @@ static inline const char *it433td_status_meaning(int32_t status) {
     case IT433TD_QR_BUSY:
       return "another QR code held the QR folder for 10 s; nothing was printed, the port is as it was";
     case IT433TD_COPY_FAILED:
-      return "the QR code could not be copied to the port (a port name leading nowhere?); "
-             "nothing was printed";
+      return "the QR code could not be copied to the port whole (a port name leading nowhere? "
+             "a port that takes no bytes?); do not count on it being printed";
     default: return 0;
   }
 }
@@ -231,13 +235,17 @@ IT433TD_PLAIN_API int32_t IT433TD_CALL AcionaGuilhotina_IT433TD(const char *port
  * Processes sharing the folder take turns through an OS lock on its file
  * qrCode.lock (flock on Linux, LockFileEx on Windows), waited for at most
  * 10 s; the system drops it when its holder dies. On Linux it is held until
- * the copy reports that it has the printer file and the port open, on
- * Windows until the copy's 3000 ms are over. On Linux the copy never creates
- * a file and appends to a regular file.
+ * the copy reports that it has the port open, on Windows until the copy's
+ * 3000 ms are over. On Linux the module opens the rendered printer file
+ * itself (only a regular file of its own user, through no link) and the
+ * copy sends that open file; the copy never creates a file and appends to a
+ * regular file.
  * @return the status of reopening the port when that is not 0; otherwise
  *   IT433TD_NOT_RENDERED when no printer file was rendered,
- *   IT433TD_COPY_FAILED when the copy could not start or could not open the
- *   printer file or the port (no 3000 ms wait then), 0 when the copy runs.
+ *   IT433TD_COPY_FAILED when the copy could not start, could not open the
+ *   port or found no file of its own to send (no 3000 ms wait then), or
+ *   reported within its 3000 ms that not every byte was written; 0 when the
+ *   copy wrote everything or is still writing when its window ends.
  *   IT433TD_QR_BUSY when the folder's lock stayed taken for the whole wait
  *   and IT433TD_BAD_ARGUMENT leave the port as it was (not even closed).
  */

@@ -32,6 +32,14 @@ constexpr char kLockFile[] = "qrCode.lock";
 // three others, each holding the folder for at most its 3000 ms.
 constexpr uint32_t kLockWaitMs = 10000;
 
+// What is left of the copy's window after `spent` ms by the clock. The clock
+// counts whole milliseconds, so a reading may show up to one more than has
+// truly passed: the window is owed in full until it shows one past it.
+uint32_t rest_of_window(uint64_t spent) {
+  if (spent == 0) return kCopyWindowMs;
+  return spent > kCopyWindowMs ? 0 : static_cast<uint32_t>(kCopyWindowMs + 1 - spent);
+}
+
 bool qr_entries_bound() {
   using namespace Cli_Vossik;
   return MEGENCOM32_AbrirDispositivo && MEGENCOM32_FecharDispositivo &&
@@ -89,16 +97,49 @@ class QrLock {
   bool holding_;
 };
 
+// The printer file the module opened after rendering, closed at the latest
+// when the operation ends, however it ends.
+class OpenedPrinterFile {
+ public:
+  explicit OpenedPrinterFile(const Platform &system) : system_(system) {}
+  ~OpenedPrinterFile() { close(); }
+  OpenedPrinterFile(const OpenedPrinterFile &) = delete;
+  OpenedPrinterFile &operator=(const OpenedPrinterFile &) = delete;
+
+  PrinterFile open(const std::string &path) {
+    state_ = system_.open_printer_file(path, &file_);
+    return state_;
+  }
+  intptr_t file() const { return file_; }
+  void close() {
+    if (state_ != PrinterFile::opened) return;
+    state_ = PrinterFile::missing;
+    system_.close_printer_file(file_);
+  }
+
+ private:
+  const Platform &system_;
+  intptr_t file_ = 0;
+  PrinterFile state_ = PrinterFile::missing;
+};
+
 }  // namespace
 
 // The host sees whether the port could be opened again and, failing that
 // status, whether the QR code got to the port: a printer file never rendered
-// (IT433TD_NOT_RENDERED) and a copy that could not start or reach the port
-// (IT433TD_COPY_FAILED) are reported, never passed off as success.
+// (IT433TD_NOT_RENDERED) and a copy that could not start, reach the port or
+// write every byte within its window (IT433TD_COPY_FAILED) are reported,
+// never passed off as success.
+//
+// Another user of a shared folder must not choose what the till prints: the
+// module opens the printer file right after rendering and refuses anything
+// but the file just rendered (a link to a file the till may read, a file of
+// their own: IT433TD_COPY_FAILED); where the copy takes that open file
+// (POSIX), nothing put at the name afterwards is printed either.
 //
 // Processes that share the QR folder take turns through its lock: it is
-// taken before the port is closed and held until the copy has the printer
-// file open (its report), or, where the copy cannot say (cmd.exe), until the
+// taken before the port is closed and held until the copy has the port
+// open (its report), or, where the copy cannot say (cmd.exe), until the
 // copy's 3000 ms are over. A later rendering removes the file or replaces it
 // by rename, so a copy that holds the file open keeps its own bytes.
 int32_t print_qr_code(std::string_view port, std::string_view data) {
@@ -121,7 +162,8 @@ int32_t print_qr_code(std::string_view port, std::string_view data) {
   // process could render over this file, so nothing is rendered. An earlier
   // call's file must never be printed again: when it cannot be removed,
   // nothing is rendered or copied either.
-  bool rendered = false;
+  PrinterFile rendered = PrinterFile::missing;
+  OpenedPrinterFile file(system);
   if (lock.result() == FileLock::taken && system.remove_file(printer_file)) {
     const std::string payload(data);  // followed by a 0x00 byte, as the library expects
     CODEBAR32_PGeCodeBarInicia();
@@ -130,25 +172,30 @@ int32_t print_qr_code(std::string_view port, std::string_view data) {
                                static_cast<int32_t>(payload.size()), bitmap_file.c_str(),
                                printer_file.c_str());
     CODEBAR32_PGeCodeBarFinaliza();
-    rendered = system.file_exists(printer_file);
+    rendered = file.open(printer_file);
   }
-  RawCopy copy = RawCopy::failed;
-  if (rendered) {
+  bool copied = false;
+  if (rendered == PrinterFile::opened) {
     // The copy's 3000 ms count from its start, the wait for its report
-    // included; a copy that could not start or open both ends gets none.
+    // included; a copy that could not start or open the port gets none. A
+    // copy that started keeps its whole window, however its writing ends.
     const uint64_t started = system.monotonic_ms();
-    copy = system.start_raw_copy(printer_file, name, kCopyWindowMs);
+    intptr_t running = 0;
+    const RawCopy copy =
+        system.start_raw_copy(printer_file, file.file(), name, kCopyWindowMs, &running);
+    file.close();  // the copy holds its own
     if (copy == RawCopy::reported) lock.release();
     if (copy != RawCopy::failed) {
-      const uint64_t spent = system.monotonic_ms() - started;
-      if (spent < kCopyWindowMs) system.sleep_ms(static_cast<uint32_t>(kCopyWindowMs - spent));
+      const uint32_t owed = rest_of_window(system.monotonic_ms() - started);
+      if (owed > 0) system.sleep_ms(owed);
+      copied = system.finish_raw_copy(running) != CopyEnd::failed;
     }
   }
   lock.release();
   const int32_t reopened = open_port(port);
   if (reopened != IT433TD_OK) return reopened;
-  if (!rendered) return IT433TD_NOT_RENDERED;
-  return copy == RawCopy::failed ? IT433TD_COPY_FAILED : IT433TD_OK;
+  if (rendered == PrinterFile::missing) return IT433TD_NOT_RENDERED;
+  return copied ? IT433TD_OK : IT433TD_COPY_FAILED;
 }
 
 }  // namespace it433td::driver

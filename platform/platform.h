@@ -21,12 +21,26 @@ using LibraryHandle = void *;
 // wait; or not to be had at all (the file cannot be opened or made).
 enum class FileLock { taken, busy, unavailable };
 
+// The printer file just rendered, as the module finds it at its name.
+enum class PrinterFile {
+  opened,   // open: a regular file of this process's user, reached through no link
+  missing,  // nothing is there: nothing was rendered
+  refused,  // something else is there (a link, a FIFO, another user's file)
+};
+
 // How the raw copy of a printer file to a port went.
 enum class RawCopy {
-  failed,    // not started, or it could not open the printer file or the port
-             // (or did not say in time): nothing reached the port
-  started,   // started; whether it reaches the port cannot be known (cmd.exe)
+  failed,    // not started, or it could not open the port (or did not say in
+             // time): nothing reached the port
+  started,   // started; whether it reaches the port shows only at its end (cmd.exe)
   reported,  // it has the printer file and the port open and is writing
+};
+
+// How a started copy stood when its window was over.
+enum class CopyEnd {
+  wrote_all,      // it wrote every byte
+  failed,         // a write failed or came up short, or the copy died
+  still_running,  // still writing (or it cannot be told): it overlaps the reopening
 };
 
 struct Platform {
@@ -44,7 +58,6 @@ struct Platform {
   std::string (*environment_value)(const char *name);
   // Milliseconds of a clock that never goes back, for measuring waits.
   uint64_t (*monotonic_ms)();
-  bool (*file_exists)(const std::string &path);
   // Removes a file; true when it is gone afterwards.
   bool (*remove_file)(const std::string &path);
   // Whether a port name may reach the raw copy (Windows: it goes into a
@@ -56,11 +69,20 @@ struct Platform {
   // child process inherits it.
   FileLock (*lock_file)(const std::string &path, uint32_t wait_ms, intptr_t *held);
   void (*unlock_file)(intptr_t held);
-  // Starts the raw copy of the printer file to the port: detached and hidden,
-  // not waited for. Where the copy can tell whether it opened the printer
-  // file and the port, this waits at most `report_wait_ms` for it to say so.
-  RawCopy (*start_raw_copy)(const std::string &printer_file, const std::string &port,
-                            uint32_t report_wait_ms);
+  // Opens the printer file the barcode library has just written, so that the
+  // copy sends that file and no other put at its name later. `*file` then
+  // identifies it for start_raw_copy and close_printer_file.
+  PrinterFile (*open_printer_file)(const std::string &path, intptr_t *file);
+  void (*close_printer_file)(intptr_t file);
+  // Starts the raw copy of the opened printer file (at `printer_path`) to the
+  // port: detached and hidden. Where the copy can tell whether it opened the
+  // port, this waits at most `report_wait_ms` for it to say so. Unless the
+  // answer is `failed`, `*copy` identifies the copy for finish_raw_copy.
+  RawCopy (*start_raw_copy)(const std::string &printer_path, intptr_t printer_file,
+                            const std::string &port, uint32_t report_wait_ms, intptr_t *copy);
+  // How the copy stands once its window is over, asked without waiting; gives
+  // back what start_raw_copy kept for it. The copy itself is never stopped.
+  CopyEnd (*finish_raw_copy)(intptr_t copy);
   // The separator of path components ('/' or '\\').
   char path_separator;
 };

@@ -3,11 +3,12 @@
 // In this file, in order:
 //   - library loading and lookup (dlopen / dlsym)
 //   - sleeping, the clock, the host executable's path, the environment,
-//     file checks
+//     file removal
 //   - the QR lock (flock)
-//   - the raw copy of a printer file to a port: a detached, shell-less
-//     grandchild that reports whether it opened both ends, then writes the
-//     file's bytes to the resolved device
+//   - the printer file, opened by the module right after rendering
+//   - the raw copy of that open file to a port: a detached, shell-less
+//     grandchild that reports whether it opened the port, writes the file's
+//     bytes to the resolved device and reports whether all of them went
 //   - the table
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -78,11 +79,6 @@ std::string environment_value(const char *name) {
   return value ? value : "";
 }
 
-bool file_exists(const std::string &path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 bool remove_file(const std::string &path) { return unlink(path.c_str()) == 0 || errno == ENOENT; }
 
 // No shell runs on POSIX, so every port name is safe for the copy.
@@ -103,13 +99,20 @@ constexpr uint64_t kLockCourtesyMs = 50;
 std::atomic<uint64_t> last_release_ms{0};
 
 FileLock lock_file(const std::string &path, uint32_t wait_ms, intptr_t *held) {
-  // O_NOFOLLOW: a link planted at the lock's name leads nowhere else. A file
-  // made by another user may be only readable; flock needs no more.
-  const int flags = O_CLOEXEC | O_NOFOLLOW | O_NOCTTY;
+  const uint64_t deadline = monotonic_ms() + wait_ms;
+  // O_NOFOLLOW: a link planted at the lock's name leads nowhere else.
+  // O_NONBLOCK: a FIFO planted there answers at once instead of waiting for
+  // a writer (and the whole module with it). A file made by another user may
+  // be only readable; flock needs no more. Only a regular file is a lock.
+  const int flags = O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK;
   int fd = open(path.c_str(), O_RDWR | O_CREAT | flags, 0666);
   if (fd < 0 && errno == EACCES) fd = open(path.c_str(), O_RDONLY | flags);
   if (fd < 0) return FileLock::unavailable;
-  const uint64_t deadline = monotonic_ms() + wait_ms;
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return FileLock::unavailable;
+  }
   const uint64_t released = last_release_ms.load();
   const uint64_t since = monotonic_ms() - released;
   if (released != 0 && since < kLockCourtesyMs)
@@ -139,6 +142,29 @@ void unlock_file(intptr_t held) {
   last_release_ms = monotonic_ms();
 }
 
+// --- The printer file ---------------------------------------------------
+//
+// Opened right after rendering and handed to the copy open, so that nothing
+// put at its name later reaches the port. Only the file the barcode library
+// has just written will do: no link (O_NOFOLLOW), a regular file (O_NONBLOCK:
+// a FIFO does not hold the open), of this process's user, with no second name
+// (a hard link to a file the till can read would have two).
+
+PrinterFile open_printer_file(const std::string &path, intptr_t *file) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return errno == ENOENT ? PrinterFile::missing : PrinterFile::refused;
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid() ||
+      info.st_nlink != 1) {
+    close(fd);
+    return PrinterFile::refused;
+  }
+  *file = fd;
+  return PrinterFile::opened;
+}
+
+void close_printer_file(intptr_t file) { close(static_cast<int>(file)); }
+
 // --- The raw copy -------------------------------------------------------
 //
 // Everything below the fork runs in the grandchild of a possibly
@@ -146,10 +172,12 @@ void unlock_file(intptr_t held) {
 // returns: it ends with _exit, running none of the host's exit handlers.
 //
 // The copy and the module talk over a socket pair: the copy sends one byte,
-// 1 when it has both the printer file and the port open (and the port's
-// hold), 0 when not; the module answers "go" only if that came in time, and
-// the copy writes nothing without it. So a copy the module has given up on
-// never writes behind the module's back.
+// 1 when it has the port open (and the port's hold), 0 when not; the module
+// answers "go" only if that came in time, and the copy writes nothing
+// without it. So a copy the module has given up on never writes behind the
+// module's back. When the writing is over the copy sends one more byte, "w"
+// when every byte was written; the module looks for it when the copy's
+// window ends.
 
 // A copy that cannot finish (a stalled line) is ended by this watchdog
 // instead of lingering forever.
@@ -159,9 +187,10 @@ constexpr unsigned kCopyWatchdogSeconds = 120;
 // module's wait for the report.
 constexpr int kHoldAttempts = 40;
 constexpr long kHoldRetryNs = 50 * 1000000L;
-// Where the copy keeps its end of the socket pair.
+// Where the copy keeps its end of the socket pair and the printer file.
 constexpr int kChannelFd = 3;
-constexpr char kOpened = 1, kNotOpened = 0, kGo = 'g';
+constexpr int kPrinterFileFd = 4;
+constexpr char kOpened = 1, kNotOpened = 0, kGo = 'g', kWroteAll = 'w', kWriteFailed = 'f';
 
 bool write_all(int fd, const char *bytes, ssize_t count) {
   while (count > 0) {
@@ -208,58 +237,75 @@ int open_port_for_copy(const char *device) {
 
 // Right after the fork: nothing of the host's stays open, not its files,
 // not the QR lock (which must go with the host, not live on in a child of
-// a host that was killed), only the copy's channel, moved to kChannelFd.
-void keep_only_the_channel(int channel) {
-  if (channel != kChannelFd) dup2(channel, kChannelFd);
+// a host that was killed), only the copy's channel and the printer file,
+// moved to kChannelFd and kPrinterFileFd (by way of free numbers above
+// both, as either may sit at the other's place).
+bool keep_only_the_channel_and_file(int channel, int printer_file) {
+  const int free_above = kPrinterFileFd + 1;
+  const int moved_channel = fcntl(channel, F_DUPFD, free_above);
+  const int moved_file = fcntl(printer_file, F_DUPFD, free_above);
+  if (moved_channel < 0 || moved_file < 0) return false;
+  dup2(moved_channel, kChannelFd);
+  dup2(moved_file, kPrinterFileFd);
   close(STDIN_FILENO);
   close(STDOUT_FILENO);
   close(STDERR_FILENO);
-  close_range(kChannelFd + 1, ~0U, 0);
+  close_range(free_above, ~0U, 0);
+  return true;
 }
 
-[[noreturn]] void copy_and_exit(const char *printer_file, const char *device) {
-  struct sigaction default_action {};
-  default_action.sa_handler = SIG_DFL;
-  sigaction(SIGALRM, &default_action, nullptr);
-  sigaction(SIGPIPE, &default_action, nullptr);
+[[noreturn]] void copy_and_exit(const char *device) {
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigaction(SIGALRM, &action, nullptr);
+  // A FIFO whose reader went away fails the write (EPIPE), which the copy
+  // reports, instead of ending it unheard.
+  action.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &action, nullptr);
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
   alarm(kCopyWatchdogSeconds);
 
-  // Only the channel is open here (keep_only_the_channel): the standard
-  // streams go to /dev/null.
+  // Only the channel and the printer file are open here
+  // (keep_only_the_channel_and_file): the standard streams go to /dev/null.
   const int null_fd = open("/dev/null", O_RDWR);
   if (null_fd == STDIN_FILENO) {
     dup2(null_fd, STDOUT_FILENO);
     dup2(null_fd, STDERR_FILENO);
   }
 
-  const int in = open(printer_file, O_RDONLY | O_NOCTTY);
-  const int out = in < 0 ? -1 : open_port_for_copy(device);
-  const char report = in >= 0 && out >= 0 ? kOpened : kNotOpened;
+  const int out = open_port_for_copy(device);
+  const char report = out >= 0 ? kOpened : kNotOpened;
   char go = 0;
   if (send(kChannelFd, &report, 1, MSG_NOSIGNAL) != 1 || report != kOpened) _exit(1);
   ssize_t got;
   while ((got = read(kChannelFd, &go, 1)) < 0 && errno == EINTR) {
   }
   if (got != 1 || go != kGo) _exit(2);  // the module gave up on this copy
-  close(kChannelFd);
 
   char buffer[8192];
+  bool wrote_all = true;
   for (;;) {
-    const ssize_t count = read(in, buffer, sizeof buffer);
+    const ssize_t count = read(kPrinterFileFd, buffer, sizeof buffer);
     if (count < 0 && errno == EINTR) continue;
-    if (count < 0) _exit(3);
-    if (count == 0) break;
-    if (!write_all(out, buffer, count)) _exit(4);
+    if (count <= 0) {
+      wrote_all = count == 0;
+      break;
+    }
+    if (!write_all(out, buffer, count)) {
+      wrote_all = false;
+      break;
+    }
   }
-  if (isatty(out)) tcdrain(out);
-  _exit(0);
+  const char end = wrote_all ? kWroteAll : kWriteFailed;
+  send(kChannelFd, &end, 1, MSG_NOSIGNAL);
+  if (wrote_all && isatty(out)) tcdrain(out);
+  _exit(wrote_all ? 0 : 3);
 }
 
 // The copy's report, waited for until `deadline`: true when it said it has
-// both files open. End of file (the copy or its parent died) is a no.
+// the port open. End of file (the copy or its parent died) is a no.
 bool copy_reported_open(int channel, uint64_t deadline) {
   for (;;) {
     const uint64_t now = monotonic_ms();
@@ -278,8 +324,8 @@ bool copy_reported_open(int channel, uint64_t deadline) {
 // A double fork: the intermediate child starts a session of its own, forks
 // the copy and exits at once; the host reaps it here, and the copy, orphaned,
 // is reaped by init. So the host keeps no child and no zombie.
-RawCopy start_raw_copy(const std::string &printer_file, const std::string &port,
-                       uint32_t report_wait_ms) {
+RawCopy start_raw_copy(const std::string & /*printer_path*/, intptr_t printer_file,
+                       const std::string &port, uint32_t report_wait_ms, intptr_t *running) {
   const uint64_t deadline = monotonic_ms() + report_wait_ms;
   const auto device = resolve_port(port);
   if (!device) return RawCopy::failed;
@@ -287,10 +333,10 @@ RawCopy start_raw_copy(const std::string &printer_file, const std::string &port,
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0) return RawCopy::failed;
   const pid_t child = fork();
   if (child == 0) {
-    keep_only_the_channel(channel[1]);
+    if (!keep_only_the_channel_and_file(channel[1], static_cast<int>(printer_file))) _exit(1);
     setsid();
     const pid_t copy = fork();
-    if (copy == 0) copy_and_exit(printer_file.c_str(), device->c_str());
+    if (copy == 0) copy_and_exit(device->c_str());
     _exit(copy < 0 ? 1 : 0);
   }
   close(channel[1]);  // from now on only the copy holds that end
@@ -303,17 +349,43 @@ RawCopy start_raw_copy(const std::string &printer_file, const std::string &port,
   // A copy that never started shows as end of file on the channel at once.
   const bool opened = child > 0 && copy_reported_open(channel[0], deadline) &&
                       send(channel[0], &kGo, 1, MSG_NOSIGNAL) == 1;
-  close(channel[0]);
-  return opened ? RawCopy::reported : RawCopy::failed;
+  if (!opened) {
+    close(channel[0]);
+    return RawCopy::failed;
+  }
+  *running = channel[0];  // for the copy's last word
+  return RawCopy::reported;
+}
+
+// The copy's last word, if it has spoken: every byte written, or not. End of
+// file without it means the copy died before the end.
+CopyEnd finish_raw_copy(intptr_t running) {
+  const int channel = static_cast<int>(running);
+  CopyEnd end = CopyEnd::still_running;
+  pollfd ready{channel, POLLIN, 0};
+  int polled;
+  while ((polled = poll(&ready, 1, 0)) < 0 && errno == EINTR) {
+  }
+  if (polled > 0) {
+    char word = kWriteFailed;
+    ssize_t got;
+    while ((got = read(channel, &word, 1)) < 0 && errno == EINTR) {
+    }
+    end = got == 1 && word == kWroteAll ? CopyEnd::wrote_all : CopyEnd::failed;
+  }
+  close(channel);
+  return end;
 }
 
 }  // namespace
 
 const Platform &native_platform() {
-  static const Platform table = {load_library,    find_entry,       sleep_ms,
+  static const Platform table = {load_library,      find_entry,         sleep_ms,
                                  host_executable_path, environment_value, monotonic_ms,
-                                 file_exists,     remove_file,      port_name_safe_for_copy,
-                                 lock_file,       unlock_file,      start_raw_copy,
+                                 remove_file,       port_name_safe_for_copy,
+                                 lock_file,         unlock_file,
+                                 open_printer_file, close_printer_file,
+                                 start_raw_copy,    finish_raw_copy,
                                  '/'};
   return table;
 }

@@ -2,10 +2,12 @@
 //
 // In this file, in order:
 //   - library loading and lookup (LoadLibraryA / GetProcAddress)
-//   - sleeping, the host executable's path, the environment, file checks
+//   - sleeping, the host executable's path, the environment, file removal
 //   - the clock and the QR lock (LockFileEx)
-//   - the raw copy: "cmd.exe" started hidden through ShellExecuteA with
-//     /C COPY "<printer file>"/B <port>, not waited for
+//   - the printer file, checked right after rendering
+//   - the raw copy: "cmd.exe" started hidden through ShellExecuteExA with
+//     /C COPY "<printer file>"/B <port>, its exit code read when its window
+//     ends
 //   - the table
 #include <windows.h>
 #include <shellapi.h>
@@ -53,11 +55,6 @@ std::string environment_value(const char *name) {
     }
     value.resize(length);  // too small: length is the size needed, with the NUL
   }
-}
-
-bool file_exists(const std::string &path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool remove_file(const std::string &path) {
@@ -139,26 +136,69 @@ void unlock_file(intptr_t held) {
   last_release_ms = monotonic_ms();
 }
 
+// --- The printer file ---------------------------------------------------
+//
+// cmd.exe copies the printer file by its name, so nothing is held open
+// here; a folder or a reparse point (a link) at its name is refused.
+PrinterFile open_printer_file(const std::string &path, intptr_t *file) {
+  *file = 0;
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PrinterFile::missing
+                                                                          : PrinterFile::refused;
+  }
+  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+    return PrinterFile::refused;
+  return PrinterFile::opened;
+}
+
+void close_printer_file(intptr_t) {}
+
 // --- The raw copy --------------------------------------------------------
 //
-// ShellExecuteA answers a value above 32 when the program was started.
-// cmd.exe tells nobody whether COPY reached the port, so a started copy is
-// all the module can know.
-RawCopy start_raw_copy(const std::string &printer_file, const std::string &port,
-                       uint32_t /*report_wait_ms*/) {
-  const std::string parameters = copy_command_parameters(printer_file, port);
-  const HINSTANCE started =
-      ShellExecuteA(nullptr, nullptr, "cmd.exe", parameters.c_str(), nullptr, SW_HIDE);
-  return reinterpret_cast<INT_PTR>(started) > 32 ? RawCopy::started : RawCopy::failed;
+// cmd.exe is started so that it can be waited on (its process handle): when
+// the copy's window ends, COPY's exit code says whether the file reached the
+// port, 0 when it did. A cmd.exe still running then overlaps the reopening.
+RawCopy start_raw_copy(const std::string &printer_path, intptr_t /*printer_file*/,
+                       const std::string &port, uint32_t /*report_wait_ms*/, intptr_t *copy) {
+  const std::string parameters = copy_command_parameters(printer_path, port);
+  SHELLEXECUTEINFOA run{};
+  run.cbSize = sizeof run;
+  run.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+  run.lpFile = "cmd.exe";
+  run.lpParameters = parameters.c_str();
+  run.nShow = SW_HIDE;
+  const bool started =
+      ShellExecuteExA(&run) && reinterpret_cast<INT_PTR>(run.hInstApp) > 32;
+  if (!started) {
+    if (run.hProcess != nullptr) CloseHandle(run.hProcess);
+    return RawCopy::failed;
+  }
+  *copy = reinterpret_cast<intptr_t>(run.hProcess);  // null: nothing to wait on
+  return RawCopy::started;
+}
+
+CopyEnd finish_raw_copy(intptr_t copy) {
+  const HANDLE process = reinterpret_cast<HANDLE>(copy);
+  if (process == nullptr) return CopyEnd::still_running;
+  CopyEnd end = CopyEnd::still_running;
+  DWORD code = STILL_ACTIVE;
+  if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0 && GetExitCodeProcess(process, &code))
+    end = code == 0 ? CopyEnd::wrote_all : CopyEnd::failed;
+  CloseHandle(process);
+  return end;
 }
 
 }  // namespace
 
 const Platform &native_platform() {
-  static const Platform table = {load_library,    find_entry,       sleep_ms,
+  static const Platform table = {load_library,      find_entry,         sleep_ms,
                                  host_executable_path, environment_value, monotonic_ms,
-                                 file_exists,     remove_file,      port_name_safe_for_copy,
-                                 lock_file,       unlock_file,      start_raw_copy,
+                                 remove_file,       port_name_safe_for_copy,
+                                 lock_file,         unlock_file,
+                                 open_printer_file, close_printer_file,
+                                 start_raw_copy,    finish_raw_copy,
                                  '\\'};
   return table;
 }

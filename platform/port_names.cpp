@@ -19,10 +19,12 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::optional<std::string> mapped_entry(std::string_view name, const char *folder) {
-  if (!folder || !*folder || name.empty()) return std::nullopt;
+// The folder's entry named `name`, ignoring case. `readable` says whether
+// the folder could be listed at all.
+std::optional<std::string> mapped_entry(std::string_view name, const char *folder, bool &readable) {
   std::unique_ptr<DIR, int (*)(DIR *)> dir(opendir(folder), closedir);
-  if (!dir) return std::nullopt;
+  readable = dir != nullptr;
+  if (!dir || name.empty()) return std::nullopt;
   while (const dirent *entry = readdir(dir.get())) {
     std::string_view entry_name = entry->d_name;
     if (entry_name == "." || entry_name == "..") continue;
@@ -45,9 +47,18 @@ unsigned long device_number(std::string_view name, std::string_view prefix) {
 
 }  // namespace
 
-std::optional<std::string> resolve_port_in(std::string_view name, const char *ports_folder) {
-  if (auto mapped = mapped_entry(name, ports_folder)) return mapped;
+std::optional<std::string> resolve_port_in(std::string_view name, const char *ports_folder,
+                                           PortsFolderSource source) {
+  bool fixed_names = true;
+  if (ports_folder && *ports_folder) {
+    bool readable = false;
+    if (auto mapped = mapped_entry(name, ports_folder, readable)) return mapped;
+    // A named folder that is not there (a typo, an unmounted disk) keeps the
+    // fixed device names shut: only paths still resolve.
+    fixed_names = readable || source == PortsFolderSource::default_folder;
+  }
   if (name.find('/') != std::string_view::npos) return std::string(name);
+  if (!fixed_names) return std::nullopt;
   if (unsigned long n = device_number(name, "COM")) return "/dev/ttyS" + std::to_string(n - 1);
   if (unsigned long n = device_number(name, "LPT")) return "/dev/lp" + std::to_string(n - 1);
   return std::nullopt;
@@ -55,7 +66,8 @@ std::optional<std::string> resolve_port_in(std::string_view name, const char *po
 
 std::optional<std::string> resolve_port(std::string_view name) {
   const char *folder = std::getenv(kPortsFolderVariable);
-  return resolve_port_in(name, folder ? folder : kDefaultPortsFolder);
+  if (!folder) return resolve_port_in(name, kDefaultPortsFolder);
+  return resolve_port_in(name, folder, PortsFolderSource::named);
 }
 
 }  // namespace it433td

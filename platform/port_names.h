@@ -6,8 +6,12 @@
 //      /etc/it433td/ports) whose name equals the port name, ignoring case:
 //      the port is that entry (usually a symlink to a device).
 //   2. A name containing '/': a path, used as it is.
-//   3. COMn is /dev/ttyS(n-1), LPTn is /dev/lp(n-1), ignoring case (n >= 1).
+//   3. COMn is /dev/ttyS(n-1), LPTn is /dev/lp(n-1), ignoring case (n >= 1);
+//      not when IT433TD_PORTS names a folder that cannot be read: a mistyped
+//      folder must never send a receipt to real hardware.
 //   4. Anything else does not resolve.
+//
+// IT433TD_PORTS set but empty means: no folder at all, the fixed names apply.
 #pragma once
 
 #include <optional>
@@ -19,10 +23,16 @@ namespace it433td {
 inline constexpr const char *kPortsFolderVariable = "IT433TD_PORTS";
 inline constexpr const char *kDefaultPortsFolder = "/etc/it433td/ports";
 
+// How the ports folder was chosen: the default, which may well be missing,
+// or named by IT433TD_PORTS, which must then be a folder that can be read.
+enum class PortsFolderSource { default_folder, named };
+
 // The device path for `name`, or nothing when the name does not resolve.
 std::optional<std::string> resolve_port(std::string_view name);
 
 // The same, with the mapping folder given (null or "" means: no folder).
-std::optional<std::string> resolve_port_in(std::string_view name, const char *ports_folder);
+std::optional<std::string> resolve_port_in(
+    std::string_view name, const char *ports_folder,
+    PortsFolderSource source = PortsFolderSource::default_folder);
 
 }  // namespace it433td

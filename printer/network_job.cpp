@@ -22,12 +22,11 @@ std::string sizeWords(std::uint64_t bytes) {
 
 namespace {
 
-// How a job ended. The printer's own endings are noted in the transcript:
-// a limit always, an idle sender or a stop only if they cut a receipt short.
+// How a job ended. A limit ends it with a "[NOTE job ended: <why>]" line; any
+// other ending is named only in the warning of a receipt left uncut.
 struct Ending {
   std::string why = "end of the job";
-  bool noted = false;
-  bool evenAlone = false;
+  bool limit = false;
 };
 
 }  // namespace
@@ -83,7 +82,7 @@ void TcpListener::serve(const Connection &job) {
   for (;;) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) {
-      ending = {durationWords(options_.jobTimeout) + " time limit", true, true};
+      ending = {durationWords(options_.jobTimeout) + " time limit", true};
       break;
     }
     pollfd fds[2] = {{stopPipe_[0], POLLIN, 0}, {connection, POLLIN, 0}};
@@ -91,7 +90,7 @@ void TcpListener::serve(const Connection &job) {
     if (ready < 0 && errno == EINTR) continue;
     if (ready == 0) {
       if (Clock::now() < deadline) {
-        ending = {"nothing sent for " + durationWords(options_.idleTimeout), true, false};
+        ending = {"nothing sent for " + durationWords(options_.idleTimeout), false};
         break;
       }
       continue;  // the time limit, noted above
@@ -103,7 +102,7 @@ void TcpListener::serve(const Connection &job) {
                           (got = ::recv(connection, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;
            ++reads)
         if (!feed(buffer, take(static_cast<std::size_t>(got))).empty()) break;
-      ending = {"the printer stopped", true, false};
+      ending = {"the printer stopped", false};
       break;
     }
     // Asking for one byte past the limit tells whether the job goes beyond it.
@@ -114,18 +113,18 @@ void TcpListener::serve(const Connection &job) {
     if (got <= 0) break;  // the end of the job, or the connection reset
     const std::size_t taken = take(static_cast<std::size_t>(got));
     if (std::string reached = feed(buffer, taken); !reached.empty()) {
-      ending = {std::move(reached), true, true};
+      ending = {std::move(reached), true};
       break;
     }
     if (taken < static_cast<std::size_t>(got)) {
-      ending = {sizeWords(options_.jobLimit) + " size limit", true, true};
+      ending = {sizeWords(options_.jobLimit) + " size limit", true};
       break;
     }
   }
-  if (ending.noted)
-    printer.endJob(ending.why, ending.evenAlone);
+  if (ending.limit)
+    printer.endJob("job ended: " + ending.why);
   else
-    printer.finish();
+    printer.finish(ending.why);
   if (options_.log)
     options_.log("network job from " + job.peer + ": " + std::to_string(received) + " bytes, " +
                  ending.why);

@@ -233,7 +233,7 @@ void PtyServer::run() {
   }
   while (readMaster()) {
   }
-  printer_.finish();
+  printer_.finish("the printer stopped");
   writer_->drain();  // the unfinished receipt is on paper before run() returns
 }
 

@@ -42,6 +42,8 @@ enum class ItemKind {
   Image,     // pixels, width x height
   Feed,      // blank paper
   Note,      // transcript only: nothing printed (rejected or cut-short commands)
+  Warning,   // transcript only ("[WARNING ...", "[NOTE ..."); a mark in the
+             // picture's margin at y and a banner under the paper
 };
 
 struct PrintedItem {

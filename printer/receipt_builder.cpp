@@ -33,6 +33,14 @@ void stackBelow(PrintedItem &top, const PrintedItem &bottom) {
   top.height += bottom.height;
 }
 
+// Kinds of warning that are not named after a command.
+constexpr const char *kUnknownByte = "unknown byte, not an IT433TD command";
+constexpr const char *kUtf8Text = "UTF-8 text, but the IT433TD prints code page 850";
+constexpr const char *kTooWide =
+    "text wider than the paper (48 columns, 64 condensed), wrapped onto the next line";
+constexpr const char *kNotCut = "no cut (ESC w) before the receipt ended";
+constexpr const char *kCutShort = "command cut short by the end of the stream";
+
 // "[UNKNOWN 0x01]", or "[UNKNOWN 0x01 x20000]" for a run of the same byte.
 std::string unknownMarker(unsigned char byte, std::uint64_t count) {
   char marker[48];
@@ -51,24 +59,31 @@ ReceiptBuilder::ReceiptBuilder(ReceiptSink sink) : sink_(std::move(sink)) {}
 void ReceiptBuilder::onEvent(const PrinterEvent &event) {
   if (event.kind != EventKind::Unknown && event.kind != EventKind::StatusRequest)
     flushUnknownRun();
+  if (event.kind != EventKind::Text) utf8_.reset();
   if (skipping_) return skip(event);
   if (event.kind != EventKind::RasterImage && event.kind != EventKind::StatusRequest)
     closeImageRun();
   switch (event.kind) {
-    case EventKind::Text: addText(event.bytes); break;
+    case EventKind::Text: addText(event); break;
     case EventKind::LineFeed: printLine(true); break;
     case EventKind::CondensedOn: condensed_ = true; break;
     case EventKind::CondensedOff: condensed_ = false; break;
-    case EventKind::Code128: addBarcode(event.bytes); break;
+    case EventKind::Code128: addBarcode(event); break;
     case EventKind::Cut:
       printPendingLine();
       endReceipt(true, false);
+      receiptStart_ = event.offset + 2;  // ESC w
       break;
     case EventKind::RasterImage: addImage(event); break;
-    case EventKind::RasterRejected:
-      addNote("[IMAGE REJECTED " + std::to_string(event.width) + "x" +
-              std::to_string(event.height) + ": " + event.detail + "]");
+    case EventKind::RasterRejected: {
+      const std::string size = std::to_string(event.width) + "x" + std::to_string(event.height);
+      addNote("[IMAGE REJECTED " + size + ": " + event.detail + "]");
+      const bool wide = event.width > kPaperWidthDots;
+      warn("image not printed: " + event.detail +
+               (wide ? " (" + std::to_string(kPaperWidthDots) + " dots)" : ""),
+           size + at(event.offset));
       break;
+    }
     case EventKind::Feed: {
       printPendingLine();
       PrintedItem item;
@@ -84,46 +99,85 @@ void ReceiptBuilder::onEvent(const PrinterEvent &event) {
       // of the same byte (junk, a wrong baud rate) is one marker.
       const unsigned char byte = event.bytes.empty() ? 0 : static_cast<unsigned char>(event.bytes[0]);
       if (unknownRunCount_ && byte != unknownRunByte_) flushUnknownRun();
+      if (!unknownRunCount_) unknownRunOffset_ = event.offset;
       unknownRunByte_ = byte;
       ++unknownRunCount_;
       break;
     }
+    case EventKind::Foreign:
+      // Named inline where it came ("[UNKNOWN ESC a]"); its bytes print nothing.
+      markInline("[UNKNOWN " + event.detail.substr(0, event.detail.rfind(" (")) + "]");
+      warn(event.detail + ": not an IT433TD command",
+           hexBytes(event.bytes, static_cast<std::uint64_t>(event.value)) + at(event.offset));
+      break;
     case EventKind::Truncated: {
-      std::string note = "[TRUNCATED " + event.detail + ": " + std::to_string(event.received);
-      if (event.expected) note += " of " + std::to_string(event.expected);
-      note += event.received == 1 ? " byte]" : " bytes]";
-      addNote(std::move(note));
+      std::string counts = std::to_string(event.received);
+      if (event.expected) counts += " of " + std::to_string(event.expected);
+      counts += event.received == 1 ? " byte" : " bytes";
+      addNote("[TRUNCATED " + event.detail + ": " + counts + "]");
+      warn(kCutShort, event.detail + ", " + counts + at(event.offset));
       break;
     }
   }
 }
 
-void ReceiptBuilder::finish() { finishWithNote({}, false); }
-
-void ReceiptBuilder::finishWithNote(std::string note, bool evenAlone) {
+void ReceiptBuilder::finish(std::string_view ending) {
   endSkipping();
   flushUnknownRun();
   printPendingLine();
-  closeImageRun();  // the picture is read before a note goes under it
-  if (!note.empty() && (evenAlone || !receipt_.empty())) addNote(std::move(note));
+  if (!receipt_.empty()) warn(kNotCut, std::string(ending));
   if (!receipt_.empty()) endReceipt(false, false);
+  endStream();
 }
 
-void ReceiptBuilder::addText(const std::string &bytes) {
-  for (char c : bytes) {
+void ReceiptBuilder::finishWithNote(std::string_view note) {
+  endSkipping();
+  flushUnknownRun();
+  printPendingLine();
+  placeWarningLine("[NOTE " + std::string(note) + "]");
+  endReceipt(false, false);
+  endStream();
+}
+
+// The next stream counts its offsets from 0 and starts with a clean slate.
+void ReceiptBuilder::endStream() {
+  receiptStart_ = 0;
+  skipping_ = false;  // junk that began with the stream's last byte: nothing was passed over
+  utf8_.reset();
+}
+
+void ReceiptBuilder::addText(const PrinterEvent &event) {
+  std::uint64_t offset = event.offset;
+  for (char c : event.bytes) {
     const int width = condensed_ ? kCondensedCharDots : kNormalCharDots;
-    if (lineX_ + width > kPaperWidthDots) printLine(true);  // wrap as the printer does
-    const std::string &glyph = cp850Glyph(static_cast<unsigned char>(c));
+    if (lineX_ + width > kPaperWidthDots) {  // wrap as the printer does
+      warn(kTooWide, at(offset).substr(1));
+      printLine(true);
+    }
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (utf8_.take(byte, offset))
+      warn(kUtf8Text, "\"" + utf8_.found() + "\" " + hexBytes(utf8_.found(), utf8_.found().size()) +
+                          at(utf8_.foundAt()));
+    const std::string &glyph = cp850Glyph(byte);
     lineGlyphs_.push_back({glyph, lineX_, width});
     lineTranscript_ += glyph;
     lineX_ += width;
+    ++offset;
   }
 }
 
 void ReceiptBuilder::flushUnknownRun() {
   if (!unknownRunCount_) return;
-  lineTranscript_ += unknownMarker(unknownRunByte_, unknownRunCount_);
+  const std::uint64_t count = unknownRunCount_;
   unknownRunCount_ = 0;
+  markInline(unknownMarker(unknownRunByte_, count));
+  const std::string byte = hexBytes(std::string(1, static_cast<char>(unknownRunByte_)), 1);
+  warn(kUnknownByte, byte + (count > 1 ? " x" + std::to_string(count) : "") + at(unknownRunOffset_),
+       count);
+}
+
+void ReceiptBuilder::markInline(const std::string &marker) {
+  lineTranscript_ += marker;
   if (++unknownRuns_ >= kMaxUnknownRunsPerReceipt) {
     printPendingLine();
     skipping_ = true;
@@ -134,10 +188,54 @@ void ReceiptBuilder::flushUnknownRun() {
   if (transcriptBytes_ + lineTranscript_.size() >= kMaxReceiptTranscriptBytes) printPendingLine();
 }
 
+void ReceiptBuilder::warn(std::string what, std::string example, std::uint64_t times) {
+  for (WarningTally &tally : warnings_) {
+    if (tally.what() != what) continue;
+    tally.add(std::move(example), times);
+    PrintedItem &item = receipt_.items[tally.item];
+    transcriptBytes_ -= item.transcript.size();
+    item.transcript = tally.line();
+    transcriptBytes_ += item.transcript.size();
+    return;
+  }
+  for (WarningTally &tally : pendingWarnings_) {
+    if (tally.what() != what) continue;
+    tally.add(std::move(example), times);
+    return;
+  }
+  pendingWarnings_.emplace_back(std::move(what));
+  pendingWarnings_.back().add(std::move(example), times);
+  if (lineGlyphs_.empty() && lineTranscript_.empty()) placePendingWarnings();
+}
+
+void ReceiptBuilder::placePendingWarnings() {
+  std::vector<WarningTally> pending;
+  pending.swap(pendingWarnings_);
+  for (WarningTally &tally : pending) {
+    placeWarningLine(tally.line());
+    tally.item = receipt_.items.size() - 1;  // placing may have begun a new receipt
+    warnings_.push_back(std::move(tally));
+  }
+}
+
+void ReceiptBuilder::placeWarningLine(std::string line) {
+  closeImageRun();  // the picture so far is read before a line follows it
+  PrintedItem item;
+  item.kind = ItemKind::Warning;
+  item.transcript = std::move(line);
+  place(std::move(item));
+}
+
+std::string ReceiptBuilder::at(std::uint64_t offset) const {
+  return " at byte " + std::to_string(offset >= receiptStart_ ? offset - receiptStart_ : 0);
+}
+
 void ReceiptBuilder::printLine(bool lineFeed) {
   if (lineGlyphs_.empty() && !lineFeed) {
-    if (!lineTranscript_.empty()) addNote(std::move(lineTranscript_));
-    lineTranscript_.clear();
+    std::string markers;
+    markers.swap(lineTranscript_);
+    if (!markers.empty()) addNote(std::move(markers));
+    placePendingWarnings();
     return;
   }
   PrintedItem item;
@@ -149,6 +247,7 @@ void ReceiptBuilder::printLine(bool lineFeed) {
   lineTranscript_.clear();
   lineX_ = 0;
   place(std::move(item));
+  placePendingWarnings();
 }
 
 // Commands other than text print what the line buffer holds first.
@@ -164,13 +263,20 @@ void ReceiptBuilder::addNote(std::string transcript) {
   place(std::move(item));
 }
 
-void ReceiptBuilder::addBarcode(const std::string &data) {
+void ReceiptBuilder::addBarcode(const PrinterEvent &event) {
   printPendingLine();
+  const std::string &data = event.bytes;
   Code128Bars bars = encodeCode128(data);
   const int count = static_cast<int>(bars.modules.size());
-  if (bars.error.empty() && count > kPaperWidthDots) bars.error = "wider than the paper";
+  const bool wide = bars.error.empty() && count > kPaperWidthDots;
+  if (wide) bars.error = "wider than the paper";
   if (!bars.error.empty()) {
     addNote("[CODE128 \"" + escapeBytes(data) + "\" NOT PRINTED: " + escapeBytes(bars.error) + "]");
+    constexpr std::size_t kShown = 24;
+    warn("CODE128 not printed: " + escapeBytes(bars.error) +
+             (wide ? " (" + std::to_string(kPaperWidthDots) + " dots)" : ""),
+         "\"" + escapeBytes(data.substr(0, kShown)) + (data.size() > kShown ? "..." : "") + "\"" +
+             at(event.offset));
     return;
   }
   PrintedItem item;
@@ -248,6 +354,7 @@ void ReceiptBuilder::skip(const PrinterEvent &event) {
       endSkipping();
       printPendingLine();
       endReceipt(true, false);
+      receiptStart_ = event.offset + 2;
       break;
     case EventKind::Text: skippedText_ += event.bytes.size(); break;
     case EventKind::Unknown: ++skippedUnknown_; break;
@@ -276,6 +383,7 @@ void ReceiptBuilder::endReceipt(bool cut, bool continued) {
   receipt_ = Receipt{};
   transcriptBytes_ = 0;
   unknownRuns_ = 0;
+  warnings_.clear();
   if (sink_) sink_(std::move(done));
 }
 

@@ -2,9 +2,11 @@
 #pragma once
 
 #include "receipt.h"
+#include "receipt_warnings.h"
 #include "stream_decoder.h"
 
 #include <functional>
+#include <string_view>
 
 namespace it433td::printer {
 
@@ -17,21 +19,34 @@ public:
   // Status requests are not printed and are ignored here.
   void onEvent(const PrinterEvent &event);
   // End of the stream: the text still in the line buffer is printed and the
-  // unfinished receipt, if anything is on it, is handed out uncut.
-  void finish();
-  // End of a stream that the printer cut short: as finish(), with `note` as
-  // the last line of the unfinished receipt; when nothing is pending, on a
-  // receipt of its own if `evenAlone`, else not at all.
-  void finishWithNote(std::string note, bool evenAlone);
+  // unfinished receipt, if anything is on it, is handed out uncut, with a
+  // warning that says so and why the stream ended (`ending`, e.g. "end of
+  // the job").
+  void finish(std::string_view ending);
+  // The same, for a job ended by a limit of its port: the receipt (made if
+  // there is none) ends with the line "[NOTE <note>]", which counts as its
+  // warning.
+  void finishWithNote(std::string_view note);
 
 private:
-  void addText(const std::string &bytes);
+  void addText(const PrinterEvent &event);
   // Writes the marker of the run of unknown bytes still being counted.
   void flushUnknownRun();
+  // A marker inside the line (unknown bytes, ESC/POS commands); past
+  // kMaxUnknownRunsPerReceipt of them the receipt is junk.
+  void markInline(const std::string &marker);
+  // Counts a warning of the kind `what`. A new kind gets its line after the
+  // line being printed (or at once if the line buffer is empty).
+  void warn(std::string what, std::string example, std::uint64_t times = 1);
+  void placePendingWarnings();
+  void placeWarningLine(std::string line);
+  // " at byte N": an offset from the stream, counted from the last cut.
+  std::string at(std::uint64_t offset) const;
+  void endStream();
   void printLine(bool lineFeed);
   void printPendingLine();
   void addNote(std::string transcript);
-  void addBarcode(const std::string &data);
+  void addBarcode(const PrinterEvent &event);
   void addImage(const PrinterEvent &event);
   // Ends a run of back-to-back images: reads the joined picture for the
   // transcript.
@@ -56,6 +71,11 @@ private:
   int unknownRuns_ = 0;                // marked on the receipt so far
   bool skipping_ = false;              // junk: nothing laid out until the next cut
   std::uint64_t skippedText_ = 0, skippedUnknown_ = 0, skippedCommands_ = 0;
+  std::uint64_t unknownRunOffset_ = 0;
+  std::uint64_t receiptStart_ = 0;           // stream offset after the last cut
+  std::vector<WarningTally> warnings_;       // this receipt's, with their lines placed
+  std::vector<WarningTally> pendingWarnings_;  // waiting for the line to be printed
+  Utf8Spotter utf8_;
 };
 
 }  // namespace it433td::printer

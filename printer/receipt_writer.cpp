@@ -1,6 +1,9 @@
 // receipt_writer.cpp - the writing thread and its bounded queue.
 #include "receipt_writer.h"
 
+#include "receipt_warnings.h"
+#include "transcript.h"
+
 namespace it433td::printer {
 
 namespace {
@@ -62,17 +65,20 @@ void ReceiptWriter::run() {
 
     std::string error;
     const std::filesystem::path transcript = folder_.write(receipt, &error);
+    std::vector<std::string> warnings = warningsOf(receipt);
+    const std::string count = warnings.empty() ? "" : ", " + warningCount(warnings.size());
     if (transcript.empty()) {
       tell("receipt not written: " + error);
     } else {
-      tell("receipt written: " + transcript.string());
+      tell("receipt written: " + transcript.string() + count);
     }
 
     lock.lock();
     if (!transcript.empty()) {
       transcripts_.push_back(transcript);
       if (listener_) {
-        WrittenReceipt written{receiptNumberOf(transcript), transcript, transcript};
+        WrittenReceipt written{receiptNumberOf(transcript), transcript, transcript,
+                               std::move(warnings)};
         written.picture.replace_extension(".png");
         Listener listener = listener_;
         lock.unlock();

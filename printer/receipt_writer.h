@@ -31,6 +31,7 @@ struct WrittenReceipt {
   std::int64_t number = 0;
   std::filesystem::path picture;
   std::filesystem::path transcript;
+  std::vector<std::string> warnings;  // its "[WARNING" and "[NOTE" lines; none when clean
 };
 
 class ReceiptWriter {
@@ -39,7 +40,8 @@ public:
   static constexpr std::size_t kQueuedReceipts = 8;
 
   // Proves the folder can take files (throws OutputFolderUnusable), then
-  // starts the writing thread. `log` gets one line per receipt written or lost.
+  // starts the writing thread. `log` gets one line per receipt written or
+  // lost ("receipt written: out/receipt-0001.txt, 2 warnings").
   ReceiptWriter(std::filesystem::path folder, std::function<void(const std::string &)> log);
   ~ReceiptWriter();  // writes what is queued, then ends the thread
   ReceiptWriter(const ReceiptWriter &) = delete;

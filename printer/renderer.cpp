@@ -32,6 +32,12 @@ constexpr const char *kFontFile = "/usr/share/fonts/truetype/dejavu/DejaVuSansMo
 constexpr double kNormalFontSize = 20.0;
 constexpr double kCondensedFontSize = 15.0;
 constexpr double kBaselineDots = 18.0;  // from the top of a 24-dot line
+// A receipt with warnings: a margin right of the paper holds a mark beside
+// each place one happened, and a banner under the paper counts them, so a
+// glance at the picture tells a clean receipt from a doubtful one.
+constexpr int kWarningMarginDots = 40;
+constexpr int kWarningBannerDots = 40;
+constexpr double kMarginInk = 0.12;  // the margin is light grey: not paper
 
 using Surface = std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)>;
 using Context = std::unique_ptr<cairo_t, decltype(&cairo_destroy)>;
@@ -96,6 +102,34 @@ public:
     cairo_show_text(cr_.get(), utf8.c_str());
   }
 
+  // A black triangle in the margin, pointing at the paper, beside `top`.
+  void warningMark(int top) {
+    const double left = kPaperWidthDots + 4, right = kPaperWidthDots + kWarningMarginDots - 4;
+    cairo_move_to(cr_.get(), left, top + kLineHeightDots / 2.0);
+    cairo_line_to(cr_.get(), right, top + 2);
+    cairo_line_to(cr_.get(), right, top + kLineHeightDots - 2);
+    cairo_close_path(cr_.get());
+    cairo_fill(cr_.get());
+  }
+
+  void margin(int height) {
+    cairo_set_source_rgba(cr_.get(), 0, 0, 0, kMarginInk);
+    cairo_rectangle(cr_.get(), kPaperWidthDots, 0, kWarningMarginDots, height);
+    cairo_fill(cr_.get());
+    cairo_set_source_rgba(cr_.get(), 0, 0, 0, 1);
+  }
+
+  // White text on a black band across the picture, from `top` down.
+  void banner(const std::string &utf8, int top, int width) {
+    cairo_rectangle(cr_.get(), 0, top, width, kWarningBannerDots);
+    cairo_fill(cr_.get());
+    cairo_set_operator(cr_.get(), CAIRO_OPERATOR_CLEAR);  // no ink: white
+    cairo_set_font_size(cr_.get(), kNormalFontSize);
+    cairo_move_to(cr_.get(), kNormalCharDots, top + (kWarningBannerDots - kLineHeightDots) / 2.0 + kBaselineDots);
+    cairo_show_text(cr_.get(), utf8.c_str());
+    cairo_set_operator(cr_.get(), CAIRO_OPERATOR_OVER);
+  }
+
   // Pixel access; call flushPixels() before and markDirty() after.
   void flushPixels() { cairo_surface_flush(surface_.get()); }
   void markDirty() { cairo_surface_mark_dirty(surface_.get()); }
@@ -131,7 +165,12 @@ void drawDots(Canvas &canvas, const PrintedItem &item) {
 }
 
 Canvas draw(const Receipt &receipt) {
-  Canvas canvas(kPaperWidthDots, std::max(1, receipt.lengthDots));
+  int warnings = 0;
+  for (const PrintedItem &item : receipt.items) warnings += item.kind == ItemKind::Warning;
+  const int paperHeight = std::max(1, receipt.lengthDots);
+  Canvas canvas(kPaperWidthDots + (warnings ? kWarningMarginDots : 0),
+                paperHeight + (warnings ? kWarningBannerDots : 0));
+  if (warnings) canvas.margin(paperHeight);
   for (const PrintedItem &item : receipt.items) {
     switch (item.kind) {
       case ItemKind::TextLine: canvas.text(item); break;
@@ -140,10 +179,16 @@ Canvas draw(const Receipt &receipt) {
         canvas.centredText(item.humanReadable, item.y + kBarHeightDots);
         break;
       case ItemKind::Image: drawDots(canvas, item); break;
+      // Its line follows the printed line it is about: the mark is beside that.
+      case ItemKind::Warning: canvas.warningMark(std::max(0, item.y - kLineHeightDots)); break;
       case ItemKind::Feed:
       case ItemKind::Note: break;
     }
   }
+  if (warnings)
+    canvas.banner(std::to_string(warnings) + (warnings == 1 ? " WARNING" : " WARNINGS") +
+                      ": see the transcript",
+                  paperHeight, kPaperWidthDots + kWarningMarginDots);
   cairo_surface_flush(canvas.surface());
   return canvas;
 }

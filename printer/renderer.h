@@ -1,5 +1,8 @@
 // renderer.h - draws a receipt as the paper would look: a PNG 576 pixels
 // wide, one pixel per printer dot, black on white (cairo, DejaVu Sans Mono).
+// A receipt with warnings is drawn wider and taller: a grey margin right of
+// the paper marks each place a warning happened, and a black banner under
+// the paper counts them.
 #pragma once
 
 #include "receipt.h"
@@ -12,7 +15,7 @@
 namespace it433td::printer {
 
 // The receipt as 8-bit grey, one byte per dot (0 black, 255 white), rows of
-// kPaperWidthDots; at least one row.
+// kPaperWidthDots (more with warnings); at least one row.
 struct GreyImage {
   int width = 0;
   int height = 0;

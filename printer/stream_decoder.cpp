@@ -7,8 +7,11 @@
 // is stored only as it arrives, and only for images within the paper.
 #include "stream_decoder.h"
 
+#include "escpos_commands.h"
+
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace it433td::printer {
 
@@ -41,6 +44,7 @@ const char *kindName(EventKind kind) {
     case EventKind::Feed: return "FEED";
     case EventKind::StatusRequest: return "STATUS";
     case EventKind::Unknown: return "UNKNOWN";
+    case EventKind::Foreign: return "FOREIGN";
     case EventKind::Truncated: return "TRUNCATED";
   }
   return "?";
@@ -84,21 +88,43 @@ void StreamDecoder::feed(const std::uint8_t *data, std::size_t size) {
   std::size_t i = 0;
   while (i < size) {
     if (dataLeft_ > 0) {
-      const std::size_t chunk =
-          static_cast<std::size_t>(std::min<std::uint64_t>(dataLeft_, size - i));
-      if (keepData_) {
-        if (pending_.kind == EventKind::Code128)
-          pending_.bytes.append(reinterpret_cast<const char *>(data + i), chunk);
-        else
-          pending_.raster.insert(pending_.raster.end(), data + i, data + i + chunk);
-      }
-      dataLeft_ -= chunk;
-      i += chunk;
-      if (dataLeft_ == 0) endData();
+      std::size_t used = 0;
+      feedData(data + i, size - i, &used);
+      i += used;
     } else {
+      ++offset_;  // counted first: a mismatch feeds the bytes after the lead again
       take(data[i++]);
     }
   }
+}
+
+// A command's data bytes, copied in bulk: as many as are left, or up to and
+// including a NUL for data that ends with one.
+void StreamDecoder::feedData(const std::uint8_t *data, std::size_t size, std::size_t *used) {
+  std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(dataLeft_, size));
+  bool ended = false;
+  if (untilNul_) {
+    if (const void *nul = std::memchr(data, 0, chunk)) {
+      chunk = static_cast<std::size_t>(static_cast<const std::uint8_t *>(nul) - data) + 1;
+      ended = true;
+    }
+  }
+  if (keepData_) {
+    if (pending_.kind == EventKind::Code128)
+      pending_.bytes.append(reinterpret_cast<const char *>(data), chunk);
+    else
+      pending_.raster.insert(pending_.raster.end(), data, data + chunk);
+  } else if (pending_.kind == EventKind::Foreign) {
+    if (pending_.bytes.size() < kForeignBytesKept)
+      pending_.bytes.append(reinterpret_cast<const char *>(data),
+                            std::min(chunk, kForeignBytesKept - pending_.bytes.size()));
+    pending_.value += static_cast<int>(chunk);  // at most 520200 bytes (GS *)
+  }
+  dataLeft_ -= chunk;
+  offset_ += chunk;
+  *used = chunk;
+  if (ended) dataLeft_ = 0;
+  if (dataLeft_ == 0) endData();
 }
 
 void StreamDecoder::finish() {
@@ -107,13 +133,16 @@ void StreamDecoder::finish() {
     PrinterEvent event;
     event.kind = EventKind::Truncated;
     event.detail = commandName();
+    event.offset = commandStart_;
     event.received = command_.size() + (dataTotal_ - dataLeft_);
-    event.expected = dataLeft_ > 0 ? command_.size() + dataTotal_ : 0;
+    event.expected = dataLeft_ > 0 && !untilNul_ ? command_.size() + dataTotal_ : 0;
     command_.clear();
     dataLeft_ = dataTotal_ = 0;
+    untilNul_ = false;
     pending_ = PrinterEvent{};
     emit(std::move(event));
   }
+  offset_ = 0;
 }
 
 void StreamDecoder::take(std::uint8_t byte) {
@@ -122,19 +151,23 @@ void StreamDecoder::take(std::uint8_t byte) {
     return;
   }
   if (byte >= 0x20) {
+    if (text_.empty()) textStart_ = offset_ - 1;
     text_.push_back(static_cast<char>(byte));
     if (text_.size() >= kTextEventLimit) flushText();
     return;
   }
   flushText();
   PrinterEvent event;
+  event.offset = offset_ - 1;
   switch (byte) {
     case kLF: event.kind = EventKind::LineFeed; break;
     case kSI: event.kind = EventKind::CondensedOn; break;
     case kDC2: event.kind = EventKind::CondensedOff; break;
     case kESC:
     case kGS:
+    case kFS:
     case kDLE:
+      commandStart_ = offset_ - 1;
       command_.push_back(byte);
       return;
     default:
@@ -159,28 +192,53 @@ StreamDecoder::Match StreamDecoder::classify() {
   const std::uint8_t last = command_.back();
   switch (command_[0]) {
     case kESC:
-      if (size == 2) {
-        if (last == 'w') return Match::Complete;
-        return last == 'J' || last == '|' ? Match::Incomplete : Match::Mismatch;
-      }
-      if (command_[1] == 'J') return Match::Complete;  // ESC J n
+      if (size == 2 && last == 'w') return Match::Complete;
+      if (command_[1] == 'J') return size == 3 ? Match::Complete : Match::Incomplete;  // ESC J n
+      if (command_[1] != '|') return classifyForeign();
       if (size <= 6 && last != kCode128Fixed[size - 2]) return Match::Mismatch;
       return size == kCode128Header ? Match::Complete : Match::Incomplete;
     case kGS:
-      if (size == 2 && last != 'v') return Match::Mismatch;
+      if (command_[1] != 'v') return classifyForeign();
       if (size == 3 && last != '0') return Match::Mismatch;
       if (size == 4 && !isRasterMode(last)) return Match::Mismatch;
       return size == kRasterHeader ? Match::Complete : Match::Incomplete;
+    case kFS:
+      return classifyForeign();
     case kDLE:
       if (size == 2) return last == kEOT ? Match::Incomplete : Match::Mismatch;
       return Match::Complete;
     default:
-      return Match::Mismatch;  // not reached: only the three lead bytes start a command
+      return Match::Mismatch;  // not reached: only the four lead bytes start a command
   }
+}
+
+StreamDecoder::Match StreamDecoder::classifyForeign() const {
+  const ForeignCommandShape shape = foreignCommandShape(command_.data(), command_.size());
+  switch (shape.length) {
+    case ForeignCommandShape::Length::NotACommand: return Match::Mismatch;
+    case ForeignCommandShape::Length::NeedMore: return Match::Incomplete;
+    case ForeignCommandShape::Length::Known: break;
+  }
+  return command_.size() < shape.headerBytes ? Match::Incomplete : Match::Complete;
 }
 
 void StreamDecoder::completeCommand() {
   PrinterEvent event;
+  event.offset = commandStart_;
+  const bool ours = command_[0] == kDLE || (command_[0] == kESC && (command_[1] == 'w' ||
+                    command_[1] == 'J' || command_[1] == '|')) ||
+                    (command_[0] == kGS && command_[1] == 'v');
+  if (!ours) {
+    const ForeignCommandShape shape = foreignCommandShape(command_.data(), command_.size());
+    pending_ = PrinterEvent{};
+    pending_.kind = EventKind::Foreign;
+    pending_.offset = commandStart_;
+    pending_.detail = foreignCommandName(command_.data(), command_.size());
+    pending_.bytes.assign(command_.begin(), command_.end());
+    pending_.value = static_cast<int>(command_.size());
+    startData(shape.dataBytes, false, shape.untilNul);
+    return;
+  }
   if (command_[0] == kDLE) {
     event.kind = EventKind::StatusRequest;
     event.value = command_[2];
@@ -192,6 +250,7 @@ void StreamDecoder::completeCommand() {
   } else if (command_[0] == kESC) {  // CODE128 header: the length byte is last
     pending_ = PrinterEvent{};
     pending_.kind = EventKind::Code128;
+    pending_.offset = commandStart_;
     startData(command_[6], true);
     return;
   } else {  // raster header
@@ -202,6 +261,7 @@ void StreamDecoder::completeCommand() {
     const std::uint64_t printedHeight = heightDots * ((mode & 2) ? 2 : 1);
     pending_ = PrinterEvent{};
     pending_.kind = EventKind::RasterImage;
+    pending_.offset = commandStart_;
     pending_.value = mode;
     pending_.width = static_cast<int>(widthBytes * 8);
     pending_.height = static_cast<int>(heightDots);
@@ -225,28 +285,33 @@ void StreamDecoder::completeCommand() {
   emit(std::move(event));
 }
 
-void StreamDecoder::startData(std::uint64_t count, bool keep) {
+void StreamDecoder::startData(std::uint64_t count, bool keep, bool untilNul) {
   dataTotal_ = dataLeft_ = count;
   keepData_ = keep;
+  untilNul_ = untilNul;
   if (count == 0) endData();
 }
 
 void StreamDecoder::endData() {
   command_.clear();
   dataTotal_ = dataLeft_ = 0;
+  untilNul_ = false;
   PrinterEvent event = std::move(pending_);
   pending_ = PrinterEvent{};
   emit(std::move(event));
 }
 
 void StreamDecoder::mismatch() {
-  // The lead byte is unknown; what followed it is decoded as fresh bytes.
+  // The lead byte is unknown; what followed it is decoded as fresh bytes,
+  // at the offsets they came at.
   const std::vector<std::uint8_t> rest(command_.begin() + 1, command_.end());
   PrinterEvent event;
   event.kind = EventKind::Unknown;
+  event.offset = commandStart_;
   event.bytes.assign(1, static_cast<char>(command_[0]));
   command_.clear();
   emit(std::move(event));
+  offset_ = commandStart_ + 1;
   feed(rest.data(), rest.size());
 }
 
@@ -254,6 +319,7 @@ void StreamDecoder::flushText() {
   if (text_.empty()) return;
   PrinterEvent event;
   event.kind = EventKind::Text;
+  event.offset = textStart_;
   event.bytes.swap(text_);
   emit(std::move(event));
 }
@@ -267,8 +333,14 @@ std::string StreamDecoder::commandName() const {
   switch (command_[0]) {
     case kESC:
       if (!hasSecond) return "ESC";
-      return command_[1] == 'J' ? "FEED" : "CODE128";
-    case kGS: return hasSecond ? "IMAGE" : "GS";
+      if (command_[1] == 'J') return "FEED";
+      if (command_[1] == '|') return "CODE128";
+      return foreignCommandName(command_.data(), command_.size());
+    case kGS:
+      if (!hasSecond) return "GS";
+      if (command_[1] == 'v') return "IMAGE";
+      return foreignCommandName(command_.data(), command_.size());
+    case kFS: return foreignCommandName(command_.data(), command_.size());
     default: return hasSecond ? "STATUS REQUEST" : "DLE";
   }
 }

@@ -11,9 +11,12 @@
 //                                   doubles the width, bit 1 the height)
 //   ESC J n                         feed n dots
 //   DLE EOT n                       real-time status request
-// Any other byte is unknown: it becomes an Unknown event and decoding goes on
-// with the next byte. A command whose fixed bytes do not match (ESC | 4...)
-// makes its first byte unknown and the bytes after it are decoded afresh.
+// A common ESC/POS command that is not one of these (ESC @, GS k, ...; see
+// escpos_commands.h) becomes one Foreign event, its parameter and data bytes
+// skipped with it. Any other byte is unknown: it becomes an Unknown event
+// and decoding goes on with the next byte. A command whose fixed bytes do
+// not match (ESC | 4...) makes its first byte unknown and the bytes after it
+// are decoded afresh.
 //
 // Bytes may arrive in any chunking: feeding a stream in pieces gives exactly
 // the events of feeding it whole. Text is held until a non-text byte (or
@@ -46,8 +49,12 @@ enum class EventKind {
   Feed,            // value: dots
   StatusRequest,   // value: n (the printer answers 1 to 4, see status_answers.h)
   Unknown,         // bytes: the one unknown byte
+  Foreign,         // an ESC/POS command: detail its name, bytes its first
+                   // kForeignBytesKept bytes, value its length
   Truncated,       // detail: command name; received/expected byte counts
 };
+
+constexpr std::size_t kForeignBytesKept = 16;
 
 struct PrinterEvent {
   EventKind kind = EventKind::Unknown;
@@ -59,6 +66,8 @@ struct PrinterEvent {
   std::string detail;
   std::uint64_t received = 0;
   std::uint64_t expected = 0;  // 0: not known yet (the length was still to come)
+  std::uint64_t offset = 0;    // of the event's first byte, counted from the
+                               // stream's start (or the last finish())
 };
 
 // A one-line description of an event, for tests and debugging.
@@ -72,6 +81,8 @@ public:
 
   void feed(const std::uint8_t *data, std::size_t size);
   void feed(std::string_view bytes);
+  // Bytes fed since the stream began (or the last finish()).
+  std::uint64_t offset() const { return offset_; }
   // End of the stream: hands out held text and reports a command cut short
   // as a Truncated event (never guessed at). The decoder is then ready for a
   // new stream.
@@ -84,7 +95,9 @@ private:
   void take(std::uint8_t byte);
   void takeInCommand(std::uint8_t byte);
   Match classify();
-  void startData(std::uint64_t count, bool keep);
+  Match classifyForeign() const;
+  void feedData(const std::uint8_t *data, std::size_t size, std::size_t *used);
+  void startData(std::uint64_t count, bool keep, bool untilNul = false);
   void endData();
   void completeCommand();
   void mismatch();
@@ -98,7 +111,11 @@ private:
   std::uint64_t dataLeft_ = 0;         // data bytes still to come
   std::uint64_t dataTotal_ = 0;
   bool keepData_ = false;
+  bool untilNul_ = false;              // the data ends at a NUL (or after dataLeft_)
   PrinterEvent pending_;               // the command whose data is arriving
+  std::uint64_t offset_ = 0;           // bytes taken so far
+  std::uint64_t textStart_ = 0;        // offset of the held text's first byte
+  std::uint64_t commandStart_ = 0;     // offset of command_[0]
 };
 
 }  // namespace it433td::printer

@@ -5,31 +5,29 @@
 
 namespace it433td::printer {
 
+Utf8Lead utf8Lead(unsigned char lead) {
+  if (lead >= 0xC2 && lead <= 0xDF) return {2, 0x80, 0xBF};
+  if (lead >= 0xE0 && lead <= 0xEF)
+    return {3, static_cast<unsigned char>(lead == 0xE0 ? 0xA0 : 0x80),
+            static_cast<unsigned char>(lead == 0xED ? 0x9F : 0xBF)};
+  if (lead >= 0xF0 && lead <= 0xF4)
+    return {4, static_cast<unsigned char>(lead == 0xF0 ? 0x90 : 0x80),
+            static_cast<unsigned char>(lead == 0xF4 ? 0x8F : 0xBF)};
+  return {};
+}
+
 namespace {
 
 // Length of the well-formed UTF-8 sequence starting at s[i] (2 to 4 bytes,
 // no overlong forms, no surrogates), or 0.
 size_t utf8SequenceLength(std::string_view s, size_t i) {
   const auto at = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char lead = at(i);
-  size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-  else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else
-    return 0;
-  if (i + length > s.size()) return 0;
-  if (at(i + 1) < low || at(i + 1) > high) return 0;
-  for (size_t k = 2; k < length; ++k)
+  const Utf8Lead lead = utf8Lead(at(i));
+  if (!lead.length || i + lead.length > s.size()) return 0;
+  if (at(i + 1) < lead.low || at(i + 1) > lead.high) return 0;
+  for (size_t k = 2; k < lead.length; ++k)
     if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
-  return length;
+  return lead.length;
 }
 
 }  // namespace
@@ -57,6 +55,13 @@ std::string escapeBytes(std::string_view bytes) {
     }
   }
   return out;
+}
+
+std::vector<std::string> warningsOf(const Receipt &receipt) {
+  std::vector<std::string> warnings;
+  for (const PrintedItem &item : receipt.items)
+    if (item.kind == ItemKind::Warning) warnings.push_back(item.transcript);
+  return warnings;
 }
 
 std::string transcriptOf(const Receipt &receipt) {

@@ -10,8 +10,11 @@
 //   [FEED 40]                          paper fed by 40 dots
 //   [UNKNOWN 0x0D]                     an unknown byte (inline, where it came)
 //   [UNKNOWN 0x01 x5000]               a run of one unknown byte, as one marker
+//   [UNKNOWN ESC a]                    an ESC/POS command, skipped whole (inline)
 //   [TRUNCATED CODE128: 9 of 12 bytes] a command cut short by the stream's end
-//   [NOTE job ended: 60 s time limit]  the printer ended a network job there
+//   [WARNING what: examples]           what is most likely a mistake, after
+//                                      the line where it first happened
+//   [NOTE job ended: 16 MiB size limit] a job ended by a limit of its port
 //   [CUT]                              the cutter fired: end of the receipt
 //   [CONTINUED]                        the receipt grew too long for one picture
 //                                      (or its transcript past 1 MiB)
@@ -20,15 +23,29 @@
 
 #include "receipt.h"
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace it433td::printer {
+
+// A well-formed UTF-8 sequence led by this byte: its length (2 to 4; 0 for
+// a byte that leads none) and the range its second byte must be in (no
+// overlong forms, no surrogates, nothing past U+10FFFF).
+struct Utf8Lead {
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;
+};
+Utf8Lead utf8Lead(unsigned char lead);
 
 // Quotes bytes for a marker: printable ASCII and well-formed UTF-8 stay,
 // '"' and '\' get a backslash, every other byte becomes \xNN.
 std::string escapeBytes(std::string_view bytes);
 
 std::string transcriptOf(const Receipt &receipt);
+
+// The receipt's warning lines ("[WARNING ...", "[NOTE ..."), in order.
+std::vector<std::string> warningsOf(const Receipt &receipt);
 
 }  // namespace it433td::printer

@@ -15,14 +15,14 @@ void VirtualPrinter::feed(const std::uint8_t *data, std::size_t size) { decoder_
 
 void VirtualPrinter::feed(std::string_view bytes) { decoder_.feed(bytes); }
 
-void VirtualPrinter::finish() {
+void VirtualPrinter::finish(std::string_view ending) {
   decoder_.finish();
-  builder_.finish();
+  builder_.finish(ending);
 }
 
-void VirtualPrinter::endJob(std::string_view why, bool evenAlone) {
+void VirtualPrinter::endJob(std::string_view note) {
   decoder_.finish();
-  builder_.finishWithNote("[NOTE job ended: " + std::string(why) + "]", evenAlone);
+  builder_.finishWithNote(note);
 }
 
 void VirtualPrinter::onEvent(const PrinterEvent &event) {

@@ -34,14 +34,15 @@ public:
   void feed(const std::uint8_t *data, std::size_t size);
   void feed(std::string_view bytes);
   // End of the stream: reports a command cut short, prints the line buffer
-  // and hands out the unfinished receipt (uncut), if anything is on it.
-  void finish();
-  // End of a job that the printer cut short (a limit, the printer stopping):
-  // as finish(), with the transcript line "[NOTE job ended: <why>]" where the
-  // job stopped, as the last line of the unfinished receipt. When nothing is
-  // pending the note is a receipt of its own if `evenAlone` (a limit must
-  // show), else left out (a job that was whole needs no word).
-  void endJob(std::string_view why, bool evenAlone);
+  // and hands out the unfinished receipt (uncut), if anything is on it,
+  // with a warning that names `ending` ("end of the job", "the printer
+  // stopped"). The printer is then ready for a new stream.
+  void finish(std::string_view ending = "end of the input");
+  // Ends a job that a limit of its port cut off (time, size): as finish(),
+  // but the receipt (one is made if none is open) ends with the line
+  // "[NOTE <note>]", e.g. note "job ended: 16 MiB size limit", which is its
+  // warning. The one way a port ends a job early.
+  void endJob(std::string_view note);
 
   // Safe from any thread and from a signal handler (a lock-free atomic).
   void setState(PrinterState state) noexcept { state_->store(state); }

@@ -1,8 +1,21 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages of scripts/packages.txt that are missing.
+# Installs the Debian 12 packages that are missing:
+#
+#   scripts/deps.sh demo    what the demo builds with (packages-demo.txt)
+#   scripts/deps.sh test    that and what the tests need (packages-test.txt)
+#
+# A package named with an architecture (wine32:i386) has that architecture
+# added to dpkg first.
 set -euo pipefail
 cd "$(dirname "$0")"
-mapfile -t wanted < <(grep -vE '^\s*(#|$)' packages.txt)
+# The demo leaves out recommended packages (documentation, extra tools) to
+# stay quick on a fresh machine; the tests take Debian's usual set.
+case ${1:-} in
+  demo) lists=(packages-demo.txt) recommends=--no-install-recommends ;;
+  test) lists=(packages-demo.txt packages-test.txt) recommends=--install-recommends ;;
+  *) echo "usage: scripts/deps.sh demo|test" >&2; exit 2 ;;
+esac
+mapfile -t wanted < <(cat "${lists[@]}" | grep -vE '^\s*(#|$)')
 missing=()
 for package in "${wanted[@]}"; do
   # No pipe into grep -q: under pipefail a writer cut short by grep's early
@@ -10,13 +23,22 @@ for package in "${wanted[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null) || status=""
   [[ $status == "install ok installed" ]] || missing+=("$package")
 done
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  # Another apt run (an unattended upgrade, a parallel build) may hold the
-  # lock for a while: wait for it instead of failing.
-  apt_opts=(-o DPkg::Lock::Timeout=600 -qq)
-  $sudo apt-get "${apt_opts[@]}" update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get "${apt_opts[@]}" install -y "${missing[@]}" >/dev/null
-fi
+((${#missing[@]})) || exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+for package in "${missing[@]}"; do
+  [[ $package == *:* ]] || continue
+  arch=${package##*:}
+  foreign=$'\n'$(dpkg --print-foreign-architectures)$'\n'
+  if [[ $arch != "$(dpkg --print-architecture)" && $foreign != *$'\n'$arch$'\n'* ]]; then
+    $sudo dpkg --add-architecture "$arch"
+  fi
+done
+# Another apt run (an unattended upgrade, a parallel build) may hold the
+# lock for a while: wait for it instead of failing.
+apt_opts=(-o DPkg::Lock::Timeout=600 -qq)
+$sudo apt-get "${apt_opts[@]}" update
+DEBIAN_FRONTEND=noninteractive $sudo apt-get "${apt_opts[@]}" install -y "$recommends" \
+  "${missing[@]}" >/dev/null

@@ -1,5 +1,5 @@
 #!/bin/bash
-# The Windows side, run for real under Wine.
+# The Windows side, run for real under Wine, for both widths.
 #
 #   scripts/wine-test.sh                 prepare, then run the Wine tests (ctest -L wine)
 #   scripts/wine-test.sh --prepare-only  prepare only; then configure any Linux
@@ -7,10 +7,12 @@
 #
 # Preparing (kept out of the timed tests):
 #   1. cross-builds with mingw-w64 (scripts/build-windows.sh): win64/ (x86_64,
-#      run under Wine) and win32/ (i686, built and inspected only: 32-bit
-#      programs cannot run here);
-#   2. a private Wine prefix, initialised once (wineboot), whose COM1 is
-#      registered to ports/com1, a link the test points at a pseudo-terminal.
+#      run under wine64) and win32/ (i686, run under Wine's 32-bit loader from
+#      Debian's wine32:i386);
+#   2. one private Wine prefix for both (a 64-bit prefix, which runs 32-bit
+#      programs as 64-bit Windows does), initialised once (wineboot), whose
+#      COM1 is registered to ports/com1, a link the test points at a
+#      pseudo-terminal.
 # Everything lands in IT433TD_WINE_WORK (default: build-wine in the source tree).
 set -euo pipefail
 
@@ -25,6 +27,12 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
+wine32=/usr/lib/wine/wine
+if [[ ! -x $wine32 ]]; then
+  echo "wine-test.sh: Wine's 32-bit loader $wine32 is missing; install wine32:i386" \
+       "(scripts/deps.sh test does: dpkg --add-architecture i386, then apt-get install wine32:i386)" >&2
+  exit 1
+fi
 mkdir -p "$work/ports"
 
 step() { printf '== %s\n' "$*"; }
@@ -32,13 +40,20 @@ step() { printf '== %s\n' "$*"; }
 step "Windows cross-builds"
 "$root/scripts/build-windows.sh" "$work"
 
+# The marker names the COM1 link and the widths the prefix was made for: a
+# prefix made before wine32 was installed lacks the 32-bit system files, and
+# is brought up to date (wineboot -u) rather than made anew.
 port_link=$work/ports/com1
-if [[ $(cat "$WINEPREFIX/.it433td-com1" 2>/dev/null) != "$port_link" ]]; then
+marker="$port_link x86_64 i686"
+if [[ $(cat "$WINEPREFIX/.it433td-com1" 2>/dev/null) != "$marker" ]]; then
   step "Wine prefix $WINEPREFIX (first start, once)"
-  wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; exit 1; }
+  boot=-i
+  [[ -f $WINEPREFIX/system.reg ]] && boot=-u
+  "$wine64" wineboot "$boot" >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; exit 1; }
+  # Wine reads its ports from the registry's 64-bit view: the 64-bit reg.exe.
   "$wine64" reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$port_link" /f >/dev/null
   wineserver -w  # the next start maps COM1 from the registry
-  echo "$port_link" >"$WINEPREFIX/.it433td-com1"
+  echo "$marker" >"$WINEPREFIX/.it433td-com1"
 fi
 
 if ((prepare_only)); then
@@ -47,11 +62,11 @@ if ((prepare_only)); then
 fi
 
 step "Linux build of the Wine tests"
-cmake -S "$root" --preset linux -B "$work/linux" -Wno-dev -DIT433TD_WINE_DIR="$work" \
+cmake -S "$root" --preset linux -B "$work/linux" -Wno-dev -DBUILD_TESTING=ON -DIT433TD_WINE_DIR="$work" \
   >"$work/configure-linux.log" ||
   { cat "$work/configure-linux.log"; exit 1; }
-cmake --build "$work/linux" -j2 --target wine_capture wine_run_checks dll_checks test_device_wine \
+cmake --build "$work/linux" -j2 --target wine_capture wine_run_checks wine_two_tills dll_checks test_device_wine \
   >"$work/build-linux.log" || { cat "$work/build-linux.log"; exit 1; }
 
 step "Wine tests"
-ctest --test-dir "$work/linux" -L wine -j2 --output-on-failure
+ctest --test-dir "$work/linux" -L wine -j4 --output-on-failure

@@ -1,6 +1,7 @@
 // cmd_demo.cpp - it433td demo: a sample receipt through the real module, the
 // device and barcode libraries and the virtual printer on a pseudo-terminal.
 #include "commands.h"
+#include "shown_text.h"
 #include "demo_receipt.h"
 #include "output_folder.h"
 #include "receipt_job.h"
@@ -57,9 +58,9 @@ int runDemo(const DemoOptions &options, const CommonOptions &common) {
   }
   if (transcripts.empty()) throw ToolError(kExitOperationFailed, "the virtual printer wrote no receipt");
   for (const auto &transcript : transcripts)
-    std::printf("receipt picture: %s\nreceipt transcript: %s\n",
-                std::filesystem::absolute(pictureOf(transcript)).c_str(),
-                std::filesystem::absolute(transcript).c_str());
+    printMessage(stdout,
+                 "receipt picture: " + std::filesystem::absolute(pictureOf(transcript)).string() +
+                     "\nreceipt transcript: " + std::filesystem::absolute(transcript).string());
   return kExitOk;
 }
 

@@ -7,6 +7,7 @@
 // toggles offline (cover open); SIGINT, SIGTERM, SIGHUP and SIGQUIT stop the
 // printer, which writes what it has been sent (no temporary file is left).
 #include "commands.h"
+#include "shown_text.h"
 #include "host_port.h"
 #include "tool_error.h"
 #include "virtual_printer_session.h"
@@ -37,10 +38,7 @@ struct EmulateOptions {
   std::uint64_t jobLimit = std::uint64_t{16} << 20;
 };
 
-void say(const std::string &line) {
-  std::printf("%s\n", line.c_str());
-  std::fflush(stdout);
-}
+void say(const std::string &line) { printMessage(stdout, line); }
 
 PrinterState toggled(PrinterState now, PrinterState other) {
   return now == other ? PrinterState::Online : other;

@@ -1,5 +1,6 @@
 // cmd_print.cpp - it433td print --port NAME FILE: a receipt file on a port.
 #include "commands.h"
+#include "shown_text.h"
 #include "input_file.h"
 #include "receipt_job.h"
 #include "tool_error.h"
@@ -22,7 +23,8 @@ constexpr std::size_t kMaxReceiptFileBytes = 4u << 20;
 int runPrint(const PrintOptions &options, const CommonOptions &common) {
   const ParsedReceipt receipt = parseReceipt(readInputFile(
       options.file, kMaxReceiptFileBytes, "larger than 4 MiB, the limit for a receipt file"));
-  if (!receipt.error.empty()) throw ToolError(kExitBadInput, options.file + ": " + receipt.error);
+  if (!receipt.error.empty())
+    throw ToolError(kExitBadInput, shownText(options.file) + ": " + receipt.error);
 
   // Every reason to refuse comes before the first byte is printed.
   for (const ReceiptStep &step : receipt.steps)
@@ -41,8 +43,10 @@ int runPrint(const PrintOptions &options, const CommonOptions &common) {
   }
   if (failure) throw ToolError(kExitOperationFailed, describeFailure(*failure, options.port));
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
-  std::printf("printed %s on %s: %zu operations in %.1f s\n", options.file.c_str(),
-              options.port.c_str(), receipt.steps.size(), took.count());
+  char summary[64];
+  std::snprintf(summary, sizeof summary, ": %zu operations in %.1f s", receipt.steps.size(),
+                took.count());
+  printMessage(stdout, "printed " + options.file + " on " + options.port + summary);
   return kExitOk;
 }
 

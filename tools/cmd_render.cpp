@@ -1,10 +1,14 @@
-// cmd_render.cpp - it433td render FILE... --out DIR: captured byte streams
-// printed on the virtual printer's paper.
+// cmd_render.cpp - it433td render FILE... --out DIR [--strict]: captured
+// byte streams printed on the virtual printer's paper, with each receipt's
+// warnings and a summary; --strict makes any warning exit status 1 (for CI).
 #include "commands.h"
 #include "input_file.h"
 #include "output_folder.h"
 #include "receipt_folder.h"
+#include "receipt_warnings.h"
+#include "shown_text.h"
 #include "tool_error.h"
+#include "transcript.h"
 #include "virtual_printer_session.h"
 #include "virtual_printer.h"
 
@@ -18,6 +22,7 @@ namespace {
 struct RenderOptions {
   std::vector<std::string> files;
   std::filesystem::path out;
+  bool strict = false;
 };
 
 // Captured streams, all files together. A day of a busy till's receipts is
@@ -39,22 +44,35 @@ int runRender(const RenderOptions &options) {
   prepareOutputFolder(options.out);
   printer::ReceiptFolder folder(options.out);
   int status = kExitOk;
+  std::size_t receipts = 0, warnings = 0;
   // All files form one stream, as if sent one after the other.
   printer::VirtualPrinter printer(
       [&](printer::Receipt &&receipt) {
+        ++receipts;
+        const std::vector<std::string> found = printer::warningsOf(receipt);
+        warnings += found.size();
         std::string error;
         const auto written = folder.write(receipt, &error);
         if (written.empty()) {
-          std::fprintf(stderr, "it433td: %s\n", error.c_str());
+          printMessage(stderr, "it433td: " + error);
           status = kExitOperationFailed;
           return;
         }
-        std::printf("receipt picture: %s\nreceipt transcript: %s\n",
-                    pictureOf(written).c_str(), written.c_str());
+        printMessage(stdout, "receipt picture: " + pictureOf(written).string() +
+                                 "\nreceipt transcript: " + written.string());
+        if (!found.empty())
+          printMessage(stdout, written.stem().string() + ": " + printer::warningCount(found.size()));
+        for (const std::string &line : found) printMessage(stdout, "  " + line);
       },
       nullptr);
   for (const std::string &stream : streams) printer.feed(stream);
   printer.finish();
+  std::printf("%zu receipt%s, %s\n", receipts, receipts == 1 ? "" : "s",
+              printer::warningCount(warnings).c_str());
+  if (options.strict && warnings && status == kExitOk) {
+    std::fprintf(stderr, "it433td: --strict: %s\n", printer::warningCount(warnings).c_str());
+    status = kExitOperationFailed;
+  }
   return status;
 }
 
@@ -68,6 +86,9 @@ void addRenderCommand(CLI::App &app, std::shared_ptr<CommonOptions> common) {
                                               "standard input")
       ->required();
   command->add_option("--out", options->out, "folder for the receipts")->required();
+  command->add_flag("--strict", options->strict,
+                    "exit status 1 when any receipt has a warning (ESC/POS commands, UTF-8 "
+                    "text, no cut, too wide for the paper, ...)");
   command->callback([options, common] { common->exitStatus = runRender(*options); });
 }
 

@@ -3,6 +3,7 @@
 // device library's status request but never calls it; a host calls it
 // through the module's exported slot Cli_Vossik::MEGENCOM32_StatusDoDispositivo.
 #include "commands.h"
+#include "shown_text.h"
 #include "driver_module.h"
 #include "MEGENCOM32.h"
 #include "receipt_job.h"
@@ -49,7 +50,7 @@ int runStatus(const StatusOptions &options, const CommonOptions &common) {
     std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned>(answer & 0xFF));
     line += std::string(" (last answer byte ") + hex + ")";
   }
-  std::printf("%s\n", line.c_str());
+  printMessage(stdout, line);
   if (status != MEGENCOM32_OK)
     std::fprintf(stderr, "it433td: MEGENCOM32_StatusDoDispositivo: %s\n",
                  describeStatus(status).c_str());

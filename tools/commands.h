@@ -10,7 +10,7 @@
 namespace it433td::tools {
 
 struct CommonOptions {
-  std::filesystem::path modulePath;  // --module, default <bin>/../lib/libPkg_Vossik.so
+  std::filesystem::path modulePath;  // --module, default <bin>/../lib/libPkg_Vossik.so.6
   int exitStatus = 0;
 };
 

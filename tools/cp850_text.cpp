@@ -2,6 +2,8 @@
 // printer's character set.
 #include "cp850_text.h"
 
+#include "shown_text.h"
+
 #include <cerrno>
 #include <iconv.h>
 #include <memory>
@@ -13,24 +15,6 @@ namespace {
 struct IconvCloser {
   void operator()(void *cd) const { ::iconv_close(static_cast<iconv_t>(cd)); }
 };
-
-// Length of the well-formed UTF-8 sequence at the start of `text`, or 0.
-std::size_t utf8SequenceLength(std::string_view text) {
-  const auto lead = static_cast<unsigned char>(text[0]);
-  std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2
-                                       : lead >= 0xE0 && lead < 0xF0 ? 3
-                                       : lead >= 0xF0 && lead < 0xF5 ? 4
-                                                                      : 0;
-  if (length == 0 || length > text.size()) return 0;
-  for (std::size_t i = 1; i < length; ++i)
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) return 0;
-  // Overlong forms, surrogates and code points above U+10FFFF.
-  const auto second = static_cast<unsigned char>(length > 1 ? text[1] : 0);
-  if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) ||
-      (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second >= 0x90))
-    return 0;
-  return length;
-}
 
 // 1-based column of byte `offset`, counted in characters.
 std::size_t columnOf(std::string_view text, std::size_t offset) {
@@ -69,15 +53,18 @@ Cp850Result utf8ToCp850(std::string_view utf8) {
   std::size_t outLeft = out.size();
   if (::iconv(static_cast<iconv_t>(cd.get()), &inPointer, &inLeft, &outPointer, &outLeft) ==
       static_cast<std::size_t>(-1)) {
+    const bool unconvertible = errno == EILSEQ;
     const std::size_t offset = static_cast<std::size_t>(inPointer - in.data());
     const std::string_view rest = std::string_view(in).substr(offset);
-    const std::size_t length = utf8SequenceLength(rest);
+    const std::string_view character = rest.substr(0, utf8SequenceLength(rest, 0));
+    const std::string shown = shownText(character);
     const std::string where = "column " + std::to_string(columnOf(in, offset)) + ": ";
-    if (errno == EILSEQ && rest.substr(0, length) == "\xEF\xBB\xBF")
+    if (unconvertible && character == "\xEF\xBB\xBF")
       result.error = where + "a byte-order mark (U+FEFF), which is no printable character";
-    else if (errno == EILSEQ && length > 0)
-      result.error = where + "\"" + std::string(rest.substr(0, length)) +
-                     "\" is not in code page 850";
+    else if (unconvertible && !character.empty() && shown != character)  // a C1 control
+      result.error = where + "control character " + shown + " (only printable characters are printed)";
+    else if (unconvertible && !character.empty())
+      result.error = where + "\"" + shown + "\" is not in code page 850";
     else
       result.error = where + "not well-formed UTF-8";
     return result;

@@ -29,8 +29,10 @@ fs::path executableFolder() {
   return ec ? fs::current_path() : self.parent_path();
 }
 
+// The module under its soname (libPkg_Vossik.so.6), which the runtime
+// package installs; the unversioned link is a development file.
 fs::path defaultModulePath() {
-  return (executableFolder() / ".." / "lib" / "libPkg_Vossik.so").lexically_normal();
+  return (executableFolder() / IT433TD_MODULE_FROM_BINDIR).lexically_normal();
 }
 
 DriverModule::DriverModule(const fs::path &path) {

@@ -1,5 +1,6 @@
 // host_port.cpp - splitting and joining "[HOST:]PORT".
 #include "host_port.h"
+#include "shown_text.h"
 
 #include "tool_error.h"
 
@@ -24,7 +25,8 @@ HostPort parseHostPort(const std::string &text, const std::string &defaultHost,
   if (!text.empty() && text.front() == '[') {  // [v6 address]:port
     const size_t close = text.find(']');
     if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':')
-      throw ToolError(kExitBadInput, option + " " + text + ": write an IPv6 host as [::1]:PORT");
+      throw ToolError(kExitBadInput,
+                      option + " " + shownText(text) + ": write an IPv6 host as [::1]:PORT");
     parsed = {text.substr(1, close - 1), text.substr(close + 2)};
   } else if (const size_t colon = text.rfind(':'); colon != std::string::npos) {
     parsed = {text.substr(0, colon), text.substr(colon + 1)};
@@ -32,7 +34,8 @@ HostPort parseHostPort(const std::string &text, const std::string &defaultHost,
   if (parsed.host.empty() || (parsed.host.find(':') != std::string::npos && text.front() != '[') ||
       !isPort(parsed.port))
     throw ToolError(kExitBadInput,
-                    option + " " + text + ": expected [HOST:]PORT with a port from 0 to 65535");
+                    option + " " + shownText(text) +
+                        ": expected [HOST:]PORT with a port from 0 to 65535");
   return parsed;
 }
 

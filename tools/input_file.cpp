@@ -1,5 +1,6 @@
 // input_file.cpp - bounded reads with open/read, so errors carry errno.
 #include "input_file.h"
+#include "shown_text.h"
 
 #include "tool_error.h"
 
@@ -22,7 +23,7 @@ std::string because(const std::string &name, int error) {
 
 std::string readInputFile(const std::string &file, std::size_t limit, const std::string &tooLarge) {
   const bool standardInput = file == "-";
-  const std::string name = standardInput ? "standard input" : file;
+  const std::string name = standardInput ? "standard input" : shownText(file);
   const int fd = standardInput ? STDIN_FILENO : ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw ToolError(kExitBadInput, because(name, errno));
   struct Closer {

@@ -1,11 +1,13 @@
 // main.cpp - it433td: prints receipts through the IT433TD driver module,
 // emulates the printer on a pseudo-terminal, and shows a demo receipt.
 #include "commands.h"
+#include "shown_text.h"
 #include "driver_module.h"
 #include "tool_error.h"
 
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 #include <string>
 
 using namespace it433td::tools;
@@ -52,7 +54,8 @@ int main(int argc, char **argv) {
       found = found || command->get_name() == word;
     }
     if (!found) {
-      std::fprintf(stderr, "it433td: unknown command \"%s\" (commands: %s)\n", word, known.c_str());
+      printMessage(stderr, "it433td: unknown command \"" + shownText(word) + "\" (commands: " +
+                               known + ")");
       return kExitBadInput;
     }
   }
@@ -60,14 +63,19 @@ int main(int argc, char **argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &error) {
-    return app.exit(error) == 0 ? kExitOk : kExitBadInput;
+    // CLI11's words quote the arguments: spelled out like every message.
+    std::ostringstream out, err;
+    const int status = app.exit(error, out, err);
+    std::fputs(shownText(out.str(), true).c_str(), stdout);
+    std::fputs(shownText(err.str(), true).c_str(), stderr);
+    return status == 0 ? kExitOk : kExitBadInput;
   } catch (const ToolError &error) {
     std::fflush(stdout);
-    std::fprintf(stderr, "it433td: %s\n", error.what());
+    printMessage(stderr, std::string("it433td: ") + error.what());
     return error.status();
   } catch (const std::exception &error) {
     std::fflush(stdout);
-    std::fprintf(stderr, "it433td: %s\n", error.what());
+    printMessage(stderr, std::string("it433td: ") + error.what());
     return kExitOperationFailed;
   }
   return common->exitStatus;

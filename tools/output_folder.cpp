@@ -1,6 +1,7 @@
 // output_folder.cpp - create_directories, then access(2) for the right to
 // make files there (also false on a read-only file system).
 #include "output_folder.h"
+#include "shown_text.h"
 
 #include "tool_error.h"
 
@@ -27,7 +28,8 @@ std::string prepareFolder(const fs::path &folder) {
 
 void prepareOutputFolder(const fs::path &folder) {
   const std::string problem = prepareFolder(folder);
-  if (!problem.empty()) throw ToolError(kExitBadInput, "--out " + folder.string() + ": " + problem);
+  if (!problem.empty())
+    throw ToolError(kExitBadInput, "--out " + shownText(folder.string()) + ": " + problem);
 }
 
 }  // namespace it433td::tools

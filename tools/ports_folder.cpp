@@ -1,5 +1,6 @@
 // ports_folder.cpp - temporary and given IT433TD_PORTS folders.
 #include "ports_folder.h"
+#include "shown_text.h"
 
 #include "port_names.h"
 #include "tool_error.h"
@@ -25,7 +26,7 @@ PortsFolder PortsFolder::given(const fs::path &folder) {
   std::error_code ec;
   fs::create_directories(folder, ec);
   if (!fs::is_directory(folder))
-    throw ToolError(kExitBadInput, "cannot use " + folder.string() + " as the ports folder");
+    throw ToolError(kExitBadInput, "cannot use " + shownText(folder.string()) + " as the ports folder");
   return PortsFolder(fs::absolute(folder), false);
 }
 
@@ -53,8 +54,9 @@ void checkPortNameForFolder(const std::string &port) {
 
 std::string shownPortName(const std::string &port) {
   constexpr std::size_t kShown = 40;
-  if (port.size() <= kShown + 20) return "\"" + port + "\"";
-  return "\"" + port.substr(0, kShown) + "...\" (" + std::to_string(port.size()) + " bytes)";
+  if (port.size() <= kShown + 20) return "\"" + shownText(port) + "\"";
+  return "\"" + shownText(port.substr(0, kShown)) + "...\" (" + std::to_string(port.size()) +
+         " bytes)";
 }
 
 std::string explainPortName(const std::string &port) {
@@ -67,9 +69,11 @@ std::string explainPortName(const std::string &port) {
   } else {
     const std::string folder = variable ? variable : kDefaultPortsFolder;
     std::error_code ec;
-    folderRead = "ports folder read: " + folder +
+    const bool there = fs::is_directory(folder, ec);
+    folderRead = "ports folder read: " + shownText(folder) +
                  (variable ? " (" + name : " (the default: " + name + " is not set") +
-                 (fs::is_directory(folder, ec) ? ")" : "; it does not exist)");
+                 (there ? ")" : "; it does not exist)");
+    if (!there && variable) folderRead += ", so COMn and LPTn name no device either";
   }
   const std::optional<std::string> path = resolve_port(port);
   if (!path)

@@ -1,5 +1,6 @@
 // progress.cpp - a bar redrawn ten times a second on the terminal's line.
 #include "progress.h"
+#include "shown_text.h"
 
 #include <cstdio>
 #include <unistd.h>
@@ -29,7 +30,7 @@ void Progress::begin(const std::string &label, std::chrono::milliseconds expecte
   if (!draw_) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    label_ = label;
+    label_ = shownText(label);
     expected_ = expected;
     started_ = std::chrono::steady_clock::now();
     active_ = true;

@@ -1,6 +1,7 @@
 // receipt_job.cpp - the calling order a host follows: StartIT433TD (done by
 // the caller), IniciaPorta, the operations, FechaPorta.
 #include "receipt_job.h"
+#include "shown_text.h"
 
 #include "MEGENCOM32.h"
 #include "output_folder.h"
@@ -101,7 +102,8 @@ void prepareQrFolder() {
   const std::filesystem::path folder = qrFolder();
   const std::string problem = prepareFolder(folder);
   if (!problem.empty())
-    throw ToolError(kExitNoModule, "the module's QR folder " + folder.string() + " " + problem +
+    throw ToolError(kExitNoModule, "the module's QR folder " + shownText(folder.string()) + " " +
+                                       problem +
                                        ": no QR code could be rendered");
 }
 

@@ -151,11 +151,12 @@ namespace Vossik
 
         // Text as the printer's code page 850 bytes. Throws ArgumentException
         // naming a character the printer lacks, or a control character other
-        // than the line feed (it would reach the printer as a command).
+        // than the line feed (it would reach the printer as a command; C1
+        // controls are named by number, never repeated raw).
         public static byte[] ToCP850(string text)
         {
             for (int i = 0; i < text.Length; i++)
-                if ((text[i] < ' ' && text[i] != '\n') || text[i] == '\x7f')
+                if ((text[i] < ' ' && text[i] != '\n') || (text[i] >= '\x7f' && text[i] <= '\x9f'))
                     throw new ArgumentException(string.Format(
                         "character U+{0:X4} at index {1} is a control character", (int)text[i], i));
             try

@@ -1,5 +1,5 @@
 // The bindings end to end: each language's receipt sample, built and run as
-// the README says, against the installed module and stand-ins, prints on the
+// docs/integration.md says, against the installed module and stand-ins, prints on the
 // virtual printer (`it433td emulate`, a pseudo-terminal under the port name
 // COM1 in a ports folder of the case's own). The printer starts out of paper
 // (it still prints what it is sent), so the sample's status read must say so.
@@ -40,7 +40,7 @@ protected:
     ASSERT_TRUE(printer->waitForLine("ready", 10s)) << printer->output();
   }
 
-  // A tool that must be installed (scripts/packages.txt).
+  // A tool that must be installed (scripts/packages-test.txt).
   static fs::path tool(const char *path, const char *package) {
     if (!fs::exists(path)) ADD_FAILURE() << "missing " << path << ": install " << package;
     return path;
@@ -100,13 +100,15 @@ protected:
     EXPECT_EQ(count(printed, " QR \"https://nfce.exemplo.com.br/consulta?p=42\"]"), 1u) << printed;
     EXPECT_EQ(count(printed, "[CUT]"), 1u) << printed;
     EXPECT_EQ(printed.find("[UNKNOWN"), std::string::npos) << printed;
+    EXPECT_EQ(printed.find("[WARNING"), std::string::npos) << printed;  // e.g. UTF-8 sent as it is
   }
 
-  // The README shows the sample exactly, so a copy from it is what ran here.
-  static void readmeShows(const fs::path &sample) {
-    const std::string readme = readFile(kSource / "README.md");
-    EXPECT_NE(readme.find(readFile(sample)), std::string::npos)
-        << sample << " and its copy in README.md differ";
+  // The integration guide shows the sample exactly, so a copy from it is
+  // what ran here.
+  static void guideShows(const fs::path &sample) {
+    const std::string guide = readFile(kSource / "docs/integration.md");
+    EXPECT_NE(guide.find(readFile(sample)), std::string::npos)
+        << sample << " and its copy in docs/integration.md differ";
   }
 
   TempFolder temp;
@@ -118,7 +120,7 @@ protected:
 TEST_F(Binding, CSampleBuiltThroughPkgConfig) {
   // Built by install.consumers, with the Dados folder beside it.
   printsTheReceipt(IT433TD_C_SAMPLE, {}, false);
-  readmeShows(kSource / "examples/c/receipt.c");
+  guideShows(kSource / "examples/c/receipt.c");
 }
 
 TEST_F(Binding, PythonPackageInstalledWithPip) {
@@ -129,7 +131,46 @@ TEST_F(Binding, PythonPackageInstalledWithPip) {
                  "--target", "site", "./package"});
   printsTheReceipt(python, {(kSource / "examples/python/receipt.py").string()}, true,
                    {"PYTHONPATH=" + (temp.path / "site").string()});
-  readmeShows(kSource / "examples/python/receipt.py");
+  guideShows(kSource / "examples/python/receipt.py");
+}
+
+// Mended: what Python cannot hand the module whole is refused, with errors
+// that say why: a port name with a NUL (the module would print on the port
+// before it), CODE128 data outside ASCII, a module that is not there.
+TEST_F(Binding, PythonRefusesWhatItCannotSendWhole) {
+  const char *script = R"(
+import os, it433td
+os.environ["IT433TD_LIBRARY"] = "/nonexistent/libPkg_Vossik.so"
+try:
+    it433td.Printer("COM1").open()
+except OSError as error:
+    print("not loaded:", error)
+del os.environ["IT433TD_LIBRARY"]
+try:
+    with it433td.Printer("COM1\0junk") as printer:
+        printer.text("for another port\n")
+        printer.cut()
+except ValueError as error:
+    print("refused:", error)
+with it433td.Printer("COM1") as printer:
+    try:
+        printer.code128("PEDIDO-\u00c7")
+    except it433td.TextNotPrintable as error:
+        print("not ASCII:", error)
+)";
+  std::vector<std::string> env = environment(true);
+  env.push_back("PYTHONPATH=" + (kSource / "bindings/python").string());
+  const Finished ran = runHere(tool(IT433TD_PYTHON, "python3"), {"-c", script}, env);
+  EXPECT_EQ(ran.exitStatus, 0) << ran.out << ran.err;
+  EXPECT_NE(ran.out.find("not loaded: cannot load the IT433TD driver module: tried "
+                         "/nonexistent/libPkg_Vossik.so (IT433TD_LIBRARY)"),
+            std::string::npos) << ran.out << ran.err;
+  EXPECT_NE(ran.out.find("refused: port name 'COM1\\x00junk' holds a NUL"), std::string::npos)
+      << ran.out << ran.err;
+  EXPECT_NE(ran.out.find("not ASCII: character '\u00c7'"), std::string::npos) << ran.out;
+  printer->signal(SIGTERM);
+  ASSERT_EQ(printer->wait(10s), 0) << printer->output();
+  EXPECT_TRUE(!fs::exists(out) || fs::is_empty(out)) << "something reached the printer";
 }
 
 TEST_F(Binding, CSharpCompiledWithMonoMcs) {
@@ -138,7 +179,7 @@ TEST_F(Binding, CSharpCompiledWithMonoMcs) {
   build(mcs, {"-out:receipt.exe", (kSource / "bindings/csharp/Vossik.cs").string(),
               (kSource / "examples/csharp/Receipt.cs").string()});
   printsTheReceipt(mono, {"receipt.exe"}, true);
-  readmeShows(kSource / "examples/csharp/Receipt.cs");
+  guideShows(kSource / "examples/csharp/Receipt.cs");
 }
 
 TEST_F(Binding, PascalUnitCompiledWithFreePascal) {
@@ -147,7 +188,7 @@ TEST_F(Binding, PascalUnitCompiledWithFreePascal) {
   build(fpc, {"-Fu" + (kSource / "bindings/pascal").string(), "-FUunits", "-FE.",
               "-Fl" + (kPrefix / "lib").string(), (kSource / "examples/pascal/receipt.pas").string()});
   printsTheReceipt(temp.path / "receipt", {}, true);
-  readmeShows(kSource / "examples/pascal/receipt.pas");
+  guideShows(kSource / "examples/pascal/receipt.pas");
 }
 
 }  // namespace

@@ -84,16 +84,22 @@ bool remove_file(const std::string &path) {
   return !installed->removal_fails && it433td::native_platform().remove_file(path);
 }
 
-it433td::RawCopy start_raw_copy(const std::string &printer_file, const std::string &port,
-                                uint32_t report_wait_ms) {
+it433td::RawCopy start_raw_copy(const std::string &printer_path, intptr_t, const std::string &port,
+                                uint32_t report_wait_ms, intptr_t *copy) {
   FakeCall call;
   call.entry = "copy";
   call.port = port;
-  call.printer_path = printer_file;
+  call.printer_path = printer_path;
   call.numbers = {report_wait_ms};
   fake_vendor()->record(call);
   installed->clock_ms += installed->copy_report_ms;
+  *copy = 0;
   return installed->copy_answer;
+}
+
+it433td::CopyEnd finish_raw_copy(intptr_t) {
+  record_event("copy_end");
+  return installed->copy_end;
 }
 
 void reset_fake() {
@@ -121,6 +127,7 @@ RecordingPlatform::RecordingPlatform() {
   system.port_name_safe_for_copy = port_name_safe_for_copy;
   system.remove_file = remove_file;
   system.start_raw_copy = start_raw_copy;
+  system.finish_raw_copy = finish_raw_copy;
   system.monotonic_ms = monotonic_ms;
   system.lock_file = lock_file;
   system.unlock_file = unlock_file;

@@ -1,7 +1,8 @@
 // A platform seam for unit tests: library loads answer from the fake vendor
-// linked into the test, and pauses, raw copies and the QR lock's taking and
-// release are not performed (the lock: unless left to the real one) but
-// logged into the fake's call log, in order with the vendor calls.
+// linked into the test, and pauses, raw copies (their start and end) and the
+// QR lock's taking and release are not performed (the lock: unless left to
+// the real one) but logged into the fake's call log, in order with the
+// vendor calls. The printer file is opened for real.
 #pragma once
 
 #include <map>
@@ -26,9 +27,11 @@ struct RecordingPlatform {
   bool removal_fails = false;             // files cannot be removed
   // The QR lock: forced to this answer, or (unset) the real lock is taken.
   std::optional<it433td::FileLock> lock_answer;
-  // What the raw copy answers, and how long it takes to say so.
+  // What the raw copy answers, how long it takes to say so, and how it
+  // stands when its window ends.
   it433td::RawCopy copy_answer = it433td::RawCopy::reported;
   uint64_t copy_report_ms = 0;
+  it433td::CopyEnd copy_end = it433td::CopyEnd::wrote_all;
   uint64_t clock_ms = 0;  // the monotonic clock; sleeps and copies advance it
 };
 

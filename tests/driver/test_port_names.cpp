@@ -43,4 +43,18 @@ TEST(PortNames, AMappingFolderEntryWinsIgnoringCase) {
   rmdir(folder.c_str());
 }
 
+// Mended: IT433TD_PORTS naming a folder that is not there (a typo) shuts
+// the fixed names, so the copy never reaches /dev/ttyS0; the default folder
+// may be missing, and an empty variable means no folder.
+TEST(PortNames, ANamedFolderThatCannotBeReadLeavesOnlyPaths) {
+  setenv("IT433TD_PORTS", "/nonexistent/it433td-ports", 1);
+  EXPECT_FALSE(it433td::resolve_port("COM1").has_value());
+  EXPECT_FALSE(it433td::resolve_port("lpt1").has_value());
+  EXPECT_EQ(it433td::resolve_port("/dev/usb/lp0"), "/dev/usb/lp0");
+  setenv("IT433TD_PORTS", "", 1);
+  EXPECT_EQ(it433td::resolve_port("COM1"), "/dev/ttyS0");
+  unsetenv("IT433TD_PORTS");
+  EXPECT_EQ(resolve_port_in("COM1", "/nonexistent/it433td-ports"), "/dev/ttyS0");
+}
+
 }  // namespace

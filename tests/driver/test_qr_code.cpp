@@ -44,7 +44,7 @@ TEST_F(QrCode, ClosesRendersCopiesWaitsAndReopensInThatOrder) {
             (std::vector<std::string>{"lock", "MEGENCOM32_FecharDispositivo",
                                       "CODEBAR32_PGeCodeBarInicia", "CODEBAR32_PGeCodeBarQRCODE",
                                       "CODEBAR32_PGeCodeBarFinaliza", "copy", "unlock", "sleep",
-                                      "MEGENCOM32_AbrirDispositivo"}));
+                                      "copy_end", "MEGENCOM32_AbrirDispositivo"}));
   const auto render = fake_vendor()->calls_of("CODEBAR32_PGeCodeBarQRCODE")[0];
   EXPECT_EQ(render.numbers, (std::vector<int64_t>{'M', 16, 3, 3}));
   EXPECT_EQ(render.bytes, std::string("pix\0", 4));  // a 0x00 follows the data
@@ -109,17 +109,20 @@ TEST_F(QrCode, TheFolderLockIsHeldUntilTheCopyHasTheFileOpen) {
   EXPECT_EQ(fake_vendor()->calls_of("lock")[0].numbers, (std::vector<int64_t>{10000}));
   EXPECT_EQ(fake_vendor()->calls_of("copy")[0].numbers, (std::vector<int64_t>{3000}));
   const std::vector<std::string> sequence = entry_sequence();
-  const std::vector<std::string> tail(sequence.end() - 4, sequence.end());
-  EXPECT_EQ(tail, (std::vector<std::string>{"copy", "unlock", "sleep", "MEGENCOM32_AbrirDispositivo"}));
-  EXPECT_EQ(fake_vendor()->calls_of("sleep")[0].numbers[0], 2300);
+  const std::vector<std::string> tail(sequence.end() - 5, sequence.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"copy", "unlock", "sleep", "copy_end",
+                                            "MEGENCOM32_AbrirDispositivo"}));
+  // (One more: the clock's whole milliseconds may run ahead by one.)
+  EXPECT_EQ(fake_vendor()->calls_of("sleep")[0].numbers[0], 2301);
 
   // A copy that cannot tell (cmd.exe) keeps the folder for its whole window.
   fake_vendor()->calls.clear();
   platform_.copy_answer = it433td::RawCopy::started;
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), 0);
   const std::vector<std::string> windows = entry_sequence();
-  EXPECT_EQ(std::vector<std::string>(windows.end() - 4, windows.end()),
-            (std::vector<std::string>{"copy", "sleep", "unlock", "MEGENCOM32_AbrirDispositivo"}));
+  EXPECT_EQ(std::vector<std::string>(windows.end() - 5, windows.end()),
+            (std::vector<std::string>{"copy", "sleep", "copy_end", "unlock",
+                                      "MEGENCOM32_AbrirDispositivo"}));
 }
 
 TEST_F(QrCode, ALockHeldElsewhereForTheWholeWaitLeavesThePortAlone) {
@@ -139,7 +142,7 @@ TEST_F(QrCode, ALockHeldElsewhereForTheWholeWaitLeavesThePortAlone) {
 // Mended: a copy that could not start, or could not open the printer file
 // or the port, is no success; the port comes back at once, without the
 // 3000 ms, and a failed reopening outranks the copy's failure.
-TEST_F(QrCode, ACopyThatNeverReachesThePortIsReportedWithoutTheWait) {
+TEST_F(QrCode, ACopyThatFailsIsReportedAndOnlyOneThatStartedKeepsItsWindow) {
   platform_.copy_answer = it433td::RawCopy::failed;
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), IT433TD_COPY_FAILED);
   const std::vector<std::string> sequence = entry_sequence();
@@ -148,6 +151,16 @@ TEST_F(QrCode, ACopyThatNeverReachesThePortIsReportedWithoutTheWait) {
   fake_vendor()->open_status = 5;
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), 5);
   EXPECT_TRUE(fake_vendor()->calls_of("sleep").empty());
+
+  // A copy whose writing failed within its window keeps the window and is
+  // no success either; one still writing then overlaps the reopening.
+  fake_vendor()->open_status = 0;
+  platform_.copy_answer = it433td::RawCopy::reported;
+  platform_.copy_end = it433td::CopyEnd::failed;
+  EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), IT433TD_COPY_FAILED);
+  EXPECT_EQ(fake_vendor()->calls_of("sleep")[0].numbers[0], 3000);
+  platform_.copy_end = it433td::CopyEnd::still_running;
+  EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), 0);
 }
 
 TEST_F(QrCode, AFailedReopeningOutranksNotRendered) {

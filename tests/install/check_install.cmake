@@ -1,6 +1,7 @@
 # Installs the build into PREFIX, checks that the module, its soname link and
-# both stand-ins sit side by side in lib/ with RUNPATH $ORIGIN, and that a
-# host binds both libraries with no LD_LIBRARY_PATH.
+# both stand-ins sit side by side in lib/ with RUNPATH $ORIGIN, that none of
+# them needs a sanitizer runtime (a host not built with the sanitizers could
+# not load it), and that a host binds both libraries with no LD_LIBRARY_PATH.
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${PREFIX}
                 OUTPUT_QUIET RESULT_VARIABLE failed)
@@ -11,6 +12,13 @@ foreach(file libPkg_Vossik.so libPkg_Vossik.so.${VERSION_MAJOR} libPkg_Vossik.so
              libMEGENCOM32.so libP32GeCodeBar.so)
   if(NOT EXISTS ${PREFIX}/lib/${file})
     message(FATAL_ERROR "lib/${file} is not installed")
+  endif()
+endforeach()
+foreach(file libPkg_Vossik.so libMEGENCOM32.so libP32GeCodeBar.so)
+  execute_process(COMMAND readelf -d ${PREFIX}/lib/${file} OUTPUT_VARIABLE dynamic)
+  if(dynamic MATCHES "\\(NEEDED\\)[^\n]*lib(asan|ubsan|lsan|tsan|hwasan)")
+    message(FATAL_ERROR "the installed lib/${file} needs a sanitizer runtime: "
+                        "install the release build (build-linux), not a sanitizer build")
   endif()
 endforeach()
 execute_process(COMMAND readelf -d ${PREFIX}/lib/libPkg_Vossik.so OUTPUT_VARIABLE dynamic)

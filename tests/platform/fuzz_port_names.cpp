@@ -17,9 +17,12 @@
 //   - or, only for a name holding '/', the name itself;
 //   - or, only for COMn and LPTn (ignoring case, n >= 1), /dev/ttyS(n-1) or
 //     /dev/lp(n-1); with up to six digits they must resolve so;
-// and a name resolves to nothing only when none of these applies.
+// and a name resolves to nothing only when none of these applies. The
+// fixed device names do not resolve at all when IT433TD_PORTS names a
+// folder that cannot be listed (mode 1 with such a folder).
 #include "port_names.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -190,6 +193,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   }
   bool mustResolve = false;
   const std::optional<bool> device = checkDevice(name, result, mustResolve);
+  if (mode == 1) {
+    DIR *listing = ::opendir(folder.c_str());
+    if (listing) ::closedir(listing);
+    if (!listing && result) fail("a fixed name resolved behind a missing named folder", name, given, result);
+    if (!listing) return 0;
+  }
   if (device.value_or(false)) return 0;
   if (result) fail("resolved outside the mapped target and the fixed device names", name, given, result);
   if (mustResolve) fail("a COMn or LPTn name did not resolve", name, given, result);

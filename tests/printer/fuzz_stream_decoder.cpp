@@ -5,7 +5,7 @@
 // Beyond "no crash, no out-of-bounds access" (the sanitizers' part) it checks
 // that chunking never changes the events: the stream fed in pieces of 1 to
 // 16 bytes (cut differently for every input) gives the events of the stream
-// fed whole, field by field, raster data included. The pieces go to the
+// fed whole, field by field, raster data and stream offsets included. The pieces go to the
 // decoder that took the whole stream, after its finish(), which must leave
 // it as good as new.
 #include "stream_decoder.h"
@@ -24,7 +24,7 @@ namespace {
 bool sameEvent(const PrinterEvent &a, const PrinterEvent &b) {
   return a.kind == b.kind && a.bytes == b.bytes && a.value == b.value && a.width == b.width &&
          a.height == b.height && a.raster == b.raster && a.detail == b.detail &&
-         a.received == b.received && a.expected == b.expected;
+         a.received == b.received && a.expected == b.expected && a.offset == b.offset;
 }
 
 // Piece sizes from 1 to 16, drawn from a generator seeded with the input's

@@ -1,6 +1,7 @@
 // The print head and the transcript: accents, wrapping, receipts split by
 // cuts, markers, status answers.
 #include "printer_streams.h"
+#include "renderer.h"
 #include "status_answers.h"
 #include "transcript.h"
 #include "virtual_printer.h"
@@ -17,6 +18,11 @@ struct Printed {
   std::vector<std::string> transcripts;
   std::string answers;
 };
+
+// The line an uncut receipt ends with when the stream ends.
+const std::string kNotCut = "[WARNING no cut (ESC w) before the receipt ended: end of the input]\n";
+const std::string kWrapped =
+    "[WARNING text wider than the paper (48 columns, 64 condensed), wrapped onto the next line: ";
 
 Printed print(const std::string &stream, PrinterState state = PrinterState::Online) {
   Printed out;
@@ -41,19 +47,24 @@ TEST(Receipts, PortugueseAccentsInCodePage850BecomeUtf8) {
 
 TEST(Receipts, TextWrapsAtFortyEightColumnsAndCondensedAtSixtyFour) {
   const Printed normal = print(std::string(50, 'a') + "\n");
-  EXPECT_EQ(normal.transcripts.at(0), std::string(48, 'a') + "\naa\n");
+  EXPECT_EQ(normal.transcripts.at(0),
+            std::string(48, 'a') + "\n" + kWrapped + "at byte 48]\naa\n" + kNotCut);
   EXPECT_EQ(normal.receipts.at(0).lengthDots, 2 * kLineHeightDots);
 
   const Printed condensed = print("\x0F" + std::string(65, 'c') + "\n\x12");
-  EXPECT_EQ(condensed.transcripts.at(0), std::string(64, 'c') + "\nc\n");
+  EXPECT_EQ(condensed.transcripts.at(0),
+            std::string(64, 'c') + "\n" + kWrapped + "at byte 65]\nc\n" + kNotCut);
   const auto &glyphs = condensed.receipts.at(0).items.at(0).glyphs;
   EXPECT_EQ(glyphs.back().x + glyphs.back().width, kPaperWidthDots);
 
-  // A full line then a line feed prints one line, not an extra empty one.
-  EXPECT_EQ(print(std::string(48, 'b') + "\n").transcripts.at(0), std::string(48, 'b') + "\n");
+  // A full line then a line feed prints one line, not an extra empty one,
+  // and is not too wide.
+  EXPECT_EQ(print(std::string(48, 'b') + "\n").transcripts.at(0),
+            std::string(48, 'b') + "\n" + kNotCut);
   // Condensed and normal mixed on one line share the 576 dots.
   const Printed mixed = print("\x0F" + std::string(32, 'c') + "\x12" + std::string(25, 'n') + "\n");
-  EXPECT_EQ(mixed.transcripts.at(0), std::string(32, 'c') + std::string(24, 'n') + "\nn\n");
+  EXPECT_EQ(mixed.transcripts.at(0),
+            std::string(32, 'c') + std::string(24, 'n') + "\n" + kWrapped + "at byte 58]\nn\n" + kNotCut);
 }
 
 TEST(Receipts, CutsSplitTheStreamIntoReceipts) {
@@ -61,7 +72,7 @@ TEST(Receipts, CutsSplitTheStreamIntoReceipts) {
   ASSERT_EQ(p.receipts.size(), 3u);  // the cut with nothing on the paper makes no receipt
   EXPECT_EQ(p.transcripts[0], "one\n[CUT]\n");
   EXPECT_EQ(p.transcripts[1], "two\n[CUT]\n");
-  EXPECT_EQ(p.transcripts[2], "three\n");  // unfinished: the line buffer printed, no cut
+  EXPECT_EQ(p.transcripts[2], "three\n" + kNotCut);  // unfinished: the line buffer printed, no cut
   EXPECT_EQ(p.receipts[2].number, 3);
   EXPECT_FALSE(p.receipts[2].cut);
 }
@@ -73,12 +84,17 @@ TEST(Receipts, MarkersForBarcodesFeedsUnknownBytesAndCutShortCommands) {
   ASSERT_EQ(p.transcripts.size(), 1u);
   EXPECT_EQ(p.transcripts[0],
             "a[UNKNOWN 0x0D]b\n"
+            "[WARNING unknown byte, not an IT433TD command: 0D at byte 1]\n"
             "[CODE128 \"12\\\"34\"]\n"
             "\n"
             "[FEED 40]\n"
             "[CODE128 \"\\xE9\" NOT PRINTED: Bad character in input: \\xE9]\n"
+            "[WARNING CODE128 not printed: Bad character in input: \\xE9: \"\\xE9\" at byte 20]\n"
             "[IMAGE REJECTED 640x1: wider than the paper]\n"
-            "[TRUNCATED CODE128: 5 bytes]\n");
+            "[WARNING image not printed: wider than the paper (576 dots): 640x1 at byte 28]\n"
+            "[TRUNCATED CODE128: 5 bytes]\n"
+            "[WARNING command cut short by the end of the stream: CODE128, 5 bytes at byte 116]\n" +
+                kNotCut);
   EXPECT_EQ(p.receipts[0].lengthDots, kLineHeightDots + kBarHeightDots + kLineHeightDots +
                                           kLineHeightDots + 40);
 }
@@ -91,7 +107,7 @@ TEST(Receipts, EscapedDataKeepsUtf8AndEscapesEverythingElse) {
 
 TEST(Receipts, ImagesPrintOneToOneAndScaled) {
   const std::string feed("\x1BJ\x00", 3);
-  const Printed p = print(rasterHeader(0, 1, 1) + "\x81" + feed + rasterHeader(3, 1, 1) + "\x80");
+  const Printed p = print(rasterHeader(0, 1, 1) + "\x81" + feed + rasterHeader(3, 1, 1) + "\x80\x1Bw");
   const auto &items = p.receipts.at(0).items;
   EXPECT_EQ(items.at(0).width, 8);
   EXPECT_EQ(items[0].pixels, (std::vector<std::uint8_t>{1, 0, 0, 0, 0, 0, 0, 1}));
@@ -100,7 +116,7 @@ TEST(Receipts, ImagesPrintOneToOneAndScaled) {
   EXPECT_EQ(items[2].height, 2);
   EXPECT_EQ(items[2].y, 1);
   EXPECT_EQ(items[2].pixels[0] + items[2].pixels[1] + items[2].pixels[16] + items[2].pixels[17], 4);
-  EXPECT_EQ(p.transcripts[0], "[IMAGE 8x1]\n[FEED 0]\n[IMAGE 16x2]\n");
+  EXPECT_EQ(p.transcripts[0], "[IMAGE 8x1]\n[FEED 0]\n[IMAGE 16x2]\n[CUT]\n");
 }
 
 // A printer file may send one symbol as many raster bands: on paper they are
@@ -117,18 +133,18 @@ TEST(Receipts, ImagesPrintedBackToBackAreOnePicture) {
     bands += rasterHeader(0, static_cast<int>(rowBytes), height) +
              whole.substr(8 + y * rowBytes, height * rowBytes);
   }
-  const Printed p = print(bands + "\n");
+  const Printed p = print(bands + "\n\x1Bw");
   ASSERT_EQ(p.receipts.at(0).items.size(), 2u);  // the picture and the empty line
   EXPECT_EQ(p.receipts[0].items[0].height, static_cast<int>(rows));
   EXPECT_EQ(p.transcripts[0], "[IMAGE " + std::to_string(width) + "x" + std::to_string(rows) +
-                                  " QR \"" + payload + "\"]\n\n");
+                                  " QR \"" + payload + "\"]\n\n[CUT]\n");
 }
 
 // Bands of different widths: a narrower one goes under the picture as it is,
 // a wider one widens the whole picture, every dot staying where it was.
 TEST(Receipts, BackToBackImagesOfDifferentWidthsKeepEveryDot) {
   const Printed p = print(rasterHeader(0, 1, 1) + "\x80" + rasterHeader(0, 2, 1) + std::string("\x00\x01", 2) +
-                          rasterHeader(0, 1, 1) + "\x01");
+                          rasterHeader(0, 1, 1) + "\x01\x1Bw");
   ASSERT_EQ(p.receipts.at(0).items.size(), 1u);
   const PrintedItem &image = p.receipts[0].items[0];
   ASSERT_EQ(image.width, 16);
@@ -136,15 +152,21 @@ TEST(Receipts, BackToBackImagesOfDifferentWidthsKeepEveryDot) {
   std::vector<std::uint8_t> expected(48, 0);
   expected[0] = expected[16 + 15] = expected[32 + 7] = 1;
   EXPECT_EQ(image.pixels, expected);
-  EXPECT_EQ(p.transcripts[0], "[IMAGE 16x3]\n");
+  EXPECT_EQ(p.transcripts[0], "[IMAGE 16x3]\n[CUT]\n");
 }
 
 TEST(Receipts, RunsOfOneUnknownByteAreOneMarker) {
   const Printed p = print("a" + std::string(5, '\x01') + "\x02\x01" "b\n" + std::string(3, '\x01') +
                           std::string("\x10\x04\x01", 3) + std::string(2, '\x01'));
   ASSERT_EQ(p.transcripts.size(), 1u);
-  // A status request between two bytes does not break their run.
-  EXPECT_EQ(p.transcripts[0], "a[UNKNOWN 0x01 x5][UNKNOWN 0x02][UNKNOWN 0x01]b\n[UNKNOWN 0x01 x5]\n");
+  // A status request between two bytes does not break their run. One
+  // warning counts every unknown byte of the receipt and shows where the
+  // first runs began (the first four: here all of them).
+  EXPECT_EQ(p.transcripts[0],
+            "a[UNKNOWN 0x01 x5][UNKNOWN 0x02][UNKNOWN 0x01]b\n"
+            "[WARNING unknown byte, not an IT433TD command (12 times): 01 x5 at byte 1, 02 at byte "
+            "6, 01 at byte 7, 01 x5 at byte 10]\n"
+            "[UNKNOWN 0x01 x5]\n" + kNotCut);
 }
 
 TEST(Receipts, APrintedQrCodeShowsItsContentBinarySafe) {
@@ -153,7 +175,8 @@ TEST(Receipts, APrintedQrCodeShowsItsContentBinarySafe) {
   const Printed p = print(qrRaster(payload, 3, 16, &width));
   ASSERT_EQ(p.transcripts.size(), 1u);
   const std::string size = std::to_string(width) + "x" + std::to_string(p.receipts[0].lengthDots);
-  EXPECT_EQ(p.transcripts[0], "[IMAGE " + size + " QR \"https://nfce.example/?p=1|2\\x01\"]\n");
+  EXPECT_EQ(p.transcripts[0],
+            "[IMAGE " + size + " QR \"https://nfce.example/?p=1|2\\x01\"]\n" + kNotCut);
 }
 
 TEST(Receipts, VeryLongPaperContinuesInTheNextReceipt) {
@@ -163,14 +186,17 @@ TEST(Receipts, VeryLongPaperContinuesInTheNextReceipt) {
   ASSERT_EQ(p.receipts.size(), 2u);
   EXPECT_TRUE(p.receipts[0].continued);
   EXPECT_LE(p.receipts[0].lengthDots, kMaxReceiptDots);
-  EXPECT_EQ(p.receipts[0].items.size() + p.receipts[1].items.size(), 1400u);
+  EXPECT_EQ(p.receipts[0].items.size() + p.receipts[1].items.size(), 1400u + 1);  // and kNotCut
 }
 
 // Junk input takes no paper; the transcript's budget bounds each receipt.
 TEST(HeavyInput, JunkIsCollapsedAndEachReceiptsTranscriptIsBounded) {
   const Printed same = print(std::string(2'000'000, '\x01'));
   ASSERT_EQ(same.transcripts.size(), 1u);
-  EXPECT_EQ(same.transcripts[0], "[UNKNOWN 0x01 x2000000]\n");
+  EXPECT_EQ(same.transcripts[0],
+            "[UNKNOWN 0x01 x2000000]\n"
+            "[WARNING unknown byte, not an IT433TD command (2000000 times): 01 x2000000 at byte 0]\n" +
+                kNotCut);
 
   // Feeds take no paper: the transcript's budget ends each receipt.
   std::string zeroFeeds;
@@ -189,7 +215,7 @@ TEST(HeavyInput, JunkIsCollapsedAndEachReceiptsTranscriptIsBounded) {
          at = p.transcripts[i].find('[', at + 1))
       ++markers;
   }
-  EXPECT_EQ(markers - (p.receipts.size() - 1), 150'000u);
+  EXPECT_EQ(markers - (p.receipts.size() - 1) - 1, 150'000u);  // and the last one's kNotCut
 
   // Unknown bytes of many kinds: past the limit of runs a receipt is junk and
   // is counted, not laid out, up to the cut; the next receipt prints again.
@@ -203,7 +229,9 @@ TEST(HeavyInput, JunkIsCollapsedAndEachReceiptsTranscriptIsBounded) {
                        "199744 unknown bytes, 0 commands]\n[CUT]\n"),
             std::string::npos)
       << first.substr(first.size() - 200);
-  EXPECT_EQ(junk.transcripts[1], "clean\n[UNKNOWN 0x01]\n[CUT]\n");
+  EXPECT_EQ(junk.transcripts[1],
+            "clean\n[UNKNOWN 0x01]\n[WARNING unknown byte, not an IT433TD command: 01 at byte 6]\n"
+            "[CUT]\n");
 }
 
 // 30 000 one-row bands (2.4 MB) are one picture, joined in place: copying
@@ -214,11 +242,99 @@ TEST(HeavyInput, ThirtyThousandOneRowImagesJoinWithoutRecopyingThePicture) {
   std::string stream;
   stream.reserve(30'000 * band.size());
   for (int i = 0; i < 30'000; ++i) stream += band;
-  const Printed p = print(stream);
+  const Printed p = print(stream + "\x1Bw");
   ASSERT_EQ(p.receipts.size(), 1u);
   ASSERT_EQ(p.receipts[0].items.size(), 1u);
   EXPECT_EQ(p.receipts[0].lengthDots, 30'000);
-  EXPECT_EQ(p.transcripts[0], "[IMAGE 576x30000]\n");
+  EXPECT_EQ(p.transcripts[0], "[IMAGE 576x30000]\n[CUT]\n");
+}
+
+// --- warnings: each kind found on a job that has it, none on a clean one --
+
+struct WarningCase {
+  const char *name;
+  std::string stream;
+  std::vector<std::string> expected;  // the last receipt's warning lines, each by its start
+  const char *limitNote = nullptr;    // the job is ended by a limit of its port
+};
+
+std::vector<WarningCase> warningCases() {
+  const std::string cut = "\x1Bw";
+  return {
+      // A receipt as the module prints the demo: condensed code page 850
+      // text of 64 columns, a CODE128, a QR printer file, a feed, a cut.
+      {"clean", "\x0F" "PADARIA P\xC7O DOURADO - S\xC6o Paulo\n" + std::string(64, '-') + "\n"
+                "Caf\x82 coado   A\x87\xA3" "car org\x83nico\n\x12" + code128("PEDIDO-0001234") +
+                "\n" + qrRaster("00020126480014br.gov.bcb.pix", 3, 16) + "\x1BJ\x30" + cut,
+       {}},
+      {"escpos", "\x1B@\x1B" "a\x01\x1B" "E\x01\x1B!\x30\x1Bt\x02\x1D!\x11ok\x1B" "d\x03" +
+                     std::string("\x1Dk\x04" "123\0\x1Dk\x49\x02{B", 13) +
+                     std::string("\x1D(k\x03\x00" "1Q0", 8) + "\n\x1DVA\x03" + cut,
+       {"[WARNING ESC @ (initialise, ESC/POS): not an IT433TD command: 1B 40 at byte 0]",
+        "[WARNING ESC a (justification, ESC/POS)", "[WARNING ESC E (bold, ESC/POS)",
+        "[WARNING ESC ! (print mode, ESC/POS)", "[WARNING ESC t (character code table, ESC/POS)",
+        "[WARNING GS ! (character size, ESC/POS)", "[WARNING ESC d (print and feed lines, ESC/POS)",
+        "[WARNING GS k (barcode, ESC/POS): not an IT433TD command (2 times): 1D 6B 04 31 32 33 00 "
+        "at byte 22, 1D 6B 49 02 7B 42 at byte 29]",
+        "[WARNING GS ( k (QR code and 2D symbols, ESC/POS)", "[WARNING GS V (cut, ESC/POS)"}},
+      // Offsets count from the byte after the last cut.
+      {"unknown_byte", "one\n" + cut + "a\rb\n" + cut,
+       {"[WARNING unknown byte, not an IT433TD command: 0D at byte 1]"}},
+      {"utf8", "Ol\xC3\xA1 caf\xC3\xA9\n" + cut,
+       {"[WARNING UTF-8 text, but the IT433TD prints code page 850 (2 times): \"á\" C3 A1 at byte 2, "
+        "\"é\" C3 A9 at byte 8]"}},
+      // A sequence split between two text events (4096 bytes each) still counts.
+      {"utf8_across_text_events", std::string(4095, 'a') + "\xC3\xA9\n" + cut,
+       {"[WARNING text wider than the paper", "[WARNING UTF-8 text, but the IT433TD prints code page 850: \"é\" C3 A9 at byte 4095]"}},
+      {"no_cut", "total\n", {kNotCut.substr(0, kNotCut.size() - 1)}},
+      {"text_too_wide", std::string(49, 'x') + "\n" + cut, {kWrapped + "at byte 48]"}},
+      {"image_too_wide", rasterHeader(0, 73, 1) + std::string(73, '\xFF') + cut,
+       {"[WARNING image not printed: wider than the paper (576 dots): 584x1 at byte 0]"}},
+      {"code128_too_wide", code128(std::string(60, 'A')) + cut,
+       {"[WARNING CODE128 not printed: wider than the paper (576 dots): \"AAAAAAAAAAAAAAAAAAAAAAAA...\" "
+        "at byte 0]"}},
+      {"cut_short", "ok\n\x1B|30",
+       {"[WARNING command cut short by the end of the stream: CODE128, 4 bytes at byte 3]", kNotCut}},
+      {"ended_by_a_limit", "half a receipt\n", {"[NOTE job ended: 16 MiB size limit]"},
+       "job ended: 16 MiB size limit"},
+  };
+}
+
+std::vector<Receipt> printJob(const WarningCase &c, bool byteByByte) {
+  std::vector<Receipt> receipts;
+  VirtualPrinter printer([&](Receipt &&r) { receipts.push_back(std::move(r)); }, nullptr);
+  if (byteByByte)
+    for (char byte : c.stream) printer.feed(std::string_view(&byte, 1));
+  else
+    printer.feed(c.stream);
+  c.limitNote ? printer.endJob(c.limitNote) : printer.finish();
+  return receipts;
+}
+
+TEST(Warnings, EachKindIsFoundOnAJobThatHasItAndNoneOnACleanReceipt) {
+  for (const WarningCase &c : warningCases()) {
+    SCOPED_TRACE(c.name);
+    const std::vector<Receipt> receipts = printJob(c, false);
+    ASSERT_FALSE(receipts.empty());
+    const Receipt &last = receipts.back();
+    const std::vector<std::string> found = warningsOf(last);
+    ASSERT_EQ(found.size(), c.expected.size()) << transcriptOf(last);
+    for (size_t i = 0; i < found.size(); ++i)
+      EXPECT_EQ(found[i].rfind(c.expected[i].substr(0, c.expected[i].find('\n')), 0), 0u) << found[i];
+    // Bytes in any chunking give the same receipts, warnings and offsets.
+    const std::vector<Receipt> pieces = printJob(c, true);
+    ASSERT_EQ(pieces.size(), receipts.size());
+    EXPECT_EQ(transcriptOf(pieces.back()), transcriptOf(last));
+    // The picture: the paper alone when clean; a margin and a banner otherwise.
+    const GreyImage picture = renderGrey(last);
+    EXPECT_EQ(picture.width > kPaperWidthDots, !found.empty());
+    EXPECT_EQ(picture.height > std::max(1, last.lengthDots), !found.empty());
+  }
+  // ESC/POS parameters are skipped with their commands: only "ok" is printed.
+  const Receipt escpos = printJob(warningCases()[1], false).at(0);
+  std::string printed;
+  for (const Glyph &glyph : escpos.items.at(0).glyphs) printed += glyph.utf8;
+  EXPECT_EQ(printed, "ok");
 }
 
 TEST(StatusAnswers, EachStateAnswersAllFourRequests) {

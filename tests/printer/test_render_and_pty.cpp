@@ -104,8 +104,8 @@ TEST(Renderer, APngOfTheReceiptDecodesBackToItsCodes) {
 }
 
 TEST(Renderer, TextIsDrawnInItsCellsAndAccentsDiffer) {
-  const GreyImage plain = renderGrey(printAll("a\n").at(0));
-  const GreyImage accented = renderGrey(printAll("\xC6\n").at(0));  // ã
+  const GreyImage plain = renderGrey(printAll("a\n\x1Bw").at(0));
+  const GreyImage accented = renderGrey(printAll("\xC6\n\x1Bw").at(0));  // ã
   ASSERT_EQ(plain.height, kLineHeightDots);
   auto inked = [](const GreyImage &image, int x0, int x1) {
     int count = 0;
@@ -132,14 +132,14 @@ std::vector<std::string> namesIn(const fs::path &folder) {
 TEST(ReceiptFolder, WritersSharingAFolderNeverReplaceEachOthersReceipts) {
   TempFolder folder;
   ReceiptFolder first(folder.path), second(folder.path);
-  const Receipt one = printAll("one\n").at(0), two = printAll("two\n").at(0);
+  const Receipt one = printAll("one\n\x1Bw").at(0), two = printAll("two\n\x1Bw").at(0);
   std::string error;
   const fs::path a = first.write(one, &error);
   const fs::path b = second.write(two, &error);
   EXPECT_EQ(a.filename(), "receipt-0001.txt") << error;
   EXPECT_EQ(b.filename(), "receipt-0002.txt") << error;
-  EXPECT_EQ(readFile(a), "one\n");
-  EXPECT_EQ(readFile(b), "two\n");
+  EXPECT_EQ(readFile(a), "one\n[CUT]\n");
+  EXPECT_EQ(readFile(b), "two\n[CUT]\n");
 
   // A transcript without its picture holds its number too: the picture
   // published under it is taken back and both go under the next number.
@@ -160,7 +160,8 @@ TEST(ReceiptFolder, WritersSharingAFolderNeverReplaceEachOthersReceipts) {
   for (int i = 0; i < 10; ++i) written[0].push_back(first.write(one, &error));
   other.join();
   for (int w = 0; w < 2; ++w)
-    for (const fs::path &path : written[w]) EXPECT_EQ(readFile(path), w ? "two\n" : "one\n");
+    for (const fs::path &path : written[w])
+      EXPECT_EQ(readFile(path), w ? "two\n[CUT]\n" : "one\n[CUT]\n");
   EXPECT_EQ(namesIn(folder.path).size(), 7u + 40u);
 }
 
@@ -247,15 +248,17 @@ TEST(PtyServer, ServesReceiptsAndStatusAcrossReopenedPorts) {
   EXPECT_EQ(first.filename(), "receipt-0001.txt");
   const std::string transcript = readFile(first);
   EXPECT_EQ(transcript.substr(0, transcript.find("[IMAGE")),
-            "Café[UNKNOWN 0x0D]\n[CODE128 \"123\"]\n\n");
+            "Café[UNKNOWN 0x0D]\n[WARNING unknown byte, not an IT433TD command: 0D at byte 8]\n"
+            "[CODE128 \"123\"]\n\n");
   EXPECT_NE(transcript.find("QR \"" + kQrPayload + "\"]\n[CUT]\n"), std::string::npos);
   EXPECT_TRUE(fs::exists(folder.path / "out" / "receipt-0001.png"));
 
-  // Stopping writes the unfinished receipt.
+  // Stopping writes the unfinished receipt, which says why it is not cut.
   ::close(fd);
   server.stop();
   ASSERT_EQ(server.transcriptsWritten().size(), 2u);
-  EXPECT_EQ(readFile(server.transcriptsWritten()[1]), "unfinished\n");
+  EXPECT_EQ(readFile(server.transcriptsWritten()[1]),
+            "unfinished\n[WARNING no cut (ESC w) before the receipt ended: the printer stopped]\n");
   EXPECT_EQ(server.statusRequests(), 2u);
 }
 

@@ -34,6 +34,14 @@ std::vector<Case> commandCases() {
       {"raster_ascii_mode", rasterHeader('3', 1, 1) + "\x81", {"IMAGE value=3 8x1 raster=1/840B920C"}},
       {"status", "\x10\x04\x01", {"STATUS value=1"}},
       {"status_unknown_n", "\x10\x04\x09", {"STATUS value=9"}},
+      // ESC/POS commands are skipped whole, their parameters never text.
+      {"escpos_fixed", "\x1B@\x1B" "a\x01", {"FOREIGN bytes=1B40 value=2 (ESC @ (initialise, ESC/POS))",
+        "FOREIGN bytes=1B6101 value=3 (ESC a (justification, ESC/POS))"}},
+      {"escpos_barcode_up_to_nul", std::string("\x1Dk\x04" "AB\0x", 7),
+       {"FOREIGN bytes=1D6B04414200 value=6 (GS k (barcode, ESC/POS))", "TEXT bytes=78"}},
+      {"escpos_2d_symbol", std::string("\x1D(k\x03\x00" "1Q0" "x", 9),
+       {"FOREIGN bytes=1D286B0300315130 value=8 (GS ( k (QR code and 2D symbols, ESC/POS))",
+        "TEXT bytes=78"}},
   };
 }
 

@@ -191,6 +191,28 @@ TEST_F(ToolCopy, FailuresExitNonZeroAndNameTheirCause) {
             std::string::npos)
       << malformed.err;
 
+  // Mended: no message repeats a control character raw, which a terminal
+  // would act on: a C1 control (U+009B, CSI) in a receipt line, ESC in a
+  // port name, a lone 0x9B byte in a command.
+  const fs::path csi = writeReceipt("Olá\n\xC2\x9B" "2J\n", "csi.txt");
+  const Finished echoes[] = {
+      run(tool, withModule({"print", "--port", "NOPORT", csi.string()})),
+      run(tool, withModule({"print", "--port", "NO\x1BPORT", good.string()}), {portsVariable()}),
+      run(tool, {"pr\x9Bnt", "--port", "X", good.string()})};
+  for (const Finished &echo : echoes) {
+    const std::string said = echo.out + echo.err;
+    for (size_t i = 0; i < said.size(); ++i) {
+      const auto byte = static_cast<unsigned char>(said[i]);
+      const auto next = static_cast<unsigned char>(i + 1 < said.size() ? said[i + 1] : 0);
+      const bool control = (byte < 0x20 && byte != '\n') || byte == 0x7F || byte == 0x9B ||
+                           (byte == 0xC2 && next >= 0x80 && next < 0xA0);
+      EXPECT_FALSE(control) << "raw control at byte " << i << " of: " << said;
+    }
+  }
+  EXPECT_NE(echoes[0].err.find("line 2: column 1: control character U+009B"), std::string::npos)
+      << echoes[0].err;
+  EXPECT_NE(echoes[1].err.find("\"NOU+001BPORT\""), std::string::npos) << echoes[1].err;
+
   Finished missing = run(tool, withModule({"print", "--port", "X", (temp.path / "none").string()}));
   EXPECT_EQ(missing.exitStatus, 2);
   EXPECT_NE(missing.err.find(std::strerror(ENOENT)), std::string::npos) << missing.err;
@@ -331,7 +353,9 @@ TEST_F(ToolCopy, SignalsLeaveWholeReceiptsAndNoTemporaryFiles) {
   }
   printer->signal(SIGQUIT);
   EXPECT_EQ(printer->wait(10s), 0) << printer->output();
-  EXPECT_EQ(readFile(out / "receipt-0001.txt"), "sent before the quit\n");
+  EXPECT_EQ(readFile(out / "receipt-0001.txt"),
+            "sent before the quit\n"
+            "[WARNING no cut (ESC w) before the receipt ended: the printer stopped]\n");
   EXPECT_TRUE(temporariesIn(out).empty());
 
   const fs::path capture = temp.path / "tall.bin";
@@ -417,6 +441,24 @@ TEST_F(ToolCopy, NetworkJobsPrintAsOnThePortOneAtATime) {
   ASSERT_TRUE(waitForFile(out / "receipt-0004.txt"));
   EXPECT_EQ(readFile(out / "receipt-0003.txt"), "first job, line 1\nfirst job, line 2\n[CUT]\n");
   EXPECT_EQ(readFile(out / "receipt-0004.txt"), "second job\n[CUT]\n");
+
+  // An ESC/POS job with no cut of ours, over the network; UTF-8 text through
+  // the port: each receipt names its mistakes, and the log line counts them.
+  const int escpos = connectTo(port);
+  ASSERT_TRUE(sendAll(escpos, "\x1B@\x1B" "a\x01PADARIA NODE\n\x1DVA\x03"));
+  ::close(escpos);
+  ASSERT_TRUE(printer->waitForLine("receipt-0005.txt, 4 warnings", 10s)) << printer->output();
+  const std::string network = readFile(out / "receipt-0005.txt");
+  EXPECT_NE(network.find("[WARNING ESC @ (initialise, ESC/POS): not an IT433TD command: 1B 40 at "
+                         "byte 0]\n"), std::string::npos) << network;
+  EXPECT_NE(network.find("[WARNING no cut (ESC w) before the receipt ended: end of the job]"),
+            std::string::npos) << network;
+  {
+    std::ofstream pty(ports / "POS8", std::ios::binary);
+    pty << "Caf\xC3\xA9\n\x1Bw" << std::flush;
+  }
+  ASSERT_TRUE(printer->waitForLine("receipt-0006.txt, 1 warning", 10s)) << printer->output();
+  EXPECT_NE(readFile(out / "receipt-0006.txt").find("[WARNING UTF-8 text"), std::string::npos);
 }
 
 int portAfter(const std::string &output, const std::string &pattern) {
@@ -639,6 +681,34 @@ TEST_F(ToolCopy, RenderTurnsACapturedStreamIntoReceipts) {
   ASSERT_EQ(transcripts.size(), 2u);  // the cut one and the unfinished one
   EXPECT_EQ(readFile(transcripts[0]).rfind("Olá mundo\n", 0), 0u) << readFile(transcripts[0]);
   EXPECT_EQ(filesIn(out, ".png").size(), 2u);
+}
+
+// render --strict fails a CI job on any warning and passes the demo
+// receipt as the module really sends it (printed to a capture file);
+// the same stream gives the same transcript however often it is rendered.
+TEST_F(ToolCopy, RenderStrictFailsOnWarningsAndPassesTheDemoStream) {
+  const fs::path capture = writeReceipt("", "demo.bin");  // a file port must exist
+  const Finished printed =
+      run(tool, withModule({"print", "--port", capture.string(), IT433TD_DEMO_RECEIPT}));
+  ASSERT_EQ(printed.exitStatus, 0) << printed.err;
+  const auto render = [&](const fs::path &file, const std::string &folder) {
+    return run(tool, {"render", "--strict", file.string(), "--out", (temp.path / folder).string()});
+  };
+  const Finished demo = render(capture, "demo");
+  EXPECT_EQ(demo.exitStatus, 0) << demo.out << demo.err;
+  EXPECT_NE(demo.out.find("1 receipt, 0 warnings"), std::string::npos) << demo.out;
+  EXPECT_EQ(render(capture, "again").exitStatus, 0);
+  EXPECT_EQ(readFile(temp.path / "again" / "receipt-0001.txt"),
+            readFile(temp.path / "demo" / "receipt-0001.txt"));
+
+  const Finished escpos = render(writeReceipt("\x1B@Total\n\x1DVA\x03", "escpos.bin"), "escpos");
+  EXPECT_EQ(escpos.exitStatus, 1);
+  EXPECT_NE(escpos.out.find("  [WARNING ESC @ (initialise, ESC/POS)"), std::string::npos) << escpos.out;
+  EXPECT_NE(escpos.err.find("--strict: 3 warnings"), std::string::npos) << escpos.err;
+  const Finished utf8 = render(writeReceipt("Ol\xC3\xA1\n\x1Bw", "utf8.bin"), "utf8");
+  EXPECT_EQ(utf8.exitStatus, 1);
+  EXPECT_NE(utf8.out.find("receipt-0001: 1 warning\n  [WARNING UTF-8 text"), std::string::npos)
+      << utf8.out;
 }
 
 // The demo prints on a port named COM1, so the module applies the serial

@@ -5,7 +5,9 @@
 //
 //   device_runner_win.exe      (beside MEGENCOM32.dll; reads stdin, answers on stdout)
 //
-// One request per line, one answer line per request. A string argument is
+// One request per line, one answer line per request, which starts with the
+// milliseconds the library call took (timed around the call alone) and a
+// blank. A string argument is
 // "~" for a null pointer or "x" and its bytes in hex; an out-argument is "~"
 // for a null pointer or the value the caller's variable holds before the
 // call (the library may leave it as it is):
@@ -70,6 +72,21 @@ struct Out {
 
 const char *c_string(const std::optional<std::string> &s) { return s ? s->c_str() : nullptr; }
 
+// How long the last library call took, timed around the call alone: the
+// request's decoding (a 4 MiB write comes as 8 MiB of hex) is no part of it.
+long long last_call_ms = 0;
+
+template <typename Entry, typename... Args>
+int32_t timed(Entry entry, Args... args) {
+  LARGE_INTEGER frequency{}, before{}, after{};
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&before);
+  const int32_t status = entry(args...);
+  QueryPerformanceCounter(&after);
+  last_call_ms = (after.QuadPart - before.QuadPart) * 1000 / frequency.QuadPart;
+  return status;
+}
+
 std::string answer(const Library &lib, std::istringstream &in) {
   std::string verb, port_token;
   in >> verb >> port_token;
@@ -89,19 +106,21 @@ std::string answer(const Library &lib, std::istringstream &in) {
   if (verb == "open") {
     const int32_t speed = number(), parity = number(), data = number(), stop = number(),
                   flow = number();
-    return std::to_string(lib.MEGENCOM32_AbrirDispositivo_(port, speed, parity, data, stop, flow));
+    return std::to_string(
+        timed(lib.MEGENCOM32_AbrirDispositivo_, port, speed, parity, data, stop, flow));
   }
-  if (verb == "close") return std::to_string(lib.MEGENCOM32_FecharDispositivo_(port));
+  if (verb == "close") return std::to_string(timed(lib.MEGENCOM32_FecharDispositivo_, port));
   if (verb == "timeouts") {
     const int32_t read_ms = number(), write_ms = number();
-    return std::to_string(lib.MEGENCOM32_ConfigurarTimeoutsRXTX_(port, read_ms, write_ms));
+    return std::to_string(
+        timed(lib.MEGENCOM32_ConfigurarTimeoutsRXTX_, port, read_ms, write_ms));
   }
   if (verb == "write") {
     const std::optional<std::string> bytes = bytes_of(word());
     const int32_t count = number();
     Out written(word());
-    const int32_t status = lib.MEGENCOM32_EscrevernoDispositivo_(
-        port, bytes ? bytes->data() : nullptr, count, written.pointer());
+    const int32_t status = timed(lib.MEGENCOM32_EscrevernoDispositivo_, port,
+                                 bytes ? bytes->data() : nullptr, count, written.pointer());
     return std::to_string(status) + " " + written.text();
   }
   if (verb == "read") {
@@ -109,38 +128,38 @@ std::string answer(const Library &lib, std::istringstream &in) {
     const int32_t capacity = number();
     Out got(word());
     std::vector<char> buffer(capacity > 0 ? static_cast<size_t>(capacity) : 1);
-    const int32_t status = lib.MEGENCOM32_LeroDispositivo_(
-        port, buffer_given ? buffer.data() : nullptr, capacity, got.pointer());
+    const int32_t status = timed(lib.MEGENCOM32_LeroDispositivo_, port,
+                                 buffer_given ? buffer.data() : nullptr, capacity, got.pointer());
     size_t shown = 0;
     if (buffer_given && got.given && got.value > 0 && got.value <= capacity)
       shown = static_cast<size_t>(got.value);
     return std::to_string(status) + " " + got.text() + " " + hex_token(buffer.data(), shown);
   }
-  if (verb == "prepare") return std::to_string(lib.MEGENCOM32_PreparaImpressao_(port));
+  if (verb == "prepare") return std::to_string(timed(lib.MEGENCOM32_PreparaImpressao_, port));
   if (verb == "wait") {
     const int32_t timeout_ms = number();
-    return std::to_string(lib.MEGENCOM32_AguardaImpressao_(port, timeout_ms));
+    return std::to_string(timed(lib.MEGENCOM32_AguardaImpressao_, port, timeout_ms));
   }
   if (verb == "waitstr") {
     const int32_t timeout_ms = number();
     const bool message_given = word() != "~";
     const int32_t capacity = number();
     std::vector<char> message(capacity > 0 ? static_cast<size_t>(capacity) : 1, 0x7F);
-    const int32_t status = lib.MEGENCOM32_AguardaImpressaoStr_(
-        port, timeout_ms, message_given ? message.data() : nullptr, capacity);
+    const int32_t status = timed(lib.MEGENCOM32_AguardaImpressaoStr_, port, timeout_ms,
+                                 message_given ? message.data() : nullptr, capacity);
     const size_t shown = message_given && capacity > 0 ? static_cast<size_t>(capacity) : 0;
     return std::to_string(status) + " " + hex_token(message.data(), shown);
   }
   if (verb == "status") {
     Out byte(word());
-    const int32_t status = lib.MEGENCOM32_StatusDoDispositivo_(port, byte.pointer());
+    const int32_t status = timed(lib.MEGENCOM32_StatusDoDispositivo_, port, byte.pointer());
     return std::to_string(status) + " " + byte.text();
   }
   if (verb == "log") {
     // The first token is the switch here, not a port.
     const int32_t on = static_cast<int32_t>(std::stol(port_token));
     const std::optional<std::string> path = bytes_of(word());
-    return std::to_string(lib.MEGENCOM32_AtivarLOG_(on, c_string(path)));
+    return std::to_string(timed(lib.MEGENCOM32_AtivarLOG_, on, c_string(path)));
   }
   return "unknown-request";
 }
@@ -169,7 +188,9 @@ int main() {
   fflush(stdout);
   for (std::string line; std::getline(std::cin, line);) {
     std::istringstream request(line);
-    const std::string reply = answer(lib, request) + "\n";
+    last_call_ms = 0;
+    const std::string result = answer(lib, request);
+    const std::string reply = std::to_string(last_call_ms) + " " + result + "\n";
     fwrite(reply.data(), 1, reply.size(), stdout);
     fflush(stdout);
   }

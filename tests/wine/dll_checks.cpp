@@ -2,9 +2,9 @@
 // mingw's objdump and icoutils' wrestool: export names (plain names
 // undecorated on i686 too), the module's own name PKG_VOSSIK, the version
 // resource, and imports of system libraries only (a machine with
-// no compiler has no mingw runtime DLLs). Both builds are checked: x86_64,
-// which the Wine test also runs, and i686, which is only built and read
-// (32-bit programs do not run here).
+// no compiler has no mingw runtime DLLs). Both builds are checked, x86_64
+// and i686 (ctest runs each width's cases under its own name and label, as
+// it runs the Wine tests of each width).
 #include <gtest/gtest.h>
 
 #include <cstdint>

@@ -3,8 +3,10 @@
 // exports and prints one receipt: a condensed line, a CODE128 barcode, a
 // cut and a QR code. Then it tries a QR code on a port name that would
 // smuggle a command into cmd.exe's line, which the module must refuse
-// without touching the port, and prints one more line to show the port is
-// still open before closing it.
+// without touching the port, then one whose copy cannot write (the port
+// Z:\dev\full, Linux's /dev/full: COPY fails with "disk full"), which the
+// module must report, and prints one more line to show the port is still
+// open before closing it.
 //
 //   host_win.exe PORT TEXT CODE128_DATA QR_DATA
 //   host_win.exe --qr-rounds PORT NAME ROUNDS
@@ -145,6 +147,12 @@ int main(int argc, char **argv) {
   report("printer_file_untouched",
          had_file && last_write_time(printer_file, after) && CompareFileTime(&before, &after) == 0);
   report("injected_file_absent", GetFileAttributesA("injected.txt") == INVALID_FILE_ATTRIBUTES);
+
+  // The same QR code (the same printer file) to a port that takes no byte:
+  // the device library opens it, but cmd.exe's COPY fails.
+  const char *full_port = "Z:\\dev\\full";
+  report("ImprimeQRCode_copy_cannot_write", print_qr(full_port, qr.data(), length_of(qr)));
+  close(full_port);
 
   const std::string still_open = "port still open\n";
   report("FormataTX_after_unsafe_port",

@@ -1,13 +1,14 @@
 // wine_capture: runs the Windows host under Wine with COM1 on a
 // pseudo-terminal and keeps what reached the port.
 //
-//   wine_capture WINE_DIR WINE_LOADER OUT_DIR
+//   wine_capture OUT_DIR      (the width from ctest: wine_width.h)
 //
-// WINE_DIR holds win64/bin (Pkg_Vossik.dll, MEGENCOM32.dll, P32GeCodeBar.dll,
-// host_win.exe), the prepared prefix (prefix/, COM1 registered to
-// ports/com1) and ports/. The program opens a pty, points ports/com1 at its
-// slave, copies the host and DLLs with an empty Dados folder into
-// OUT_DIR/stage, runs host_win.exe there and reads the master the whole time.
+// The width's bin folder holds Pkg_Vossik.dll, MEGENCOM32.dll,
+// P32GeCodeBar.dll and host_win.exe; IT433TD_WINE_DIR the prepared prefix
+// (prefix/, COM1 registered to ports/com1) and ports/. The program opens a
+// pty, points ports/com1 at its slave, copies the host and DLLs with an empty
+// Dados folder into OUT_DIR/stage, runs host_win.exe there under the width's
+// loader and reads the master the whole time.
 // It leaves in OUT_DIR the captured bytes, the host's output and the pty's
 // line settings, for the checks to judge. Exit 0 when the host ran to its
 // end; 1 with a message otherwise.
@@ -32,6 +33,7 @@
 
 #include "wine_process.h"
 #include "wine_scenario.h"
+#include "wine_width.h"
 
 namespace fs = std::filesystem;
 using namespace it433td::wine_test;
@@ -120,20 +122,21 @@ void write_line_settings(int slave, const fs::path &path) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: wine_capture WINE_DIR WINE_LOADER OUT_DIR\n");
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: wine_capture OUT_DIR\n");
     return 2;
   }
-  const fs::path wine_dir = argv[1];
-  const std::string loader = argv[2];
-  const fs::path out = argv[3];
+  const WineWidth width = wine_width();
+  const fs::path wine_dir = IT433TD_WINE_DIR;
+  const std::string loader = width.loader;
+  const fs::path out = argv[1];
   const fs::path prefix = wine_dir / "prefix";
   const fs::path port_link = wine_dir / "ports" / "com1";
   if (!fs::exists(prefix / "system.reg"))
     fail("no prepared Wine prefix in " + prefix.string() + ": run scripts/wine-test.sh");
   fs::create_directories(out);
   const fs::path stage = out / kStageFolder;
-  stage_host(wine_dir / "win64" / "bin", stage);
+  stage_host(width.bin, stage);
 
   Pty pty = open_pty();
   point_link(port_link, pty.slave_path);
@@ -152,8 +155,8 @@ int main(int argc, char **argv) {
 
   write_file(out / kCaptureFile, captured);
   write_line_settings(pty.slave, out / kLineSettingsFile);
-  std::printf("host_win ran %lld ms under Wine, exit %d; %zu bytes reached COM1\n",
-              static_cast<long long>(
+  std::printf("host_win (%s) ran %lld ms under Wine, exit %d; %zu bytes reached COM1\n",
+              width.name.c_str(), static_cast<long long>(
                   std::chrono::duration_cast<std::chrono::milliseconds>(took).count()),
               host_status, captured.size());
 

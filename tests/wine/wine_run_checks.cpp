@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "wine_scenario.h"
+#include "wine_width.h"
 
 #ifdef IT433TD_HAVE_VIRTUAL_PRINTER
 #include "virtual_printer.h"
@@ -26,7 +27,8 @@ using namespace it433td::wine_test;
 
 namespace {
 
-const fs::path kOut = IT433TD_WINE_OUT;
+// wine.<width>.capture left its files in a folder named after the width.
+fs::path out_dir() { return fs::path(IT433TD_WINE_OUT) / wine_width().name; }
 
 std::string read_file(const fs::path &path) {
   std::ifstream file(path, std::ios::binary);
@@ -36,14 +38,14 @@ std::string read_file(const fs::path &path) {
 // host_win's "<step> <value>" lines.
 std::map<std::string, long> host_results() {
   std::map<std::string, long> results;
-  std::istringstream lines(read_file(kOut / kHostOutputFile));
+  std::istringstream lines(read_file(out_dir() / kHostOutputFile));
   std::string step;
   long value;
   while (lines >> step >> value) results[step] = value;
   return results;
 }
 
-std::string printer_file() { return read_file(kOut / kStageFolder / "Dados" / "qrCode.prn"); }
+std::string printer_file() { return read_file(out_dir() / kStageFolder / "Dados" / "qrCode.prn"); }
 
 std::string hex_around(const std::string &bytes, size_t at) {
   std::string out;
@@ -127,7 +129,7 @@ std::string decode_qr(const Paper &paper) {
   return text;
 }
 
-TEST(WineRun, HostGetsSuccessFromEveryStepAndTheRefusalForTheUnsafePort) {
+TEST(WineRun, HostGetsSuccessFromEveryStepAndTheRefusalsForTheUnsafePortAndTheFailedCopy) {
   std::map<std::string, long> got = host_results();
   const std::map<std::string, long> expected = {
       {"StartIT433TD", 1},
@@ -139,12 +141,13 @@ TEST(WineRun, HostGetsSuccessFromEveryStepAndTheRefusalForTheUnsafePort) {
       {"ImprimeQRCode_unsafe_port", -1001},
       {"printer_file_untouched", 1},
       {"injected_file_absent", 1},
+      {"ImprimeQRCode_copy_cannot_write", -1007},  // COPY's exit code, read within the window
       {"FormataTX_after_unsafe_port", 0},  // the refusal left the port open
       {"FechaPorta_IT433TD", 0},
   };
   for (const auto &[step, status] : expected) {
     ASSERT_TRUE(got.count(step)) << step << " missing from the host's output:\n"
-                                 << read_file(kOut / kHostOutputFile);
+                                 << read_file(out_dir() / kHostOutputFile);
     EXPECT_EQ(got[step], status) << step;
   }
 }
@@ -154,7 +157,7 @@ TEST(WineRun, UnsafePortNameStartsNothing) {
   ASSERT_TRUE(got.count("ImprimeQRCode_unsafe_port_ms"));
   // A QR print that went ahead would have paused 3000 ms.
   EXPECT_LT(got["ImprimeQRCode_unsafe_port_ms"], 1000);
-  EXPECT_FALSE(fs::exists(kOut / kStageFolder / "injected.txt"));
+  EXPECT_FALSE(fs::exists(out_dir() / kStageFolder / "injected.txt"));
 }
 
 TEST(WineRun, PortReceivesTextBarcodeCutQrCodeAndTheLastLineExactly) {
@@ -169,7 +172,7 @@ TEST(WineRun, PortReceivesTextBarcodeCutQrCodeAndTheLastLineExactly) {
   expected += "\x1B\x77";                           // cut
   expected += prn;                                  // COPY /B of the printer file
   expected += '\x0F' + std::string(kStillOpenText) + '\x12';
-  EXPECT_TRUE(same_bytes(expected, read_file(kOut / kCaptureFile)));
+  EXPECT_TRUE(same_bytes(expected, read_file(out_dir() / kCaptureFile)));
 }
 
 TEST(WineRun, QrPrinterFileReadsBackAsTheHostsData) {
@@ -180,7 +183,7 @@ TEST(WineRun, QrPrinterFileReadsBackAsTheHostsData) {
 
 TEST(WineRun, SerialLineSettingsReachedThePty) {
   std::map<std::string, long> line;
-  std::istringstream lines(read_file(kOut / kLineSettingsFile));
+  std::istringstream lines(read_file(out_dir() / kLineSettingsFile));
   std::string name;
   long value;
   while (lines >> name >> value) line[name] = value;
@@ -196,7 +199,7 @@ TEST(WineRun, VirtualPrinterPrintsTheTextTheBarcodeAndTheQrCode) {
   std::vector<vp::Receipt> receipts;
   vp::VirtualPrinter printer([&](vp::Receipt &&r) { receipts.push_back(std::move(r)); },
                              [](std::uint8_t) {});
-  printer.feed(read_file(kOut / kCaptureFile));
+  printer.feed(read_file(out_dir() / kCaptureFile));
   printer.finish();
   ASSERT_EQ(receipts.size(), 2u) << "one cut receipt, then the QR code and the last line";
   EXPECT_TRUE(receipts[0].cut);

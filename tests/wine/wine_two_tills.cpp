@@ -2,7 +2,7 @@
 // one folder (so they share its Dados folder), each on its own COM port
 // (COM1 and COM2 of the prepared prefix, each pointed at a pseudo-terminal),
 // print QR codes at the same moment through Pkg_Vossik.dll, the real
-// ShellExecuteA and cmd.exe. Every QR code read back from a port must be its
+// ShellExecuteExA and cmd.exe. Every QR code read back from a port must be its
 // own till's, none missing.
 #include <fcntl.h>
 #include <poll.h>
@@ -25,6 +25,7 @@
 #include "barcode_test_support.h"
 #include "till_payload.h"
 #include "wine_process.h"
+#include "wine_width.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -50,10 +51,12 @@ void point_link(const fs::path &link, const fs::path &target) {
 }
 
 // The prefix maps COM1 (scripts/wine-test.sh registers it); COM2 is
-// registered here once, the same way, so Wine keeps its link too.
+// registered here once, the same way, so Wine keeps its link too. Through
+// the 64-bit reg.exe, whatever the width under test: a 32-bit one would write
+// to the registry's 32-bit view, where Wine does not look for ports.
 void register_com2(const fs::path &port_link) {
   if (read_text(kPrefix / "system.reg").find("\"COM2\"=") != std::string::npos) return;
-  const pid_t reg = start_wine({IT433TD_WINE_LOADER, "reg", "add", "HKLM\\Software\\Wine\\Ports",
+  const pid_t reg = start_wine({IT433TD_WINE64, "reg", "add", "HKLM\\Software\\Wine\\Ports",
                                 "/v", "COM2", "/d", port_link.string(), "/f"},
                                kWineDir, kWineDir / "reg-com2.txt", kPrefix);
   ASSERT_EQ(finish_wine(reg, 60s), 0) << read_text(kWineDir / "reg-com2.txt");
@@ -105,13 +108,14 @@ class Line {
 TEST(WineTwoTills, EachTillPrintsOnlyItsOwnQrCodes) {
   ASSERT_TRUE(fs::exists(kPrefix / "system.reg")) << "run scripts/wine-test.sh --prepare-only";
   const fs::path com2_link = kWineDir / "ports" / "com2";
+  const it433td::wine_test::WineWidth width = it433td::wine_test::wine_width();
   register_com2(com2_link);
 
-  const fs::path out = IT433TD_WINE_OUT, stage = out / "stage";
+  const fs::path out = fs::path(IT433TD_WINE_OUT) / width.name, stage = out / "stage";
   fs::remove_all(stage);
   fs::create_directories(stage / "Dados");
   for (const char *file : {"Pkg_Vossik.dll", "MEGENCOM32.dll", "P32GeCodeBar.dll", "host_win.exe"})
-    fs::copy_file(kWineDir / "win64" / "bin" / file, stage / file);
+    fs::copy_file(width.bin / file, stage / file);
 
   Line line1, line2;
   ASSERT_FALSE(line1.slave_path().empty() || line2.slave_path().empty());
@@ -125,7 +129,7 @@ TEST(WineTwoTills, EachTillPrintsOnlyItsOwnQrCodes) {
   } tills[] = {{"COM1", "A"}, {"COM2", "B"}};
   std::vector<pid_t> pids;
   for (const Till &till : tills)
-    pids.push_back(start_wine({IT433TD_WINE_LOADER, "host_win.exe", "--qr-rounds", till.port,
+    pids.push_back(start_wine({width.loader, "host_win.exe", "--qr-rounds", till.port,
                                till.name, std::to_string(kRounds)},
                               stage, out / (std::string("till-") + till.name + ".txt"), kPrefix));
   // Both loaded, their ports open: then both start at once.

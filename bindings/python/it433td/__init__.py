@@ -11,7 +11,10 @@
 
 Every operation blocks for the printer's fixed pauses (500 ms per text()
 call, 200 ms per code128(), 3 s per qr()), so send a receipt's lines in one
-text() call. A non-zero status from the module raises PrinterError.
+text() call. A non-zero status from the module raises PrinterError; text
+or barcode data the printer cannot print raises TextNotPrintable (a
+ValueError) before anything is sent; a module that cannot be loaded raises
+ModuleNotLoaded (an OSError) naming the paths tried.
 """
 
 import ctypes
@@ -20,10 +23,13 @@ import os
 import sys
 import threading
 
-__all__ = ["Printer", "PrinterError", "Status", "TextNotPrintable", "set_dados_dir", "status_name"]
+__all__ = ["ModuleNotLoaded", "Printer", "PrinterError", "Status", "TextNotPrintable",
+           "set_dados_dir", "status_name"]
 
 _WINDOWS = sys.platform == "win32"
-_MODULE_FILE = "Pkg_Vossik.dll" if _WINDOWS else "libPkg_Vossik.so"
+# On Linux the module's soname: the runtime package installs it (the
+# unversioned libPkg_Vossik.so is a development file).
+_MODULE_FILE = "Pkg_Vossik.dll" if _WINDOWS else "libPkg_Vossik.so.6"
 _DEVICE_FILE = "MEGENCOM32.dll" if _WINDOWS else "libMEGENCOM32.so"
 
 # The module's own statuses (negative), then the device library's (1-14) and
@@ -86,7 +92,18 @@ class PrinterError(Exception):
 
 
 class TextNotPrintable(ValueError):
-    """The text holds a character the printer cannot print."""
+    """The text (or a CODE128's data) holds a character the printer cannot
+    print there."""
+
+
+class ModuleNotLoaded(OSError):
+    """The driver module could not be loaded. `tried` lists where it was
+    looked for; IT433TD_LIBRARY names the module's path."""
+
+    def __init__(self, tried, reason):
+        self.tried = tried
+        super().__init__("cannot load the IT433TD driver module: tried %s: %s; set "
+                         "IT433TD_LIBRARY to the path of %s" % ("; ".join(tried), reason, _MODULE_FILE))
 
 
 class Status(enum.Enum):
@@ -110,7 +127,7 @@ def set_dados_dir(path):
 def _encode_text(text):
     """str -> code page 850 bytes; refuses what the printer cannot print."""
     for index, char in enumerate(text):
-        if (char < " " and char != "\n") or char == "\x7f":
+        if (char < " " and char != "\n") or "\x7f" <= char <= "\x9f":  # C0, DEL, C1
             raise TextNotPrintable("character %r at index %d is a control character; only "
                                    "line feeds may be sent as text" % (char, index))
         try:
@@ -132,9 +149,19 @@ def _load_module(library):
     with _lock:
         if _module is not None:
             return _module
-        path = library or os.environ.get("IT433TD_LIBRARY") or _MODULE_FILE
-        # The plain names are WINAPI (stdcall) on Windows, C elsewhere.
-        module = ctypes.WinDLL(path) if _WINDOWS else ctypes.CDLL(path)
+        named = os.environ.get("IT433TD_LIBRARY")
+        if library:
+            path, tried = library, ["%s (the library argument)" % library]
+        elif named:
+            path, tried = named, ["%s (IT433TD_LIBRARY)" % named]
+        else:
+            path, tried = _MODULE_FILE, ["%s through the system's search (%s)" % (
+                _MODULE_FILE, "PATH" if _WINDOWS else "LD_LIBRARY_PATH, ldconfig")]
+        try:
+            # The plain names are WINAPI (stdcall) on Windows, C elsewhere.
+            module = ctypes.WinDLL(path) if _WINDOWS else ctypes.CDLL(path)
+        except OSError as error:
+            raise ModuleNotLoaded(tried, error) from None
         port = ctypes.c_char_p
         signatures = {
             "StartIT433TD": ([], ctypes.c_bool),  # one byte: 1 true, 0 false
@@ -175,15 +202,20 @@ class Printer:
     """The printer on one port, opened by `with` (or open()) and closed at
     its end (or close()).
 
-    port:      "COM1", a path, or a name mapped in the IT433TD_PORTS folder.
+    port:      "COM1", a path, or a name mapped in the IT433TD_PORTS folder
+               (no NUL character: ValueError).
     library:   path of the module; default IT433TD_LIBRARY, else the
-               system's search for libPkg_Vossik.so / Pkg_Vossik.dll.
+               system's search for libPkg_Vossik.so.6 / Pkg_Vossik.dll.
     dados_dir: folder for QR codes' files (see set_dados_dir).
     """
 
     def __init__(self, port, library=None, dados_dir=None):
         self.port = port
         self._port = os.fsencode(port)
+        # The module takes a NUL-terminated name: what follows a NUL would be
+        # cut off, and the receipt would go to another port.
+        if b"\0" in self._port:
+            raise ValueError("port name %r holds a NUL character" % (port,))
         self._library = library
         if dados_dir is not None:
             set_dados_dir(dados_dir)
@@ -222,8 +254,16 @@ class Printer:
         self._check("FormataTX_IT433TD", self._open().FormataTX_IT433TD(self._port, data, len(data)))
 
     def code128(self, data):
-        """Prints a CODE128 barcode of `data` (ASCII str or bytes, at most 255)."""
-        data = data.encode("ascii") if isinstance(data, str) else bytes(data)
+        """Prints a CODE128 barcode of `data` (ASCII str or bytes, at most 255).
+        A str with a character outside ASCII raises TextNotPrintable."""
+        if isinstance(data, str):
+            for index, char in enumerate(data):
+                if char > "\x7f":
+                    raise TextNotPrintable("character %r (U+%04X) at index %d is not ASCII, which "
+                                           "is all a CODE128 carries" % (char, ord(char), index))
+            data = data.encode("ascii")
+        else:
+            data = bytes(data)
         self._check("ImprimeCODE128_IT433TD",
                     self._open().ImprimeCODE128_IT433TD(self._port, data, len(data)))
 
@@ -251,8 +291,8 @@ class Printer:
 
     def _open(self):
         if self._module is None:
-            raise RuntimeError("the printer on %s is not open: use `with Printer(...)` or open()"
-                               % self.port)
+            raise RuntimeError("the printer on %r is not open: use `with Printer(...)` or open()"
+                               % (self.port,))
         return self._module
 
     @staticmethod

@@ -1,6 +1,11 @@
 // The fake barcode library: logs every call and, unless told not to,
-// writes a recognisable printer file and bitmap for the data.
+// writes a recognisable printer file and bitmap for the data. With
+// FAKE_BARCODE_PLANT set it then plays another user of a shared folder:
+// the printer file is swapped for a link to the file that variable names.
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 
 #include "fake_vendor.h"
 
@@ -39,6 +44,10 @@ FAKE_API int32_t IT433TD_CALL CODEBAR32_PGeCodeBarQRCODE(int32_t eccLevel, int32
   if (!fake_vendor()->render) return 1;
   const std::string payload = data ? std::string(data, size_t(length)) : std::string();
   const bool ok = write_file(bmpPath, "BM") && write_file(prnPath, fake_printer_file(payload));
+  if (const char *planted = std::getenv("FAKE_BARCODE_PLANT"); ok && planted) {
+    unlink(prnPath);
+    if (symlink(planted, prnPath) != 0) return 3;
+  }
   return ok ? 0 : 2;
 }
 

@@ -52,6 +52,7 @@ std::vector<vp::GreyImage> printedBy(const Bytes &file) {
   vp::VirtualPrinter printer([&](vp::Receipt &&receipt) { pages.push_back(vp::renderGrey(receipt)); },
                              [](uint8_t) {});
   printer.feed(file.data(), file.size());
+  printer.feed("\x1Bw");  // cut, as the host does after the QR code: the paper alone is drawn
   printer.finish();
   return pages;
 }

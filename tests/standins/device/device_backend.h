@@ -5,6 +5,7 @@
 // runner. Either way the test plays the device on a pty's master.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace device_backend {
@@ -20,5 +21,11 @@ std::string port_name(const std::string &path);
 // True for the Linux build, which some cases check further from outside
 // (termios, flock).
 bool native();
+// How long the library's last call took inside the library, in ms, where the
+// caller's clock would also count the call's passage: under Wine, as the
+// runner timed it around the DLL call (a 4 MiB write's request, spelled in
+// hex through a pipe, alone took seconds on a busy machine). Nothing for the
+// Linux build, which the caller's clock times exactly.
+std::optional<long long> last_call_ms();
 
 }  // namespace device_backend

@@ -90,3 +90,9 @@ inline long long elapsed_ms(std::chrono::steady_clock::time_point start) {
              std::chrono::steady_clock::now() - start)
       .count();
 }
+
+// How long the library call made since `start` took in the library: what
+// its own timeouts control, apart from how the call travelled to it.
+inline long long call_ms(std::chrono::steady_clock::time_point start) {
+  return device_backend::last_call_ms().value_or(elapsed_ms(start));
+}

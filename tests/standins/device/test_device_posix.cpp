@@ -104,6 +104,15 @@ TEST_F(DeviceTest, MappedNamesIgnoreCaseAndSeveralPortsStayOpen) {
   EXPECT_EQ(MEGENCOM32_FecharDispositivo("COM7"), MEGENCOM32_NOT_OPEN);
 }
 
+// Mended: a mistyped IT433TD_PORTS must not lead COM1 to the machine's real
+// serial port (/dev/ttyS0, where one is, would answer success).
+TEST_F(DeviceTest, ANamedPortsFolderThatIsMissingResolvesNoFixedName) {
+  setenv("IT433TD_PORTS", temp_path("no-such-folder").c_str(), 1);
+  for (const char *name : {"COM1", "com2", "LPT1"})
+    EXPECT_EQ(open_port(name), MEGENCOM32_NO_SUCH_PORT) << name;
+  EXPECT_EQ(open_port(pty_.slave_path()), MEGENCOM32_OK);  // a path still is one
+}
+
 TEST_F(DeviceTest, FifoWithAReaderTakesTheBytes) {
   const std::string path = temp_path("printer.fifo");
   ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);

@@ -66,7 +66,7 @@ TEST_F(StatusTest, SilentPrinterIsNoAnswerWithinTheReadTimeout) {
   int32_t byte = 0;
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(MEGENCOM32_StatusDoDispositivo(port(), &byte), MEGENCOM32_NO_ANSWER);
-  EXPECT_LT(elapsed_ms(start), 3000);
+  EXPECT_LT(call_ms(start), 3000);
   EXPECT_EQ(byte, -1);
   EXPECT_EQ(printer.received(), kAskPrinter);
 }

@@ -1,8 +1,9 @@
-// The Windows build of the device library, MEGENCOM32.dll, under Wine: the
-// ten MEGENCOM32_* functions of this test program pass each call on to
-// device_runner_win.exe (tests/wine/device_runner_win.cpp), one request line
-// and one answer line, and copy back what the library wrote through its
-// pointers. One runner per case, started in the case's folder.
+// The Windows build of the device library, MEGENCOM32.dll of the width ctest
+// names (wine_width.h), under Wine: the ten MEGENCOM32_* functions of this
+// test program pass each call on to device_runner_win.exe
+// (tests/wine/device_runner_win.cpp), one request line and one answer line,
+// and copy back what the library wrote through its pointers. One runner per
+// case, started in the case's folder.
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -19,6 +20,7 @@
 #include "MEGENCOM32.h"
 #include "device_backend.h"
 #include "device_requests.h"
+#include "wine_width.h"
 
 namespace {
 
@@ -31,6 +33,7 @@ struct Runner {
   std::FILE *answers = nullptr;  // the runner's stdout
 };
 Runner runner;
+long long runner_call_ms = -1;  // the runner's timing of the last call
 
 using device_requests::hex_token;
 
@@ -39,7 +42,8 @@ std::string text(const char *s) {
 }
 std::string out(const int32_t *value) { return value ? std::to_string(*value) : "~"; }
 
-// Sends one request and reads its answer line; empty when the runner is gone.
+// Sends one request and reads its answer line, without the call's time in
+// front (kept for last_call_ms); empty when the runner is gone.
 std::string ask(const std::string &request) {
   const std::string line = request + "\n";
   if (runner.requests < 0 ||
@@ -52,7 +56,9 @@ std::string ask(const std::string &request) {
     answer += static_cast<char>(c);
   if (answer.empty())
     ADD_FAILURE() << "no answer from the Wine runner to: " << request.substr(0, 80);
-  return answer;
+  const size_t blank = answer.find(' ');
+  runner_call_ms = blank == std::string::npos ? -1 : std::stoll(answer.substr(0, blank));
+  return blank == std::string::npos ? "" : answer.substr(blank + 1);
 }
 
 int32_t status_of(std::istringstream &answer) {
@@ -77,7 +83,8 @@ void start(const std::string &folder) {
   ASSERT_EQ(pipe2(to_runner, O_CLOEXEC), 0);
   ASSERT_EQ(pipe2(from_runner, O_CLOEXEC), 0);
   const std::string wine_dir = IT433TD_WINE_DIR;
-  const std::string program = wine_dir + "/win64/bin/device_runner_win.exe";
+  const it433td::wine_test::WineWidth width = it433td::wine_test::wine_width();
+  const std::string program = (width.bin / "device_runner_win.exe").string();
   runner.pid = fork();
   ASSERT_GE(runner.pid, 0);
   if (runner.pid == 0) {
@@ -92,7 +99,7 @@ void start(const std::string &folder) {
     setenv("WINEDEBUG", "-all", 1);
     setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
     unsetenv("DISPLAY");
-    execl(IT433TD_WINE64, IT433TD_WINE64, program.c_str(), static_cast<char *>(nullptr));
+    execl(width.loader.c_str(), width.loader.c_str(), program.c_str(), static_cast<char *>(nullptr));
     _exit(127);
   }
   close(to_runner[0]);
@@ -120,6 +127,11 @@ std::string port_name(const std::string &path) {
 }
 
 bool native() { return false; }
+
+std::optional<long long> last_call_ms() {
+  if (runner_call_ms < 0) return std::nullopt;
+  return runner_call_ms;
+}
 
 }  // namespace device_backend
 

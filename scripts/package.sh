@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Makes what a team installs, and prints the path of each file it made:
+#
+#   Debian packages of the release build (build-linux, the `linux` preset),
+#   through CPack's DEB generator, checked by lintian (no errors allowed):
+#     libpkg-vossik6, libpkg-vossik-dev, it433td-tools, python3-it433td;
+#   a Windows zip per width (x86_64, i686) of the cross-builds
+#   (scripts/build-windows.sh): Pkg_Vossik.dll, its header and .def file,
+#   docs/readme-windows.md, and our stand-in DLLs in a folder of their own.
+#
+#   scripts/package.sh
+#
+# Everything lands in build-linux/packages/. Needs the test command's
+# packages (scripts/deps.sh test: mingw-w64 for the zips, lintian).
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+build=build-linux
+out=$root/$build/packages
+wine_work=${IT433TD_WINE_WORK:-$root/build-wine}
+log=$root/$build/package.log
+mkdir -p "$build"
+: >"$log"
+
+quietly() { "$@" >>"$log" 2>&1 || { tail -n 40 "$log"; echo "package.sh: failed: $*" >&2; exit 1; }; }
+
+echo "== release build ($build) and Debian packages (log: $log)" >&2
+quietly cmake --preset linux
+quietly cmake --build "$build" -j"$(nproc)"
+rm -rf "$out"
+mkdir -p "$out"
+quietly cpack --config "$build/CPackConfig.cmake" -B "$out/cpack"
+mv "$out"/cpack/*.deb "$out/"
+rm -rf "$out/cpack"
+# Errors fail the packages; warnings and notes are left in the log.
+if ! lintian --fail-on error "$out"/*.deb >>"$log" 2>&1; then
+  grep -E '^E: ' "$log" >&2 || tail -n 20 "$log" >&2
+  echo "package.sh: lintian found errors in the Debian packages" >&2
+  exit 1
+fi
+
+echo "== Windows zips" >&2
+quietly "$root/scripts/build-windows.sh" "$wine_work"
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+qrencode=$("$root/scripts/fetch-qrencode-source.sh" "${IT433TD_QRENCODE_CACHE:-/var/tmp/it433td-src}")
+# width:cross-build folder:.def file
+for entry in x86_64:win64:Pkg_Vossik.def i686:win32:Pkg_Vossik_i686.def; do
+  IFS=: read -r width folder def <<<"$entry"
+  name=it433td-$version-windows-$width
+  stage=$out/stage/$name
+  # Never to be copied beside the vendor's own MEGENCOM32.dll and P32GeCodeBar.dll.
+  stand_ins=$stage/test-stand-ins-not-vendor-libraries
+  mkdir -p "$stand_ins"
+  cp "$wine_work/$folder/bin/Pkg_Vossik.dll" "$root/module/$def" \
+     "$root/driver/Cli_Vossik.h" "$root/driver/vendor_contract.h" \
+     "$root/docs/readme-windows.md" "$stage/"
+  cp "$wine_work/$folder/bin/MEGENCOM32.dll" "$wine_work/$folder/bin/P32GeCodeBar.dll" "$stand_ins/"
+  # P32GeCodeBar.dll compiles libqrencode in: its licence goes with it.
+  cp "$qrencode/COPYING" "$stand_ins/libqrencode-COPYING.txt"
+  (cd "$out/stage" && cmake -E tar cf "$out/$name.zip" --format=zip "$name")
+done
+rm -rf "$out/stage"
+
+ls -1 "$out"/*.deb "$out"/*.zip
