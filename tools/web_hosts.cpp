@@ -3,6 +3,7 @@
 #include "web_hosts.h"
 
 #include "host_port.h"
+#include "shown_text.h"
 #include "tool_error.h"
 
 #include <algorithm>
@@ -109,13 +110,9 @@ std::string webHostName(const std::string &name) {
     bare = bare.substr(1, bare.size() - 2);
   if (isIpv6(bare)) return "[" + lowerCased(bare) + "]";
   if (isIpv4(bare) || isHostName(bare)) return lowerCased(bare);
-  const bool printable = std::all_of(name.begin(), name.end(), [](char c) {
-    return c >= 0x20 && c < 0x7F;
-  });
-  throw ToolError(kExitBadInput,
-                  "--web-host " + (printable ? name + ": " : std::string()) +
-                      "expected a host name or an address, without a port (the page's port "
-                      "is added)");
+  throw ToolError(kExitBadInput, "--web-host " + shownText(name) +
+                                     ": expected a host name or an address, without a port "
+                                     "(the page's port is added)");
 }
 
 }  // namespace it433td::tools
