@@ -9,9 +9,10 @@
 // or ready; beyond that a connection is closed at once. A job at the printer
 // ends when its sender closes, when it sends nothing for `idleTimeout`, after
 // `jobTimeout` in all, past `jobLimit` bytes, or once it has printed
-// kMaxReceiptsPerJob receipts or kMaxPaperDotsPerJob of paper; an ending of
-// the printer's shows in the transcript as "[NOTE job ended: <why>]" where
-// the job stopped.
+// kMaxReceiptsPerJob receipts or kMaxPaperDotsPerJob of paper. A limit shows
+// in the transcript as "[NOTE job ended: <why>]" where the job stopped
+// (VirtualPrinter::endJob); any other ending is named in the warning of a
+// receipt it leaves uncut.
 //
 // Each job has a decoder and print head of its own, so a job that sends junk
 // or stops in the middle of a command leaves nothing behind for the next one.
