@@ -86,11 +86,28 @@ void VirtualPrinterSession::setState(printer::PrinterState state) {
   if (log_) log_("printer " + std::string(printer::stateName(state)));
 }
 
+void VirtualPrinterSession::toggleState(printer::PrinterState other) {
+  setState(state() == other ? printer::PrinterState::Online : other);
+}
+
 std::vector<std::filesystem::path> VirtualPrinterSession::stop() {
   if (listener_) listener_->stop();
   if (server_) server_->stop();
   writer_->drain();
   return writer_->transcriptsWritten();
+}
+
+std::vector<printer::WrittenReceipt> VirtualPrinterSession::finish() {
+  // A silent holder of the port waits as long as a silent network client.
+  if (server_) server_->finishWhenClosed(printer::TcpListenerOptions{}.idleTimeout);
+  if (listener_) listener_->finish();
+  stop();
+  return writer_->receiptsWritten();
+}
+
+void VirtualPrinterSession::interrupt() {
+  if (server_) server_->requestStop();
+  if (listener_) listener_->requestStop();
 }
 
 std::filesystem::path pictureOf(const std::filesystem::path &transcript) {
