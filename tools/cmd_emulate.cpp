@@ -68,6 +68,7 @@ int runEmulate(const EmulateOptions &options) {
   const bool running = !options.run.command.empty();
   if (options.out.empty() && !running)
     throw ToolError(kExitBadInput, "emulate needs --out DIR, the folder for the receipts");
+  checkRunOptions(options.run);
   std::optional<RunFolder> runFolder;
   if (options.out.empty()) runFolder.emplace();
 

@@ -3,6 +3,7 @@
 
 #include "child_command.h"
 #include "expected_receipts.h"
+#include "output_folder.h"
 #include "receipt_summary.h"
 #include "shown_text.h"
 #include "tool_error.h"
@@ -85,6 +86,16 @@ std::vector<printer::WrittenReceipt> finishPrinting(VirtualPrinterSession &sessi
 }
 
 }  // namespace
+
+void checkRunOptions(const RunOptions &options) {
+  std::error_code ec;
+  if (!options.expect.empty() && !std::filesystem::is_directory(options.expect, ec))
+    throw ToolError(kExitBadInput, "--expect " + shownText(options.expect.string()) + ": not a folder");
+  if (!options.updateExpected.empty())
+    if (const std::string problem = prepareFolder(options.updateExpected); !problem.empty())
+      throw ToolError(kExitBadInput,
+                      "--update-expected " + shownText(options.updateExpected.string()) + ": " + problem);
+}
 
 int runOnPrinter(VirtualPrinterSession &session, const RunOptions &options,
                  const sigset_t &signals, const sigset_t &before, const sigset_t &defaults,

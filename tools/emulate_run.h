@@ -28,6 +28,11 @@ struct RunOptions {
   std::filesystem::path updateExpected;  // write them there, when COMMAND succeeded
 };
 
+// Before anything starts: a golden folder that is not there (a typo) or
+// one that cannot be written would otherwise be found only after the whole
+// run. Throws ToolError (kExitBadInput).
+void checkRunOptions(const RunOptions &options);
+
 // `signals` are blocked in every thread and taken here with sigwaitinfo;
 // `before` is the signal mask it433td started with, `defaults` the signals
 // COMMAND gets back at their default action. SIGINT, SIGTERM, SIGHUP and
