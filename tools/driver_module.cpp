@@ -2,6 +2,8 @@
 // exports, the way a C, C# or Python host does.
 #include "driver_module.h"
 
+#include "executable_path_posix.h"
+#include "qualified_symbol.h"
 #include "tool_error.h"
 
 #include <climits>
@@ -24,9 +26,8 @@ std::int32_t lengthOf(std::string_view bytes) {
 }  // namespace
 
 fs::path executableFolder() {
-  std::error_code ec;
-  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  return ec ? fs::current_path() : self.parent_path();
+  const std::string self = executable_path();
+  return self.empty() ? fs::current_path() : fs::path(self).parent_path();
 }
 
 // The module under its soname (libPkg_Vossik.so.6), which the runtime
@@ -65,11 +66,9 @@ void *DriverModule::symbol(const char *name) const {
   return address;
 }
 
-// A variable of namespace Cli_Vossik under its mangled (Itanium C++ ABI) name.
+// A variable of namespace Cli_Vossik under its mangled name.
 void *DriverModule::exportedVariable(std::string_view name) const {
-  const std::string mangled =
-      "_ZN10Cli_Vossik" + std::to_string(name.size()) + std::string(name) + "E";
-  void *address = ::dlsym(handle_, mangled.c_str());
+  void *address = ::dlsym(handle_, qualified_symbol(name).c_str());
   return address ? *static_cast<void **>(address) : nullptr;
 }
 

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "qualified_symbol.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -103,7 +105,7 @@ TEST_P(WindowsDlls, ModuleExportsTheQualifiedNamesMangled) {
       "MEGENCOM32_AbrirDispositivo", "MEGENCOM32_AtivarLOG", "CODEBAR32_PGeCodeBarQRCODE",
       "CODEBAR32_PGeBMPtoPRN"};
   for (const std::string &name : qualified) {
-    const std::string mangled = "_ZN10Cli_Vossik" + std::to_string(name.size()) + name;
+    const std::string mangled = it433td::qualified_symbol(name);
     bool found = false;
     for (const std::string &e : pe.exports) found |= e.rfind(mangled, 0) == 0;
     EXPECT_TRUE(found) << mangled;
