@@ -44,13 +44,10 @@ DriverModule::DriverModule(const fs::path &path) {
                     "cannot load the driver module: " + std::string(why ? why : path.string()));
   }
   try {
-    start_ = reinterpret_cast<bool (*)()>(symbol("StartIT433TD"));
-    open_ = reinterpret_cast<std::int32_t (*)(const char *)>(symbol("IniciaPorta_IT433TD"));
-    close_ = reinterpret_cast<std::int32_t (*)(const char *)>(symbol("FechaPorta_IT433TD"));
-    text_ = reinterpret_cast<decltype(text_)>(symbol("FormataTX_IT433TD"));
-    code128_ = reinterpret_cast<decltype(code128_)>(symbol("ImprimeCODE128_IT433TD"));
-    qr_ = reinterpret_cast<decltype(qr_)>(symbol("ImprimeQRCode_IT433TD"));
-    cut_ = reinterpret_cast<std::int32_t (*)(const char *)>(symbol("AcionaGuilhotina_IT433TD"));
+#define IT433TD_BIND_PLAIN(name, result, parameters, arguments) \
+  plain_.name = reinterpret_cast<decltype(plain_.name)>(symbol(#name));
+    IT433TD_PLAIN_OPERATIONS(IT433TD_BIND_PLAIN)
+#undef IT433TD_BIND_PLAIN
   } catch (...) {
     ::dlclose(handle_);
     throw;
@@ -73,7 +70,7 @@ void *DriverModule::exportedVariable(std::string_view name) const {
 }
 
 void DriverModule::start() {
-  if (start_()) return;
+  if (plain_.StartIT433TD()) return;
   // The handles tell which library was missing: the device library is tried
   // first, and the barcode library only once the device library loaded.
   std::string why;
@@ -87,20 +84,28 @@ void DriverModule::start() {
                                      " (they are looked for beside the module)");
 }
 
-std::int32_t DriverModule::openPort(const std::string &port) { return open_(port.c_str()); }
-std::int32_t DriverModule::closePort(const std::string &port) { return close_(port.c_str()); }
-std::int32_t DriverModule::cutPaper(const std::string &port) { return cut_(port.c_str()); }
+std::int32_t DriverModule::openPort(const std::string &port) {
+  return plain_.IniciaPorta_IT433TD(port.c_str());
+}
+
+std::int32_t DriverModule::closePort(const std::string &port) {
+  return plain_.FechaPorta_IT433TD(port.c_str());
+}
+
+std::int32_t DriverModule::cutPaper(const std::string &port) {
+  return plain_.AcionaGuilhotina_IT433TD(port.c_str());
+}
 
 std::int32_t DriverModule::printCondensed(const std::string &port, std::string_view text) {
-  return text_(port.c_str(), text.data(), lengthOf(text));
+  return plain_.FormataTX_IT433TD(port.c_str(), text.data(), lengthOf(text));
 }
 
 std::int32_t DriverModule::printCode128(const std::string &port, std::string_view data) {
-  return code128_(port.c_str(), data.data(), lengthOf(data));
+  return plain_.ImprimeCODE128_IT433TD(port.c_str(), data.data(), lengthOf(data));
 }
 
 std::int32_t DriverModule::printQrCode(const std::string &port, std::string_view data) {
-  return qr_(port.c_str(), data.data(), lengthOf(data));
+  return plain_.ImprimeQRCode_IT433TD(port.c_str(), data.data(), lengthOf(data));
 }
 
 DriverModule::StatusRequest DriverModule::statusRequest() const {
