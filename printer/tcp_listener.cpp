@@ -1,6 +1,8 @@
-// tcp_listener.cpp - accept, serve one job, accept the next.
+// tcp_listener.cpp - the door: listening, the waiting room, and the order in
+// which jobs reach the printer (network_job.cpp serves each one).
 #include "tcp_listener.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -38,6 +40,8 @@ std::string describe(const sockaddr_storage &address) {
   return "[" + std::string(host) + "]:" + std::to_string(port);
 }
 
+// A non-blocking listening socket: the door accepts what is there and goes
+// back to watching.
 int listenOn(const std::string &host, const std::string &port, sockaddr_storage *bound) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -50,14 +54,14 @@ int listenOn(const std::string &host, const std::string &port, sockaddr_storage 
   int lastError = EADDRNOTAVAIL;
   int fd = -1;
   for (const addrinfo *at = found; at && fd < 0; at = at->ai_next) {
-    fd = ::socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC, at->ai_protocol);
+    fd = ::socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, at->ai_protocol);
     if (fd < 0) {
       lastError = errno;
       continue;
     }
     const int yes = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    if (::bind(fd, at->ai_addr, at->ai_addrlen) != 0 || ::listen(fd, 16) != 0) {
+    if (::bind(fd, at->ai_addr, at->ai_addrlen) != 0 || ::listen(fd, 64) != 0) {
       lastError = errno;
       closeFd(fd);
     }
@@ -97,75 +101,124 @@ TcpListener::~TcpListener() {
 }
 
 void TcpListener::start() {
-  if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+  if (door_.joinable()) return;
+  door_ = std::thread([this] { watchDoor(); });
+  printer_ = std::thread([this] { printJobs(); });
 }
 
 void TcpListener::stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  jobReady_.notify_all();
   const char byte = 1;
   [[maybe_unused]] ssize_t ignored = ::write(stopPipe_[1], &byte, 1);  // full: already asked
-  if (thread_.joinable()) thread_.join();
+  if (door_.joinable()) door_.join();
+  if (printer_.joinable()) printer_.join();
+  for (Connection &waiting : ready_) closeFd(waiting.fd);  // never started: nothing printed
+  ready_.clear();
 }
 
-void TcpListener::run() {
+void TcpListener::watchDoor() {
+  std::vector<Connection> silent;  // accepted, nothing sent yet
+  std::vector<pollfd> fds;
   for (;;) {
-    pollfd fds[2] = {{stopPipe_[0], POLLIN, 0}, {listener_, POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
+    fds.assign({{stopPipe_[0], POLLIN, 0}, {listener_, POLLIN, 0}});
+    auto wait = std::chrono::milliseconds(-1);
+    const auto now = Clock::now();
+    for (const Connection &connection : silent) {
+      fds.push_back({connection.fd, POLLIN, 0});
+      const auto left = std::max(std::chrono::milliseconds(0),
+                                 std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     connection.since + options_.idleTimeout - now));
+      if (wait.count() < 0 || left < wait) wait = left;
+    }
+    if (::poll(fds.data(), fds.size(), static_cast<int>(wait.count())) < 0) {
       if (errno == EINTR) continue;
       if (options_.log) options_.log(std::string("poll failed: ") + std::strerror(errno));
       return;
     }
-    if (fds[0].revents) return;
-    sockaddr_storage peer{};
-    socklen_t length = sizeof peer;
-    const int connection =
-        ::accept4(listener_, reinterpret_cast<sockaddr *>(&peer), &length, SOCK_CLOEXEC);
-    if (connection < 0) continue;  // the client gave up first, or out of descriptors: next
-    serve(connection, describe(peer));
-    ::close(connection);
+    if (fds[0].revents) {
+      for (Connection &connection : silent) closeFd(connection.fd);
+      return;
+    }
+    // A first byte (or the end of a connection that sent none) takes the
+    // connection out of the waiting room: into the printer's queue, in the
+    // order the bytes came, or closed. The silent ones are closed at last.
+    std::vector<Connection> stillSilent;
+    const auto later = Clock::now();
+    for (std::size_t i = 0; i < silent.size(); ++i) {
+      Connection &connection = silent[i];
+      char byte = 0;
+      const ssize_t peeked =
+          fds[i + 2].revents ? ::recv(connection.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) : -1;
+      const bool gone = fds[i + 2].revents && (peeked == 0 || (peeked < 0 && errno != EAGAIN &&
+                                                                errno != EINTR));
+      if (peeked == 1) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ready_.push_back(std::move(connection));
+        jobReady_.notify_one();
+      } else if (gone || later - connection.since >= options_.idleTimeout) {
+        closeFd(connection.fd);
+      } else {
+        stillSilent.push_back(std::move(connection));
+      }
+    }
+    silent.swap(stillSilent);
+    if (fds[1].revents) admit(silent);
   }
 }
 
-void TcpListener::serve(int connection, const std::string &peer) {
-  // Answers go out at once and are dropped, never waited for, if the client
-  // does not read them.
-  VirtualPrinter printer([this](Receipt &&receipt) { writer_.submit(std::move(receipt)); },
-                         [connection](std::uint8_t answer) {
-                           ::send(connection, &answer, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
-                         });
-  printer.shareState(state_);
-  std::uint64_t received = 0;
-  std::string ending = "end of the job";
+void TcpListener::admit(std::vector<Connection> &silent) {
   for (;;) {
-    pollfd fds[2] = {{stopPipe_[0], POLLIN, 0}, {connection, POLLIN, 0}};
-    const int ready = ::poll(fds, 2, static_cast<int>(options_.idleTimeout.count()));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready == 0) {
-      ending = "nothing sent for " + std::to_string(options_.idleTimeout.count()) + " ms";
-      break;
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    const int fd = ::accept4(listener_, reinterpret_cast<sockaddr *>(&address), &length,
+                             SOCK_CLOEXEC);
+    if (fd < 0) {
+      // Out of descriptors: the connections stay in the listen queue a
+      // moment, rather than the door spinning on them.
+      if (errno == EMFILE || errno == ENFILE) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      return;  // EAGAIN: all taken; or the client gave up first
     }
-    if (ready < 0 || fds[0].revents) {
-      // What has arrived is printed; what the client still sends is not waited for.
-      std::uint8_t buffer[4096];
-      ssize_t got;
-      for (int reads = 0; reads < 256 &&  // what the socket holds, not a flood
-                          (got = ::recv(connection, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;
-           ++reads) {
-        received += static_cast<std::uint64_t>(got);
-        printer.feed(buffer, static_cast<std::size_t>(got));
-      }
-      ending = "the printer stopped";
-      break;
+    std::size_t waiting = silent.size();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      waiting += ready_.size();
     }
-    std::uint8_t buffer[4096];
-    const ssize_t got = ::recv(connection, buffer, sizeof buffer, 0);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;  // end of stream, or the connection reset
-    received += static_cast<std::uint64_t>(got);
-    printer.feed(buffer, static_cast<std::size_t>(got));
+    if (waiting >= kMaxWaitingConnections) {
+      refuse(fd, describe(address));
+      continue;
+    }
+    refusing_ = false;
+    silent.push_back({fd, describe(address), Clock::now()});
   }
-  printer.finish(ending);
-  if (options_.log)
-    options_.log("network job from " + peer + ": " + std::to_string(received) + " bytes, " + ending);
+}
+
+// Closed at once, so the client learns it now instead of waiting in line.
+void TcpListener::refuse(int fd, const std::string &peer) {
+  ::close(fd);
+  if (!refusing_ && options_.log)
+    options_.log("network connection from " + peer + " refused: " +
+                 std::to_string(kMaxWaitingConnections) +
+                 " connections already waiting (more refusals are not logged until one is taken)");
+  refusing_ = true;
+}
+
+void TcpListener::printJobs() {
+  for (;;) {
+    Connection job;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      jobReady_.wait(lock, [this] { return stopping_ || !ready_.empty(); });
+      if (stopping_) return;
+      job = std::move(ready_.front());
+      ready_.pop_front();
+    }
+    serve(job);
+    closeFd(job.fd);
+  }
 }
 
 }  // namespace it433td::printer

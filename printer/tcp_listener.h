@@ -1,14 +1,24 @@
 // tcp_listener.h - the virtual printer as a network printer: raw print jobs
-// over TCP (conventionally port 9100), like a receipt printer's network card.
+// over TCP (conventionally port 9100), like a receipt printer's network card,
+// shared by a team without any one client holding it.
 //
-// One job at a time: a connection is served from accept to end of stream,
-// then the next is accepted; later connections wait their turn in the
-// listen queue. Each job has a decoder and print head of its own, so a job
-// that sends junk or stops in the middle of a command leaves nothing behind
-// for the next one; a job that sends nothing for `idleTimeout` is ended, so
-// a stalled client holds the printer no longer than that. Status requests
-// (DLE EOT n) are answered on the connection at once. Receipts go to a
-// shared ReceiptWriter, numbered with those of the other ports.
+// What a connection sends is one job. Jobs print one at a time, in the order
+// their first bytes arrive: a connection that has sent nothing waits in the
+// door's waiting room and does not hold the printer (one that sends nothing
+// for `idleTimeout` is closed). At most kMaxWaitingConnections wait, silent
+// or ready; beyond that a connection is closed at once. A job at the printer
+// ends when its sender closes, when it sends nothing for `idleTimeout`, after
+// `jobTimeout` in all, past `jobLimit` bytes, or once it has printed
+// kMaxReceiptsPerJob receipts or kMaxPaperDotsPerJob of paper. A limit shows
+// in the transcript as "[NOTE job ended: <why>]" where the job stopped
+// (VirtualPrinter::endJob); any other ending is named in the warning of a
+// receipt it leaves uncut.
+//
+// Each job has a decoder and print head of its own, so a job that sends junk
+// or stops in the middle of a command leaves nothing behind for the next one.
+// Status requests (DLE EOT n) are answered on the connection at once.
+// Receipts go to a shared ReceiptWriter, numbered with those of the other
+// ports.
 #pragma once
 
 #include "receipt_writer.h"
@@ -16,19 +26,39 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace it433td::printer {
+
+// Connections waiting for the printer, silent or with a job ready.
+constexpr std::size_t kMaxWaitingConnections = 64;
+// What a job may print. Paper is cheap to send and costly to store: 3 bytes
+// feed 255 dots, 86 KB of dense condensed text fill 4 m of paper whose
+// picture takes 3.2 MB, 3 bytes print and cut a receipt of two files. So the
+// size limit alone does not bound what a job leaves on disk; these do: one
+// roll of paper (a real printer would run out), and a number of receipts.
+constexpr int kMaxReceiptsPerJob = 200;
+constexpr long kMaxPaperDotsPerJob = 80L * 1000 * 8;  // 80 m at 8 dots a millimetre
 
 struct TcpListenerOptions {
   std::string host = "127.0.0.1";  // a name or an address; "0.0.0.0" or "::" for all
   std::string port = "9100";       // "0": any free port (see port())
   std::chrono::milliseconds idleTimeout{10000};
+  std::chrono::milliseconds jobTimeout{60000};  // a job's whole time at the printer
+  std::uint64_t jobLimit = std::uint64_t{16} << 20;  // bytes a job may send
   std::function<void(const std::string &)> log;
 };
+
+// "60 s", "1500 ms"; "16 MiB", "512 KiB", "1000 bytes": limits in words.
+std::string durationWords(std::chrono::milliseconds duration);
+std::string sizeWords(std::uint64_t bytes);
 
 class TcpListener {
 public:
@@ -44,14 +74,27 @@ public:
   // "127.0.0.1:9100", "[::1]:9100".
   const std::string &address() const { return address_; }
 
-  void start();  // serves on a thread of its own
-  // Ends the job being served (its unfinished receipt is written) and the
-  // thread. Safe to call twice.
+  void start();  // serves on threads of its own: the door and the printer
+  // Ends the job being served (what has arrived is printed, its unfinished
+  // receipt written), closes the waiting connections and ends the threads.
+  // Safe to call twice.
   void stop();
 
 private:
-  void run();
-  void serve(int connection, const std::string &peer);
+  using Clock = std::chrono::steady_clock;
+  struct Connection {
+    int fd = -1;
+    std::string peer;
+    Clock::time_point since;
+  };
+
+  // The door: accepts, and watches each connection until its first byte.
+  void watchDoor();
+  void admit(std::vector<Connection> &silent);
+  void refuse(int fd, const std::string &peer);
+  // The printer: serves the ready jobs, one at a time, in order.
+  void printJobs();
+  void serve(const Connection &job);
 
   TcpListenerOptions options_;
   ReceiptWriter &writer_;
@@ -60,7 +103,14 @@ private:
   int stopPipe_[2] = {-1, -1};
   std::uint16_t port_ = 0;
   std::string address_;
-  std::thread thread_;
+
+  std::mutex mutex_;
+  std::condition_variable jobReady_;
+  std::deque<Connection> ready_;  // sent their first byte, in that order
+  bool stopping_ = false;
+  bool refusing_ = false;  // the last connection was refused (logged once)
+  std::thread door_;
+  std::thread printer_;
 };
 
 }  // namespace it433td::printer

@@ -12,6 +12,7 @@
 #include "tool_error.h"
 #include "virtual_printer_session.h"
 #include "web_console.h"
+#include "web_hosts.h"
 
 #include <csignal>
 #include <cstdio>
@@ -31,7 +32,10 @@ struct EmulateOptions {
   bool offline = false;
   std::string listen;
   std::string web;
+  std::vector<std::string> webHosts;
   double baud = 0;
+  unsigned jobTimeoutSeconds = 60;
+  std::uint64_t jobLimit = std::uint64_t{16} << 20;
 };
 
 void say(const std::string &line) { printMessage(stdout, line); }
@@ -63,7 +67,10 @@ int runEmulate(const EmulateOptions &options) {
   sessionOptions.baud = options.baud;
   if (!options.listen.empty())
     sessionOptions.listen = parseHostPort(options.listen, "127.0.0.1", "--listen");
+  sessionOptions.jobTimeout = std::chrono::seconds(options.jobTimeoutSeconds);
+  sessionOptions.jobLimit = options.jobLimit;
   if (!options.web.empty()) sessionOptions.web = parseHostPort(options.web, "127.0.0.1", "--web");
+  for (const std::string &name : options.webHosts) sessionOptions.webHosts.push_back(webHostName(name));
   VirtualPrinterSession session(sessionOptions);
 
   const std::string state(printer::stateName(session.state()));
@@ -77,7 +84,9 @@ int runEmulate(const EmulateOptions &options) {
   }
   if (session.listener())
     say("network printer on " + session.listener()->address() +
-        ": raw print jobs, one at a time, printer " + state);
+        ": raw print jobs, one at a time, each at most " +
+        printer::durationWords(std::chrono::seconds(options.jobTimeoutSeconds)) + " and " +
+        printer::sizeWords(options.jobLimit) + ", printer " + state);
   if (session.web()) say("web page: " + session.web()->url());
   say("receipts go to " + std::filesystem::absolute(options.out).string());
   if (session.hasPty() && options.portsFolder.empty())
@@ -118,11 +127,28 @@ void addEmulateCommand(CLI::App &app, std::shared_ptr<CommonOptions> common) {
   auto *paperOut = command->add_flag("--paper-out", options->paperOut, "start out of paper");
   command->add_flag("--offline", options->offline, "start offline (cover open)")
       ->excludes(paperOut);
-  command->add_option("--listen", options->listen,
-                      "take raw print jobs over TCP on [HOST:]PORT (e.g. 9100; host "
-                      "127.0.0.1 unless given)");
-  command->add_option("--web", options->web,
-                      "serve the live web page on [HOST:]PORT (host 127.0.0.1 unless given)");
+  auto *listen = command->add_option("--listen", options->listen,
+                                     "take raw print jobs over TCP on [HOST:]PORT (e.g. 9100; "
+                                     "host 127.0.0.1 unless given)");
+  command
+      ->add_option("--job-timeout", options->jobTimeoutSeconds,
+                   "end a network job after this many seconds at the printer (default 60)")
+      ->check(CLI::Range(1u, 86400u))
+      ->needs(listen);
+  command
+      ->add_option("--job-limit", options->jobLimit,
+                   "end a network job past this many bytes, e.g. 16MiB (the default), 512K")
+      ->transform(CLI::AsSizeValue(false))
+      ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 40))
+      ->needs(listen);
+  auto *web = command->add_option(
+      "--web", options->web, "serve the live web page on [HOST:]PORT (host 127.0.0.1 unless given)");
+  command
+      ->add_option("--web-host", options->webHosts,
+                   "a further name the page answers to, e.g. printer.example (repeatable; "
+                   "bound to a loopback address it answers to localhost, 127.0.0.1 and [::1], "
+                   "elsewhere also to this machine's names and addresses)")
+      ->needs(web);
   command->add_option("--baud", options->baud,
                       "read the port no faster than a serial line at this speed carries "
                       "(11 bits a byte), e.g. 57600")

@@ -31,6 +31,8 @@ VirtualPrinterSession::VirtualPrinterSession(const SessionOptions &options)
       printer::TcpListenerOptions listen;
       listen.host = options.listen->host;
       listen.port = options.listen->port;
+      listen.jobTimeout = options.jobTimeout;
+      listen.jobLimit = options.jobLimit;
       listen.log = options.log;
       try {
         listener_ = std::make_unique<printer::TcpListener>(listen, *writer_, state_);
@@ -43,6 +45,7 @@ VirtualPrinterSession::VirtualPrinterSession(const SessionOptions &options)
       web.host = options.web->host;
       web.port = options.web->port;
       web.title = options.port;
+      web.extraHosts = options.webHosts;
       if (listener_) web.title += (web.title.empty() ? "" : " and ") + listener_->address();
       web.state = [this] { return state(); };
       web.setState = [this](printer::PrinterState next) { setState(next); };

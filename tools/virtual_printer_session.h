@@ -11,11 +11,14 @@
 #include "tcp_listener.h"
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace it433td::tools {
 
@@ -29,7 +32,10 @@ struct SessionOptions {
   std::function<void(const std::string &)> log;
   double baud = 0;                   // the pseudo-terminal's pace; 0: full speed
   std::optional<HostPort> listen;    // raw print jobs over TCP
+  std::chrono::milliseconds jobTimeout{60000};       // a network job's time at the printer
+  std::uint64_t jobLimit = std::uint64_t{16} << 20;  // and its bytes
   std::optional<HostPort> web;       // the live page
+  std::vector<std::string> webHosts;  // further names it answers to (web_hosts.h)
 };
 
 class VirtualPrinterSession {

@@ -2,12 +2,13 @@
 // other origins out.
 #include "web_console.h"
 
+#include "guarded_http_server.h"
 #include "host_port.h"
 #include "tool_error.h"
 #include "web_assets.h"
+#include "web_hosts.h"
 
-#include <httplib.h>
-
+#include <cctype>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -15,6 +16,7 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -24,8 +26,10 @@ namespace {
 
 using printer::PrinterState;
 
-constexpr std::size_t kThreads = 24;
-constexpr int kMaxEventStreams = 16;      // each holds a thread while the page is open
+constexpr int kMaxEventStreams = 16;      // each holds a worker while the page is open
+constexpr int kMaxEventStreamsPerClient = 4;  // of one address: a browser opens at most 6 connections
+constexpr std::size_t kQuickWorkers = 8;  // for everything else, answered at once
+constexpr std::size_t kPayloadLimit = 1024;  // POST /state says one word
 constexpr std::size_t kReceiptsOnPage = 50;  // replayed to a page that opens
 constexpr std::size_t kEventsKept = 256;
 constexpr auto kKeepAlive = std::chrono::seconds(15);
@@ -42,15 +46,9 @@ std::string newToken() {
   return token;
 }
 
-bool isLoopbackHost(const std::string &host) {
-  return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
-}
-
-// The host name of a Host header: "localhost:8433" -> "localhost",
-// "[::1]:8433" -> "::1".
-std::string hostOfHeader(const std::string &header) {
-  if (!header.empty() && header.front() == '[') return header.substr(1, header.find(']') - 1);
-  return header.substr(0, header.find(':'));
+std::string lowerCased(std::string text) {
+  for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
 }
 
 bool sameText(const std::string &a, const std::string &b) {  // in time independent of where they differ
@@ -105,14 +103,15 @@ struct WebConsole::Impl {
   WebConsoleOptions options;
   std::string token = newToken();
   std::string url;
-  bool loopbackOnly = false;
-  httplib::Server server;
+  std::set<std::string> hosts;  // the Host values answered to
+  GuardedHttpServer server{kMaxEventStreams + kQuickWorkers};
   std::thread thread;
 
   std::mutex mutex;
   std::condition_variable changed;
   bool closing = false;
   int streams = 0;
+  std::map<std::string, int> streamsOf;  // by the client's address
   std::map<std::int64_t, printer::WrittenReceipt> receipts;  // this run's, by number
   std::deque<std::pair<std::uint64_t, std::string>> events;  // sequence, text
   std::uint64_t nextSequence = 1;
@@ -162,11 +161,16 @@ struct WebConsole::Impl {
          "base-uri 'none'"},
         {"X-Frame-Options", "DENY"},
         {"Referrer-Policy", "no-referrer"},
+        // No other site may load a receipt's picture or transcript (an <img>
+        // of another origin could count and measure them).
+        {"Cross-Origin-Resource-Policy", "same-origin"},
     });
+    server.set_payload_max_length(kPayloadLimit);
     server.set_pre_routing_handler([this](const httplib::Request &request, httplib::Response &response) {
-      if (loopbackOnly && !isLoopbackHost(hostOfHeader(request.get_header_value("Host")))) {
+      if (!hosts.count(lowerCased(request.get_header_value("Host")))) {
         response.status = 403;
-        response.set_content("this page answers only to localhost\n", "text/plain");
+        response.set_content("this page answers only to the names of its own address\n",
+                             "text/plain");
         return httplib::Server::HandlerResponse::Handled;
       }
       return httplib::Server::HandlerResponse::Unhandled;
@@ -187,15 +191,17 @@ struct WebConsole::Impl {
                [this](const httplib::Request &request, httplib::Response &response) {
                  serveReceipt(request, response);
                });
-    server.Get("/events", [this](const httplib::Request &, httplib::Response &response) {
+    server.Get("/events", [this](const httplib::Request &request, httplib::Response &response) {
+      const std::string client = request.remote_addr;
       {
         std::lock_guard<std::mutex> lock(mutex);
-        if (streams >= kMaxEventStreams) {
+        if (streams >= kMaxEventStreams || streamsOf[client] >= kMaxEventStreamsPerClient) {
           response.status = 503;
           response.set_content("too many pages open\n", "text/plain");
           return;
         }
         ++streams;
+        ++streamsOf[client];
       }
       auto next = std::make_shared<std::uint64_t>(0);
       auto greeted = std::make_shared<bool>(false);
@@ -206,9 +212,10 @@ struct WebConsole::Impl {
             *greeted = true;
             return !text.empty() && sink.write(text.data(), text.size());
           },
-          [this](bool) {
+          [this, client](bool) {
             std::lock_guard<std::mutex> lock(mutex);
             --streams;
+            if (--streamsOf[client] == 0) streamsOf.erase(client);
           });
     });
     server.Post("/state", [this](const httplib::Request &request, httplib::Response &response) {
@@ -259,18 +266,14 @@ struct WebConsole::Impl {
 WebConsole::WebConsole(WebConsoleOptions options) : impl_(std::make_unique<Impl>()) {
   impl_->options = std::move(options);
   Impl &impl = *impl_;
-  impl.loopbackOnly = isLoopbackHost(impl.options.host);
-  impl.server.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
   impl.routes();
-  int port = std::stoi(impl.options.port);
-  if (port == 0)
-    port = impl.server.bind_to_any_port(impl.options.host);
-  else if (!impl.server.bind_to_port(impl.options.host, port))
-    port = -1;
+  const int port = impl.server.bind(impl.options.host, std::stoi(impl.options.port));
   if (port <= 0)
     throw ToolError(kExitBadInput, "--web: cannot listen on " +
                                        joinHostPort(impl.options.host, std::stoi(impl.options.port)));
   impl.url = "http://" + joinHostPort(impl.options.host, port) + "/";
+  for (auto &host : pageHosts(impl.options.host, port, impl.options.extraHosts))
+    impl.hosts.insert(std::move(host));
   impl.thread = std::thread([&impl] { impl.server.listen_after_bind(); });
   // A stop() before the server runs would be lost and leave the thread in accept.
   for (int i = 0; i < 5000 && !impl.server.is_running(); ++i)
@@ -285,6 +288,7 @@ WebConsole::~WebConsole() {
   impl_->changed.notify_all();
   impl_->server.stop();
   if (impl_->thread.joinable()) impl_->thread.join();
+  impl_->server.shutdown();
 }
 
 const std::string &WebConsole::url() const { return impl_->url; }

@@ -15,8 +15,11 @@
 //                               only with header X-IT433TD-Token: <token>
 // A page from another origin can neither read the token nor send that
 // header without a CORS preflight, which is never granted, so it cannot
-// change the state. While bound to a loopback address, requests whose Host
-// is not a loopback name are refused (DNS rebinding).
+// change the state. A request whose Host is not one of the page's own names
+// (web_hosts.h) is refused, so a DNS rebinding page cannot read anything.
+// No answer may be framed or loaded by another site. The connections are
+// served by a GuardedHttpServer; a client (an address) keeps at most 4 event
+// streams open, and all together at most 16.
 #pragma once
 
 #include "receipt_writer.h"
@@ -25,6 +28,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace it433td::tools {
 
@@ -32,6 +36,7 @@ struct WebConsoleOptions {
   std::string host = "127.0.0.1";
   std::string port = "8433";  // "0": any free port
   std::string title;           // e.g. "COM1 and 127.0.0.1:9100"
+  std::vector<std::string> extraHosts;  // --web-host names (web_hosts.h)
   std::function<printer::PrinterState()> state;
   std::function<void(printer::PrinterState)> setState;  // from the buttons
 };

@@ -21,9 +21,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <future>
 #include <poll.h>
 #include <regex>
 #include <stdlib.h>
+#include <unistd.h>
 #include <thread>
 
 using namespace tool_test;
@@ -457,6 +459,201 @@ TEST_F(ToolCopy, NetworkJobsPrintAsOnThePortOneAtATime) {
   }
   ASSERT_TRUE(printer->waitForLine("receipt-0006.txt, 1 warning", 10s)) << printer->output();
   EXPECT_NE(readFile(out / "receipt-0006.txt").find("[WARNING UTF-8 text"), std::string::npos);
+}
+
+int portAfter(const std::string &output, const std::string &pattern) {
+  std::smatch found;
+  return std::regex_search(output, found, std::regex(pattern)) ? std::stoi(found[1].str()) : -1;
+}
+
+// The network printer shared by a team: connections that have sent nothing
+// do not hold it, jobs go in the order their first bytes came, a dripping
+// job ends at its time limit, and past 64 waiting a connection is closed at
+// once.
+TEST_F(ToolCopy, IdleAndDrippingClientsCannotHoldTheNetworkPrinter) {
+  auto printer = emulate("POS11", {"--listen", "127.0.0.1:0", "--job-timeout", "5"});
+  const int port = portAfter(printer->output(), "network printer on 127\\.0\\.0\\.1:(\\d+)");
+  std::vector<int> open;
+  for (int i = 0; i < 60; ++i) open.push_back(connectTo(port));
+  const int dripping = connectTo(port);
+  ASSERT_TRUE(sendAll(dripping, "d"));
+  std::this_thread::sleep_for(200ms);  // its first byte comes before the real job's
+  const auto sent = std::chrono::steady_clock::now();
+  const int real = connectTo(port);
+  ASSERT_TRUE(sendAll(real, "real job\n\x1Bw"));
+  ::close(real);
+  // A byte every 2 s keeps the dripping job within the 10 s idle limit.
+  for (auto dripped = sent; !fs::exists(out / "receipt-0002.txt") &&
+                            std::chrono::steady_clock::now() - sent < 5s + 10s;
+       std::this_thread::sleep_for(50ms))
+    if (std::chrono::steady_clock::now() - dripped >= 2s) {
+      ::send(dripping, "d", 1, MSG_NOSIGNAL);
+      dripped = std::chrono::steady_clock::now();
+    }
+  ASSERT_TRUE(fs::exists(out / "receipt-0002.txt")) << printer->output();
+  const std::string first = readFile(out / "receipt-0001.txt");
+  EXPECT_TRUE(std::regex_match(first, std::regex("d+\n\\[NOTE job ended: 5 s time limit\\]\n")))
+      << first;
+  EXPECT_EQ(readFile(out / "receipt-0002.txt"), "real job\n[CUT]\n");
+
+  std::vector<pollfd> more;
+  for (int i = 0; i < 70; ++i) more.push_back({connectTo(port), POLLIN, 0});
+  int closedAtOnce = 0;
+  for (auto end = std::chrono::steady_clock::now() + 5s;
+       closedAtOnce < 6 && std::chrono::steady_clock::now() < end;)
+    if (::poll(more.data(), more.size(), 100) > 0)
+      for (pollfd &connection : more)
+        if (connection.revents) {
+          char byte;
+          closedAtOnce += ::recv(connection.fd, &byte, 1, MSG_DONTWAIT) <= 0;
+          connection.events = 0;  // counted
+        }
+  EXPECT_GE(closedAtOnce, 6) << printer->output();
+  for (const pollfd &connection : more) open.push_back(connection.fd);
+  for (int fd : open) ::close(fd);
+  ::close(dripping);
+}
+
+// 64 MB sent to a printer that takes 1 MiB a job: exactly 1 MiB is printed
+// and the rest refused; 250 cut receipts in one job: 200 are printed.
+TEST_F(ToolCopy, ANetworkJobEndsAtItsSizeAndReceiptLimits) {
+  auto printer = emulate("POS12", {"--listen", "127.0.0.1:0", "--job-limit", "1MiB"});
+  const int port = portAfter(printer->output(), "network printer on 127\\.0\\.0\\.1:(\\d+)");
+  const std::string line = std::string(47, 'x') + "\n";
+  std::string lines;
+  for (int i = 0; i < 1365; ++i) lines += line;
+  const int big = connectTo(port);
+  std::size_t sent = 0;
+  while (sent < 64'000'000 && sendAll(big, lines)) sent += lines.size();
+  ::close(big);
+  EXPECT_LT(sent, 64'000'000u);
+  ASSERT_TRUE(printer->waitForLine("1048576 bytes, 1 MiB size limit", 60s)) << printer->output();
+  const int cuts = connectTo(port);
+  std::string receipts;
+  for (int i = 0; i < 250; ++i) receipts += "x\x1Bw";
+  ASSERT_TRUE(sendAll(cuts, receipts));
+  ::close(cuts);
+  ASSERT_TRUE(printer->waitForLine("200 receipts limit", 60s)) << printer->output();
+  printer->signal(SIGTERM);  // writes every receipt still being drawn
+  ASSERT_EQ(printer->wait(60s), 0);
+
+  std::string printed, expected;
+  int cutReceipts = 0;
+  for (const fs::path &transcript : filesIn(out, ".txt")) {
+    const std::string text = readFile(transcript);
+    if (text == "x\n[CUT]\n")
+      ++cutReceipts;
+    else if (text != "[NOTE job ended: 200 receipts limit]\n")
+      printed += text;
+  }
+  for (std::size_t at = printed.find("[CONTINUED]\n"); at != std::string::npos;
+       at = printed.find("[CONTINUED]\n"))
+    printed.erase(at, 12);
+  for (int i = 0; i < 21845; ++i) expected += line;  // 1 MiB: 21845 lines of 48 bytes, and 16
+  expected += std::string(16, 'x') + "\n[NOTE job ended: 1 MiB size limit]\n";
+  EXPECT_TRUE(printed == expected)
+      << printed.size() << " bytes, ending " << printed.substr(printed.size() - std::min<std::size_t>(printed.size(), 60));
+  EXPECT_EQ(cutReceipts, 200);
+}
+
+// One request on a connection of its own: the answer's status line and
+// headers, or "" if none comes within `limit`.
+std::string httpHead(int port, const std::string &path, const std::string &host,
+                     std::chrono::milliseconds limit = 10s) {
+  const int fd = connectTo(port);
+  std::string answer;
+  if (fd < 0 || !sendAll(fd, "GET " + path + " HTTP/1.1\r\nHost: " + host +
+                                 "\r\nConnection: close\r\n\r\n"))
+    return answer;
+  const auto end = std::chrono::steady_clock::now() + limit;
+  for (char buffer[4096]; answer.find("\r\n\r\n") == std::string::npos;) {
+    pollfd ready{fd, POLLIN, 0};
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    const ssize_t got = left.count() > 0 && ::poll(&ready, 1, static_cast<int>(left.count())) == 1
+                            ? ::recv(fd, buffer, sizeof buffer, 0)
+                            : 0;
+    if (got <= 0) break;
+    answer.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  return answer.substr(0, answer.find("\r\n\r\n"));
+}
+
+int statusOf(const std::string &head) { return head.size() >= 12 ? std::stoi(head.substr(9, 3)) : 0; }
+
+// DNS rebinding: a page under a name of its own that resolves to this
+// machine must not read the page; bound for the team, only this machine's
+// names and those given. No other site may frame the page or load a receipt.
+TEST_F(ToolCopy, TheWebPageAnswersOnlyToItsOwnNamesAndNoOtherSiteMayLoadIt) {
+  auto printer = emulate("POS13", {"--web", "127.0.0.1:0"});
+  const int port = portAfter(printer->output(), "web page: http://127\\.0\\.0\\.1:(\\d+)/");
+  const std::string withPort = ":" + std::to_string(port);
+  for (const std::string &host : {"127.0.0.1" + withPort, "LocalHost" + withPort, "[::1]" + withPort})
+    EXPECT_EQ(statusOf(httpHead(port, "/", host)), 200) << host;
+  for (const std::string &host : {std::string("127.evil.example"), "127.0.0.1.nip.io" + withPort,
+                                  std::string("localhost:1@evil.com"), std::string("localhost:1"),
+                                  std::string()})
+    EXPECT_EQ(statusOf(httpHead(port, "/", host)), 403) << host;
+
+  const std::string page = httpHead(port, "/", "localhost" + withPort);
+  EXPECT_NE(page.find("X-Frame-Options: DENY"), std::string::npos) << page;
+  EXPECT_NE(page.find("frame-ancestors 'none'"), std::string::npos) << page;
+  std::ofstream(ports / "POS13", std::ios::binary) << "Olá\n\x1Bw" << std::flush;
+  std::string picture;
+  for (auto end = std::chrono::steady_clock::now() + 10s;
+       statusOf(picture) != 200 && std::chrono::steady_clock::now() < end;
+       std::this_thread::sleep_for(50ms))
+    picture = httpHead(port, "/receipts/1.png", "127.0.0.1" + withPort);
+  EXPECT_NE(picture.find("Cross-Origin-Resource-Policy: same-origin"), std::string::npos) << picture;
+
+  auto shared = emulate("POS14", {"--web", "0.0.0.0:0", "--web-host", "printer.example"});
+  const int teamPort = portAfter(shared->output(), "web page: http://0\\.0\\.0\\.0:(\\d+)/");
+  const std::string withTeamPort = ":" + std::to_string(teamPort);
+  char machine[256] = "";
+  ::gethostname(machine, sizeof machine - 1);
+  for (const std::string &host : {"printer.example" + withTeamPort, machine + withTeamPort,
+                                  "127.0.0.1" + withTeamPort})
+    EXPECT_EQ(statusOf(httpHead(teamPort, "/", host)), 200) << host;
+  EXPECT_EQ(statusOf(httpHead(teamPort, "/", "evil.example" + withTeamPort)), 403);
+}
+
+// 500 event streams of one client and 30 clients dripping their requests:
+// the page still answers; the client keeps 4 streams.
+TEST_F(ToolCopy, TheWebPageStaysReachableUnderOpenStreamsAndDrippingClients) {
+  auto printer = emulate("POS15", {"--web", "127.0.0.1:0"});
+  const int port = portAfter(printer->output(), "web page: http://127\\.0\\.0\\.1:(\\d+)/");
+  const std::string host = "127.0.0.1:" + std::to_string(port);
+  std::vector<int> streams;
+  for (int i = 0; i < 500; ++i) {
+    streams.push_back(connectTo(port));
+    sendAll(streams.back(), "GET /events HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+  }
+  EXPECT_EQ(statusOf(httpHead(port, "/", host)), 200);
+  int streaming = 0;
+  for (int fd : streams) {
+    char answer[16] = "";
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, 1000) == 1 && ::recv(fd, answer, 12, MSG_DONTWAIT) == 12)
+      streaming += std::string(answer, 12) == "HTTP/1.1 200";
+    ::close(fd);
+  }
+  EXPECT_EQ(streaming, 4);
+
+  std::vector<int> dripping;
+  for (int i = 0; i < 30; ++i) {
+    dripping.push_back(connectTo(port));
+    ::send(dripping.back(), "G", 1, MSG_NOSIGNAL);
+  }
+  auto page = std::async(std::launch::async, [&] { return httpHead(port, "/", host); });
+  for (auto dripped = std::chrono::steady_clock::now();
+       page.wait_for(100ms) != std::future_status::ready;)
+    if (std::chrono::steady_clock::now() - dripped >= 2s) {
+      for (int fd : dripping) ::send(fd, "E", 1, MSG_NOSIGNAL);
+      dripped = std::chrono::steady_clock::now();
+    }
+  EXPECT_EQ(statusOf(page.get()), 200);
+  for (int fd : dripping) ::close(fd);
 }
 
 // --baud: the port is read no faster than the line carries (57600 baud, 11
