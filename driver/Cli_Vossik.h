@@ -254,6 +254,26 @@ IT433TD_PLAIN_API int32_t IT433TD_CALL ImprimeQRCode_IT433TD(const char *port, c
 
 #ifdef __cplusplus
 } /* extern "C" */
+#endif
+
+/* The plain operations above, each once, in the same order:
+ * X(name, result, (parameters), (arguments)). The module defines and exports
+ * them from this list (its POSIX version script and its Windows .def files
+ * are made from it), and the it433td tool binds them from it. An entry must
+ * match its declaration above, or the module does not compile. */
+#define IT433TD_PLAIN_OPERATIONS(X)                                             \
+  X(StartIT433TD, bool, (void), ())                                             \
+  X(IniciaPorta_IT433TD, int32_t, (const char *port), (port))                   \
+  X(FechaPorta_IT433TD, int32_t, (const char *port), (port))                    \
+  X(FormataTX_IT433TD, int32_t,                                                 \
+    (const char *port, const char *text, int32_t length), (port, text, length)) \
+  X(ImprimeCODE128_IT433TD, int32_t,                                            \
+    (const char *port, const char *data, int32_t length), (port, data, length)) \
+  X(AcionaGuilhotina_IT433TD, int32_t, (const char *port), (port))              \
+  X(ImprimeQRCode_IT433TD, int32_t,                                             \
+    (const char *port, const char *data, int32_t length), (port, data, length))
+
+#ifdef __cplusplus
 
 #include <string_view>
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "Cli_Vossik.h"
+#include "operation_rules.h"
 #include "operations.h"
 #include "platform.h"
 
@@ -11,11 +12,6 @@ namespace {
 
 // ESC | 3 0, two fixed parameters, a one-byte data length, then the data.
 constexpr char kCode128Prefix[] = {0x1B, 0x7C, 0x33, 0x30, 0x01, 0x00};
-// The one-byte length describes at most 255 data bytes; longer data would
-// spill into the printer as text and commands, so it is refused.
-constexpr size_t kCode128MaxData = 255;
-// The printer needs a moment to draw the bars before the line feed.
-constexpr uint32_t kBarcodePauseMs = 200;
 constexpr char kLineFeed[] = {0x0A};
 constexpr char kCutPaper[] = {0x1B, 0x77};  // ESC w
 

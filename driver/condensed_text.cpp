@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Cli_Vossik.h"
+#include "operation_rules.h"
 #include "operations.h"
 #include "platform.h"
 
@@ -13,7 +14,6 @@ namespace {
 
 constexpr char kCondensedOn = 0x0F;   // SI: condensed printing
 constexpr char kCondensedOff = 0x12;  // DC2: back to normal width
-constexpr uint32_t kPauseAfterWriteMs = 500;
 // Calls in a row that failed or advanced nothing before the write gives up.
 constexpr int kUnproductiveCallLimit = 5;
 
@@ -52,7 +52,7 @@ int32_t print_condensed(std::string_view port, std::string_view text) {
                                              remaining);
     unproductive = (status == IT433TD_OK && advanced > 0) ? 0 : unproductive + 1;
     sent += advanced;
-    platform().sleep_ms(kPauseAfterWriteMs);
+    platform().sleep_ms(kTextWritePauseMs);
   }
   if (sent < frame.size() && status == IT433TD_OK) return IT433TD_STALLED;
   return status;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Cli_Vossik.h"
+#include "operation_rules.h"
 #include "operations.h"
 #include "platform.h"
 
@@ -18,12 +19,8 @@ namespace {
 constexpr int32_t kEccLevel = 77;  // 'M'
 constexpr int32_t kIndentDots = 16;
 constexpr int32_t kModuleDots = 3;
-// All the time the copy gets before the port is reclaimed.
-constexpr uint32_t kCopyWindowMs = 3000;
 
-// Names another folder for the QR files, for hosts whose executable is an
-// interpreter or a shared runtime.
-constexpr char kDadosFolderVariable[] = "IT433TD_DADOS_DIR";
+// The files in the QR folder (operation_rules.h).
 constexpr char kPrinterFile[] = "qrCode.prn";
 constexpr char kBitmapFile[] = "qrCode.bmp";
 // Taken by every process that prints through the folder, one at a time.
@@ -36,8 +33,8 @@ constexpr uint32_t kLockWaitMs = 10000;
 // counts whole milliseconds, so a reading may show up to one more than has
 // truly passed: the window is owed in full until it shows one past it.
 uint32_t rest_of_window(uint64_t spent) {
-  if (spent == 0) return kCopyWindowMs;
-  return spent > kCopyWindowMs ? 0 : static_cast<uint32_t>(kCopyWindowMs + 1 - spent);
+  if (spent == 0) return kQrCopyWindowMs;
+  return spent > kQrCopyWindowMs ? 0 : static_cast<uint32_t>(kQrCopyWindowMs + 1 - spent);
 }
 
 bool qr_entries_bound() {
@@ -55,19 +52,19 @@ std::string dados_folder(std::string_view exe_path, char separator) {
   // The directory of a file at the root keeps its separator ("C:\", "/").
   if (folder.empty() || folder.back() == ':') folder += separator;
   folder += separator;
-  folder += "Dados";
+  folder += kDadosFolder;
   folder += separator;
   return folder;
 }
 
 namespace {
 
-// The folder of the QR files, with a trailing separator: the one named by
-// IT433TD_DADOS_DIR when that is set and not empty (read afresh at each
-// call), otherwise Dados beside the host executable.
+// The folder of the QR files (operation_rules.h), with a trailing separator.
 std::string qr_data_folder(const Platform &system) {
-  std::string folder = system.environment_value(kDadosFolderVariable);
-  if (folder.empty()) return dados_folder(system.host_executable_path(), system.path_separator);
+  std::string folder =
+      qr_folder<std::string>(system.environment_value(kQrFolderVariable), [&system] {
+        return dados_folder(system.host_executable_path(), system.path_separator);
+      });
   if (folder.back() != system.path_separator && folder.back() != '/') folder += system.path_separator;
   return folder;
 }
@@ -182,7 +179,7 @@ int32_t print_qr_code(std::string_view port, std::string_view data) {
     const uint64_t started = system.monotonic_ms();
     intptr_t running = 0;
     const RawCopy copy =
-        system.start_raw_copy(printer_file, file.file(), name, kCopyWindowMs, &running);
+        system.start_raw_copy(printer_file, file.file(), name, kQrCopyWindowMs, &running);
     file.close();  // the copy holds its own
     if (copy == RawCopy::reported) lock.release();
     if (copy != RawCopy::failed) {

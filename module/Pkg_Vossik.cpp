@@ -93,33 +93,34 @@ int32_t ImprimeQRCode_IT433TD(std::string_view port, std::string_view data) {
 }  // namespace Cli_Vossik
 
 // --- Plain names ----------------------------------------------------------
+//
+// Each plain name is defined from the header's list IT433TD_PLAIN_OPERATIONS
+// and forwards to its qualified name: plain() turns the host's C arguments
+// into the views that the qualified name takes.
+
+namespace {
+
+auto plain(bool (*operation)()) {
+  return [operation] { return operation(); };
+}
+
+auto plain(int32_t (*operation)(std::string_view)) {
+  return [operation](const char *port) { return operation(port_name(port)); };
+}
+
+auto plain(int32_t (*operation)(std::string_view, std::string_view)) {
+  return [operation](const char *port, const char *bytes, int32_t length) {
+    return with_host_bytes(operation, port, bytes, length);
+  };
+}
+
+}  // namespace
 
 extern "C" {
 
-bool IT433TD_CALL StartIT433TD(void) { return Cli_Vossik::StartIT433TD(); }
-
-int32_t IT433TD_CALL IniciaPorta_IT433TD(const char *port) {
-  return Cli_Vossik::IniciaPorta_IT433TD(port_name(port));
-}
-
-int32_t IT433TD_CALL FechaPorta_IT433TD(const char *port) {
-  return Cli_Vossik::FechaPorta_IT433TD(port_name(port));
-}
-
-int32_t IT433TD_CALL FormataTX_IT433TD(const char *port, const char *text, int32_t length) {
-  return with_host_bytes(Cli_Vossik::FormataTX_IT433TD, port, text, length);
-}
-
-int32_t IT433TD_CALL ImprimeCODE128_IT433TD(const char *port, const char *data, int32_t length) {
-  return with_host_bytes(Cli_Vossik::ImprimeCODE128_IT433TD, port, data, length);
-}
-
-int32_t IT433TD_CALL AcionaGuilhotina_IT433TD(const char *port) {
-  return Cli_Vossik::AcionaGuilhotina_IT433TD(port_name(port));
-}
-
-int32_t IT433TD_CALL ImprimeQRCode_IT433TD(const char *port, const char *data, int32_t length) {
-  return with_host_bytes(Cli_Vossik::ImprimeQRCode_IT433TD, port, data, length);
-}
+#define IT433TD_DEFINE_PLAIN(name, result, parameters, arguments) \
+  result IT433TD_CALL name parameters { return plain(Cli_Vossik::name) arguments; }
+IT433TD_PLAIN_OPERATIONS(IT433TD_DEFINE_PLAIN)
+#undef IT433TD_DEFINE_PLAIN
 
 }  // extern "C"

@@ -1,6 +1,6 @@
 // The platform seam: everything the driver asks of the operating system.
 //
-// One table of functions, filled by the build's platform file
+// One table of functions, filled by field name by the build's platform file
 // (platform_posix.cpp or platform_win32.cpp). The driver reaches the system
 // only through platform(); a test may replace single entries (record the
 // pause asked for, fail a library load) and put the native table back.

@@ -2,8 +2,8 @@
 //
 // In this file, in order:
 //   - library loading and lookup (dlopen / dlsym)
-//   - sleeping, the clock, the host executable's path, the environment,
-//     file removal
+//   - sleeping, the clock, the environment, file removal (the host
+//     executable's path comes from executable_path_posix.h)
 //   - the QR lock (flock)
 //   - the printer file, opened by the module right after rendering
 //   - the raw copy of that open file to a port: a detached, shell-less
@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "executable_path_posix.h"
 #include "platform.h"
 #include "port_names.h"
 
@@ -64,14 +65,6 @@ uint64_t monotonic_ms() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-}
-
-std::string host_executable_path() {
-  std::string path(4096, '\0');
-  const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
-  if (length <= 0 || static_cast<size_t>(length) >= path.size()) return {};
-  path.resize(static_cast<size_t>(length));
-  return path;
 }
 
 std::string environment_value(const char *name) {
@@ -380,13 +373,24 @@ CopyEnd finish_raw_copy(intptr_t running) {
 }  // namespace
 
 const Platform &native_platform() {
-  static const Platform table = {load_library,      find_entry,         sleep_ms,
-                                 host_executable_path, environment_value, monotonic_ms,
-                                 remove_file,       port_name_safe_for_copy,
-                                 lock_file,         unlock_file,
-                                 open_printer_file, close_printer_file,
-                                 start_raw_copy,    finish_raw_copy,
-                                 '/'};
+  // Filled by field name: two entries of one type cannot change places unseen.
+  static const Platform table = {
+      .load_library = load_library,
+      .find_entry = find_entry,
+      .sleep_ms = sleep_ms,
+      .host_executable_path = executable_path,
+      .environment_value = environment_value,
+      .monotonic_ms = monotonic_ms,
+      .remove_file = remove_file,
+      .port_name_safe_for_copy = port_name_safe_for_copy,
+      .lock_file = lock_file,
+      .unlock_file = unlock_file,
+      .open_printer_file = open_printer_file,
+      .close_printer_file = close_printer_file,
+      .start_raw_copy = start_raw_copy,
+      .finish_raw_copy = finish_raw_copy,
+      .path_separator = '/',
+  };
   return table;
 }
 

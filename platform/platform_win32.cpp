@@ -193,13 +193,24 @@ CopyEnd finish_raw_copy(intptr_t copy) {
 }  // namespace
 
 const Platform &native_platform() {
-  static const Platform table = {load_library,      find_entry,         sleep_ms,
-                                 host_executable_path, environment_value, monotonic_ms,
-                                 remove_file,       port_name_safe_for_copy,
-                                 lock_file,         unlock_file,
-                                 open_printer_file, close_printer_file,
-                                 start_raw_copy,    finish_raw_copy,
-                                 '\\'};
+  // Filled by field name: two entries of one type cannot change places unseen.
+  static const Platform table = {
+      .load_library = load_library,
+      .find_entry = find_entry,
+      .sleep_ms = sleep_ms,
+      .host_executable_path = host_executable_path,
+      .environment_value = environment_value,
+      .monotonic_ms = monotonic_ms,
+      .remove_file = remove_file,
+      .port_name_safe_for_copy = port_name_safe_for_copy,
+      .lock_file = lock_file,
+      .unlock_file = unlock_file,
+      .open_printer_file = open_printer_file,
+      .close_printer_file = close_printer_file,
+      .start_raw_copy = start_raw_copy,
+      .finish_raw_copy = finish_raw_copy,
+      .path_separator = '\\',
+  };
   return table;
 }
 

@@ -51,8 +51,9 @@ for entry in x86_64:win64:Pkg_Vossik.def i686:win32:Pkg_Vossik_i686.def; do
   # Never to be copied beside the vendor's own MEGENCOM32.dll and P32GeCodeBar.dll.
   stand_ins=$stage/test-stand-ins-not-vendor-libraries
   mkdir -p "$stand_ins"
-  cp "$wine_work/$folder/bin/Pkg_Vossik.dll" "$root/module/$def" \
-     "$root/driver/Cli_Vossik.h" "$root/driver/vendor_contract.h" \
+  # The .def file is the one the cross-build made from the module's header.
+  cp "$wine_work/$folder/bin/Pkg_Vossik.dll" "$wine_work/$folder/module/$def" \
+     "$root/driver/Cli_Vossik.h" "$root/contract/vendor_contract.h" \
      "$root/docs/readme-windows.md" "$stage/"
   cp "$wine_work/$folder/bin/MEGENCOM32.dll" "$wine_work/$folder/bin/P32GeCodeBar.dll" "$stand_ins/"
   # P32GeCodeBar.dll compiles libqrencode in: its licence goes with it.

@@ -2,6 +2,8 @@
 // exports, the way a C, C# or Python host does.
 #include "driver_module.h"
 
+#include "executable_path_posix.h"
+#include "qualified_symbol.h"
 #include "tool_error.h"
 
 #include <climits>
@@ -24,9 +26,8 @@ std::int32_t lengthOf(std::string_view bytes) {
 }  // namespace
 
 fs::path executableFolder() {
-  std::error_code ec;
-  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  return ec ? fs::current_path() : self.parent_path();
+  const std::string self = executable_path();
+  return self.empty() ? fs::current_path() : fs::path(self).parent_path();
 }
 
 // The module under its soname (libPkg_Vossik.so.6), which the runtime
@@ -43,13 +44,10 @@ DriverModule::DriverModule(const fs::path &path) {
                     "cannot load the driver module: " + std::string(why ? why : path.string()));
   }
   try {
-    start_ = reinterpret_cast<bool (*)()>(symbol("StartIT433TD"));
-    open_ = reinterpret_cast<std::int32_t (*)(const char *)>(symbol("IniciaPorta_IT433TD"));
-    close_ = reinterpret_cast<std::int32_t (*)(const char *)>(symbol("FechaPorta_IT433TD"));
-    text_ = reinterpret_cast<decltype(text_)>(symbol("FormataTX_IT433TD"));
-    code128_ = reinterpret_cast<decltype(code128_)>(symbol("ImprimeCODE128_IT433TD"));
-    qr_ = reinterpret_cast<decltype(qr_)>(symbol("ImprimeQRCode_IT433TD"));
-    cut_ = reinterpret_cast<std::int32_t (*)(const char *)>(symbol("AcionaGuilhotina_IT433TD"));
+#define IT433TD_BIND_PLAIN(name, result, parameters, arguments) \
+  plain_.name = reinterpret_cast<decltype(plain_.name)>(symbol(#name));
+    IT433TD_PLAIN_OPERATIONS(IT433TD_BIND_PLAIN)
+#undef IT433TD_BIND_PLAIN
   } catch (...) {
     ::dlclose(handle_);
     throw;
@@ -65,16 +63,14 @@ void *DriverModule::symbol(const char *name) const {
   return address;
 }
 
-// A variable of namespace Cli_Vossik under its mangled (Itanium C++ ABI) name.
+// A variable of namespace Cli_Vossik under its mangled name.
 void *DriverModule::exportedVariable(std::string_view name) const {
-  const std::string mangled =
-      "_ZN10Cli_Vossik" + std::to_string(name.size()) + std::string(name) + "E";
-  void *address = ::dlsym(handle_, mangled.c_str());
+  void *address = ::dlsym(handle_, qualified_symbol(name).c_str());
   return address ? *static_cast<void **>(address) : nullptr;
 }
 
 void DriverModule::start() {
-  if (start_()) return;
+  if (plain_.StartIT433TD()) return;
   // The handles tell which library was missing: the device library is tried
   // first, and the barcode library only once the device library loaded.
   std::string why;
@@ -88,20 +84,28 @@ void DriverModule::start() {
                                      " (they are looked for beside the module)");
 }
 
-std::int32_t DriverModule::openPort(const std::string &port) { return open_(port.c_str()); }
-std::int32_t DriverModule::closePort(const std::string &port) { return close_(port.c_str()); }
-std::int32_t DriverModule::cutPaper(const std::string &port) { return cut_(port.c_str()); }
+std::int32_t DriverModule::openPort(const std::string &port) {
+  return plain_.IniciaPorta_IT433TD(port.c_str());
+}
+
+std::int32_t DriverModule::closePort(const std::string &port) {
+  return plain_.FechaPorta_IT433TD(port.c_str());
+}
+
+std::int32_t DriverModule::cutPaper(const std::string &port) {
+  return plain_.AcionaGuilhotina_IT433TD(port.c_str());
+}
 
 std::int32_t DriverModule::printCondensed(const std::string &port, std::string_view text) {
-  return text_(port.c_str(), text.data(), lengthOf(text));
+  return plain_.FormataTX_IT433TD(port.c_str(), text.data(), lengthOf(text));
 }
 
 std::int32_t DriverModule::printCode128(const std::string &port, std::string_view data) {
-  return code128_(port.c_str(), data.data(), lengthOf(data));
+  return plain_.ImprimeCODE128_IT433TD(port.c_str(), data.data(), lengthOf(data));
 }
 
 std::int32_t DriverModule::printQrCode(const std::string &port, std::string_view data) {
-  return qr_(port.c_str(), data.data(), lengthOf(data));
+  return plain_.ImprimeQRCode_IT433TD(port.c_str(), data.data(), lengthOf(data));
 }
 
 DriverModule::StatusRequest DriverModule::statusRequest() const {

@@ -2,6 +2,8 @@
 // libPkg_Vossik.so and dlsym of the plain C names.
 #pragma once
 
+#include "Cli_Vossik.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -48,13 +50,14 @@ private:
   void *exportedVariable(std::string_view name) const;
 
   void *handle_ = nullptr;
-  bool (*start_)() = nullptr;
-  std::int32_t (*open_)(const char *) = nullptr;
-  std::int32_t (*close_)(const char *) = nullptr;
-  std::int32_t (*text_)(const char *, const char *, std::int32_t) = nullptr;
-  std::int32_t (*code128_)(const char *, const char *, std::int32_t) = nullptr;
-  std::int32_t (*qr_)(const char *, const char *, std::int32_t) = nullptr;
-  std::int32_t (*cut_)(const char *) = nullptr;
+  // One pointer for each plain operation of the module's list
+  // (IT433TD_PLAIN_OPERATIONS), each bound by its name.
+  struct PlainOperations {
+#define IT433TD_PLAIN_POINTER(name, result, parameters, arguments) \
+  result(IT433TD_CALL *name) parameters = nullptr;
+    IT433TD_PLAIN_OPERATIONS(IT433TD_PLAIN_POINTER)
+#undef IT433TD_PLAIN_POINTER
+  } plain_;
 };
 
 }  // namespace it433td::tools

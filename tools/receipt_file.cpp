@@ -2,13 +2,12 @@
 #include "receipt_file.h"
 
 #include "cp850_text.h"
+#include "operation_rules.h"
 #include "qr_payload.h"
 
 namespace it433td::tools {
 
 namespace {
-
-constexpr std::size_t kMaxCode128Bytes = 255;  // the command's one-byte length
 
 bool startsWithKeyword(std::string_view line, std::string_view keyword) {
   return line.substr(0, keyword.size()) == keyword &&
@@ -64,9 +63,10 @@ ParsedReceipt parseReceipt(std::string_view content) {
       step.kind = ReceiptStep::Kind::Code128;
       step.bytes = std::string(line.substr(std::min(line.size(), std::size_t{8})));
       if (step.bytes.empty()) return fail(number, "code128 needs data");
-      if (step.bytes.size() > kMaxCode128Bytes)
+      if (step.bytes.size() > driver::kCode128MaxData)
         return fail(number, "CODE128 data is " + std::to_string(step.bytes.size()) +
-                                " bytes; the printer takes at most 255");
+                                " bytes; the printer takes at most " +
+                                std::to_string(driver::kCode128MaxData));
       for (unsigned char byte : step.bytes)
         if (byte < 0x20 || byte > 0x7E)
           return fail(number, "CODE128 data must be printable ASCII");

@@ -4,6 +4,7 @@
 #include "shown_text.h"
 
 #include "MEGENCOM32.h"
+#include "operation_rules.h"
 #include "output_folder.h"
 #include "ports_folder.h"
 #include "status_names.h"
@@ -20,9 +21,9 @@ using std::chrono::milliseconds;
 // The least time the module blocks in each operation: its fixed pauses.
 milliseconds expectedPause(ReceiptStep::Kind kind) {
   switch (kind) {
-    case ReceiptStep::Kind::Text: return milliseconds(500);
-    case ReceiptStep::Kind::Code128: return milliseconds(200);
-    case ReceiptStep::Kind::QrCode: return milliseconds(3000);
+    case ReceiptStep::Kind::Text: return milliseconds(driver::kTextWritePauseMs);
+    case ReceiptStep::Kind::Code128: return milliseconds(driver::kBarcodePauseMs);
+    case ReceiptStep::Kind::QrCode: return milliseconds(driver::kQrCopyWindowMs);
     case ReceiptStep::Kind::Cut: return milliseconds(0);
   }
   return milliseconds(0);
@@ -93,9 +94,9 @@ std::optional<JobFailure> printReceipt(DriverModule &module, const std::string &
 }
 
 std::filesystem::path qrFolder() {
-  const char *named = std::getenv("IT433TD_DADOS_DIR");
-  if (named && *named) return named;
-  return executableFolder() / "Dados";
+  const char *named = std::getenv(driver::kQrFolderVariable);
+  return driver::qr_folder<std::filesystem::path>(
+      named ? named : "", [] { return executableFolder() / driver::kDadosFolder; });
 }
 
 void prepareQrFolder() {

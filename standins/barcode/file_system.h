@@ -1,7 +1,7 @@
 // The few file operations a staged file needs, one implementation per
-// system: file_system_posix.cpp, and the Win32 one in standins/win32/.
-// Everything built on them (naming, retries, keeping and restoring the
-// earlier target) is written once, in staged_file.cpp.
+// system: file_system_posix.cpp and file_system_win32.cpp. Everything built
+// on them (naming, retries, keeping and restoring the earlier target) is
+// written once, in staged_file.cpp.
 #ifndef P32GECODEBAR_FILE_SYSTEM_H
 #define P32GECODEBAR_FILE_SYSTEM_H
 

@@ -17,7 +17,7 @@
  * side by side; calls on one port run one at a time, so one write's bytes are
  * never interleaved with another's. No call blocks longer than its timeout.
  *
- * Port names. On Linux they resolve as platform/port_names.h says: an entry
+ * Port names. On Linux they resolve as contract/port_names.h says: an entry
  * of the folder named by IT433TD_PORTS (default /etc/it433td/ports), a path,
  * COMn (/dev/ttyS(n-1)) or LPTn (/dev/lp(n-1)). On Windows they resolve as
  * Windows does: COMn through \\.\COMn (so COM10 and above work too), any

@@ -1,10 +1,10 @@
 // The device library's system side: opening, reading, writing and releasing
 // a port, and the call log's file and clock. One implementation per system,
 // chosen by the build: port_io_posix.cpp (termios, poll, flock) and
-// standins/win32/port_io_win32.cpp (the Win32 communications API, overlapped
-// I/O). Everything built on it (the registry of open ports, the argument
-// checks, the status conversation, the call log and the ten entry points) is
-// written once.
+// port_io_win32.cpp (the Win32 communications API, overlapped I/O).
+// Everything built on it (the registry of open ports, the argument checks,
+// the status conversation, the call log and the ten entry points) is written
+// once.
 //
 // The caller holds the port's lock for every call on an open port. No call
 // blocks longer than the timeout it is given (or the port's own).
@@ -22,7 +22,7 @@
 
 namespace megencom32 {
 
-// Resolves `name` as this system does (POSIX: platform/port_names.h; Windows:
+// Resolves `name` as this system does (POSIX: contract/port_names.h; Windows:
 // COMn through \\.\COMn, anything else as CreateFile takes it), opens the
 // device with its exclusive hold and, on a serial line, applies the line
 // settings (five zeros: keeps the line, raw). Fills in `port`. Statuses: OK,

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <set>
@@ -18,40 +17,18 @@
 #include "Cli_Vossik.h"
 #include "MEGENCOM32.h"
 #include "P32GeCodeBar.h"
+#include "source_text.h"
 
 namespace {
 
-const std::string kSource = IT433TD_SOURCE;
+using it433td::test::between;
+using it433td::test::readSource;
+using it433td::test::withoutComments;
 
 struct Status {
   std::string name;
   long value;
 };
-
-std::string readSource(const std::string &path) {
-  std::ifstream in(kSource + "/" + path, std::ios::binary);
-  EXPECT_TRUE(in) << "cannot read " << path;
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// The text from `begin` (which must be there) up to the next `end`.
-std::string between(const std::string &text, const std::string &begin, const std::string &end,
-                    const std::string &path) {
-  const std::size_t from = text.find(begin);
-  if (from == std::string::npos) {
-    ADD_FAILURE() << path << " no longer holds \"" << begin << "\"";
-    return {};
-  }
-  const std::size_t to = text.find(end, from + begin.size());
-  return text.substr(from, to == std::string::npos ? std::string::npos : to - from);
-}
-
-std::string withoutComments(const std::string &code) {
-  static const std::regex comment(R"(/\*[\s\S]*?\*/|//[^\n]*)");
-  return std::regex_replace(code, comment, " ");
-}
 
 // The members of `enum <tag> { ... };` in a header; each must have a value
 // of its own written out, so that the places below can be compared with it.

@@ -10,6 +10,7 @@
 
 #include "Cli_Vossik.h"
 #include "fake_vendor/fake_vendor.h"
+#include "qualified_symbol.h"
 
 class LoadedModule {
  public:
@@ -33,7 +34,7 @@ class LoadedModule {
 
   // An exported variable of namespace Cli_Vossik, by its mangled name.
   void *&variable(const std::string &name) {
-    const std::string mangled = "_ZN10Cli_Vossik" + std::to_string(name.size()) + name + "E";
+    const std::string mangled = it433td::qualified_symbol(name);
     void *address = dlsym(handle_, mangled.c_str());
     if (!address) {
       ADD_FAILURE() << "no export " << mangled;

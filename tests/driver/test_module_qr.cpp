@@ -19,6 +19,7 @@
 #include <future>
 #include <thread>
 
+#include "executable_path_posix.h"
 #include "loaded_module.h"
 
 namespace {
@@ -50,9 +51,7 @@ bool lock_is_free(const std::string &path) {
 }
 
 std::string executable_folder() {
-  char path[4096] = {};
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  std::string exe(path, n > 0 ? size_t(n) : 0);
+  const std::string exe = it433td::executable_path();
   return exe.substr(0, exe.rfind('/'));
 }
 

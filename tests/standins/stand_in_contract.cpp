@@ -1,5 +1,5 @@
 // The stand-ins' exported signatures against the vendor contract the driver
-// binds them by (driver/vendor_contract.h), for both libraries. Checked when
+// binds them by (contract/vendor_contract.h), for both libraries. Checked when
 // this file compiles, in every build: on i686 Windows a function that is not
 // __stdcall, or takes other arguments, would unbalance the caller's stack.
 #include <type_traits>

@@ -10,84 +10,41 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <memory>
-#include <ostream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "Cli_Vossik.h"
+#include "dll_facts.h"
+#include "qualified_symbol.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Build {
-  const char *name;     // folder under the Wine test folder: win64, win32
-  const char *objdump;  // the target's objdump
-};
+using it433td::test::DllFacts;
+using it433td::test::WindowsBuild;
 
-void PrintTo(const Build &build, std::ostream *out) { *out << build.name; }
-std::string build_name(const ::testing::TestParamInfo<Build> &param) { return param.param.name; }
-
-std::string run(const std::string &command) {
-  std::unique_ptr<FILE, int (*)(FILE *)> pipe(popen(command.c_str(), "r"), pclose);
-  std::string out;
-  if (!pipe) return out;
-  char chunk[4096];
-  size_t got;
-  while ((got = fread(chunk, 1, sizeof chunk, pipe.get())) > 0) out.append(chunk, got);
-  return out;
+std::string build_name(const ::testing::TestParamInfo<WindowsBuild> &param) {
+  return param.param.name;
 }
 
-struct PeFacts {
-  std::set<std::string> exports;
-  std::vector<std::string> imports;  // DLL names
-  std::string module_name;
-};
-
-PeFacts read_pe(const Build &build, const fs::path &dll) {
-  PeFacts facts;
-  std::istringstream lines(run(std::string(build.objdump) + " -p '" + dll.string() + "'"));
-  std::string line;
-  bool in_names = false;
-  while (std::getline(lines, line)) {
-    if (line.rfind("[Ordinal/Name Pointer] Table", 0) == 0) {
-      in_names = true;
-      continue;
-    }
-    if (in_names) {
-      size_t close = line.find("] ");
-      if (line.empty() || close == std::string::npos) {
-        in_names = false;
-      } else {
-        facts.exports.insert(line.substr(close + 2));
-        continue;
-      }
-    }
-    if (size_t at = line.find("DLL Name: "); at != std::string::npos)
-      facts.imports.push_back(line.substr(at + 10));
-    if (line.rfind("Name ", 0) == 0) facts.module_name = line.substr(line.find_last_of(" \t") + 1);
-  }
-  return facts;
-}
-
-class WindowsDlls : public ::testing::TestWithParam<Build> {
+class WindowsDlls : public ::testing::TestWithParam<WindowsBuild> {
  protected:
   void SetUp() override {
     bin_ = fs::path(IT433TD_WINE_DIR) / GetParam().name / "bin";
     ASSERT_TRUE(fs::exists(bin_ / "Pkg_Vossik.dll")) << "not built: " << bin_;
   }
-  PeFacts facts(const char *dll) { return read_pe(GetParam(), bin_ / dll); }
+  DllFacts facts(const char *dll) { return it433td::test::read_dll(GetParam(), bin_ / dll); }
   fs::path bin_;
 };
 
-const char *const kPlainNames[] = {
-    "StartIT433TD",           "IniciaPorta_IT433TD",      "FechaPorta_IT433TD",
-    "FormataTX_IT433TD",      "ImprimeCODE128_IT433TD",   "AcionaGuilhotina_IT433TD",
-    "ImprimeQRCode_IT433TD"};
+#define IT433TD_PLAIN_NAME(name, result, parameters, arguments) #name,
+const char *const kPlainNames[] = {IT433TD_PLAIN_OPERATIONS(IT433TD_PLAIN_NAME)};
+#undef IT433TD_PLAIN_NAME
 
 TEST_P(WindowsDlls, ModuleExportsThePlainNamesUndecorated) {
-  PeFacts pe = facts("Pkg_Vossik.dll");
+  DllFacts pe = facts("Pkg_Vossik.dll");
   for (const char *name : kPlainNames) EXPECT_TRUE(pe.exports.count(name)) << name;
   EXPECT_FALSE(pe.exports.count("StopIT433TD")) << "exported under its qualified name only";
   for (const std::string &name : pe.exports)
@@ -95,7 +52,7 @@ TEST_P(WindowsDlls, ModuleExportsThePlainNamesUndecorated) {
 }
 
 TEST_P(WindowsDlls, ModuleExportsTheQualifiedNamesMangled) {
-  PeFacts pe = facts("Pkg_Vossik.dll");
+  DllFacts pe = facts("Pkg_Vossik.dll");
   const std::vector<std::string> qualified = {
       "StartIT433TD", "StopIT433TD", "IniciaPorta_IT433TD", "FechaPorta_IT433TD",
       "FormataTX_IT433TD", "ImprimeCODE128_IT433TD", "AcionaGuilhotina_IT433TD",
@@ -103,7 +60,7 @@ TEST_P(WindowsDlls, ModuleExportsTheQualifiedNamesMangled) {
       "MEGENCOM32_AbrirDispositivo", "MEGENCOM32_AtivarLOG", "CODEBAR32_PGeCodeBarQRCODE",
       "CODEBAR32_PGeBMPtoPRN"};
   for (const std::string &name : qualified) {
-    const std::string mangled = "_ZN10Cli_Vossik" + std::to_string(name.size()) + name;
+    const std::string mangled = it433td::qualified_symbol(name);
     bool found = false;
     for (const std::string &e : pe.exports) found |= e.rfind(mangled, 0) == 0;
     EXPECT_TRUE(found) << mangled;
@@ -120,7 +77,8 @@ TEST_P(WindowsDlls, ModuleNamesItselfPKG_VOSSIK) {
 // with the patch number in three digits: 6.25.11 reads "6.25.011".
 TEST_P(WindowsDlls, VersionResourceCarriesTheProjectVersion) {
   const std::string resource =
-      run("wrestool -x --raw --type=16 '" + (bin_ / "Pkg_Vossik.dll").string() + "'");
+      it433td::test::command_output("wrestool -x --raw --type=16 '" +
+                                    (bin_ / "Pkg_Vossik.dll").string() + "'");
   const std::string signature("\xBD\x04\xEF\xFE", 4);
   size_t at = resource.find(signature);
   ASSERT_NE(at, std::string::npos) << "no version resource";
@@ -169,8 +127,6 @@ TEST_P(WindowsDlls, EveryDllNeedsOnlyWindowsSystemLibraries) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, WindowsDlls,
-                         ::testing::Values(Build{"win64", "x86_64-w64-mingw32-objdump"},
-                                           Build{"win32", "i686-w64-mingw32-objdump"}),
-                         build_name);
+                         ::testing::ValuesIn(it433td::test::kWindowsBuilds), build_name);
 
 }  // namespace

@@ -21,6 +21,7 @@
 
 #include "Cli_Vossik.h"
 #include "barcode_test_support.h"
+#include "executable_path_posix.h"
 #include "pty_line.h"
 #include "till_payload.h"
 
@@ -90,9 +91,7 @@ speed_t outputSpeed(const termios &settings) { return cfgetospeed(&settings); }
 void append(Bytes &to, const Bytes &more) { to.insert(to.end(), more.begin(), more.end()); }
 
 std::string executableFolder() {
-  char path[4096] = {};
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  const std::string exe(path, n > 0 ? static_cast<size_t>(n) : 0);
+  const std::string exe = it433td::executable_path();
   return exe.substr(0, exe.rfind('/'));
 }
 
