@@ -38,8 +38,7 @@ std::vector<char *> pointersTo(std::vector<std::string> &words) {
 }  // namespace
 
 ChildCommand::ChildCommand(const std::vector<std::string> &argv,
-                           const std::vector<std::string> &environment, const sigset_t &mask,
-                           const sigset_t &defaults) {
+                           const std::vector<std::string> &environment, const sigset_t &mask) {
   std::vector<std::string> words(argv);
   std::vector<std::string> variables = environmentWith(environment);
   std::vector<char *> args = pointersTo(words);
@@ -47,8 +46,7 @@ ChildCommand::ChildCommand(const std::vector<std::string> &argv,
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setsigmask(&attributes, &mask);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
   // glibc reports a program that cannot be executed here, not as an exit
   // status of the child.
   const int failed = ::posix_spawnp(&pid_, args[0], nullptr, &attributes, args.data(), envp.data());

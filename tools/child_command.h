@@ -4,8 +4,8 @@
 // Started with posix_spawnp: looked up in PATH as a shell would, in our
 // process group (so a Ctrl-C at the terminal reaches it as it reaches us),
 // with our standard streams and the descriptors we inherited (ours are all
-// close-on-exec), and with the signal mask and default actions it433td had
-// before it took its signals over.
+// close-on-exec), and with the signal mask it433td had before it took its
+// signals over (it changes no signal's action).
 #pragma once
 
 #include <csignal>
@@ -19,13 +19,12 @@ namespace it433td::tools {
 class ChildCommand {
 public:
   // Runs argv with `environment` ("NAME=value") over ours, replacing
-  // variables of the same name. `mask` is the signal mask it starts with,
-  // `defaults` the signals set back to their default action. Throws
-  // ToolError: kExitCommandNotFound when there is no such program,
+  // variables of the same name. `mask` is the signal mask it starts with.
+  // Throws ToolError: kExitCommandNotFound when there is no such program,
   // kExitCommandNotRunnable when it cannot be run (no permission, not a
   // program).
   ChildCommand(const std::vector<std::string> &argv, const std::vector<std::string> &environment,
-               const sigset_t &mask, const sigset_t &defaults);
+               const sigset_t &mask);
   ~ChildCommand();  // one still running (a failure on our side) is killed
   ChildCommand(const ChildCommand &) = delete;
   ChildCommand &operator=(const ChildCommand &) = delete;

@@ -72,19 +72,17 @@ int runEmulate(const EmulateOptions &options) {
   std::optional<RunFolder> runFolder;
   if (options.out.empty()) runFolder.emplace();
 
-  sigset_t signals, before, defaults;
+  sigset_t signals, before;
   sigemptyset(&signals);
-  sigemptyset(&defaults);
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2}) sigaddset(&signals, signal);
-  if (running) sigaddset(&signals, SIGCHLD);  // COMMAND ended
-  // COMMAND gets back a default action that a library of ours may change.
-  struct sigaction pipe {};
-  if (::sigaction(SIGPIPE, nullptr, &pipe) == 0 && pipe.sa_handler == SIG_DFL)
-    sigaddset(&defaults, SIGPIPE);
+  if (running) {
+    sigaddset(&signals, SIGCHLD);  // COMMAND ended
+    // Ignored (inherited so), SIGCHLD would have COMMAND reaped before we
+    // could read its status.
+    ::signal(SIGCHLD, SIG_DFL);
+  }
   // Before any thread exists, so every thread inherits the mask.
   pthread_sigmask(SIG_BLOCK, &signals, &before);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGCHLD})
-    sigaddset(&defaults, signal);
 
   SessionOptions sessionOptions;
   sessionOptions.port = options.port;
@@ -120,7 +118,7 @@ int runEmulate(const EmulateOptions &options) {
   if (session.web()) say("web page: " + session.web()->url());
   say("receipts go to " + std::filesystem::absolute(sessionOptions.outputFolder).string() +
       (runFolder ? " (removed at the end; --out DIR keeps them)" : ""));
-  if (running) return runOnPrinter(session, options.run, signals, before, defaults, say);
+  if (running) return runOnPrinter(session, options.run, signals, before, say);
   if (session.hasPty() && options.portsFolder.empty())
     say("for other programs: export IT433TD_PORTS=" + session.ports().path().string());
   say("kill -USR1 " + std::to_string(::getpid()) + " toggles paper-out, kill -USR2 " +

@@ -98,14 +98,14 @@ void checkRunOptions(const RunOptions &options) {
 }
 
 int runOnPrinter(VirtualPrinterSession &session, const RunOptions &options,
-                 const sigset_t &signals, const sigset_t &before, const sigset_t &defaults,
+                 const sigset_t &signals, const sigset_t &before,
                  const std::function<void(const std::string &)> &say) {
   const std::vector<std::string> environment = addressesFor(session);
   std::string shownEnvironment;
   for (const std::string &variable : environment) shownEnvironment += " " + variable;
   say("running " + commandLineText(options.command) + " with" + shownEnvironment);
   std::fflush(stdout);  // before COMMAND writes to the same output
-  ChildCommand command(options.command, environment, before, defaults);
+  ChildCommand command(options.command, environment, before);
   const int commandStatus = waitForCommand(command, session, signals);
   say(commandLineText({options.command[0]}) + " exited with status " +
       std::to_string(commandStatus) + "; the printer finishes the last receipt");

@@ -34,12 +34,12 @@ struct RunOptions {
 void checkRunOptions(const RunOptions &options);
 
 // `signals` are blocked in every thread and taken here with sigwaitinfo;
-// `before` is the signal mask it433td started with, `defaults` the signals
-// COMMAND gets back at their default action. SIGINT, SIGTERM, SIGHUP and
-// SIGQUIT sent to it433td are passed on to COMMAND; SIGUSR1 and SIGUSR2
-// toggle paper-out and offline. Returns the exit status.
+// COMMAND starts with `before`, the signal mask it433td started with.
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT sent to it433td are passed on to
+// COMMAND; SIGUSR1 and SIGUSR2 toggle paper-out and offline. Returns the
+// exit status.
 int runOnPrinter(VirtualPrinterSession &session, const RunOptions &options,
-                 const sigset_t &signals, const sigset_t &before, const sigset_t &defaults,
+                 const sigset_t &signals, const sigset_t &before,
                  const std::function<void(const std::string &)> &say);
 
 }  // namespace it433td::tools
