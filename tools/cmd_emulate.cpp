@@ -128,11 +128,7 @@ int runEmulate(const EmulateOptions &options) {
   for (;;) {
     int signal = 0;
     if (sigwait(&signals, &signal) != 0) continue;
-    if (signal == SIGUSR1 || signal == SIGUSR2) {
-      session.toggleState(signal == SIGUSR1 ? PrinterState::PaperOut : PrinterState::Offline);
-      continue;
-    }
-    break;
+    if (!session.takeStateSignal(signal)) break;
   }
   const auto transcripts = session.stop();
   say("stopped after " + std::to_string(transcripts.size()) + " receipt(s)");

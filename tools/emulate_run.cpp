@@ -18,17 +18,8 @@ namespace it433td::tools {
 
 namespace {
 
-using printer::PrinterState;
-
 bool isStop(int signal) {
   return signal == SIGINT || signal == SIGTERM || signal == SIGHUP || signal == SIGQUIT;
-}
-
-// SIGUSR1 and SIGUSR2 as in emulate without COMMAND; false for any other.
-bool toggledState(VirtualPrinterSession &session, int signal) {
-  if (signal != SIGUSR1 && signal != SIGUSR2) return false;
-  session.toggleState(signal == SIGUSR1 ? PrinterState::PaperOut : PrinterState::Offline);
-  return true;
 }
 
 std::vector<std::string> addressesFor(VirtualPrinterSession &session) {
@@ -43,7 +34,7 @@ int waitForCommand(ChildCommand &command, VirtualPrinterSession &session, const 
   for (;;) {
     siginfo_t info{};
     const int signal = sigwaitinfo(&signals, &info);
-    if (signal < 0 || toggledState(session, signal)) continue;
+    if (signal < 0 || session.takeStateSignal(signal)) continue;
     if (signal == SIGCHLD) {
       if (const auto status = command.ended()) return *status;
     } else if (isStop(signal) && info.si_code != SI_KERNEL) {
@@ -75,7 +66,7 @@ std::vector<printer::WrittenReceipt> finishPrinting(VirtualPrinterSession &sessi
   *interrupted = false;
   while (!done) {
     const int signal = sigwaitinfo(&signals, nullptr);
-    if (signal < 0 || toggledState(session, signal) || !isStop(signal) || *interrupted) continue;
+    if (signal < 0 || session.takeStateSignal(signal) || !isStop(signal) || *interrupted) continue;
     say("stopping: the printer no longer waits for the port and the network jobs");
     session.interrupt();
     *interrupted = true;

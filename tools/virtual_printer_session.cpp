@@ -6,6 +6,8 @@
 #include "tool_error.h"
 #include "web_console.h"
 
+#include <csignal>
+
 namespace it433td::tools {
 
 namespace {
@@ -86,8 +88,11 @@ void VirtualPrinterSession::setState(printer::PrinterState state) {
   if (log_) log_("printer " + std::string(printer::stateName(state)));
 }
 
-void VirtualPrinterSession::toggleState(printer::PrinterState other) {
+bool VirtualPrinterSession::takeStateSignal(int signal) {
+  if (signal != SIGUSR1 && signal != SIGUSR2) return false;
+  const auto other = signal == SIGUSR1 ? printer::PrinterState::PaperOut : printer::PrinterState::Offline;
   setState(state() == other ? printer::PrinterState::Online : other);
+  return true;
 }
 
 std::vector<std::filesystem::path> VirtualPrinterSession::stop() {

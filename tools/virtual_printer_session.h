@@ -54,8 +54,9 @@ public:
   printer::PrinterState state() const { return state_.load(); }
   // Any thread: the status answers on every port, and the web page.
   void setState(printer::PrinterState state);
-  // `other` (paper-out, offline) if not in it, else online: SIGUSR1, SIGUSR2.
-  void toggleState(printer::PrinterState other);
+  // SIGUSR1 toggles paper-out, SIGUSR2 offline (cover open), each back to
+  // online the second time. False for any other signal.
+  bool takeStateSignal(int signal);
 
   // Stops serving: what is still queued is printed and the unfinished
   // receipts written. Returns the transcripts written, in order.
