@@ -1,6 +1,8 @@
 // pty_server.cpp - the poll loop on the pty master.
 #include "pty_server.h"
 
+#include "tcp_listener.h"  // durationWords
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -202,39 +204,86 @@ void PtyServer::stop() {
 }
 
 void PtyServer::requestStop() noexcept {
+  stopAsked_.store(true);
   const char byte = 1;
   if (stopPipe_[1] >= 0) {
     [[maybe_unused]] ssize_t ignored = ::write(stopPipe_[1], &byte, 1);  // full pipe: already asked
   }
 }
 
+bool PtyServer::finishWhenClosed(std::chrono::milliseconds silence) {
+  closingSilence_ = silence;
+  closing_.store(true);
+  // The loop never touches this descriptor; with it closed, the master
+  // hangs up once the last program closes the slave.
+  closeFd(slaveKeep_);
+  const char byte = 1;
+  [[maybe_unused]] ssize_t ignored = ::write(stopPipe_[1], &byte, 1);
+  if (thread_.joinable()) thread_.join();
+  return !heldSilently_;
+}
+
 void PtyServer::run() {
-  lineCheckedAt_ = std::chrono::steady_clock::now();
+  serve();
+  // What is still queued in the pseudo-terminal: a stop prints it too.
+  while (readMaster() == Read::Bytes) {
+  }
+  printer_.finish(closing_.load() && !stopAsked_.load() && !heldSilently_ ? "the port closed"
+                                                                          : "the printer stopped");
+  writer_->drain();  // the unfinished receipt is on paper before run() returns
+}
+
+void PtyServer::serve() {
+  using Clock = std::chrono::steady_clock;
+  lineCheckedAt_ = Clock::now();
+  Clock::time_point lastByte = lineCheckedAt_;
   for (;;) {
     int waitMs = -1;
     const std::size_t allowance = lineAllowance(&waitMs);
+    const bool closing = closing_.load();
+    if (closing) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(lastByte + closingSilence_ -
+                                                                     Clock::now());
+      if (left.count() <= 0) {
+        heldSilently_ = true;
+        tell("stopped waiting for the port: a program holds it open and has sent nothing for " +
+             durationWords(closingSilence_));
+        return;
+      }
+      waitMs = waitMs < 0 ? static_cast<int>(left.count())
+                          : std::min(waitMs, static_cast<int>(left.count()));
+    }
     // While the paced line has carried nothing yet, only a stop is awaited.
     pollfd fds[2] = {{stopPipe_[0], POLLIN, 0}, {master_, POLLIN, 0}};
     const int ready = ::poll(fds, allowance ? 2 : 1, waitMs);
     if (ready < 0) {
       if (errno == EINTR) continue;
       tell(std::string("poll failed: ") + std::strerror(errno));
-      break;
+      return;
     }
-    if (fds[0].revents) break;
-    if (!allowance) continue;
-    if (fds[1].revents & POLLIN) {
-      readMaster(allowance);
-    } else if (fds[1].revents & (POLLHUP | POLLERR)) {
-      // No writer left (cannot happen while we hold the slave, but a hang-up
-      // must not spin the loop): wait a little for the next one.
-      ::poll(fds, 1, 20);
+    if (fds[0].revents) {
+      char bytes[16];
+      while (::read(stopPipe_[0], bytes, sizeof bytes) > 0) {
+      }
+      if (stopAsked_.load()) return;
+      continue;  // closing_ was set: the wait above now counts
+    }
+    if (!allowance || !(fds[1].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    switch (readMaster(allowance)) {
+      case Read::Bytes:
+        lastByte = Clock::now();
+        break;
+      case Read::HungUp:
+        // Every byte written before the last close has been read: the
+        // master's read fails with EIO only once its input is empty.
+        if (closing) return;
+        // Cannot happen while we hold the slave, but must not spin the loop.
+        ::poll(fds, 1, 20);
+        break;
+      case Read::Nothing:
+        break;
     }
   }
-  while (readMaster()) {
-  }
-  printer_.finish("the printer stopped");
-  writer_->drain();  // the unfinished receipt is on paper before run() returns
 }
 
 std::size_t PtyServer::lineAllowance(int *waitMs) {
@@ -254,15 +303,16 @@ std::size_t PtyServer::lineAllowance(int *waitMs) {
   return 0;
 }
 
-bool PtyServer::readMaster(std::size_t limit) {
+PtyServer::Read PtyServer::readMaster(std::size_t limit) {
   std::uint8_t buffer[4096];
   const ssize_t got = ::read(master_, buffer, std::min(limit, sizeof buffer));
   if (got > 0) {
     if (options_.bytesPerSecond > 0) lineCredit_ -= static_cast<double>(got);
     printer_.feed(buffer, static_cast<std::size_t>(got));
-    return true;
+    return Read::Bytes;
   }
-  return false;  // EAGAIN (nothing waiting), EIO (no writer) or EINTR: try again later
+  // EAGAIN (nothing waiting) or EINTR: later. EIO: no program holds the slave.
+  return got < 0 && errno == EIO ? Read::HungUp : Read::Nothing;
 }
 
 void PtyServer::answer(std::uint8_t byte) {

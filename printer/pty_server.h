@@ -95,6 +95,16 @@ public:
   void start();  // run() on a thread of its own
   void stop();   // requestStop(), then waits for the thread started by start()
 
+  // After start(): ends once every program has closed the port, for a run
+  // whose programs have ended. The server lets go of its own hold on the
+  // slave (the port link then leads nowhere, so nothing opens the port
+  // anew) and reads until the last holder closes it: a detached copy of a
+  // QR printer file still writing is waited for, and every byte it wrote
+  // is printed. Then it ends as stop() does, an uncut receipt with the
+  // ending "the port closed". A holder that sends nothing for `silence`
+  // is not waited for: false then. requestStop() cuts the wait short.
+  bool finishWhenClosed(std::chrono::milliseconds silence);
+
   // Safe from any thread and from a signal handler.
   void requestStop() noexcept;
   void setState(PrinterState state) noexcept { printer_.setState(state); }
@@ -104,9 +114,13 @@ public:
   std::uint64_t statusRequests() const noexcept { return printer_.statusRequests(); }
 
 private:
+  enum class Read { Bytes, Nothing, HungUp };  // HungUp: no program holds the slave
+
   void answer(std::uint8_t byte);
-  // Reads at most `limit` bytes; false when nothing more is waiting.
-  bool readMaster(std::size_t limit = 4096);
+  // Reads and prints at most `limit` bytes.
+  Read readMaster(std::size_t limit = 4096);
+  // Serves until a stop, or until the last holder closes once closing_ is set.
+  void serve();
   // Bytes the line has carried since the last read (a serial line's pace),
   // and how long until it carries the next few.
   std::size_t lineAllowance(int *waitMs);
@@ -117,7 +131,11 @@ private:
   ReceiptWriter *writer_ = nullptr;
   int master_ = -1;
   int slaveKeep_ = -1;
-  int stopPipe_[2] = {-1, -1};
+  int stopPipe_[2] = {-1, -1};  // wakes the loop: a stop, or closing_ set
+  std::atomic<bool> stopAsked_{false};
+  std::atomic<bool> closing_{false};
+  std::chrono::milliseconds closingSilence_{0};  // set before closing_
+  bool heldSilently_ = false;  // the closing wait ended on a silent holder
   std::string slavePath_;
   std::string linkTarget_;
   bool linkMade_ = false;

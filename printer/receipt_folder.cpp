@@ -47,6 +47,12 @@ std::int64_t receiptNumberOf(const fs::path &file) {
   return number;
 }
 
+std::string receiptFileName(std::int64_t number, std::string_view extension) {
+  char stem[40];
+  std::snprintf(stem, sizeof stem, "receipt-%04" PRId64, number);
+  return stem + std::string(extension);
+}
+
 namespace {
 
 // The temporaries being filled, in slots a signal handler can read: state 0
@@ -188,10 +194,9 @@ fs::path ReceiptFolder::write(const Receipt &receipt, std::string *error) {
   // where no file is: a number another writer (or an old file) holds is
   // skipped.
   for (;;) {
-    char stem[40];
-    std::snprintf(stem, sizeof stem, "receipt-%04" PRId64, nextNumber_++);
-    const fs::path png = folder_ / (std::string(stem) + ".png");
-    const fs::path txt = folder_ / (std::string(stem) + ".txt");
+    const std::int64_t number = nextNumber_++;
+    const fs::path png = folder_ / receiptFileName(number, ".png");
+    const fs::path txt = folder_ / receiptFileName(number, ".txt");
     fs::path failedAt = png;
     int failed = publish(pngTemp.path(), png);
     if (failed == EEXIST) continue;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace it433td::printer {
 
@@ -37,6 +38,8 @@ private:
 
 // "receipt-0042.txt" -> 42; 0 for any other name.
 std::int64_t receiptNumberOf(const std::filesystem::path &file);
+// 42, ".txt" -> "receipt-0042.txt": the name a folder gives its receipt.
+std::string receiptFileName(std::int64_t number, std::string_view extension);
 
 // Removes the temporary files that receipt writers of this process are
 // filling right now. Async-signal-safe: for a handler of a fatal signal.

@@ -49,7 +49,19 @@ void ReceiptWriter::setListener(Listener listener) {
 
 std::vector<std::filesystem::path> ReceiptWriter::transcriptsWritten() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return transcripts_;
+  std::vector<std::filesystem::path> transcripts;
+  for (const WrittenReceipt &receipt : written_) transcripts.push_back(receipt.transcript);
+  return transcripts;
+}
+
+std::vector<WrittenReceipt> ReceiptWriter::receiptsWritten() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return written_;
+}
+
+std::size_t ReceiptWriter::receiptsLost() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lost_;
 }
 
 void ReceiptWriter::run() {
@@ -74,12 +86,14 @@ void ReceiptWriter::run() {
     }
 
     lock.lock();
-    if (!transcript.empty()) {
-      transcripts_.push_back(transcript);
+    if (transcript.empty()) {
+      ++lost_;
+    } else {
+      WrittenReceipt written{receiptNumberOf(transcript), transcript, transcript,
+                             std::move(warnings)};
+      written.picture.replace_extension(".png");
+      written_.push_back(written);
       if (listener_) {
-        WrittenReceipt written{receiptNumberOf(transcript), transcript, transcript,
-                               std::move(warnings)};
-        written.picture.replace_extension(".png");
         Listener listener = listener_;
         lock.unlock();
         listener(written);

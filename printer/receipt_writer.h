@@ -55,6 +55,10 @@ public:
   void setListener(Listener listener);
 
   std::vector<std::filesystem::path> transcriptsWritten() const;
+  // Every receipt written so far, in order, with its warnings.
+  std::vector<WrittenReceipt> receiptsWritten() const;
+  // Receipts that could not be written (a full disk, a folder taken away).
+  std::size_t receiptsLost() const;
   const std::filesystem::path &folder() const { return folder_.folder(); }
 
 private:
@@ -69,7 +73,8 @@ private:
   std::deque<Receipt> queue_;
   bool busy_ = false;  // a receipt taken off the queue is being written
   bool closing_ = false;
-  std::vector<std::filesystem::path> transcripts_;
+  std::vector<WrittenReceipt> written_;
+  std::size_t lost_ = 0;
   std::thread thread_;
 };
 

@@ -86,9 +86,12 @@ TcpListener::TcpListener(TcpListenerOptions options, ReceiptWriter &writer,
   port_ = bound.ss_family == AF_INET
               ? ntohs(reinterpret_cast<const sockaddr_in &>(bound).sin_port)
               : ntohs(reinterpret_cast<const sockaddr_in6 &>(bound).sin6_port);
-  if (::pipe2(stopPipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+  if (::pipe2(stopPipe_, O_CLOEXEC | O_NONBLOCK) != 0 ||
+      ::pipe2(finishPipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
     const int failed = errno;
     closeFd(listener_);
+    closeFd(stopPipe_[0]);
+    closeFd(stopPipe_[1]);
     throw std::system_error(failed, std::generic_category(), "pipe2");
   }
 }
@@ -98,6 +101,8 @@ TcpListener::~TcpListener() {
   closeFd(listener_);
   closeFd(stopPipe_[0]);
   closeFd(stopPipe_[1]);
+  closeFd(finishPipe_[0]);
+  closeFd(finishPipe_[1]);
 }
 
 void TcpListener::start() {
@@ -106,7 +111,7 @@ void TcpListener::start() {
   printer_ = std::thread([this] { printJobs(); });
 }
 
-void TcpListener::stop() {
+void TcpListener::requestStop() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
@@ -114,6 +119,17 @@ void TcpListener::stop() {
   jobReady_.notify_all();
   const char byte = 1;
   [[maybe_unused]] ssize_t ignored = ::write(stopPipe_[1], &byte, 1);  // full: already asked
+}
+
+void TcpListener::finish() {
+  const char byte = 1;
+  [[maybe_unused]] ssize_t ignored = ::write(finishPipe_[1], &byte, 1);
+  if (door_.joinable()) door_.join();
+  if (printer_.joinable()) printer_.join();
+}
+
+void TcpListener::stop() {
+  requestStop();
   if (door_.joinable()) door_.join();
   if (printer_.joinable()) printer_.join();
   for (Connection &waiting : ready_) closeFd(waiting.fd);  // never started: nothing printed
@@ -122,9 +138,22 @@ void TcpListener::stop() {
 
 void TcpListener::watchDoor() {
   std::vector<Connection> silent;  // accepted, nothing sent yet
+  watchConnections(silent);
+  for (Connection &connection : silent) closeFd(connection.fd);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    doorClosed_ = true;
+  }
+  jobReady_.notify_all();
+}
+
+void TcpListener::watchConnections(std::vector<Connection> &silent) {
   std::vector<pollfd> fds;
+  bool finishing = false;  // the listen queue is taken once more, then never
   for (;;) {
-    fds.assign({{stopPipe_[0], POLLIN, 0}, {listener_, POLLIN, 0}});
+    fds.assign({{stopPipe_[0], POLLIN, 0},
+                {finishing ? -1 : listener_, POLLIN, 0},
+                {finishing ? -1 : finishPipe_[0], POLLIN, 0}});
     auto wait = std::chrono::milliseconds(-1);
     const auto now = Clock::now();
     for (const Connection &connection : silent) {
@@ -139,10 +168,7 @@ void TcpListener::watchDoor() {
       if (options_.log) options_.log(std::string("poll failed: ") + std::strerror(errno));
       return;
     }
-    if (fds[0].revents) {
-      for (Connection &connection : silent) closeFd(connection.fd);
-      return;
-    }
+    if (fds[0].revents) return;
     // A first byte (or the end of a connection that sent none) takes the
     // connection out of the waiting room: into the printer's queue, in the
     // order the bytes came, or closed. The silent ones are closed at last.
@@ -151,10 +177,10 @@ void TcpListener::watchDoor() {
     for (std::size_t i = 0; i < silent.size(); ++i) {
       Connection &connection = silent[i];
       char byte = 0;
-      const ssize_t peeked =
-          fds[i + 2].revents ? ::recv(connection.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) : -1;
-      const bool gone = fds[i + 2].revents && (peeked == 0 || (peeked < 0 && errno != EAGAIN &&
-                                                                errno != EINTR));
+      const short events = fds[i + 3].revents;
+      const ssize_t peeked = events ? ::recv(connection.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) : -1;
+      const bool gone =
+          events && (peeked == 0 || (peeked < 0 && errno != EAGAIN && errno != EINTR));
       if (peeked == 1) {
         std::lock_guard<std::mutex> lock(mutex_);
         ready_.push_back(std::move(connection));
@@ -166,7 +192,10 @@ void TcpListener::watchDoor() {
       }
     }
     silent.swap(stillSilent);
-    if (fds[1].revents) admit(silent);
+    const bool finishNow = !finishing && fds[2].revents;
+    if (fds[1].revents || finishNow) admit(silent);
+    finishing = finishing || finishNow;
+    if (finishing && silent.empty()) return;
   }
 }
 
@@ -211,8 +240,8 @@ void TcpListener::printJobs() {
     Connection job;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      jobReady_.wait(lock, [this] { return stopping_ || !ready_.empty(); });
-      if (stopping_) return;
+      jobReady_.wait(lock, [this] { return stopping_ || !ready_.empty() || doorClosed_; });
+      if (stopping_ || ready_.empty()) return;  // stopped, or every job served
       job = std::move(ready_.front());
       ready_.pop_front();
     }

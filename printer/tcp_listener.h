@@ -79,6 +79,15 @@ public:
   // receipt written), closes the waiting connections and ends the threads.
   // Safe to call twice.
   void stop();
+  // stop() without waiting for the threads: from any other thread, e.g. to
+  // cut finish() short.
+  void requestStop();
+  // After start(): prints what the clients connected so far send, then
+  // ends the threads, for a run whose clients have ended. The connections
+  // still in the listen queue are taken, each one's job is printed to its
+  // end (within its limits; one that stays silent waits at most
+  // `idleTimeout`), and no later connection is taken.
+  void finish();
 
 private:
   using Clock = std::chrono::steady_clock;
@@ -90,6 +99,7 @@ private:
 
   // The door: accepts, and watches each connection until its first byte.
   void watchDoor();
+  void watchConnections(std::vector<Connection> &silent);  // until a stop or finish
   void admit(std::vector<Connection> &silent);
   void refuse(int fd, const std::string &peer);
   // The printer: serves the ready jobs, one at a time, in order.
@@ -101,6 +111,7 @@ private:
   std::atomic<PrinterState> &state_;
   int listener_ = -1;
   int stopPipe_[2] = {-1, -1};
+  int finishPipe_[2] = {-1, -1};  // wakes the door for finish()
   std::uint16_t port_ = 0;
   std::string address_;
 
@@ -108,6 +119,7 @@ private:
   std::condition_variable jobReady_;
   std::deque<Connection> ready_;  // sent their first byte, in that order
   bool stopping_ = false;
+  bool doorClosed_ = false;  // no more jobs will come
   bool refusing_ = false;  // the last connection was refused (logged once)
   std::thread door_;
   std::thread printer_;

@@ -5,6 +5,7 @@
 #include "input_file.h"
 #include "output_folder.h"
 #include "receipt_folder.h"
+#include "receipt_summary.h"
 #include "receipt_warnings.h"
 #include "shown_text.h"
 #include "tool_error.h"
@@ -60,15 +61,12 @@ int runRender(const RenderOptions &options) {
         }
         printMessage(stdout, "receipt picture: " + pictureOf(written).string() +
                                  "\nreceipt transcript: " + written.string());
-        if (!found.empty())
-          printMessage(stdout, written.stem().string() + ": " + printer::warningCount(found.size()));
-        for (const std::string &line : found) printMessage(stdout, "  " + line);
+        printWarningsOf(written.stem().string(), found);
       },
       nullptr);
   for (const std::string &stream : streams) printer.feed(stream);
   printer.finish();
-  std::printf("%zu receipt%s, %s\n", receipts, receipts == 1 ? "" : "s",
-              printer::warningCount(warnings).c_str());
+  printMessage(stdout, receiptsSummary(receipts, warnings));
   if (options.strict && warnings && status == kExitOk) {
     std::fprintf(stderr, "it433td: --strict: %s\n", printer::warningCount(warnings).c_str());
     status = kExitOperationFailed;

@@ -13,6 +13,9 @@ enum ExitStatus : int {
   kExitOperationFailed = 1,  // a printer operation answered a failure status
   kExitBadInput = 2,         // bad command line, unreadable or malformed receipt file
   kExitNoModule = 3,         // the module or its vendor libraries cannot be loaded
+  // emulate's COMMAND cannot be started, as a shell says it:
+  kExitCommandNotRunnable = 126,  // found, but not a program we may run
+  kExitCommandNotFound = 127,     // no such program
 };
 
 class ToolError : public std::runtime_error {

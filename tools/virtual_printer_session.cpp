@@ -6,6 +6,8 @@
 #include "tool_error.h"
 #include "web_console.h"
 
+#include <csignal>
+
 namespace it433td::tools {
 
 namespace {
@@ -86,11 +88,31 @@ void VirtualPrinterSession::setState(printer::PrinterState state) {
   if (log_) log_("printer " + std::string(printer::stateName(state)));
 }
 
+bool VirtualPrinterSession::takeStateSignal(int signal) {
+  if (signal != SIGUSR1 && signal != SIGUSR2) return false;
+  const auto other = signal == SIGUSR1 ? printer::PrinterState::PaperOut : printer::PrinterState::Offline;
+  setState(state() == other ? printer::PrinterState::Online : other);
+  return true;
+}
+
 std::vector<std::filesystem::path> VirtualPrinterSession::stop() {
   if (listener_) listener_->stop();
   if (server_) server_->stop();
   writer_->drain();
   return writer_->transcriptsWritten();
+}
+
+std::vector<printer::WrittenReceipt> VirtualPrinterSession::finish() {
+  // A silent holder of the port waits as long as a silent network client.
+  if (server_) server_->finishWhenClosed(printer::TcpListenerOptions{}.idleTimeout);
+  if (listener_) listener_->finish();
+  stop();
+  return writer_->receiptsWritten();
+}
+
+void VirtualPrinterSession::interrupt() {
+  if (server_) server_->requestStop();
+  if (listener_) listener_->requestStop();
 }
 
 std::filesystem::path pictureOf(const std::filesystem::path &transcript) {

@@ -54,10 +54,22 @@ public:
   printer::PrinterState state() const { return state_.load(); }
   // Any thread: the status answers on every port, and the web page.
   void setState(printer::PrinterState state);
+  // SIGUSR1 toggles paper-out, SIGUSR2 offline (cover open), each back to
+  // online the second time. False for any other signal.
+  bool takeStateSignal(int signal);
 
   // Stops serving: what is still queued is printed and the unfinished
   // receipts written. Returns the transcripts written, in order.
   std::vector<std::filesystem::path> stop();
+  // For a run whose programs have ended: waits until the last program that
+  // has the port open closes it (a detached QR copy still writing
+  // included) and every network job sent so far is printed, then stops.
+  // A holder or a connection silent for 10 s is not waited for. Returns
+  // the receipts written, in order.
+  std::vector<printer::WrittenReceipt> finish();
+  // Cuts finish() short, from another thread: as stop() from then on.
+  void interrupt();
+  std::size_t receiptsLost() const { return writer_->receiptsLost(); }
 
 private:
   std::atomic<printer::PrinterState> state_;

@@ -85,8 +85,30 @@ std::string stateEvent(PrinterState state) {
   return event("state", "{\"state\":\"" + std::string(printer::stateName(state)) + "\"}");
 }
 
-std::string receiptEvent(std::int64_t number) {
-  return event("receipt", "{\"number\":" + std::to_string(number) + "}");
+// A JSON string of text that is UTF-8 (the transcript's warning lines).
+std::string jsonString(const std::string &text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      quoted += escaped;
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "\"";
+}
+
+std::string receiptEvent(const printer::WrittenReceipt &receipt) {
+  std::string warnings;
+  for (const std::string &line : receipt.warnings)
+    warnings += (warnings.empty() ? "" : ",") + jsonString(line);
+  return event("receipt", "{\"number\":" + std::to_string(receipt.number) + ",\"warnings\":[" +
+                              warnings + "]}");
 }
 
 bool readWhole(const std::filesystem::path &path, std::string *content) {
@@ -102,6 +124,7 @@ bool readWhole(const std::filesystem::path &path, std::string *content) {
 struct WebConsole::Impl {
   WebConsoleOptions options;
   std::string token = newToken();
+  std::string run = newToken();  // a page that reconnects to another run reloads
   std::string url;
   std::set<std::string> hosts;  // the Host values answered to
   GuardedHttpServer server{kMaxEventStreams + kQuickWorkers};
@@ -129,11 +152,12 @@ struct WebConsole::Impl {
   // receipts, oldest first (the page puts each new one on top).
   std::string greeting(std::uint64_t *next) {
     std::lock_guard<std::mutex> lock(mutex);
-    std::string text = "retry: 1000\n\n" + stateEvent(options.state());
+    std::string text = "retry: 1000\n\n" + event("run", "{\"run\":\"" + run + "\"}") +
+                       stateEvent(options.state());
     auto from = receipts.size() > kReceiptsOnPage
                     ? std::prev(receipts.end(), static_cast<long>(kReceiptsOnPage))
                     : receipts.begin();
-    for (auto it = from; it != receipts.end(); ++it) text += receiptEvent(it->first);
+    for (auto it = from; it != receipts.end(); ++it) text += receiptEvent(it->second);
     *next = nextSequence;
     return text;
   }
@@ -178,6 +202,7 @@ struct WebConsole::Impl {
     server.Get("/", [this](const httplib::Request &, httplib::Response &response) {
       std::string page(webPageHtml());
       replaceAll(page, "@TOKEN@", token);
+      replaceAll(page, "@RUN@", run);
       replaceAll(page, "@TITLE@", htmlEscaped(options.title));
       response.set_content(page, "text/html; charset=utf-8");
     });
@@ -186,6 +211,9 @@ struct WebConsole::Impl {
     });
     server.Get("/page.js", [](const httplib::Request &, httplib::Response &response) {
       response.set_content(std::string(webPageJs()), "text/javascript; charset=utf-8");
+    });
+    server.Get("/favicon.svg", [](const httplib::Request &, httplib::Response &response) {
+      response.set_content(std::string(webPageFavicon()), "image/svg+xml");
     });
     server.Get(R"(/receipts/(\d{1,18})\.(png|txt))",
                [this](const httplib::Request &request, httplib::Response &response) {
@@ -298,7 +326,7 @@ void WebConsole::receiptWritten(const printer::WrittenReceipt &receipt) {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->receipts[receipt.number] = receipt;
   }
-  impl_->publish(receiptEvent(receipt.number));
+  impl_->publish(receiptEvent(receipt));
 }
 
 void WebConsole::stateChanged(PrinterState state) { impl_->publish(stateEvent(state)); }

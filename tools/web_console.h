@@ -8,7 +8,9 @@
 // What it serves and accepts:
 //   GET  /                      the page (with this run's token)
 //   GET  /page.css, /page.js    its style and script
-//   GET  /events                server-sent events: "state", "receipt"
+//   GET  /favicon.svg           its icon
+//   GET  /events                server-sent events: "run" (first: this run's
+//                               id), "state", "receipt" (number, warnings)
 //   GET  /receipts/N.png|.txt   a receipt written in this run, by number
 //                               only (?download: as an attachment)
 //   POST /state                 body "online", "paper-out", "offline";

@@ -711,6 +711,58 @@ TEST_F(ToolCopy, RenderStrictFailsOnWarningsAndPassesTheDemoStream) {
       << utf8.out;
 }
 
+// emulate -- COMMAND as a CI job runs it. The run waits for the receipt a
+// detached process (as the module's QR copy is) writes after COMMAND ended;
+// COMMAND's status passes through; --strict and --expect pass and fail; a
+// second identical run passes against its own --update-expected output.
+TEST_F(ToolCopy, RunModeWaitsForTheLastReceiptAndChecksWarningsAndGoldenReceipts) {
+  const fs::path receipt = writeReceipt("Pão de queijo\ncut\n");
+  const fs::path golden = temp.path / "golden";
+  const auto runOn = [&](const std::vector<std::string> &options, const std::string &script) {
+    std::vector<std::string> args{"emulate", "--port", "RUN1", "--ports-dir", ports.string(),
+                                  "--listen", "127.0.0.1:0"};
+    args.insert(args.end(), options.begin(), options.end());
+    args.insert(args.end(), {"--", "/bin/bash", "-c", script, "bash", tool.string(),
+                             IT433TD_MODULE, receipt.string()});
+    return run(tool, args);
+  };
+  // A network job, the module's receipt on the port, and a receipt that a
+  // process left behind writes to the port a second after COMMAND ended.
+  const std::string job = R"(
+    printf 'Rede\n\033w' > "/dev/tcp/${IT433TD_PRINTER_ADDRESS%:*}/${IT433TD_PRINTER_ADDRESS##*:}" || exit
+    "$1" --module "$2" print --port RUN1 "$3" || exit
+    exec 3> "$IT433TD_PORTS/RUN1"
+    { sleep 1; printf 'Depois\n\033w' >&3; } &)";
+
+  const Finished first = runOn({"--out", out.string(), "--update-expected", golden.string()}, job);
+  ASSERT_EQ(first.exitStatus, 0) << first.out << first.err;
+  EXPECT_NE(first.out.find("3 receipts, 0 warnings"), std::string::npos) << first.out;
+  EXPECT_EQ(readFile(golden / "receipt-0001.txt"), "Rede\n[CUT]\n");
+  EXPECT_NE(readFile(golden / "receipt-0002.txt").find("Pão de queijo\n"), std::string::npos);
+  EXPECT_EQ(readFile(golden / "receipt-0003.txt"), "Depois\n[CUT]\n");
+
+  const Finished again = runOn({"--strict", "--expect", golden.string()}, job);
+  EXPECT_EQ(again.exitStatus, 0) << again.out << again.err;
+  EXPECT_NE(again.out.find("--expect: every receipt as in"), std::string::npos) << again.out;
+
+  const Finished wrong = runOn({"--strict", "--expect", golden.string()},
+                               R"(printf 'Ol\xc3\xa1\n' > "$IT433TD_PORTS/RUN1")");
+  EXPECT_EQ(wrong.exitStatus, 1);
+  EXPECT_NE(wrong.err.find("--strict: 2 warnings"), std::string::npos) << wrong.err;  // UTF-8, no cut
+  EXPECT_NE(wrong.err.find("--expect: 3 differences"), std::string::npos) << wrong.err;
+  EXPECT_NE(wrong.out.find("receipt 1 differs:\n--- " + (golden / "receipt-0001.txt").string() +
+                           "\n+++ "),
+            std::string::npos)
+      << wrong.out;
+  EXPECT_NE(wrong.out.find("@@ -1,2 +1,3 @@\n-Rede\n-[CUT]\n+Ol"), std::string::npos) << wrong.out;
+  EXPECT_NE(wrong.out.find("receipt-0003.txt was not printed:"), std::string::npos) << wrong.out;
+
+  EXPECT_EQ(runOn({"--strict"}, "exit 3").exitStatus, 3);
+  const Finished missing = run(tool, {"emulate", "--listen", "127.0.0.1:0", "--", "no-such-cmd"});
+  EXPECT_EQ(missing.exitStatus, 127);
+  EXPECT_NE(missing.err.find("cannot run \"no-such-cmd\""), std::string::npos) << missing.err;
+}
+
 // The demo prints on a port named COM1, so the module applies the serial
 // line settings, as with a real printer.
 TEST(Demo, PrintsTheSampleReceiptAndTellsWhereItsPictureIs) {

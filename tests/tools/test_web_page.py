@@ -4,8 +4,11 @@
 Headless Chromium driven by Selenium opens the page, a receipt is printed
 through the real module onto the emulator's pseudo-terminal, and its picture
 and decoded QR code must appear without a reload; the page's "Paper out"
-button must change what `it433td status` reads from the port; a page from
-another origin must not be able to change the state.
+button must change what `it433td status` reads from the port and stay
+pressed; a page from another origin must not be able to change the state.
+On a 390 px screen the page must not scroll sideways, a receipt with a
+warning shows its count and lines (a clean one none), and once the emulator
+stops the page says "not connected" with its state buttons disabled.
 
   test_web_page.py IT433TD MODULE
 With IT433TD_SCREENSHOT=FILE set, the page is saved there as a PNG (the
@@ -163,6 +166,8 @@ def main(tool, module):
         # The button changes what the port answers.
         driver.find_element(By.ID, "set-paper-out").click()
         wait.until(lambda d: d.find_element(By.ID, "state").get_attribute("data-state") == "paper-out")
+        pressed = [b.get_attribute("id") for b in driver.find_elements(By.CSS_SELECTOR, "button[aria-pressed=true]")]
+        assert pressed == ["set-paper-out"], pressed
         asked = status()
         assert asked.returncode == 1 and "WEB1: out of paper" in asked.stdout, asked.stdout + asked.stderr
 
@@ -174,9 +179,34 @@ def main(tool, module):
         asked = status()
         assert asked.returncode == 1 and "WEB1: out of paper" in asked.stdout, asked.stdout + asked.stderr
         assert not any(line.startswith("printer online") for line in emulator.lines), "".join(emulator.lines)
+
+        # A phone's screen; a receipt with UTF-8 text sent raw to the port.
+        driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                               {"width": 390, "height": 844, "deviceScaleFactor": 1, "mobile": True})
+        driver.get(emulator.url)
+        with open(os.path.join(ports, "WEB1"), "wb") as port:
+            port.write("Olá\n\x1bw".encode())
+        badge = wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, "#receipt-0002 .badge"))[0]
+        assert badge.text == "1 warning", badge.text
+        warning = driver.find_element(By.CSS_SELECTOR, "#receipt-0002 .warnings li").text
+        assert warning.startswith("[WARNING UTF-8 text"), warning
+        assert not driver.find_elements(By.CSS_SELECTOR, "#receipt-0001 .badge, #receipt-0001 .warnings")
+        wait.until(lambda d: "PADARIA PÃO DOURADO" in d.find_element(By.CSS_SELECTOR, "#receipt-0001 pre").text)
+        widths = driver.execute_script(
+            "const e = document.documentElement; return [e.scrollWidth, e.clientWidth];")
+        assert widths[0] <= widths[1] == 390, f"the page scrolls sideways: {widths}"
+        picture, transcript = (driver.find_element(By.CSS_SELECTOR, "#receipt-0001 " + part).rect
+                               for part in ("img.picture", "pre.transcript"))
+        assert picture["width"] < 390 and transcript["y"] > picture["y"], (picture, transcript)
+
         stopped, emulator = emulator.stop(), None
         assert stopped == 0, f"emulate exited with {stopped}"
-        print("the page showed the receipt live, its button set paper-out, a forged post was refused")
+        wait.until(lambda d: d.find_element(By.ID, "state").text == "not connected")
+        buttons = driver.find_elements(By.CSS_SELECTOR, "button[data-state]")
+        assert buttons and all(not b.is_enabled() for b in buttons), "a state button stayed enabled"
+        print("the page showed the receipts live with their warnings, its button set paper-out, "
+              "a forged post was refused, at 390 px nothing scrolls sideways, a stopped printer "
+              "shows as not connected")
     finally:
         if driver:
             driver.quit()

@@ -1,8 +1,11 @@
 // The virtual printer's page: receipts arrive as server-sent events and go
-// on top; the buttons post the printer's state with this run's token.
+// on top, each with its warnings; the buttons post the printer's state with
+// this run's token, and only while the page is connected to the printer.
 'use strict';
 
 const token = document.querySelector('meta[name="it433td-token"]').content;
+const run = document.querySelector('meta[name="it433td-run"]').content;
+const buttons = [...document.querySelectorAll('button[data-state]')];
 const list = document.getElementById('receipts');
 const stateBadge = document.getElementById('state');
 const link = document.getElementById('link');
@@ -14,6 +17,15 @@ const stateWords = { online: 'online', 'near-end': 'paper near end', 'paper-out'
 function showState(state) {
   stateBadge.dataset.state = state;
   stateBadge.textContent = stateWords[state] || state;
+  for (const button of buttons) button.setAttribute('aria-pressed', button.dataset.state === state);
+}
+
+// The state is unknown while the printer cannot be reached: nothing to press.
+function showConnected(connected) {
+  for (const button of buttons) button.disabled = !connected;
+  if (connected) return;
+  showState('not-connected');
+  stateBadge.textContent = 'not connected';
 }
 
 // The codes the transcript read from the paper: [CODE128 "..."] and
@@ -32,7 +44,16 @@ function element(tag, properties, ...children) {
   return made;
 }
 
-async function addReceipt(number) {
+// "2 warnings" beside the heading, the lines under it; nothing when clean.
+function warningsOf(lines) {
+  if (!lines.length) return [[], []];
+  const count = lines.length + (lines.length === 1 ? ' warning' : ' warnings');
+  const list = element('ul', { className: 'warnings' },
+    ...lines.map((line) => element('li', { textContent: line })));
+  return [[element('span', { className: 'badge', textContent: count })], [list]];
+}
+
+async function addReceipt(number, warnings) {
   if (shown.has(number)) return;
   shown.add(number);
   document.getElementById('empty')?.remove();
@@ -40,12 +61,13 @@ async function addReceipt(number) {
   const base = '/receipts/' + number;
   const transcript = element('pre', { className: 'transcript', textContent: 'loading...' });
   const codes = element('ul', { className: 'codes' });
+  const [badge, warningList] = warningsOf(warnings);
   const card = element('article', { className: 'receipt', id: name },
     element('div', { className: 'paper' },
       element('img', { className: 'picture', src: base + '.png', alt: 'receipt ' + number })),
     element('div', { className: 'about' },
-      element('h2', { textContent: 'Receipt ' + number + ' ' }),
-      codes, transcript,
+      element('h2', { textContent: 'Receipt ' + number + ' ' }, ...badge),
+      ...warningList, codes, transcript,
       element('p', { className: 'downloads' },
         element('a', { href: base + '.png?download', download: name + '.png', textContent: 'PNG' }),
         element('a', { href: base + '.txt?download', download: name + '.txt',
@@ -78,14 +100,24 @@ async function setState(state) {
   if (!answer.ok) alert('The printer refused: ' + (await answer.text()));
 }
 
-for (const button of document.querySelectorAll('button[data-state]'))
-  button.addEventListener('click', () => setState(button.dataset.state));
+for (const button of buttons) button.addEventListener('click', () => setState(button.dataset.state));
 
 const events = new EventSource('/events');
+// Another run of the printer answers at the same address: its token and
+// receipts are not this page's.
+events.addEventListener('run', (e) => { if (JSON.parse(e.data).run !== run) location.reload(); });
 events.addEventListener('state', (e) => showState(JSON.parse(e.data).state));
-events.addEventListener('receipt', (e) => addReceipt(JSON.parse(e.data).number));
-events.addEventListener('open', () => { link.textContent = 'live'; link.className = 'link'; });
+events.addEventListener('receipt', (e) => {
+  const receipt = JSON.parse(e.data);
+  addReceipt(receipt.number, receipt.warnings || []);
+});
+events.addEventListener('open', () => {
+  link.textContent = 'live';
+  link.className = 'link';
+  showConnected(true);
+});
 events.addEventListener('error', () => {
   link.textContent = 'connection lost, retrying';
   link.className = 'link lost';
+  showConnected(false);
 });
