@@ -230,7 +230,7 @@ void removeReceiptTemporaries() noexcept {
 void removeReceiptTemporariesOnSignals() {
   struct sigaction action{};
   action.sa_handler = removeOnSignal;
-  action.sa_flags = SA_RESETHAND;
+  action.sa_flags = static_cast<int>(SA_RESETHAND);  // an unsigned constant in glibc
   sigemptyset(&action.sa_mask);
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::sigaction(signal, &action, nullptr);
 }

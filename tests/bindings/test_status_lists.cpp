@@ -52,8 +52,8 @@ std::vector<Status> headerEnum(const std::string &path, const std::string &tag) 
 }
 
 // Every (name, value) pair that `pattern` finds in `text`.
-std::vector<Status> listed(const std::string &text, const std::regex &pattern, int nameGroup,
-                           int valueGroup) {
+std::vector<Status> listed(const std::string &text, const std::regex &pattern, size_t nameGroup,
+                           size_t valueGroup) {
   std::vector<Status> found;
   for (std::sregex_iterator m(text.begin(), text.end(), pattern), end; m != end; ++m)
     found.push_back({(*m)[nameGroup], std::stol((*m)[valueGroup])});

@@ -126,7 +126,7 @@ TEST(ExportList, BothWindowsModulesExportExactlyTheList) {
 struct Binding {
   std::string path, begin, end;
   std::regex declaration;
-  int result, name, parameters;
+  size_t result, name, parameters;
   char separator;
   std::regex typeInParameter;
   std::map<std::string, std::string> cType;

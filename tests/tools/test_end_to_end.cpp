@@ -47,10 +47,10 @@ std::vector<it433td::printer::DecodedCode> decodePicture(const fs::path &png) {
     const int height = cairo_image_surface_get_height(surface);
     const int stride = cairo_image_surface_get_stride(surface);
     const unsigned char *data = cairo_image_surface_get_data(surface);
-    std::vector<std::uint8_t> grey(static_cast<std::size_t>(width) * height);
+    std::vector<std::uint8_t> grey(it433td::printer::dotCount(width, height));
     for (int y = 0; y < height; ++y)
       for (int x = 0; x < width; ++x)  // the green byte of each RGB24 pixel
-        grey[static_cast<std::size_t>(y) * width + x] =
+        grey[it433td::printer::dotIndex(x, y, width)] =
             (reinterpret_cast<const std::uint32_t *>(data + y * stride)[x] >> 8) & 0xFF;
     codes = it433td::printer::decodeAllInGrey(grey.data(), width, height, width);
   }

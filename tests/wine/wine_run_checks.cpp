@@ -86,7 +86,7 @@ bool lay_out(const std::string &file, Paper &paper) {
       i += 3;
     } else if (byte(i) == 0x1D && i + 7 < file.size() && byte(i + 1) == 0x76 &&
                byte(i + 2) == 0x30) {
-      const size_t x = byte(i + 4) | byte(i + 5) << 8, y = byte(i + 6) | byte(i + 7) << 8;
+      const size_t x = byte(i + 4) | size_t{byte(i + 5)} << 8, y = byte(i + 6) | size_t{byte(i + 7)} << 8;
       i += 8;
       if (i + x * y > file.size()) return false;
       for (size_t r = 0; r < y; ++r) {
@@ -105,9 +105,9 @@ bool lay_out(const std::string &file, Paper &paper) {
 
 // Decodes the QR code printed on the paper with zbar.
 std::string decode_qr(const Paper &paper) {
-  const int margin = 32, width = paper.width + 2 * margin;
-  const int height = static_cast<int>(paper.rows.size()) + 2 * margin;
-  std::vector<uint8_t> gray(static_cast<size_t>(width) * height, 0xFF);
+  const size_t margin = 32, width = static_cast<size_t>(paper.width) + 2 * margin;
+  const size_t height = paper.rows.size() + 2 * margin;
+  std::vector<uint8_t> gray(width * height, 0xFF);
   for (size_t r = 0; r < paper.rows.size(); ++r)
     for (size_t d = 0; d < paper.rows[r].size(); ++d)
       if (paper.rows[r][d]) gray[(r + margin) * width + d + margin] = 0;
@@ -117,7 +117,7 @@ std::string decode_qr(const Paper &paper) {
   zbar::zbar_image_scanner_set_config(scanner, zbar::ZBAR_QRCODE, zbar::ZBAR_CFG_ENABLE, 1);
   zbar::zbar_image_t *image = zbar::zbar_image_create();
   zbar::zbar_image_set_format(image, zbar_fourcc('Y', '8', '0', '0'));
-  zbar::zbar_image_set_size(image, width, height);
+  zbar::zbar_image_set_size(image, static_cast<unsigned>(width), static_cast<unsigned>(height));
   zbar::zbar_image_set_data(image, gray.data(), gray.size(), nullptr);
   std::string text;
   if (zbar::zbar_scan_image(scanner, image) > 0) {

@@ -99,17 +99,18 @@ Paper printOnPaper(const Bytes &file) {
       raster.dataOffset = pos + 8;
       const int dotWidth = raster.doubleWidth ? 2 : 1;
       const int dotHeight = raster.doubleHeight ? 2 : 1;
-      const size_t dataBytes = static_cast<size_t>(raster.widthBytes) * raster.rows;
+      const size_t dataBytes = static_cast<size_t>(raster.widthBytes) * static_cast<size_t>(raster.rows);
       if (raster.widthBytes * 8 * dotWidth > kPaperDots || file.size() - raster.dataOffset < dataBytes) {
         paper.problem = "raster wider than the paper or cut short";
         return paper;
       }
       for (int y = 0; y < raster.rows; ++y) {
         std::vector<uint8_t> row = whiteRow();
+        const size_t rowStart = raster.dataOffset + static_cast<size_t>(y * raster.widthBytes);
         for (int x = 0; x < raster.widthBytes * 8; ++x) {
-          const uint8_t byte = file[raster.dataOffset + static_cast<size_t>(y) * raster.widthBytes + x / 8];
+          const uint8_t byte = file[rowStart + static_cast<size_t>(x / 8)];
           if (byte & (0x80 >> (x % 8)))
-            for (int d = 0; d < dotWidth; ++d) row[x * dotWidth + d] = 0;
+            for (int d = 0; d < dotWidth; ++d) row[static_cast<size_t>(x * dotWidth + d)] = 0;
         }
         for (int d = 0; d < dotHeight; ++d) rows.push_back(row);
       }
@@ -136,11 +137,10 @@ Paper printOnPaper(const Bytes &file) {
 
 GreyImage scaleUp(const GreyImage &image, int factor) {
   GreyImage big{image.width * factor, image.height * factor, {}};
-  big.pixels.resize(static_cast<size_t>(big.width) * big.height);
+  big.pixels.resize(big.index(0, big.height));
   for (int y = 0; y < big.height; ++y)
     for (int x = 0; x < big.width; ++x)
-      big.pixels[static_cast<size_t>(y) * big.width + x] =
-          image.pixels[static_cast<size_t>(y / factor) * image.width + x / factor];
+      big.pixels[big.index(x, y)] = image.pixels[image.index(x / factor, y / factor)];
   return big;
 }
 

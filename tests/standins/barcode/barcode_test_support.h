@@ -38,7 +38,11 @@ struct GreyImage {
   int width = 0;
   int height = 0;
   std::vector<uint8_t> pixels;
-  bool black(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x] == 0; }
+  bool black(int x, int y) const { return pixels[index(x, y)] == 0; }
+  // Where the dot (x, y) lies in `pixels`, row after row.
+  size_t index(int x, int y) const {
+    return static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
+  }
 };
 
 // One command of a printer file.

@@ -46,7 +46,7 @@ Bytes makeBmp(const BmpFields &s) {
   const uint32_t paletteEnd = 14 + s.headerSize + 8;
   const uint32_t offset = paletteEnd;  // pixels right after the palette
   Bytes b{'B', 'M'};
-  put(b, static_cast<uint32_t>(offset + stride * rows), 4);
+  put(b, static_cast<uint32_t>(offset + stride * static_cast<size_t>(rows)), 4);
   put(b, 0, 4);
   put(b, offset, 4);
   put(b, s.headerSize, 4);
@@ -68,7 +68,8 @@ Bytes makeBmp(const BmpFields &s) {
     const int y = static_cast<int>(s.height > 0 ? rows - 1 - fileRow : fileRow);
     Bytes row(stride, 0);
     for (int x = 0; x < s.width; ++x)
-      if (s.black(x, y) == index1IsBlack) row[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+      if (s.black(x, y) == index1IsBlack)
+        row[static_cast<size_t>(x / 8)] |= static_cast<uint8_t>(0x80 >> (x % 8));
     b.insert(b.end(), row.begin(), row.end());
   }
   return b;

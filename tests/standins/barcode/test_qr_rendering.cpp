@@ -144,13 +144,14 @@ TEST(QrRendering, WhiteIsPaperFeedNeverWhiteRasterRows) {
     ASSERT_EQ(raster.kind, PrinterCommand::Raster) << c;
     bool lastByteUsed = false;
     for (int y = 0; y < raster.rows; ++y) {
-      const auto begin = file.begin() + static_cast<ptrdiff_t>(raster.dataOffset + y * raster.widthBytes);
+      const auto begin =
+          file.begin() + static_cast<ptrdiff_t>(raster.dataOffset) + y * raster.widthBytes;
       EXPECT_TRUE(std::any_of(begin, begin + raster.widthBytes, [](uint8_t b) { return b != 0; }))
           << "white raster row " << y << " of command " << c;
       lastByteUsed |= begin[raster.widthBytes - 1] != 0;
     }
     EXPECT_TRUE(lastByteUsed) << "command " << c << " wider than its black";
-    expectedSize += 8 + static_cast<size_t>(raster.widthBytes) * raster.rows;
+    expectedSize += 8 + static_cast<size_t>(raster.widthBytes * raster.rows);
   }
   // Exactly the headers, rows and two feeds: nothing else in the file.
   EXPECT_EQ(file.size(), expectedSize);
@@ -182,7 +183,7 @@ TEST(QrRendering, ThreeDotModulesGoAsTwoDataRowsWithDoubleHeight) {
 }
 
 uint32_t le32(const Bytes &b, size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+  return b[at] | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 | uint32_t{b[at + 3]} << 24;
 }
 
 TEST(QrRendering, BitmapIsAPlainOneBitBmpWithItsQuietZone) {
