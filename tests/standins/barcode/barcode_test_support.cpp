@@ -78,14 +78,14 @@ Paper printOnPaper(const Bytes &file) {
   size_t pos = 0;
   while (pos < file.size()) {
     if (file.size() - pos >= 3 && file[pos] == 0x1B && file[pos + 1] == 0x4A) {
-      PrinterCommand feed{PrinterCommand::Feed};
+      PrinterCommand feed{PrinterCommand::kFeed};
       feed.feedDots = file[pos + 2];
       paper.commands.push_back(feed);
       for (int i = 0; i < feed.feedDots; ++i) rows.push_back(whiteRow());
       pos += 3;
     } else if (file.size() - pos >= 8 && file[pos] == 0x1D && file[pos + 1] == 0x76 &&
                file[pos + 2] == 0x30) {
-      PrinterCommand raster{PrinterCommand::Raster};
+      PrinterCommand raster{PrinterCommand::kRaster};
       // m: bit 0 prints every dot twice as wide, bit 1 every row twice.
       const uint8_t mode = file[pos + 3];
       if (mode > 3) {
@@ -114,7 +114,7 @@ Paper printOnPaper(const Bytes &file) {
         }
         for (int d = 0; d < dotHeight; ++d) rows.push_back(row);
       }
-      const bool followsRaster = !paper.commands.empty() && paper.commands.back().kind == PrinterCommand::Raster;
+      const bool followsRaster = !paper.commands.empty() && paper.commands.back().kind == PrinterCommand::kRaster;
       if (!followsRaster) paper.images.push_back(PrintedImage{static_cast<int>(rows.size()) - raster.dotRows()});
       PrintedImage &image = paper.images.back();
       image.dotRows += raster.dotRows();

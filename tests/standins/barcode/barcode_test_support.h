@@ -47,14 +47,14 @@ struct GreyImage {
 
 // One command of a printer file.
 struct PrinterCommand {
-  enum Kind { Feed, Raster } kind;
+  enum Kind { kFeed, kRaster } kind;
   int feedDots = 0;      // Feed
   int widthBytes = 0;    // Raster
   int rows = 0;          // Raster: data rows sent
   bool doubleWidth = false;   // Raster, m bit 0: each dot printed 2 dots wide
   bool doubleHeight = false;  // Raster, m bit 1: each data row printed twice
   size_t dataOffset = 0; // Raster: where d1 starts in the file
-  int dotRows() const { return kind == Feed ? feedDots : rows * (doubleHeight ? 2 : 1); }
+  int dotRows() const { return kind == kFeed ? feedDots : rows * (doubleHeight ? 2 : 1); }
 };
 
 // Raster commands printed back to back, with no feed between them: one

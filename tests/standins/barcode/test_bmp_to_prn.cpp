@@ -131,9 +131,9 @@ TEST(BmpToPrn, WhiteRowsBecomeFeedBetweenRasterBands) {
     kinds.emplace_back(cmd.kind, cmd.dotRows());
   const int tail = 299 + CODEBAR32_CUTTER_CLEARANCE_DOTS;  // rows 401-699, then clearance
   const std::vector<std::pair<int, int>> expected{
-      {PrinterCommand::Feed, 255},   {PrinterCommand::Feed, 45},  {PrinterCommand::Raster, 2},
-      {PrinterCommand::Feed, 98},    {PrinterCommand::Raster, 1}, {PrinterCommand::Feed, 255},
-      {PrinterCommand::Feed, tail - 255}};
+      {PrinterCommand::kFeed, 255},   {PrinterCommand::kFeed, 45},  {PrinterCommand::kRaster, 2},
+      {PrinterCommand::kFeed, 98},    {PrinterCommand::kRaster, 1}, {PrinterCommand::kFeed, 255},
+      {PrinterCommand::kFeed, tail - 255}};
   EXPECT_EQ(kinds, expected);
   // Dot 15 shifted by the indent of 3 is dot 18: the third byte.
   EXPECT_EQ(paper.commands[2].widthBytes, 3);
@@ -184,7 +184,7 @@ TEST(BmpToPrn, TallBitmapIsCutIntoRasterCommandsThePrinterTakes) {
     ASSERT_TRUE(paper.wellFormed) << paper.problem;
     int rasterDots = 0;
     for (const PrinterCommand &command : paper.commands) {
-      if (command.kind != PrinterCommand::Raster) continue;
+      if (command.kind != PrinterCommand::kRaster) continue;
       EXPECT_LE(command.dotRows(), kMaxRasterDots);
       rasterDots += command.dotRows();
     }

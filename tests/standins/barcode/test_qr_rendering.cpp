@@ -129,9 +129,9 @@ TEST(QrRendering, WhiteIsPaperFeedNeverWhiteRasterRows) {
   const Paper paper = printOnPaper(*r.prn);
   ASSERT_TRUE(paper.wellFormed) << paper.problem;
   ASSERT_GE(paper.commands.size(), 3u);
-  EXPECT_EQ(paper.commands.front().kind, PrinterCommand::Feed);
+  EXPECT_EQ(paper.commands.front().kind, PrinterCommand::kFeed);
   EXPECT_EQ(paper.commands.front().feedDots, kQuietModules * 3);
-  EXPECT_EQ(paper.commands.back().kind, PrinterCommand::Feed);
+  EXPECT_EQ(paper.commands.back().kind, PrinterCommand::kFeed);
   EXPECT_EQ(paper.commands.back().feedDots, kQuietModules * 3 + CODEBAR32_CUTTER_CLEARANCE_DOTS);
   ASSERT_EQ(paper.images.size(), 1u) << "the symbol is one picture, no feed inside it";
 
@@ -141,7 +141,7 @@ TEST(QrRendering, WhiteIsPaperFeedNeverWhiteRasterRows) {
   size_t expectedSize = 3 + 3;
   for (size_t c = 1; c + 1 < paper.commands.size(); ++c) {
     const PrinterCommand &raster = paper.commands[c];
-    ASSERT_EQ(raster.kind, PrinterCommand::Raster) << c;
+    ASSERT_EQ(raster.kind, PrinterCommand::kRaster) << c;
     bool lastByteUsed = false;
     for (int y = 0; y < raster.rows; ++y) {
       const auto begin =
@@ -174,7 +174,7 @@ TEST(QrRendering, ThreeDotModulesGoAsTwoDataRowsWithDoubleHeight) {
   EXPECT_LE(symbol.commands, moduleRows + 1);
   bool sawDouble = false, sawNormal = false;
   for (const PrinterCommand &command : paper.commands) {
-    if (command.kind != PrinterCommand::Raster) continue;
+    if (command.kind != PrinterCommand::kRaster) continue;
     EXPECT_FALSE(command.doubleWidth);
     (command.doubleHeight ? sawDouble : sawNormal) = true;
   }

@@ -27,6 +27,6 @@ TEST(DeviceExports, TenEntryPointsAndNothingElse) {
   dlclose(library);
 }
 
-extern "C" int megencom32_header_is_c(void);
+extern "C" int megencom32HeaderIsC(void);
 
-TEST(DeviceExports, HeaderCompilesAsC) { EXPECT_EQ(megencom32_header_is_c(), 1); }
+TEST(DeviceExports, HeaderCompilesAsC) { EXPECT_EQ(megencom32HeaderIsC(), 1); }
