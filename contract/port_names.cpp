@@ -48,7 +48,7 @@ unsigned long deviceNumber(std::string_view name, std::string_view prefix) {
 }  // namespace
 
 std::optional<std::string> resolvePortIn(std::string_view name, const char *portsFolder,
-                                           PortsFolderSource source) {
+                                         PortsFolderSource source) {
   bool fixedNames = true;
   if (portsFolder && *portsFolder) {
     bool readable = false;

@@ -16,7 +16,7 @@ constexpr char kLineFeed[] = {0x0A};
 constexpr char kCutPaper[] = {0x1B, 0x77};  // ESC w
 
 int32_t writeOnce(MEGENCOM32_EscrevernoDispositivo_fn write, const std::string &port,
-                   const char *bytes, size_t count) {
+                  const char *bytes, size_t count) {
   int32_t written = 0;
   return write(port.c_str(), bytes, static_cast<int32_t>(count), &written);
 }

@@ -43,7 +43,7 @@ std::string_view portName(const char *port) { return port ? std::string_view(por
 // bytes. A negative length, or a null pointer with a positive length, is bad
 // input: nothing is called.
 int32_t withHostBytes(int32_t (*operation)(std::string_view, std::string_view),
-                        const char *port, const char *bytes, int32_t length) {
+                      const char *port, const char *bytes, int32_t length) {
   if (length < 0 || (!bytes && length > 0)) return IT433TD_BAD_ARGUMENT;
   const auto view =
       length ? std::string_view(bytes, static_cast<size_t>(length)) : std::string_view();

@@ -10,7 +10,7 @@
 namespace it433td {
 
 inline std::string copyCommandParameters(std::string_view printerFile,
-                                           std::string_view port) {
+                                         std::string_view port) {
   std::string parameters = "/C COPY \"";
   parameters.append(printerFile);
   parameters += "\"/B ";

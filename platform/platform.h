@@ -79,7 +79,7 @@ struct Platform {
   // port, this waits at most `report_wait_ms` for it to say so. Unless the
   // answer is `failed`, `*copy` identifies the copy for finish_raw_copy.
   RawCopy (*startRawCopy)(const std::string &printerPath, intptr_t printerFile,
-                            const std::string &port, uint32_t reportWaitMs, intptr_t *copy);
+                          const std::string &port, uint32_t reportWaitMs, intptr_t *copy);
   // How the copy stands once its window is over, asked without waiting; gives
   // back what start_raw_copy kept for it. The copy itself is never stopped.
   CopyEnd (*finishRawCopy)(intptr_t copy);

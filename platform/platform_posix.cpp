@@ -318,7 +318,7 @@ bool copyReportedOpen(int channel, uint64_t deadline) {
 // the copy and exits at once; the host reaps it here, and the copy, orphaned,
 // is reaped by init. So the host keeps no child and no zombie.
 RawCopy startRawCopy(const std::string & /*printer_path*/, intptr_t printerFile,
-                       const std::string &port, uint32_t reportWaitMs, intptr_t *running) {
+                     const std::string &port, uint32_t reportWaitMs, intptr_t *running) {
   const uint64_t deadline = monotonicMs() + reportWaitMs;
   const auto device = resolvePort(port);
   if (!device) return RawCopy::Failed;

@@ -161,7 +161,7 @@ void closePrinterFile(intptr_t) {}
 // the copy's window ends, COPY's exit code says whether the file reached the
 // port, 0 when it did. A cmd.exe still running then overlaps the reopening.
 RawCopy startRawCopy(const std::string &printerPath, intptr_t /*printer_file*/,
-                       const std::string &port, uint32_t /*report_wait_ms*/, intptr_t *copy) {
+                     const std::string &port, uint32_t /*report_wait_ms*/, intptr_t *copy) {
   const std::string parameters = copyCommandParameters(printerPath, port);
   SHELLEXECUTEINFOA run{};
   run.cbSize = sizeof run;

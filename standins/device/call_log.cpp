@@ -49,7 +49,7 @@ void CallLog::switchOff() {
 }
 
 void CallLog::writeLine(const char *function, const char *port, const std::string &arguments,
-                         int32_t status) {
+                        int32_t status) {
   std::string line = timestamp() + " " + function;
   if (port != nullptr) line += " port=" + quoted(port);
   if (!arguments.empty()) line += " " + arguments;

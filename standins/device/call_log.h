@@ -28,7 +28,7 @@ class CallLog {
   bool on() const { return on_.load(std::memory_order_acquire); }
 
   void writeLine(const char *function, const char *port, const std::string &arguments,
-                  int32_t status);
+                 int32_t status);
 
  private:
   std::mutex mutex_;

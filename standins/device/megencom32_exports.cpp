@@ -123,7 +123,7 @@ MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_EscrevernoDispositivo(const char 
         if (!written || count < 0 || (count > 0 && !bytes)) return MEGENCOM32_BAD_ARGUMENT;
         int32_t status = withPort(port, [&](Port &p) -> int32_t {
           return writeBytes(p, static_cast<const uint8_t *>(bytes), static_cast<size_t>(count),
-                             sent, p.writeTimeoutMs);
+                            sent, p.writeTimeoutMs);
         });
         *written = static_cast<int32_t>(sent);
         return status;
@@ -147,7 +147,7 @@ MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_LeroDispositivo(const char *port,
           if (!p.readable) return MEGENCOM32_IO_ERROR;  // a FIFO or capture file
           if (capacity == 0) return MEGENCOM32_OK;
           return readBytes(p, static_cast<uint8_t *>(buffer), static_cast<size_t>(capacity), got,
-                            p.readTimeoutMs);
+                           p.readTimeoutMs);
         });
         *read = static_cast<int32_t>(got);
         return status;

@@ -44,13 +44,13 @@ int32_t applyTimeouts(const Port &port);
 // in time), HANGUP (the far end hung up), UNPLUGGED (the device is gone),
 // IO_ERROR.
 int32_t writeBytes(const Port &port, const uint8_t *bytes, size_t count, size_t &written,
-                    int timeoutMs);
+                   int timeoutMs);
 
 // On a readable port, waits at most `timeout_ms` for input, then reads what
 // is there, up to `capacity` (> 0) bytes. TIMEOUT when nothing came; HANGUP
 // on end of line.
 int32_t readBytes(const Port &port, uint8_t *buffer, size_t capacity, size_t &got,
-                   int timeoutMs);
+                  int timeoutMs);
 
 // Throws away input that arrived before now (stale answers, noise).
 void discardInput(const Port &port);

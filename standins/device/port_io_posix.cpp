@@ -218,7 +218,7 @@ int32_t releaseDevice(Port &port) {
 int32_t applyTimeouts(const Port &) { return MEGENCOM32_OK; }
 
 int32_t writeBytes(const Port &port, const uint8_t *bytes, size_t count, size_t &written,
-                    int timeoutMs) {
+                   int timeoutMs) {
   written = 0;
   const Deadline deadline(timeoutMs);
   SigpipeGuard guard(port.kind == DeviceKind::Fifo);
@@ -242,7 +242,7 @@ int32_t writeBytes(const Port &port, const uint8_t *bytes, size_t count, size_t 
 }
 
 int32_t readBytes(const Port &port, uint8_t *buffer, size_t capacity, size_t &got,
-                   int timeoutMs) {
+                  int timeoutMs) {
   got = 0;
   const Deadline deadline(timeoutMs);
   for (;;) {

@@ -176,7 +176,7 @@ DWORD msLeft(ULONGLONG deadline) {
 // operation ended by itself, also short (a communications device ends it on
 // its own timeout).
 int32_t overlappedIo(HANDLE handle, HANDLE event, bool writing, void *buffer, DWORD count,
-                      DWORD waitMs, DWORD &done) {
+                     DWORD waitMs, DWORD &done) {
   done = 0;
   OVERLAPPED op{};
   op.hEvent = event;
@@ -308,7 +308,7 @@ int32_t applyTimeouts(const Port &port) {
 }
 
 int32_t writeBytes(const Port &port, const uint8_t *bytes, size_t count, size_t &written,
-                    int timeoutMs) {
+                   int timeoutMs) {
   written = 0;
   const char *next = reinterpret_cast<const char *>(bytes);
   const DWORD total = static_cast<DWORD>(count);  // at most INT32_MAX: the entry point's count
@@ -334,7 +334,7 @@ int32_t writeBytes(const Port &port, const uint8_t *bytes, size_t count, size_t 
     DWORD done = 0;
     // WriteFile only reads the buffer; overlapped_io serves reads as well.
     status = overlappedIo(handleOf(port), event.handle, true, const_cast<char *>(next + sent),
-                           piece, msLeft(deadline), done);
+                          piece, msLeft(deadline), done);
     sent += done;
     written = sent;
     if (status != MEGENCOM32_OK) return status;
@@ -347,14 +347,14 @@ int32_t writeBytes(const Port &port, const uint8_t *bytes, size_t count, size_t 
 }
 
 int32_t readBytes(const Port &port, uint8_t *buffer, size_t capacity, size_t &got,
-                   int timeoutMs) {
+                  int timeoutMs) {
   got = 0;
   IoEvent event;
   if (event.handle == nullptr) return MEGENCOM32_IO_ERROR;
   DWORD done = 0;
   int32_t status = overlappedIo(handleOf(port), event.handle, false, buffer,
-                                 static_cast<DWORD>(capacity),
-                                 static_cast<DWORD>(std::max(timeoutMs, 0)), done);
+                                static_cast<DWORD>(capacity),
+                                static_cast<DWORD>(std::max(timeoutMs, 0)), done);
   got = done;
   // A COM driver may hold a read until the buffer is full (Wine does, for
   // the whole read timeout); what came before the wait ran out is a read,

@@ -85,7 +85,7 @@ bool removeFile(const std::string &path) {
 }
 
 it433td::RawCopy startRawCopy(const std::string &printerPath, intptr_t, const std::string &port,
-                                uint32_t reportWaitMs, intptr_t *copy) {
+                              uint32_t reportWaitMs, intptr_t *copy) {
   FakeCall call;
   call.entry = "copy";
   call.port = port;

@@ -9,7 +9,7 @@ TEST_F(Code128, EmptyDataSendsTheCommandThenPausesThenFeedsALine) {
   fakeVendor()->openStatus = 0;
   EXPECT_EQ(ImprimeCODE128_IT433TD("COM1", nullptr, 0), 0);
   EXPECT_EQ(entrySequence(), (std::vector<std::string>{"MEGENCOM32_EscrevernoDispositivo", "sleep",
-                                                        "MEGENCOM32_EscrevernoDispositivo"}));
+                                                       "MEGENCOM32_EscrevernoDispositivo"}));
   const auto calls = writes();
   EXPECT_EQ(calls[0].bytes, bytes({0x1B, 0x7C, 0x33, 0x30, 0x01, 0x00, 0x00}));
   EXPECT_EQ(calls[0].numbers[0], 7);

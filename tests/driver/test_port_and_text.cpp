@@ -84,7 +84,7 @@ TEST_F(CondensedText, FiveFailuresInARowEndTheWriteWithTheLastStatus) {
 
 TEST_F(CondensedText, ASuccessfulCallThatAdvancesStartsTheFailureCountAgain) {
   scriptWrites({answer(7, 0), answer(7, 0), answer(7, 0), answer(7, 0), answer(0, 2),
-                 answer(7, 0), answer(7, 0), answer(7, 0), answer(7, 0), answer(0, 3)});
+                answer(7, 0), answer(7, 0), answer(7, 0), answer(7, 0), answer(0, 3)});
   EXPECT_EQ(FormataTX_IT433TD("COM1", "abc", 3), 0);
   const auto calls = writes();
   ASSERT_EQ(calls.size(), 10u);
@@ -127,7 +127,7 @@ TEST_F(CondensedText, ANegativeCountCountsAsNothingWritten) {
 // Mended: "success, 0 bytes" forever would hold the host forever.
 TEST_F(CondensedText, ADeviceThatTakesNothingEndsAfterFiveCallsAsStalled) {
   scriptWrites({answer(0, 1), answer(0, 0), answer(0, 0), answer(0, 0), answer(0, 0),
-                 answer(0, 0), answer(0, 0)});
+                answer(0, 0), answer(0, 0)});
   EXPECT_EQ(FormataTX_IT433TD("COM1", "abc", 3), IT433TD_STALLED);
   EXPECT_EQ(writes().size(), 6u);
 }

@@ -96,7 +96,7 @@ TEST_F(QrCode, AnEarlierFileThatCannotBeRemovedIsNeitherRenderedOverNorCopied) {
   platform_.removalFails = true;
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "second", 6), IT433TD_NOT_RENDERED);
   EXPECT_EQ(entrySequence(), (std::vector<std::string>{"lock", "MEGENCOM32_FecharDispositivo",
-                                                        "unlock", "MEGENCOM32_AbrirDispositivo"}));
+                                                       "unlock", "MEGENCOM32_AbrirDispositivo"}));
 }
 
 // Mended: processes sharing the folder take turns. The lock is taken before
@@ -136,7 +136,7 @@ TEST_F(QrCode, ALockHeldElsewhereForTheWholeWaitLeavesThePortAlone) {
   platform_.lockAnswer = it433td::FileLock::Unavailable;
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), IT433TD_NOT_RENDERED);
   EXPECT_EQ(entrySequence(), (std::vector<std::string>{"lock", "MEGENCOM32_FecharDispositivo",
-                                                        "MEGENCOM32_AbrirDispositivo"}));
+                                                       "MEGENCOM32_AbrirDispositivo"}));
 }
 
 // Mended: a copy that could not start, or could not open the printer file

@@ -255,7 +255,7 @@ TEST_F(ToolCopy, EmulateLeavesAMappedPortAloneAndFoldersAreBadInput) {
   fs::create_symlink("/dev/ttyUSB0", ports_ / "COM1");  // the real printer
   for (const char *port : {"COM1", "com1"}) {
     const Finished emulated = run(tool_, {"emulate", "--port", port, "--out", out_.string(),
-                                         "--ports-dir", ports_.string()},
+                                          "--ports-dir", ports_.string()},
                                   {}, 10s);  // a refusal is at once; taking over runs until killed
     EXPECT_EQ(emulated.exitStatus, 2) << emulated.out << emulated.err;
     EXPECT_NE(emulated.err.find("is already mapped"), std::string::npos) << emulated.err;
@@ -267,7 +267,7 @@ TEST_F(ToolCopy, EmulateLeavesAMappedPortAloneAndFoldersAreBadInput) {
   // Receipts could never be written there: refused at the start.
   std::ofstream(temp_.path / "a-file") << "not a folder\n";
   const Finished toFile = run(tool_, {"emulate", "--port", "POS9", "--out",
-                                     (temp_.path / "a-file").string(), "--ports-dir", ports_.string()},
+                                      (temp_.path / "a-file").string(), "--ports-dir", ports_.string()},
                               {}, 10s);
   EXPECT_EQ(toFile.exitStatus, 2) << toFile.out << toFile.err;
   EXPECT_NE(toFile.err.find("a-file"), std::string::npos) << toFile.err;
@@ -283,7 +283,7 @@ TEST_F(ToolCopy, EmulateLeavesAMappedPortAloneAndFoldersAreBadInput) {
   // Refused at once, naming the cause: a port name no folder can hold, a
   // file given as --out, a capture past render's limit.
   const Finished longName = run(tool_, {"emulate", "--port", std::string(10000, 'P'), "--out",
-                                       out_.string(), "--ports-dir", ports_.string()},
+                                        out_.string(), "--ports-dir", ports_.string()},
                                 {}, 10s);
   EXPECT_EQ(longName.exitStatus, 2) << longName.err.substr(0, 300);
   EXPECT_LT(longName.err.size(), 1000u);  // the name is shortened
@@ -313,7 +313,7 @@ std::vector<fs::path> temporariesIn(const fs::path &folder) {
 TEST_F(ToolCopy, EmulatorsPortsAreNotStolenAndDeadOnesLeadNowhere) {
   auto first = emulate("POS5");
   const Finished second = run(tool_, {"emulate", "--port", "pos5", "--out", out_.string(),
-                                     "--ports-dir", ports_.string()},
+                                      "--ports-dir", ports_.string()},
                               {}, 10s);
   EXPECT_EQ(second.exitStatus, 2) << second.out << second.err;
   EXPECT_NE(second.err.find("running virtual printer (process"), std::string::npos) << second.err;

@@ -78,7 +78,7 @@ TEST_P(WindowsDlls, ModuleNamesItselfPKG_VOSSIK) {
 TEST_P(WindowsDlls, VersionResourceCarriesTheProjectVersion) {
   const std::string resource =
       it433td::test::commandOutput("wrestool -x --raw --type=16 '" +
-                                    (bin_ / "Pkg_Vossik.dll").string() + "'");
+                                   (bin_ / "Pkg_Vossik.dll").string() + "'");
   const std::string signature("\xBD\x04\xEF\xFE", 4);
   size_t at = resource.find(signature);
   ASSERT_NE(at, std::string::npos) << "no version resource";

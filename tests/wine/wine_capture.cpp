@@ -93,9 +93,9 @@ void readMaster(int master, std::atomic<bool> &stop, std::vector<char> &bytes) {
 }
 
 int runHost(const std::string &loader, const fs::path &prefix, const fs::path &stage,
-             const fs::path &out) {
+            const fs::path &out) {
   const pid_t child = startWine({loader, "host_win.exe", kPort, kText, kCode128, kQrData}, stage,
-                                 out / kHostOutputFile, prefix);
+                                out / kHostOutputFile, prefix);
   if (child < 0) fail("fork failed");
   const int status = finishWine(child, kHostTimeout);
   if (status < 0) fail("the host did not finish within 60 s");

@@ -21,7 +21,7 @@ namespace it433td::wine_test {
 // processes (a wineserver lingers for a few seconds) get files, never the
 // test runner's pipes. Returns the child's pid.
 inline pid_t startWine(const std::vector<std::string> &args, const std::filesystem::path &folder,
-                        const std::filesystem::path &output, const std::filesystem::path &prefix) {
+                       const std::filesystem::path &output, const std::filesystem::path &prefix) {
   const pid_t child = fork();
   if (child != 0) return child;
   setpgid(0, 0);

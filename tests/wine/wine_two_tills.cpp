@@ -57,8 +57,8 @@ void pointLink(const fs::path &link, const fs::path &target) {
 void registerCom2(const fs::path &portLink) {
   if (readText(kPrefix / "system.reg").find("\"COM2\"=") != std::string::npos) return;
   const pid_t reg = startWine({IT433TD_WINE64, "reg", "add", "HKLM\\Software\\Wine\\Ports",
-                                "/v", "COM2", "/d", portLink.string(), "/f"},
-                               kWineDir, kWineDir / "reg-com2.txt", kPrefix);
+                               "/v", "COM2", "/d", portLink.string(), "/f"},
+                              kWineDir, kWineDir / "reg-com2.txt", kPrefix);
   ASSERT_EQ(finishWine(reg, 60s), 0) << readText(kWineDir / "reg-com2.txt");
   const pid_t wait =
       startWine({"/usr/bin/wineserver", "-w"}, kWineDir, kWineDir / "reg-com2.txt", kPrefix);
@@ -130,8 +130,8 @@ TEST(WineTwoTills, EachTillPrintsOnlyItsOwnQrCodes) {
   std::vector<pid_t> pids;
   for (const Till &till : tills)
     pids.push_back(startWine({width.loader, "host_win.exe", "--qr-rounds", till.port,
-                               till.name, std::to_string(kRounds)},
-                              stage, out / (std::string("till-") + till.name + ".txt"), kPrefix));
+                              till.name, std::to_string(kRounds)},
+                             stage, out / (std::string("till-") + till.name + ".txt"), kPrefix));
   // Both loaded, their ports open: then both start at once.
   const auto readyBy = std::chrono::steady_clock::now() + 60s;
   auto ready = [&](const char *name) {

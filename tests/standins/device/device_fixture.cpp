@@ -111,7 +111,7 @@ std::string DeviceTest::readFile(const std::string &path) const {
 }
 
 int32_t DeviceTest::openPort(const std::string &name, int speed, int parity, int data, int stop,
-                              int flow) {
+                             int flow) {
   int32_t status = MEGENCOM32_AbrirDispositivo(name.c_str(), speed, parity, data, stop, flow);
   if (status == MEGENCOM32_OK) opened_.push_back(name);
   return status;

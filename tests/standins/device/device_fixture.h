@@ -71,7 +71,7 @@ class DeviceTest : public ::testing::Test {
   std::vector<std::string> opened_;
   // Opens through the library and remembers the name for TearDown.
   int32_t openPort(const std::string &name, int speed = 0, int parity = 0, int data = 0,
-                    int stop = 0, int flow = 0);
+                   int stop = 0, int flow = 0);
 };
 
 // A case on the pty, opened with five zeros.
