@@ -33,7 +33,7 @@ inline constexpr char kQrFolderVariable[] = "IT433TD_DADOS_DIR";
 inline constexpr char kDadosFolder[] = "Dados";
 
 // That choice: `named` is the variable's value ("" when unset), and
-// `dados_beside_executable()` makes the other folder, asked for only when
+// `dadosBesideExecutable()` makes the other folder, asked for only when
 // `named` is empty.
 template <typename Folder, typename DadosBesideExecutable>
 Folder qrFolder(std::string_view named, DadosBesideExecutable dadosBesideExecutable) {

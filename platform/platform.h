@@ -64,24 +64,24 @@ struct Platform {
   // command line for cmd.exe).
   bool (*portNameSafeForCopy)(std::string_view port);
   // Takes an exclusive lock on `path` (made if missing) that other processes
-  // see, waiting at most `wait_ms` for its holder; the system drops it when
-  // the holding process dies. `*held` then identifies it for unlock_file. No
+  // see, waiting at most `waitMs` for its holder; the system drops it when
+  // the holding process dies. `*held` then identifies it for unlockFile. No
   // child process inherits it.
   FileLock (*lockFile)(const std::string &path, uint32_t waitMs, intptr_t *held);
   void (*unlockFile)(intptr_t held);
   // Opens the printer file the barcode library has just written, so that the
   // copy sends that file and no other put at its name later. `*file` then
-  // identifies it for start_raw_copy and close_printer_file.
+  // identifies it for startRawCopy and closePrinterFile.
   PrinterFile (*openPrinterFile)(const std::string &path, intptr_t *file);
   void (*closePrinterFile)(intptr_t file);
-  // Starts the raw copy of the opened printer file (at `printer_path`) to the
+  // Starts the raw copy of the opened printer file (at `printerPath`) to the
   // port: detached and hidden. Where the copy can tell whether it opened the
-  // port, this waits at most `report_wait_ms` for it to say so. Unless the
-  // answer is `failed`, `*copy` identifies the copy for finish_raw_copy.
+  // port, this waits at most `reportWaitMs` for it to say so. Unless the
+  // answer is `Failed`, `*copy` identifies the copy for finishRawCopy.
   RawCopy (*startRawCopy)(const std::string &printerPath, intptr_t printerFile,
                           const std::string &port, uint32_t reportWaitMs, intptr_t *copy);
   // How the copy stands once its window is over, asked without waiting; gives
-  // back what start_raw_copy kept for it. The copy itself is never stopped.
+  // back what startRawCopy kept for it. The copy itself is never stopped.
   CopyEnd (*finishRawCopy)(intptr_t copy);
   // The separator of path components ('/' or '\\').
   char pathSeparator;

@@ -261,7 +261,7 @@ bool keepOnlyTheChannelAndFile(int channel, int printerFile) {
   alarm(kCopyWatchdogSeconds);
 
   // Only the channel and the printer file are open here
-  // (keep_only_the_channel_and_file): the standard streams go to /dev/null.
+  // (keepOnlyTheChannelAndFile): the standard streams go to /dev/null.
   const int nullFd = open("/dev/null", O_RDWR);
   if (nullFd == STDIN_FILENO) {
     dup2(nullFd, STDOUT_FILENO);
@@ -317,7 +317,7 @@ bool copyReportedOpen(int channel, uint64_t deadline) {
 // A double fork: the intermediate child starts a session of its own, forks
 // the copy and exits at once; the host reaps it here, and the copy, orphaned,
 // is reaped by init. So the host keeps no child and no zombie.
-RawCopy startRawCopy(const std::string & /*printer_path*/, intptr_t printerFile,
+RawCopy startRawCopy(const std::string & /*printerPath*/, intptr_t printerFile,
                      const std::string &port, uint32_t reportWaitMs, intptr_t *running) {
   const uint64_t deadline = monotonicMs() + reportWaitMs;
   const auto device = resolvePort(port);
@@ -375,21 +375,21 @@ CopyEnd finishRawCopy(intptr_t running) {
 const Platform &nativePlatform() {
   // Filled by field name: two entries of one type cannot change places unseen.
   static const Platform table = {
-      .load_library = loadLibrary,
-      .find_entry = findEntry,
-      .sleep_ms = sleepMs,
-      .host_executable_path = executablePath,
-      .environment_value = environmentValue,
-      .monotonic_ms = monotonicMs,
-      .remove_file = removeFile,
-      .port_name_safe_for_copy = portNameSafeForCopy,
-      .lock_file = lockFile,
-      .unlock_file = unlockFile,
-      .open_printer_file = openPrinterFile,
-      .close_printer_file = closePrinterFile,
-      .start_raw_copy = startRawCopy,
-      .finish_raw_copy = finishRawCopy,
-      .path_separator = '/',
+      .loadLibrary = loadLibrary,
+      .findEntry = findEntry,
+      .sleepMs = sleepMs,
+      .hostExecutablePath = executablePath,
+      .environmentValue = environmentValue,
+      .monotonicMs = monotonicMs,
+      .removeFile = removeFile,
+      .portNameSafeForCopy = portNameSafeForCopy,
+      .lockFile = lockFile,
+      .unlockFile = unlockFile,
+      .openPrinterFile = openPrinterFile,
+      .closePrinterFile = closePrinterFile,
+      .startRawCopy = startRawCopy,
+      .finishRawCopy = finishRawCopy,
+      .pathSeparator = '/',
   };
   return table;
 }

@@ -160,8 +160,8 @@ void closePrinterFile(intptr_t) {}
 // cmd.exe is started so that it can be waited on (its process handle): when
 // the copy's window ends, COPY's exit code says whether the file reached the
 // port, 0 when it did. A cmd.exe still running then overlaps the reopening.
-RawCopy startRawCopy(const std::string &printerPath, intptr_t /*printer_file*/,
-                     const std::string &port, uint32_t /*report_wait_ms*/, intptr_t *copy) {
+RawCopy startRawCopy(const std::string &printerPath, intptr_t /*printerFile*/,
+                     const std::string &port, uint32_t /*reportWaitMs*/, intptr_t *copy) {
   const std::string parameters = copyCommandParameters(printerPath, port);
   SHELLEXECUTEINFOA run{};
   run.cbSize = sizeof run;
@@ -195,21 +195,21 @@ CopyEnd finishRawCopy(intptr_t copy) {
 const Platform &nativePlatform() {
   // Filled by field name: two entries of one type cannot change places unseen.
   static const Platform table = {
-      .load_library = loadLibrary,
-      .find_entry = findEntry,
-      .sleep_ms = sleepMs,
-      .host_executable_path = hostExecutablePath,
-      .environment_value = environmentValue,
-      .monotonic_ms = monotonicMs,
-      .remove_file = removeFile,
-      .port_name_safe_for_copy = portNameSafeForCopy,
-      .lock_file = lockFile,
-      .unlock_file = unlockFile,
-      .open_printer_file = openPrinterFile,
-      .close_printer_file = closePrinterFile,
-      .start_raw_copy = startRawCopy,
-      .finish_raw_copy = finishRawCopy,
-      .path_separator = '\\',
+      .loadLibrary = loadLibrary,
+      .findEntry = findEntry,
+      .sleepMs = sleepMs,
+      .hostExecutablePath = hostExecutablePath,
+      .environmentValue = environmentValue,
+      .monotonicMs = monotonicMs,
+      .removeFile = removeFile,
+      .portNameSafeForCopy = portNameSafeForCopy,
+      .lockFile = lockFile,
+      .unlockFile = unlockFile,
+      .openPrinterFile = openPrinterFile,
+      .closePrinterFile = closePrinterFile,
+      .startRawCopy = startRawCopy,
+      .finishRawCopy = finishRawCopy,
+      .pathSeparator = '\\',
   };
   return table;
 }

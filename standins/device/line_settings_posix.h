@@ -9,7 +9,7 @@ namespace megencom32 {
 
 
 // MEGENCOM32_OK when every value is one this library can set (a speed
-// termios knows, and the values of check_line_values), MEGENCOM32_BAD_SETTINGS
+// termios knows, and the values of checkLineValues), MEGENCOM32_BAD_SETTINGS
 // otherwise.
 int32_t checkLineSettings(const LineSettings &settings);
 

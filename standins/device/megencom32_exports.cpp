@@ -128,7 +128,7 @@ MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_EscrevernoDispositivo(const char 
         *written = static_cast<int32_t>(sent);
         return status;
       },
-      [bytesValid] {
+      [&] {
         std::string text = number("count", count);
         if (bytesValid) text += " bytes=" + hexPreview(bytes, static_cast<size_t>(count));
         return text + " " + number("written", static_cast<long long>(sent));

@@ -39,14 +39,14 @@ int32_t releaseDevice(Port &port);
 // communications device); OK elsewhere.
 int32_t applyTimeouts(const Port &port);
 
-// Writes up to `count` bytes within `timeout_ms`; `written` says how many
+// Writes up to `count` bytes within `timeoutMs`; `written` says how many
 // went out, also on failure. Statuses: OK, TIMEOUT (the device took no more
 // in time), HANGUP (the far end hung up), UNPLUGGED (the device is gone),
 // IO_ERROR.
 int32_t writeBytes(const Port &port, const uint8_t *bytes, size_t count, size_t &written,
                    int timeoutMs);
 
-// On a readable port, waits at most `timeout_ms` for input, then reads what
+// On a readable port, waits at most `timeoutMs` for input, then reads what
 // is there, up to `capacity` (> 0) bytes. TIMEOUT when nothing came; HANGUP
 // on end of line.
 int32_t readBytes(const Port &port, uint8_t *buffer, size_t capacity, size_t &got,
@@ -58,7 +58,7 @@ void discardInput(const Port &port);
 // Throws away input not yet read and, on a serial line, output not yet sent.
 int32_t discardInputAndOutput(const Port &port);
 
-// Waits at most `timeout_ms` until the output queue is empty: a serial
+// Waits at most `timeoutMs` until the output queue is empty: a serial
 // line's, or (POSIX) the bytes a FIFO's reader has not taken yet. Other
 // devices and files have no queue: OK at once. TIMEOUT when output remains.
 int32_t waitOutputDrained(const Port &port, int timeoutMs);

@@ -169,7 +169,7 @@ DWORD msLeft(ULONGLONG deadline) {
   return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
 }
 
-// One overlapped read or write, waited for at most `wait_ms` on `event` (a
+// One overlapped read or write, waited for at most `waitMs` on `event` (a
 // manual-reset event; each operation resets it as it starts). When the wait
 // runs out the operation is cancelled and its end awaited, so `done` holds
 // what the system counts as moved; the answer is then TIMEOUT. OK when the
@@ -196,7 +196,7 @@ int32_t overlappedIo(HANDLE handle, HANDLE event, bool writing, void *buffer, DW
   return ioFailure(error);
 }
 
-// An event for overlapped_io, closed when the call ends.
+// An event for overlappedIo, closed when the call ends.
 struct IoEvent {
   HANDLE handle = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   IoEvent() = default;
@@ -332,7 +332,7 @@ int32_t writeBytes(const Port &port, const uint8_t *bytes, size_t count, size_t 
     const DWORD piece =
         port.kind == DeviceKind::Terminal ? total - sent : std::min(total - sent, kWritePiece);
     DWORD done = 0;
-    // WriteFile only reads the buffer; overlapped_io serves reads as well.
+    // WriteFile only reads the buffer; overlappedIo serves reads as well.
     status = overlappedIo(handleOf(port), event.handle, true, const_cast<char *>(next + sent),
                           piece, msLeft(deadline), done);
     sent += done;

@@ -62,7 +62,7 @@ PrinterState askPrinterState(const Port &port) {
     state.status = line;
     return state;
   }
-  if (answer < 0) return state;  // NO_ANSWER, last_answer keeps the first byte
+  if (answer < 0) return state;  // NO_ANSWER, lastAnswer keeps the first byte
   state.lastAnswer = answer;
   state.paperNearEnd = (answer & kSensorNearEnd) != 0;
   state.status = (answer & kSensorPaperEnd) ? MEGENCOM32_PAPER_OUT : MEGENCOM32_OK;

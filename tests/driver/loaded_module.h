@@ -48,7 +48,7 @@ class LoadedModule {
   FakeVendor *fakeIn(const char *handleVariable) {
     void *library = variable(handleVariable);
     if (!library) return nullptr;
-    return reinterpret_cast<FakeVendor *(*)()>(dlsym(library, "fake_vendor"))();
+    return reinterpret_cast<FakeVendor *(*)()>(dlsym(library, "fakeVendor"))();
   }
 
   bool start() { return function<bool (*)()>("StartIT433TD")(); }

@@ -21,7 +21,7 @@ struct RecordingPlatform {
   bool barcodeLoads = true;
   std::set<std::string> missingEntries;  // names the fake libraries lack
   std::vector<std::string> loads;         // file names asked to load
-  std::string hostExecutable;            // what host_executable_path answers
+  std::string hostExecutable;            // what hostExecutablePath answers
   std::map<std::string, std::string> environment;  // variables that are set
   bool windowsPortRule = false;         // port names checked as for cmd.exe
   bool removalFails = false;             // files cannot be removed

@@ -224,7 +224,7 @@ TEST_F(ModuleQrCode, ALockHeldElsewhereForLongerThanTheWaitGivesQrBusyAndTouches
   EXPECT_EQ(readFile(target_), kEarlier);
 }
 
-// Everything the master side of a pty receives until `quiet_ms` pass with
+// Everything the master side of a pty receives until `quietMs` pass with
 // nothing new.
 std::string drain(int master, int quietMs) {
   std::string got;

@@ -126,7 +126,7 @@ TEST_P(WindowsDlls, EveryDllNeedsOnlyWindowsSystemLibraries) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P( WindowsDlls,
+INSTANTIATE_TEST_SUITE_P(, WindowsDlls,
                          ::testing::ValuesIn(it433td::test::kWindowsBuilds), buildName);
 
 }  // namespace

@@ -28,7 +28,7 @@ struct FakeCall {
 };
 
 // What one write call answers. `reported` is stored in *written unless
-// leave_count is set; `reported < 0` with accept_all stores the whole count.
+// leaveCount is set; `reported < 0` with acceptAll stores the whole count.
 struct FakeWriteAnswer {
   int32_t status = 0;
   int32_t reported = 0;

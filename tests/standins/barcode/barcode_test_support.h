@@ -48,12 +48,12 @@ struct GreyImage {
 // One command of a printer file.
 struct PrinterCommand {
   enum Kind { kFeed, kRaster } kind;
-  int feedDots = 0;      // Feed
-  int widthBytes = 0;    // Raster
-  int rows = 0;          // Raster: data rows sent
-  bool doubleWidth = false;   // Raster, m bit 0: each dot printed 2 dots wide
-  bool doubleHeight = false;  // Raster, m bit 1: each data row printed twice
-  size_t dataOffset = 0; // Raster: where d1 starts in the file
+  int feedDots = 0;      // kFeed
+  int widthBytes = 0;    // kRaster
+  int rows = 0;          // kRaster: data rows sent
+  bool doubleWidth = false;   // kRaster, m bit 0: each dot printed 2 dots wide
+  bool doubleHeight = false;  // kRaster, m bit 1: each data row printed twice
+  size_t dataOffset = 0; // kRaster: where d1 starts in the file
   int dotRows() const { return kind == kFeed ? feedDots : rows * (doubleHeight ? 2 : 1); }
 };
 

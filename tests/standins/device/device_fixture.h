@@ -26,7 +26,7 @@ class PtyPair {
   int master() const { return master_; }
   int slave() const { return slave_; }
   void closeMaster();
-  // Reads from the master until `count` bytes came or `timeout_ms` passed.
+  // Reads from the master until `count` bytes came or `timeoutMs` passed.
   std::vector<uint8_t> readMaster(size_t count, int timeoutMs = 2000);
   void writeMaster(const std::vector<uint8_t> &bytes);
 

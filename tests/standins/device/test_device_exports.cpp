@@ -16,8 +16,8 @@ TEST(DeviceExports, TenEntryPointsAndNothingElse) {
 #undef LOOK_UP
   EXPECT_EQ(found, 10);
   // An inside function (C++ name) stays hidden.
-  EXPECT_EQ(dlsym(library, "_ZN10megencom3211hex_previewB5cxx11EPKvm"), nullptr);
-  EXPECT_EQ(dlsym(library, "_ZN10megencom3211hex_previewEPKvm"), nullptr);
+  EXPECT_EQ(dlsym(library, "_ZN10megencom3210hexPreviewB5cxx11EPKvm"), nullptr);
+  EXPECT_EQ(dlsym(library, "_ZN10megencom3210hexPreviewEPKvm"), nullptr);
 
   // The loaded copy works: opening an unknown name answers "no such port".
   auto open = reinterpret_cast<MEGENCOM32_AbrirDispositivo_fn>(

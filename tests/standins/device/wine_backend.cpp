@@ -43,7 +43,7 @@ std::string text(const char *s) {
 std::string out(const int32_t *value) { return value ? std::to_string(*value) : "~"; }
 
 // Sends one request and reads its answer line, without the call's time in
-// front (kept for last_call_ms); empty when the runner is gone.
+// front (kept for lastCallMs); empty when the runner is gone.
 std::string ask(const std::string &request) {
   const std::string line = request + "\n";
   if (runner.requests < 0 ||

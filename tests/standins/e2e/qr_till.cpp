@@ -7,7 +7,7 @@
 // Loads the module beside our libraries, opens PORT and, at START_MS +
 // i * PERIOD_MS on the system's monotonic clock (the same in every process,
 // so both tills start each round at the same moment), prints the QR code
-// till_payload(NAME, i). Exit 0 when every call answered 0; otherwise the
+// tillPayload(NAME, i). Exit 0 when every call answered 0; otherwise the
 // failing calls are written to standard error.
 #include <dlfcn.h>
 #include <time.h>
