@@ -132,6 +132,9 @@ def main():
     if len(sys.argv) < 3 or sys.argv[1] not in ("check", "fix"):
         sys.exit(__doc__.split("\n\n")[1])
     mode, builds = sys.argv[1], sys.argv[2:]
+    # Every core for a minute, behind anything else running (the tests that
+    # wait on the printer's pauses, in the test command).
+    os.nice(10)
     sources = our_sources(builds)
     with tempfile.TemporaryDirectory(prefix="it433td-naming-") as work:
         findings, failures = run_clang_tidy(sources, Path(work), export_fixes=mode == "fix")
