@@ -50,7 +50,8 @@ inline std::string qrRaster(const std::string &payload, int moduleDots, int inde
       if (x < quiet || y < quiet || mx >= qr->width || my >= qr->width) continue;
       if (qr->data[my * qr->width + mx] & 1) {
         const int dot = indentDots + x;
-        rows[it433td::printer::dotIndex(dot / 8, y, widthBytes)] |= static_cast<std::uint8_t>(0x80 >> (dot % 8));
+        rows[it433td::printer::dotIndex(dot / 8, y, widthBytes)] |=
+            static_cast<std::uint8_t>(0x80 >> (dot % 8));
       }
     }
   bytes.append(rows.begin(), rows.end());

@@ -86,7 +86,8 @@ bool layOut(const std::string &file, Paper &paper) {
       i += 3;
     } else if (byte(i) == 0x1D && i + 7 < file.size() && byte(i + 1) == 0x76 &&
                byte(i + 2) == 0x30) {
-      const size_t x = byte(i + 4) | size_t{byte(i + 5)} << 8, y = byte(i + 6) | size_t{byte(i + 7)} << 8;
+      const size_t x = byte(i + 4) | size_t{byte(i + 5)} << 8;
+      const size_t y = byte(i + 6) | size_t{byte(i + 7)} << 8;
       i += 8;
       if (i + x * y > file.size()) return false;
       for (size_t r = 0; r < y; ++r) {

@@ -99,7 +99,8 @@ Paper printOnPaper(const Bytes &file) {
       raster.dataOffset = pos + 8;
       const int dotWidth = raster.doubleWidth ? 2 : 1;
       const int dotHeight = raster.doubleHeight ? 2 : 1;
-      const size_t dataBytes = static_cast<size_t>(raster.widthBytes) * static_cast<size_t>(raster.rows);
+      const size_t dataBytes =
+          static_cast<size_t>(raster.widthBytes) * static_cast<size_t>(raster.rows);
       if (raster.widthBytes * 8 * dotWidth > kPaperDots || file.size() - raster.dataOffset < dataBytes) {
         paper.problem = "raster wider than the paper or cut short";
         return paper;
