@@ -75,15 +75,21 @@ def our_sources(builds):
         database = build / "compile_commands.json"
         if not database.is_file():
             sys.exit(f"naming.py: no {database} (configure that build first)")
+        ours = 0
         for entry in json.loads(database.read_text()):
             file = Path(entry["directory"], entry["file"]).resolve()
             generated = any(folder in file.parents for folder in build_folders)
-            if (file.suffix not in SOURCE_SUFFIXES or ROOT not in file.parents or generated
-                    or str(file) in chosen):
+            if file.suffix not in SOURCE_SUFFIXES or ROOT not in file.parents or generated:
                 continue
-            arguments = entry.get("arguments") or shlex.split(entry["command"])
-            chosen[str(file)] = {"directory": entry["directory"], "file": str(file),
-                                 "arguments": clang_arguments(arguments, file)}
+            ours += 1
+            if str(file) not in chosen:
+                arguments = entry.get("arguments") or shlex.split(entry["command"])
+                chosen[str(file)] = {"directory": entry["directory"], "file": str(file),
+                                     "arguments": clang_arguments(arguments, file)}
+        # A build of another checkout would leave its files unchecked, and the
+        # check passing on nothing.
+        if not ours:
+            sys.exit(f"naming.py: {build} compiles no source of {ROOT}")
     return chosen
 
 
