@@ -32,7 +32,7 @@ long fileSize(const std::string &path) {
   return stat(path.c_str(), &info) == 0 ? static_cast<long>(info.st_size) : -1;
 }
 
-void RenderBothFiles(benchmark::State &state) {
+void renderBothFiles(benchmark::State &state) {
   const auto length = static_cast<size_t>(state.range(0));
   std::string payload(length, '\0');
   for (size_t i = 0; i < length; ++i) payload[i] = static_cast<char>(i * 131 + 7);
@@ -54,9 +54,9 @@ void RenderBothFiles(benchmark::State &state) {
   state.counters["line_ms"] = static_cast<double>(printerBytes) * 11 * 1000 / 57600;
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(length));
 }
-BENCHMARK(RenderBothFiles)->Arg(200)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(renderBothFiles)->Arg(200)->Arg(1000)->Unit(benchmark::kMillisecond);
 
-void ConvertBitmapToPrinterFile(benchmark::State &state) {
+void convertBitmapToPrinterFile(benchmark::State &state) {
   const std::string payload(static_cast<size_t>(state.range(0)), 'b');
   const std::string bmp = scratchFolder() + "/source.bmp";
   const std::string prn = scratchFolder() + "/converted.prn";
@@ -74,7 +74,7 @@ void ConvertBitmapToPrinterFile(benchmark::State &state) {
     }
   }
 }
-BENCHMARK(ConvertBitmapToPrinterFile)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(convertBitmapToPrinterFile)->Arg(1000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -44,7 +44,7 @@ class DrainedPty {
   std::thread drain_;
 };
 
-void BM_WriteOverPty(benchmark::State &state) {
+void bmWriteOverPty(benchmark::State &state) {
   DrainedPty pty;
   if (MEGENCOM32_AbrirDispositivo(pty.path(), 57600, 'S', 8, 1, 1) != MEGENCOM32_OK) {
     state.SkipWithError("open failed");
@@ -63,7 +63,7 @@ void BM_WriteOverPty(benchmark::State &state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
   MEGENCOM32_FecharDispositivo(pty.path());
 }
-BENCHMARK(BM_WriteOverPty)->Arg(1024)->Arg(64 * 1024)->UseRealTime();
+BENCHMARK(bmWriteOverPty)->Arg(1024)->Arg(64 * 1024)->UseRealTime();
 
 }  // namespace
 

@@ -65,21 +65,21 @@ void printStream(benchmark::State &state, const std::string &stream) {
                                                  benchmark::Counter::kAvgIterations);
 }
 
-void RandomBytes(benchmark::State &state) {
+void randomBytes(benchmark::State &state) {
   std::string stream(static_cast<size_t>(state.range(0)) << 20, '\0');
   std::mt19937_64 random(433);
   for (char &byte : stream) byte = static_cast<char>(random());
   printStream(state, stream);
 }
-BENCHMARK(RandomBytes)->Arg(50)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(randomBytes)->Arg(50)->Iterations(1)->Unit(benchmark::kSecond);
 
-void TallTextReceipt(benchmark::State &state) {
+void tallTextReceipt(benchmark::State &state) {
   std::string stream;
   for (int line = 0; line < kMaxReceiptDots / kLineHeightDots; ++line)
     stream += "Item " + std::to_string(line) + std::string(30, '.') + " 12,34\n";
   printStream(state, stream + "\x1Bw");
 }
-BENCHMARK(TallTextReceipt)->Unit(benchmark::kMillisecond);
+BENCHMARK(tallTextReceipt)->Unit(benchmark::kMillisecond);
 
 std::string textReceipts(int receipts, int lines) {
   std::string stream;
@@ -96,7 +96,7 @@ void waitForReceipts(const ReceiptWriter &writer, std::size_t count) {
 }
 
 // One connection carrying 20 receipts of 40 lines, until all are written.
-void NetworkJob(benchmark::State &state) {
+void networkJob(benchmark::State &state) {
   const std::string job = textReceipts(20, 40);
   const fs::path folder = freshFolder();
   ReceiptWriter writer(folder, nullptr);
@@ -122,11 +122,11 @@ void NetworkJob(benchmark::State &state) {
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(job.size()));
   fs::remove_all(folder);
 }
-BENCHMARK(NetworkJob)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(networkJob)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // A 15,000-byte job through a pseudo-terminal read at 57600 baud: the time a
 // QR printer file of that size takes on the real line (about 2.86 s).
-void PacedPort15000Bytes(benchmark::State &state) {
+void pacedPort15000Bytes(benchmark::State &state) {
   std::string job;
   while (job.size() < 15'000) job += std::string(47, 'x') + "\n";
   job.resize(15'000 - 2);
@@ -154,7 +154,7 @@ void PacedPort15000Bytes(benchmark::State &state) {
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(job.size()));
   fs::remove_all(folder);
 }
-BENCHMARK(PacedPort15000Bytes)->Iterations(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(pacedPort15000Bytes)->Iterations(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

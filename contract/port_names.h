@@ -25,14 +25,14 @@ inline constexpr const char *kDefaultPortsFolder = "/etc/it433td/ports";
 
 // How the ports folder was chosen: the default, which may well be missing,
 // or named by IT433TD_PORTS, which must then be a folder that can be read.
-enum class PortsFolderSource { default_folder, named };
+enum class PortsFolderSource { DefaultFolder, Named };
 
 // The device path for `name`, or nothing when the name does not resolve.
-std::optional<std::string> resolve_port(std::string_view name);
+std::optional<std::string> resolvePort(std::string_view name);
 
 // The same, with the mapping folder given (null or "" means: no folder).
-std::optional<std::string> resolve_port_in(
-    std::string_view name, const char *ports_folder,
-    PortsFolderSource source = PortsFolderSource::default_folder);
+std::optional<std::string> resolvePortIn(
+    std::string_view name, const char *portsFolder,
+    PortsFolderSource source = PortsFolderSource::DefaultFolder);
 
 }  // namespace it433td

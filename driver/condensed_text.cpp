@@ -29,7 +29,7 @@ constexpr int kUnproductiveCallLimit = 5;
 // failed one, so a device that keeps answering "success, 0 bytes" cannot
 // hold the host forever; and giving up with bytes unsent after a successful
 // last call is reported as IT433TD_STALLED, never as success.
-int32_t print_condensed(std::string_view port, std::string_view text) {
+int32_t printCondensed(std::string_view port, std::string_view text) {
   auto write = Cli_Vossik::MEGENCOM32_EscrevernoDispositivo;
   if (!write) return IT433TD_NOT_BOUND;
 
@@ -52,7 +52,7 @@ int32_t print_condensed(std::string_view port, std::string_view text) {
                                              remaining);
     unproductive = (status == IT433TD_OK && advanced > 0) ? 0 : unproductive + 1;
     sent += advanced;
-    platform().sleep_ms(kTextWritePauseMs);
+    platform().sleepMs(kTextWritePauseMs);
   }
   if (sent < frame.size() && status == IT433TD_OK) return IT433TD_STALLED;
   return status;

@@ -33,12 +33,12 @@ inline constexpr char kQrFolderVariable[] = "IT433TD_DADOS_DIR";
 inline constexpr char kDadosFolder[] = "Dados";
 
 // That choice: `named` is the variable's value ("" when unset), and
-// `dados_beside_executable()` makes the other folder, asked for only when
+// `dadosBesideExecutable()` makes the other folder, asked for only when
 // `named` is empty.
 template <typename Folder, typename DadosBesideExecutable>
-Folder qr_folder(std::string_view named, DadosBesideExecutable dados_beside_executable) {
+Folder qrFolder(std::string_view named, DadosBesideExecutable dadosBesideExecutable) {
   if (!named.empty()) return Folder(named);
-  return dados_beside_executable();
+  return dadosBesideExecutable();
 }
 
 }  // namespace it433td::driver

@@ -13,20 +13,20 @@ namespace it433td::driver {
 bool start();
 void stop();
 
-// Port opening and closing. open_port applies the port-opening rule: serial
+// Port opening and closing. openPort applies the port-opening rule: serial
 // line settings for names beginning with "COM", five zeros otherwise.
-int32_t open_port(std::string_view port);
-int32_t close_port(std::string_view port);
+int32_t openPort(std::string_view port);
+int32_t closePort(std::string_view port);
 
 // Printing.
-int32_t print_condensed(std::string_view port, std::string_view text);
-int32_t print_code128(std::string_view port, std::string_view data);
-int32_t fire_cutter(std::string_view port);
-int32_t print_qr_code(std::string_view port, std::string_view data);
+int32_t printCondensed(std::string_view port, std::string_view text);
+int32_t printCode128(std::string_view port, std::string_view data);
+int32_t fireCutter(std::string_view port);
+int32_t printQrCode(std::string_view port, std::string_view data);
 
-// The Dados folder beside the host executable at `exe_path`, with a
+// The Dados folder beside the host executable at `exePath`, with a
 // trailing separator: "C:\App\host.exe" gives "C:\App\Dados\". A root keeps
 // its separator, so "C:\host.exe" gives "C:\\Dados\".
-std::string dados_folder(std::string_view exe_path, char separator);
+std::string dadosFolder(std::string_view exePath, char separator);
 
 }  // namespace it433td::driver

@@ -16,21 +16,21 @@ constexpr int32_t kSerialDataBits = 8;
 constexpr int32_t kSerialStopBits = 1;
 constexpr int32_t kSerialFlow = 1;
 
-bool is_serial_port(std::string_view port) { return port.substr(0, 3) == "COM"; }
+bool isSerialPort(std::string_view port) { return port.substr(0, 3) == "COM"; }
 
 }  // namespace
 
-int32_t open_port(std::string_view port) {
+int32_t openPort(std::string_view port) {
   auto open = Cli_Vossik::MEGENCOM32_AbrirDispositivo;
   if (!open) return IT433TD_NOT_BOUND;
   const std::string name(port);  // the vendor wants a NUL-terminated name
-  if (is_serial_port(port))
+  if (isSerialPort(port))
     return open(name.c_str(), kSerialSpeed, kSerialParity, kSerialDataBits, kSerialStopBits,
                 kSerialFlow);
   return open(name.c_str(), 0, 0, 0, 0, 0);
 }
 
-int32_t close_port(std::string_view port) {
+int32_t closePort(std::string_view port) {
   auto close = Cli_Vossik::MEGENCOM32_FecharDispositivo;
   if (!close) return IT433TD_NOT_BOUND;
   return close(std::string(port).c_str());

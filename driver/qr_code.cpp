@@ -32,12 +32,12 @@ constexpr uint32_t kLockWaitMs = 10000;
 // What is left of the copy's window after `spent` ms by the clock. The clock
 // counts whole milliseconds, so a reading may show up to one more than has
 // truly passed: the window is owed in full until it shows one past it.
-uint32_t rest_of_window(uint64_t spent) {
+uint32_t restOfWindow(uint64_t spent) {
   if (spent == 0) return kQrCopyWindowMs;
   return spent > kQrCopyWindowMs ? 0 : static_cast<uint32_t>(kQrCopyWindowMs + 1 - spent);
 }
 
-bool qr_entries_bound() {
+bool qrEntriesBound() {
   using namespace Cli_Vossik;
   return MEGENCOM32_AbrirDispositivo && MEGENCOM32_FecharDispositivo &&
          CODEBAR32_PGeCodeBarInicia && CODEBAR32_PGeCodeBarQRCODE &&
@@ -46,9 +46,9 @@ bool qr_entries_bound() {
 
 }  // namespace
 
-std::string dados_folder(std::string_view exe_path, char separator) {
-  const size_t last = exe_path.rfind(separator);
-  std::string folder(exe_path.substr(0, last == std::string_view::npos ? 0 : last));
+std::string dadosFolder(std::string_view exePath, char separator) {
+  const size_t last = exePath.rfind(separator);
+  std::string folder(exePath.substr(0, last == std::string_view::npos ? 0 : last));
   // The directory of a file at the root keeps its separator ("C:\", "/").
   if (folder.empty() || folder.back() == ':') folder += separator;
   folder += separator;
@@ -60,12 +60,12 @@ std::string dados_folder(std::string_view exe_path, char separator) {
 namespace {
 
 // The folder of the QR files (operation_rules.h), with a trailing separator.
-std::string qr_data_folder(const Platform &system) {
+std::string qrDataFolder(const Platform &system) {
   std::string folder =
-      qr_folder<std::string>(system.environment_value(kQrFolderVariable), [&system] {
-        return dados_folder(system.host_executable_path(), system.path_separator);
+      qrFolder<std::string>(system.environmentValue(kQrFolderVariable), [&system] {
+        return dadosFolder(system.hostExecutablePath(), system.pathSeparator);
       });
-  if (folder.back() != system.path_separator && folder.back() != '/') folder += system.path_separator;
+  if (folder.back() != system.pathSeparator && folder.back() != '/') folder += system.pathSeparator;
   return folder;
 }
 
@@ -74,8 +74,8 @@ std::string qr_data_folder(const Platform &system) {
 class QrLock {
  public:
   QrLock(const Platform &system, const std::string &path)
-      : system_(system), result_(system.lock_file(path, kLockWaitMs, &held_)),
-        holding_(result_ == FileLock::taken) {}
+      : system_(system), result_(system.lockFile(path, kLockWaitMs, &held_)),
+        holding_(result_ == FileLock::Taken) {}
   ~QrLock() { release(); }
   QrLock(const QrLock &) = delete;
   QrLock &operator=(const QrLock &) = delete;
@@ -84,7 +84,7 @@ class QrLock {
   void release() {
     if (!holding_) return;
     holding_ = false;
-    system_.unlock_file(held_);
+    system_.unlockFile(held_);
   }
 
  private:
@@ -104,20 +104,20 @@ class OpenedPrinterFile {
   OpenedPrinterFile &operator=(const OpenedPrinterFile &) = delete;
 
   PrinterFile open(const std::string &path) {
-    state_ = system_.open_printer_file(path, &file_);
+    state_ = system_.openPrinterFile(path, &file_);
     return state_;
   }
   intptr_t file() const { return file_; }
   void close() {
-    if (state_ != PrinterFile::opened) return;
-    state_ = PrinterFile::missing;
-    system_.close_printer_file(file_);
+    if (state_ != PrinterFile::Opened) return;
+    state_ = PrinterFile::Missing;
+    system_.closePrinterFile(file_);
   }
 
  private:
   const Platform &system_;
   intptr_t file_ = 0;
-  PrinterFile state_ = PrinterFile::missing;
+  PrinterFile state_ = PrinterFile::Missing;
 };
 
 }  // namespace
@@ -139,59 +139,59 @@ class OpenedPrinterFile {
 // open (its report), or, where the copy cannot say (cmd.exe), until the
 // copy's 3000 ms are over. A later rendering removes the file or replaces it
 // by rename, so a copy that holds the file open keeps its own bytes.
-int32_t print_qr_code(std::string_view port, std::string_view data) {
+int32_t printQrCode(std::string_view port, std::string_view data) {
   Platform &system = platform();
-  if (data.size() > INT32_MAX || !system.port_name_safe_for_copy(port))
+  if (data.size() > INT32_MAX || !system.portNameSafeForCopy(port))
     return IT433TD_BAD_ARGUMENT;
-  if (!qr_entries_bound()) return IT433TD_NOT_BOUND;
+  if (!qrEntriesBound()) return IT433TD_NOT_BOUND;
   using namespace Cli_Vossik;
 
-  const std::string folder = qr_data_folder(system);
+  const std::string folder = qrDataFolder(system);
   QrLock lock(system, folder + kLockFile);
-  if (lock.result() == FileLock::busy) return IT433TD_QR_BUSY;  // the port stays as it is
+  if (lock.result() == FileLock::Busy) return IT433TD_QR_BUSY;  // the port stays as it is
 
   const std::string name(port);
   MEGENCOM32_FecharDispositivo(name.c_str());  // release the port for the copy
 
-  const std::string printer_file = folder + kPrinterFile;
-  const std::string bitmap_file = folder + kBitmapFile;
+  const std::string printerFile = folder + kPrinterFile;
+  const std::string bitmapFile = folder + kBitmapFile;
   // Without the lock (no folder, or a lock file that cannot be made) another
   // process could render over this file, so nothing is rendered. An earlier
   // call's file must never be printed again: when it cannot be removed,
   // nothing is rendered or copied either.
-  PrinterFile rendered = PrinterFile::missing;
+  PrinterFile rendered = PrinterFile::Missing;
   OpenedPrinterFile file(system);
-  if (lock.result() == FileLock::taken && system.remove_file(printer_file)) {
+  if (lock.result() == FileLock::Taken && system.removeFile(printerFile)) {
     const std::string payload(data);  // followed by a 0x00 byte, as the library expects
     CODEBAR32_PGeCodeBarInicia();
     CODEBAR32_PGeCodeBarQRCODE(kEccLevel, kIndentDots, kModuleDots,
                                payload.empty() ? nullptr : payload.c_str(),
-                               static_cast<int32_t>(payload.size()), bitmap_file.c_str(),
-                               printer_file.c_str());
+                               static_cast<int32_t>(payload.size()), bitmapFile.c_str(),
+                               printerFile.c_str());
     CODEBAR32_PGeCodeBarFinaliza();
-    rendered = file.open(printer_file);
+    rendered = file.open(printerFile);
   }
   bool copied = false;
-  if (rendered == PrinterFile::opened) {
+  if (rendered == PrinterFile::Opened) {
     // The copy's 3000 ms count from its start, the wait for its report
     // included; a copy that could not start or open the port gets none. A
     // copy that started keeps its whole window, however its writing ends.
-    const uint64_t started = system.monotonic_ms();
+    const uint64_t started = system.monotonicMs();
     intptr_t running = 0;
     const RawCopy copy =
-        system.start_raw_copy(printer_file, file.file(), name, kQrCopyWindowMs, &running);
+        system.startRawCopy(printerFile, file.file(), name, kQrCopyWindowMs, &running);
     file.close();  // the copy holds its own
-    if (copy == RawCopy::reported) lock.release();
-    if (copy != RawCopy::failed) {
-      const uint32_t owed = rest_of_window(system.monotonic_ms() - started);
-      if (owed > 0) system.sleep_ms(owed);
-      copied = system.finish_raw_copy(running) != CopyEnd::failed;
+    if (copy == RawCopy::Reported) lock.release();
+    if (copy != RawCopy::Failed) {
+      const uint32_t owed = restOfWindow(system.monotonicMs() - started);
+      if (owed > 0) system.sleepMs(owed);
+      copied = system.finishRawCopy(running) != CopyEnd::Failed;
     }
   }
   lock.release();
-  const int32_t reopened = open_port(port);
+  const int32_t reopened = openPort(port);
   if (reopened != IT433TD_OK) return reopened;
-  if (rendered == PrinterFile::missing) return IT433TD_NOT_RENDERED;
+  if (rendered == PrinterFile::Missing) return IT433TD_NOT_RENDERED;
   return copied ? IT433TD_OK : IT433TD_COPY_FAILED;
 }
 

@@ -24,14 +24,14 @@ namespace {
 // Looks `name` up in `library` into `slot`; true when found.
 template <typename Entry>
 bool bind_entry(it433td_library_handle library, const char *name, Entry &slot) {
-  slot = reinterpret_cast<Entry>(platform().find_entry(library, name));
+  slot = reinterpret_cast<Entry>(platform().findEntry(library, name));
   return slot != nullptr;
 }
 
 // Loads a library unless its handle is already set; handles are cached for
 // the life of the process, so a retry loads only what is still missing.
-bool ensure_loaded(it433td_library_handle &handle, const char *file_name) {
-  if (!handle) handle = static_cast<it433td_library_handle>(platform().load_library(file_name));
+bool ensureLoaded(it433td_library_handle &handle, const char *fileName) {
+  if (!handle) handle = static_cast<it433td_library_handle>(platform().loadLibrary(fileName));
   return handle != nullptr;
 }
 
@@ -56,9 +56,9 @@ bool start() {
 #define IT433TD_BIND_DEVICE(name, type) IT433TD_BIND_SLOT(DLLMEGENCOM32, name)
 #define IT433TD_BIND_BARCODE(name, type) IT433TD_BIND_SLOT(DLLP32GeCodeBar, name)
 
-  if (!ensure_loaded(Cli_Vossik::DLLMEGENCOM32, IT433TD_DEVICE_LIBRARY)) return false;
+  if (!ensureLoaded(Cli_Vossik::DLLMEGENCOM32, IT433TD_DEVICE_LIBRARY)) return false;
   IT433TD_DEVICE_ENTRIES(IT433TD_BIND_DEVICE)
-  if (!ensure_loaded(Cli_Vossik::DLLP32GeCodeBar, IT433TD_BARCODE_LIBRARY)) return false;
+  if (!ensureLoaded(Cli_Vossik::DLLP32GeCodeBar, IT433TD_BARCODE_LIBRARY)) return false;
   IT433TD_BARCODE_ENTRIES(IT433TD_BIND_BARCODE)
   return true;
 

@@ -15,15 +15,15 @@
 
 namespace {
 
-std::mutex operation_lock;
+std::mutex operationLock;
 
 template <typename Operation>
-auto serialised(Operation &&operation, decltype(operation()) on_failure) noexcept {
+auto serialised(Operation &&operation, decltype(operation()) onFailure) noexcept {
   try {
-    const std::lock_guard<std::mutex> hold(operation_lock);
+    const std::lock_guard<std::mutex> hold(operationLock);
     return operation();
   } catch (...) {
-    return on_failure;
+    return onFailure;
   }
 }
 
@@ -31,23 +31,23 @@ auto serialised(Operation &&operation, decltype(operation()) on_failure) noexcep
 // port's name NUL-terminated, so a name holding a 0x00 byte would address
 // another port than the one asked for: it is bad input.
 template <typename Operation>
-int32_t serialised_status(std::string_view port, Operation &&operation) noexcept {
+int32_t serialisedStatus(std::string_view port, Operation &&operation) noexcept {
   if (port.find('\0') != std::string_view::npos) return IT433TD_BAD_ARGUMENT;
   return serialised(std::forward<Operation>(operation), int32_t{IT433TD_INTERNAL_ERROR});
 }
 
 // A null port is the empty name: it still reaches the vendor as "".
-std::string_view port_name(const char *port) { return port ? std::string_view(port) : ""; }
+std::string_view portName(const char *port) { return port ? std::string_view(port) : ""; }
 
 // Runs a qualified operation on the host's port name and length-counted
 // bytes. A negative length, or a null pointer with a positive length, is bad
 // input: nothing is called.
-int32_t with_host_bytes(int32_t (*operation)(std::string_view, std::string_view),
-                        const char *port, const char *bytes, int32_t length) {
+int32_t withHostBytes(int32_t (*operation)(std::string_view, std::string_view),
+                      const char *port, const char *bytes, int32_t length) {
   if (length < 0 || (!bytes && length > 0)) return IT433TD_BAD_ARGUMENT;
   const auto view =
       length ? std::string_view(bytes, static_cast<size_t>(length)) : std::string_view();
-  return operation(port_name(port), view);
+  return operation(portName(port), view);
 }
 
 }  // namespace
@@ -67,27 +67,27 @@ void StopIT433TD() {
 }
 
 int32_t IniciaPorta_IT433TD(std::string_view port) {
-  return serialised_status(port, [&] { return drv::open_port(port); });
+  return serialisedStatus(port, [&] { return drv::openPort(port); });
 }
 
 int32_t FechaPorta_IT433TD(std::string_view port) {
-  return serialised_status(port, [&] { return drv::close_port(port); });
+  return serialisedStatus(port, [&] { return drv::closePort(port); });
 }
 
 int32_t FormataTX_IT433TD(std::string_view port, std::string_view text) {
-  return serialised_status(port, [&] { return drv::print_condensed(port, text); });
+  return serialisedStatus(port, [&] { return drv::printCondensed(port, text); });
 }
 
 int32_t ImprimeCODE128_IT433TD(std::string_view port, std::string_view data) {
-  return serialised_status(port, [&] { return drv::print_code128(port, data); });
+  return serialisedStatus(port, [&] { return drv::printCode128(port, data); });
 }
 
 int32_t AcionaGuilhotina_IT433TD(std::string_view port) {
-  return serialised_status(port, [&] { return drv::fire_cutter(port); });
+  return serialisedStatus(port, [&] { return drv::fireCutter(port); });
 }
 
 int32_t ImprimeQRCode_IT433TD(std::string_view port, std::string_view data) {
-  return serialised_status(port, [&] { return drv::print_qr_code(port, data); });
+  return serialisedStatus(port, [&] { return drv::printQrCode(port, data); });
 }
 
 }  // namespace Cli_Vossik
@@ -105,12 +105,12 @@ auto plain(bool (*operation)()) {
 }
 
 auto plain(int32_t (*operation)(std::string_view)) {
-  return [operation](const char *port) { return operation(port_name(port)); };
+  return [operation](const char *port) { return operation(portName(port)); };
 }
 
 auto plain(int32_t (*operation)(std::string_view, std::string_view)) {
   return [operation](const char *port, const char *bytes, int32_t length) {
-    return with_host_bytes(operation, port, bytes, length);
+    return withHostBytes(operation, port, bytes, length);
   };
 }
 

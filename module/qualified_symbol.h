@@ -13,7 +13,7 @@ namespace it433td {
 // "_ZN10Cli_Vossik13DLLMEGENCOM32E" for "DLLMEGENCOM32": a variable's whole
 // symbol, and the start of a function's (its parameter types follow, as in
 // "_ZN10Cli_Vossik11StopIT433TDEv").
-inline std::string qualified_symbol(std::string_view name) {
+inline std::string qualifiedSymbol(std::string_view name) {
   constexpr std::string_view kNamespace = "Cli_Vossik";
   return "_ZN" + std::to_string(kNamespace.size()) + std::string(kNamespace) +
          std::to_string(name.size()) + std::string(name) + "E";

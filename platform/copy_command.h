@@ -9,10 +9,10 @@
 
 namespace it433td {
 
-inline std::string copy_command_parameters(std::string_view printer_file,
-                                           std::string_view port) {
+inline std::string copyCommandParameters(std::string_view printerFile,
+                                         std::string_view port) {
   std::string parameters = "/C COPY \"";
-  parameters.append(printer_file);
+  parameters.append(printerFile);
   parameters += "\"/B ";
   parameters.append(port);
   return parameters;
@@ -21,7 +21,7 @@ inline std::string copy_command_parameters(std::string_view printer_file,
 // ASCII letters, digits and \ . : _ - $ only: enough for COM1, LPT1, \\.\COM10,
 // \\server\share$ and the like, and nothing the command interpreter treats
 // as an operator, a quote or a separator.
-inline bool is_safe_copy_port_name(std::string_view port) {
+inline bool isSafeCopyPortName(std::string_view port) {
   for (char c : port) {
     const bool safe = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
                       (c >= '0' && c <= '9') ||

@@ -11,7 +11,7 @@
 namespace it433td {
 
 // "" when the link cannot be read (or names a path longer than PATH_MAX).
-inline std::string executable_path() {
+inline std::string executablePath() {
   std::string path(4096, '\0');
   const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
   if (length <= 0 || static_cast<size_t>(length) >= path.size()) return {};

@@ -4,7 +4,7 @@ namespace it433td {
 
 // The table in force starts as the native one; tests may swap entries.
 Platform &platform() {
-  static Platform current = native_platform();
+  static Platform current = nativePlatform();
   return current;
 }
 

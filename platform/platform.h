@@ -19,77 +19,77 @@ using LibraryHandle = void *;
 
 // A cross-process lock on a file: taken; held by someone else for the whole
 // wait; or not to be had at all (the file cannot be opened or made).
-enum class FileLock { taken, busy, unavailable };
+enum class FileLock { Taken, Busy, Unavailable };
 
 // The printer file just rendered, as the module finds it at its name.
 enum class PrinterFile {
-  opened,   // open: a regular file of this process's user, reached through no link
-  missing,  // nothing is there: nothing was rendered
-  refused,  // something else is there (a link, a FIFO, another user's file)
+  Opened,   // open: a regular file of this process's user, reached through no link
+  Missing,  // nothing is there: nothing was rendered
+  Refused,  // something else is there (a link, a FIFO, another user's file)
 };
 
 // How the raw copy of a printer file to a port went.
 enum class RawCopy {
-  failed,    // not started, or it could not open the port (or did not say in
+  Failed,    // not started, or it could not open the port (or did not say in
              // time): nothing reached the port
-  started,   // started; whether it reaches the port shows only at its end (cmd.exe)
-  reported,  // it has the printer file and the port open and is writing
+  Started,   // started; whether it reaches the port shows only at its end (cmd.exe)
+  Reported,  // it has the printer file and the port open and is writing
 };
 
 // How a started copy stood when its window was over.
 enum class CopyEnd {
-  wrote_all,      // it wrote every byte
-  failed,         // a write failed or came up short, or the copy died
-  still_running,  // still writing (or it cannot be told): it overlaps the reopening
+  WroteAll,      // it wrote every byte
+  Failed,         // a write failed or came up short, or the copy died
+  StillRunning,  // still writing (or it cannot be told): it overlaps the reopening
 };
 
 struct Platform {
   // Loads a library by file name through the platform's normal search;
   // null when it will not load.
-  LibraryHandle (*load_library)(const char *file_name);
+  LibraryHandle (*loadLibrary)(const char *fileName);
   // The address exported under `name`, or null.
-  void *(*find_entry)(LibraryHandle library, const char *name);
+  void *(*findEntry)(LibraryHandle library, const char *name);
   // Blocks the calling thread for at least `milliseconds`.
-  void (*sleep_ms)(uint32_t milliseconds);
+  void (*sleepMs)(uint32_t milliseconds);
   // The full path of the running host executable ("" if unknown).
-  std::string (*host_executable_path)();
+  std::string (*hostExecutablePath)();
   // The value of an environment variable, read afresh at each call ("" when
   // it is unset).
-  std::string (*environment_value)(const char *name);
+  std::string (*environmentValue)(const char *name);
   // Milliseconds of a clock that never goes back, for measuring waits.
-  uint64_t (*monotonic_ms)();
+  uint64_t (*monotonicMs)();
   // Removes a file; true when it is gone afterwards.
-  bool (*remove_file)(const std::string &path);
+  bool (*removeFile)(const std::string &path);
   // Whether a port name may reach the raw copy (Windows: it goes into a
   // command line for cmd.exe).
-  bool (*port_name_safe_for_copy)(std::string_view port);
+  bool (*portNameSafeForCopy)(std::string_view port);
   // Takes an exclusive lock on `path` (made if missing) that other processes
-  // see, waiting at most `wait_ms` for its holder; the system drops it when
-  // the holding process dies. `*held` then identifies it for unlock_file. No
+  // see, waiting at most `waitMs` for its holder; the system drops it when
+  // the holding process dies. `*held` then identifies it for unlockFile. No
   // child process inherits it.
-  FileLock (*lock_file)(const std::string &path, uint32_t wait_ms, intptr_t *held);
-  void (*unlock_file)(intptr_t held);
+  FileLock (*lockFile)(const std::string &path, uint32_t waitMs, intptr_t *held);
+  void (*unlockFile)(intptr_t held);
   // Opens the printer file the barcode library has just written, so that the
   // copy sends that file and no other put at its name later. `*file` then
-  // identifies it for start_raw_copy and close_printer_file.
-  PrinterFile (*open_printer_file)(const std::string &path, intptr_t *file);
-  void (*close_printer_file)(intptr_t file);
-  // Starts the raw copy of the opened printer file (at `printer_path`) to the
+  // identifies it for startRawCopy and closePrinterFile.
+  PrinterFile (*openPrinterFile)(const std::string &path, intptr_t *file);
+  void (*closePrinterFile)(intptr_t file);
+  // Starts the raw copy of the opened printer file (at `printerPath`) to the
   // port: detached and hidden. Where the copy can tell whether it opened the
-  // port, this waits at most `report_wait_ms` for it to say so. Unless the
-  // answer is `failed`, `*copy` identifies the copy for finish_raw_copy.
-  RawCopy (*start_raw_copy)(const std::string &printer_path, intptr_t printer_file,
-                            const std::string &port, uint32_t report_wait_ms, intptr_t *copy);
+  // port, this waits at most `reportWaitMs` for it to say so. Unless the
+  // answer is `Failed`, `*copy` identifies the copy for finishRawCopy.
+  RawCopy (*startRawCopy)(const std::string &printerPath, intptr_t printerFile,
+                          const std::string &port, uint32_t reportWaitMs, intptr_t *copy);
   // How the copy stands once its window is over, asked without waiting; gives
-  // back what start_raw_copy kept for it. The copy itself is never stopped.
-  CopyEnd (*finish_raw_copy)(intptr_t copy);
+  // back what startRawCopy kept for it. The copy itself is never stopped.
+  CopyEnd (*finishRawCopy)(intptr_t copy);
   // The separator of path components ('/' or '\\').
-  char path_separator;
+  char pathSeparator;
 };
 
 // The table in force.
 Platform &platform();
 // The table of the system the module was built for.
-const Platform &native_platform();
+const Platform &nativePlatform();
 
 }  // namespace it433td

@@ -37,45 +37,45 @@ namespace {
 // ($ORIGIN). A host that wraps dlopen (a sanitizer runtime, a preloaded
 // shim) makes the wrapper the caller, whose RUNPATH is not ours; so a
 // library the search misses is also looked for beside the module itself.
-LibraryHandle load_library(const char *file_name) {
-  if (void *library = dlopen(file_name, RTLD_NOW | RTLD_LOCAL)) return library;
+LibraryHandle loadLibrary(const char *fileName) {
+  if (void *library = dlopen(fileName, RTLD_NOW | RTLD_LOCAL)) return library;
   Dl_info self{};
-  if (!dladdr(reinterpret_cast<void *>(&load_library), &self) || !self.dli_fname) return nullptr;
-  const std::string module_path = self.dli_fname;
-  const size_t slash = module_path.rfind('/');
+  if (!dladdr(reinterpret_cast<void *>(&loadLibrary), &self) || !self.dli_fname) return nullptr;
+  const std::string modulePath = self.dli_fname;
+  const size_t slash = modulePath.rfind('/');
   if (slash == std::string::npos) return nullptr;
-  const std::string beside = module_path.substr(0, slash + 1) + file_name;
+  const std::string beside = modulePath.substr(0, slash + 1) + fileName;
   return dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
-void *find_entry(LibraryHandle library, const char *name) {
+void *findEntry(LibraryHandle library, const char *name) {
   return library ? dlsym(library, name) : nullptr;
 }
 
 // nanosleep may return early on a signal; sleep out the rest, so the pause
 // is never shorter than asked.
-void sleep_ms(uint32_t milliseconds) {
+void sleepMs(uint32_t milliseconds) {
   timespec left{static_cast<time_t>(milliseconds / 1000),
                 static_cast<long>(milliseconds % 1000) * 1000000L};
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
 }
 
-uint64_t monotonic_ms() {
+uint64_t monotonicMs() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
 
-std::string environment_value(const char *name) {
+std::string environmentValue(const char *name) {
   const char *value = getenv(name);
   return value ? value : "";
 }
 
-bool remove_file(const std::string &path) { return unlink(path.c_str()) == 0 || errno == ENOENT; }
+bool removeFile(const std::string &path) { return unlink(path.c_str()) == 0 || errno == ENOENT; }
 
 // No shell runs on POSIX, so every port name is safe for the copy.
-bool port_name_safe_for_copy(std::string_view) { return true; }
+bool portNameSafeForCopy(std::string_view) { return true; }
 
 // --- The QR lock ---------------------------------------------------------
 //
@@ -89,10 +89,10 @@ constexpr long kLockRetryNs = 10 * 1000000L;
 // lock back and asks for it again at once (QR codes back to back) would win
 // it nearly every time and starve them; it leaves them a moment first.
 constexpr uint64_t kLockCourtesyMs = 50;
-std::atomic<uint64_t> last_release_ms{0};
+std::atomic<uint64_t> lastReleaseMs{0};
 
-FileLock lock_file(const std::string &path, uint32_t wait_ms, intptr_t *held) {
-  const uint64_t deadline = monotonic_ms() + wait_ms;
+FileLock lockFile(const std::string &path, uint32_t waitMs, intptr_t *held) {
+  const uint64_t deadline = monotonicMs() + waitMs;
   // O_NOFOLLOW: a link planted at the lock's name leads nowhere else.
   // O_NONBLOCK: a FIFO planted there answers at once instead of waiting for
   // a writer (and the whole module with it). A file made by another user may
@@ -100,39 +100,39 @@ FileLock lock_file(const std::string &path, uint32_t wait_ms, intptr_t *held) {
   const int flags = O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK;
   int fd = open(path.c_str(), O_RDWR | O_CREAT | flags, 0666);
   if (fd < 0 && errno == EACCES) fd = open(path.c_str(), O_RDONLY | flags);
-  if (fd < 0) return FileLock::unavailable;
+  if (fd < 0) return FileLock::Unavailable;
   struct stat info {};
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     close(fd);
-    return FileLock::unavailable;
+    return FileLock::Unavailable;
   }
-  const uint64_t released = last_release_ms.load();
-  const uint64_t since = monotonic_ms() - released;
+  const uint64_t released = lastReleaseMs.load();
+  const uint64_t since = monotonicMs() - released;
   if (released != 0 && since < kLockCourtesyMs)
-    sleep_ms(static_cast<uint32_t>(kLockCourtesyMs - since));
+    sleepMs(static_cast<uint32_t>(kLockCourtesyMs - since));
   for (;;) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
       *held = fd;
-      return FileLock::taken;
+      return FileLock::Taken;
     }
     if (errno != EWOULDBLOCK && errno != EINTR) break;
     // The clock counts whole milliseconds, so the deadline may lie up to
     // one below the true end of the wait: only a later reading proves the
     // whole wait has passed.
-    if (monotonic_ms() > deadline) {
+    if (monotonicMs() > deadline) {
       close(fd);
-      return FileLock::busy;
+      return FileLock::Busy;
     }
     timespec pause{0, kLockRetryNs};
     nanosleep(&pause, nullptr);
   }
   close(fd);
-  return FileLock::unavailable;
+  return FileLock::Unavailable;
 }
 
-void unlock_file(intptr_t held) {
+void unlockFile(intptr_t held) {
   close(static_cast<int>(held));  // closing drops the flock
-  last_release_ms = monotonic_ms();
+  lastReleaseMs = monotonicMs();
 }
 
 // --- The printer file ---------------------------------------------------
@@ -143,20 +143,20 @@ void unlock_file(intptr_t held) {
 // a FIFO does not hold the open), of this process's user, with no second name
 // (a hard link to a file the till can read would have two).
 
-PrinterFile open_printer_file(const std::string &path, intptr_t *file) {
+PrinterFile openPrinterFile(const std::string &path, intptr_t *file) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
-  if (fd < 0) return errno == ENOENT ? PrinterFile::missing : PrinterFile::refused;
+  if (fd < 0) return errno == ENOENT ? PrinterFile::Missing : PrinterFile::Refused;
   struct stat info {};
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid() ||
       info.st_nlink != 1) {
     close(fd);
-    return PrinterFile::refused;
+    return PrinterFile::Refused;
   }
   *file = fd;
-  return PrinterFile::opened;
+  return PrinterFile::Opened;
 }
 
-void close_printer_file(intptr_t file) { close(static_cast<int>(file)); }
+void closePrinterFile(intptr_t file) { close(static_cast<int>(file)); }
 
 // --- The raw copy -------------------------------------------------------
 //
@@ -185,7 +185,7 @@ constexpr int kChannelFd = 3;
 constexpr int kPrinterFileFd = 4;
 constexpr char kOpened = 1, kNotOpened = 0, kGo = 'g', kWroteAll = 'w', kWriteFailed = 'f';
 
-bool write_all(int fd, const char *bytes, ssize_t count) {
+bool writeAll(int fd, const char *bytes, ssize_t count) {
   while (count > 0) {
     const ssize_t done = write(fd, bytes, static_cast<size_t>(count));
     if (done < 0 && errno == EINTR) continue;
@@ -198,7 +198,7 @@ bool write_all(int fd, const char *bytes, ssize_t count) {
 
 // Takes the same exclusive hold as the device library, so a port reopened
 // while the copy still runs answers "busy".
-bool hold_tty(int fd) {
+bool holdTty(int fd) {
   for (int attempt = 0; attempt < kHoldAttempts; ++attempt) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
     if (errno != EWOULDBLOCK && errno != EINTR) return false;
@@ -212,12 +212,12 @@ bool hold_tty(int fd) {
 // path is a failed copy, not a new file that later output would go into.
 // O_APPEND: a capture file keeps what was printed before. O_NONBLOCK: a FIFO
 // with no reader fails at once instead of blocking.
-int open_port_for_copy(const char *device) {
+int openPortForCopy(const char *device) {
   const int out = open(device, O_WRONLY | O_APPEND | O_NOCTTY | O_NONBLOCK);
   if (out < 0) return -1;
   fcntl(out, F_SETFL, fcntl(out, F_GETFL) & ~O_NONBLOCK);
   if (isatty(out)) {
-    if (!hold_tty(out)) return -1;
+    if (!holdTty(out)) return -1;
     // Raw output, keeping the line settings the device library left.
     termios settings {};
     if (tcgetattr(out, &settings) == 0) {
@@ -233,21 +233,21 @@ int open_port_for_copy(const char *device) {
 // a host that was killed), only the copy's channel and the printer file,
 // moved to kChannelFd and kPrinterFileFd (by way of free numbers above
 // both, as either may sit at the other's place).
-bool keep_only_the_channel_and_file(int channel, int printer_file) {
-  const int free_above = kPrinterFileFd + 1;
-  const int moved_channel = fcntl(channel, F_DUPFD, free_above);
-  const int moved_file = fcntl(printer_file, F_DUPFD, free_above);
-  if (moved_channel < 0 || moved_file < 0) return false;
-  dup2(moved_channel, kChannelFd);
-  dup2(moved_file, kPrinterFileFd);
+bool keepOnlyTheChannelAndFile(int channel, int printerFile) {
+  const int freeAbove = kPrinterFileFd + 1;
+  const int movedChannel = fcntl(channel, F_DUPFD, freeAbove);
+  const int movedFile = fcntl(printerFile, F_DUPFD, freeAbove);
+  if (movedChannel < 0 || movedFile < 0) return false;
+  dup2(movedChannel, kChannelFd);
+  dup2(movedFile, kPrinterFileFd);
   close(STDIN_FILENO);
   close(STDOUT_FILENO);
   close(STDERR_FILENO);
-  close_range(free_above, ~0U, 0);
+  close_range(freeAbove, ~0U, 0);
   return true;
 }
 
-[[noreturn]] void copy_and_exit(const char *device) {
+[[noreturn]] void copyAndExit(const char *device) {
   struct sigaction action {};
   action.sa_handler = SIG_DFL;
   sigaction(SIGALRM, &action, nullptr);
@@ -261,14 +261,14 @@ bool keep_only_the_channel_and_file(int channel, int printer_file) {
   alarm(kCopyWatchdogSeconds);
 
   // Only the channel and the printer file are open here
-  // (keep_only_the_channel_and_file): the standard streams go to /dev/null.
-  const int null_fd = open("/dev/null", O_RDWR);
-  if (null_fd == STDIN_FILENO) {
-    dup2(null_fd, STDOUT_FILENO);
-    dup2(null_fd, STDERR_FILENO);
+  // (keepOnlyTheChannelAndFile): the standard streams go to /dev/null.
+  const int nullFd = open("/dev/null", O_RDWR);
+  if (nullFd == STDIN_FILENO) {
+    dup2(nullFd, STDOUT_FILENO);
+    dup2(nullFd, STDERR_FILENO);
   }
 
-  const int out = open_port_for_copy(device);
+  const int out = openPortForCopy(device);
   const char report = out >= 0 ? kOpened : kNotOpened;
   char go = 0;
   if (send(kChannelFd, &report, 1, MSG_NOSIGNAL) != 1 || report != kOpened) _exit(1);
@@ -278,30 +278,30 @@ bool keep_only_the_channel_and_file(int channel, int printer_file) {
   if (got != 1 || go != kGo) _exit(2);  // the module gave up on this copy
 
   char buffer[8192];
-  bool wrote_all = true;
+  bool wroteAll = true;
   for (;;) {
     const ssize_t count = read(kPrinterFileFd, buffer, sizeof buffer);
     if (count < 0 && errno == EINTR) continue;
     if (count <= 0) {
-      wrote_all = count == 0;
+      wroteAll = count == 0;
       break;
     }
-    if (!write_all(out, buffer, count)) {
-      wrote_all = false;
+    if (!writeAll(out, buffer, count)) {
+      wroteAll = false;
       break;
     }
   }
-  const char end = wrote_all ? kWroteAll : kWriteFailed;
+  const char end = wroteAll ? kWroteAll : kWriteFailed;
   send(kChannelFd, &end, 1, MSG_NOSIGNAL);
-  if (wrote_all && isatty(out)) tcdrain(out);
-  _exit(wrote_all ? 0 : 3);
+  if (wroteAll && isatty(out)) tcdrain(out);
+  _exit(wroteAll ? 0 : 3);
 }
 
 // The copy's report, waited for until `deadline`: true when it said it has
 // the port open. End of file (the copy or its parent died) is a no.
-bool copy_reported_open(int channel, uint64_t deadline) {
+bool copyReportedOpen(int channel, uint64_t deadline) {
   for (;;) {
-    const uint64_t now = monotonic_ms();
+    const uint64_t now = monotonicMs();
     if (now >= deadline) return false;
     pollfd ready{channel, POLLIN, 0};
     const int polled = poll(&ready, 1, static_cast<int>(deadline - now));
@@ -317,19 +317,19 @@ bool copy_reported_open(int channel, uint64_t deadline) {
 // A double fork: the intermediate child starts a session of its own, forks
 // the copy and exits at once; the host reaps it here, and the copy, orphaned,
 // is reaped by init. So the host keeps no child and no zombie.
-RawCopy start_raw_copy(const std::string & /*printer_path*/, intptr_t printer_file,
-                       const std::string &port, uint32_t report_wait_ms, intptr_t *running) {
-  const uint64_t deadline = monotonic_ms() + report_wait_ms;
-  const auto device = resolve_port(port);
-  if (!device) return RawCopy::failed;
+RawCopy startRawCopy(const std::string & /*printerPath*/, intptr_t printerFile,
+                     const std::string &port, uint32_t reportWaitMs, intptr_t *running) {
+  const uint64_t deadline = monotonicMs() + reportWaitMs;
+  const auto device = resolvePort(port);
+  if (!device) return RawCopy::Failed;
   int channel[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0) return RawCopy::failed;
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0) return RawCopy::Failed;
   const pid_t child = fork();
   if (child == 0) {
-    if (!keep_only_the_channel_and_file(channel[1], static_cast<int>(printer_file))) _exit(1);
+    if (!keepOnlyTheChannelAndFile(channel[1], static_cast<int>(printerFile))) _exit(1);
     setsid();
     const pid_t copy = fork();
-    if (copy == 0) copy_and_exit(device->c_str());
+    if (copy == 0) copyAndExit(device->c_str());
     _exit(copy < 0 ? 1 : 0);
   }
   close(channel[1]);  // from now on only the copy holds that end
@@ -340,21 +340,21 @@ RawCopy start_raw_copy(const std::string & /*printer_path*/, intptr_t printer_fi
     // (A host that ignores SIGCHLD has its children reaped for it: ECHILD.)
   }
   // A copy that never started shows as end of file on the channel at once.
-  const bool opened = child > 0 && copy_reported_open(channel[0], deadline) &&
+  const bool opened = child > 0 && copyReportedOpen(channel[0], deadline) &&
                       send(channel[0], &kGo, 1, MSG_NOSIGNAL) == 1;
   if (!opened) {
     close(channel[0]);
-    return RawCopy::failed;
+    return RawCopy::Failed;
   }
   *running = channel[0];  // for the copy's last word
-  return RawCopy::reported;
+  return RawCopy::Reported;
 }
 
 // The copy's last word, if it has spoken: every byte written, or not. End of
 // file without it means the copy died before the end.
-CopyEnd finish_raw_copy(intptr_t running) {
+CopyEnd finishRawCopy(intptr_t running) {
   const int channel = static_cast<int>(running);
-  CopyEnd end = CopyEnd::still_running;
+  CopyEnd end = CopyEnd::StillRunning;
   pollfd ready{channel, POLLIN, 0};
   int polled;
   while ((polled = poll(&ready, 1, 0)) < 0 && errno == EINTR) {
@@ -364,7 +364,7 @@ CopyEnd finish_raw_copy(intptr_t running) {
     ssize_t got;
     while ((got = read(channel, &word, 1)) < 0 && errno == EINTR) {
     }
-    end = got == 1 && word == kWroteAll ? CopyEnd::wrote_all : CopyEnd::failed;
+    end = got == 1 && word == kWroteAll ? CopyEnd::WroteAll : CopyEnd::Failed;
   }
   close(channel);
   return end;
@@ -372,24 +372,24 @@ CopyEnd finish_raw_copy(intptr_t running) {
 
 }  // namespace
 
-const Platform &native_platform() {
+const Platform &nativePlatform() {
   // Filled by field name: two entries of one type cannot change places unseen.
   static const Platform table = {
-      .load_library = load_library,
-      .find_entry = find_entry,
-      .sleep_ms = sleep_ms,
-      .host_executable_path = executable_path,
-      .environment_value = environment_value,
-      .monotonic_ms = monotonic_ms,
-      .remove_file = remove_file,
-      .port_name_safe_for_copy = port_name_safe_for_copy,
-      .lock_file = lock_file,
-      .unlock_file = unlock_file,
-      .open_printer_file = open_printer_file,
-      .close_printer_file = close_printer_file,
-      .start_raw_copy = start_raw_copy,
-      .finish_raw_copy = finish_raw_copy,
-      .path_separator = '/',
+      .loadLibrary = loadLibrary,
+      .findEntry = findEntry,
+      .sleepMs = sleepMs,
+      .hostExecutablePath = executablePath,
+      .environmentValue = environmentValue,
+      .monotonicMs = monotonicMs,
+      .removeFile = removeFile,
+      .portNameSafeForCopy = portNameSafeForCopy,
+      .lockFile = lockFile,
+      .unlockFile = unlockFile,
+      .openPrinterFile = openPrinterFile,
+      .closePrinterFile = closePrinterFile,
+      .startRawCopy = startRawCopy,
+      .finishRawCopy = finishRawCopy,
+      .pathSeparator = '/',
   };
   return table;
 }

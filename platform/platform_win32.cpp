@@ -20,16 +20,16 @@
 namespace it433td {
 namespace {
 
-LibraryHandle load_library(const char *file_name) { return LoadLibraryA(file_name); }
+LibraryHandle loadLibrary(const char *fileName) { return LoadLibraryA(fileName); }
 
-void *find_entry(LibraryHandle library, const char *name) {
+void *findEntry(LibraryHandle library, const char *name) {
   return library ? reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(library), name))
                  : nullptr;
 }
 
-void sleep_ms(uint32_t milliseconds) { Sleep(milliseconds); }
+void sleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
 
-std::string host_executable_path() {
+std::string hostExecutablePath() {
   std::string path(MAX_PATH, '\0');
   for (;;) {
     const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
@@ -44,7 +44,7 @@ std::string host_executable_path() {
 
 // GetEnvironmentVariableA reads the process's environment block, which
 // SetEnvironmentVariableA changes; the C runtime's getenv copy may not see it.
-std::string environment_value(const char *name) {
+std::string environmentValue(const char *name) {
   std::string value(256, '\0');
   for (;;) {
     const DWORD length = GetEnvironmentVariableA(name, value.data(), static_cast<DWORD>(value.size()));
@@ -57,17 +57,17 @@ std::string environment_value(const char *name) {
   }
 }
 
-bool remove_file(const std::string &path) {
+bool removeFile(const std::string &path) {
   return DeleteFileA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 // The port name goes into cmd.exe's command line.
-bool port_name_safe_for_copy(std::string_view port) { return is_safe_copy_port_name(port); }
+bool portNameSafeForCopy(std::string_view port) { return isSafeCopyPortName(port); }
 
 // The performance counter, not GetTickCount64: the tick count moves in steps
 // of about 15 ms, so a wait measured with it could end that much too early.
-uint64_t monotonic_ms() {
-  static const int64_t per_second = [] {
+uint64_t monotonicMs() {
+  static const int64_t perSecond = [] {
     LARGE_INTEGER frequency{};
     QueryPerformanceFrequency(&frequency);
     return static_cast<int64_t>(frequency.QuadPart);
@@ -75,7 +75,7 @@ uint64_t monotonic_ms() {
   LARGE_INTEGER now{};
   QueryPerformanceCounter(&now);
   const int64_t ticks = static_cast<int64_t>(now.QuadPart);
-  return static_cast<uint64_t>(ticks / per_second * 1000 + ticks % per_second * 1000 / per_second);
+  return static_cast<uint64_t>(ticks / perSecond * 1000 + ticks % perSecond * 1000 / perSecond);
 }
 
 // --- The QR lock: LockFileEx on a file of the QR folder ------------------
@@ -85,7 +85,7 @@ uint64_t monotonic_ms() {
 
 constexpr DWORD kLockRetryMs = 10;
 
-bool lock_one_byte(HANDLE file) {
+bool lockOneByte(HANDLE file) {
   OVERLAPPED at{};
   return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
 }
@@ -94,75 +94,75 @@ bool lock_one_byte(HANDLE file) {
 // lock back and asks for it again at once (QR codes back to back) would win
 // it nearly every time and starve them; it leaves them a moment first.
 constexpr uint64_t kLockCourtesyMs = 50;
-std::atomic<uint64_t> last_release_ms{0};
+std::atomic<uint64_t> lastReleaseMs{0};
 
-FileLock lock_file(const std::string &path, uint32_t wait_ms, intptr_t *held) {
+FileLock lockFile(const std::string &path, uint32_t waitMs, intptr_t *held) {
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
     file = CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, nullptr);  // made by another user
-  if (file == INVALID_HANDLE_VALUE) return FileLock::unavailable;
-  const uint64_t deadline = monotonic_ms() + wait_ms;
-  const uint64_t released = last_release_ms.load();
-  const uint64_t since = monotonic_ms() - released;
+  if (file == INVALID_HANDLE_VALUE) return FileLock::Unavailable;
+  const uint64_t deadline = monotonicMs() + waitMs;
+  const uint64_t released = lastReleaseMs.load();
+  const uint64_t since = monotonicMs() - released;
   if (released != 0 && since < kLockCourtesyMs)
     Sleep(static_cast<DWORD>(kLockCourtesyMs - since));
   for (;;) {
-    if (lock_one_byte(file)) {
+    if (lockOneByte(file)) {
       *held = reinterpret_cast<intptr_t>(file);
-      return FileLock::taken;
+      return FileLock::Taken;
     }
     const DWORD error = GetLastError();
     if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING) break;
     // Only a reading past the deadline proves the whole wait has passed.
-    const uint64_t now = monotonic_ms();
+    const uint64_t now = monotonicMs();
     if (now > deadline) {
       CloseHandle(file);
-      return FileLock::busy;
+      return FileLock::Busy;
     }
     Sleep(static_cast<DWORD>(deadline - now < kLockRetryMs ? deadline - now : kLockRetryMs));
   }
   CloseHandle(file);
-  return FileLock::unavailable;
+  return FileLock::Unavailable;
 }
 
-void unlock_file(intptr_t held) {
+void unlockFile(intptr_t held) {
   const HANDLE file = reinterpret_cast<HANDLE>(held);
   OVERLAPPED at{};
   UnlockFileEx(file, 0, 1, 0, &at);
   CloseHandle(file);
-  last_release_ms = monotonic_ms();
+  lastReleaseMs = monotonicMs();
 }
 
 // --- The printer file ---------------------------------------------------
 //
 // cmd.exe copies the printer file by its name, so nothing is held open
 // here; a folder or a reparse point (a link) at its name is refused.
-PrinterFile open_printer_file(const std::string &path, intptr_t *file) {
+PrinterFile openPrinterFile(const std::string &path, intptr_t *file) {
   *file = 0;
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PrinterFile::missing
-                                                                          : PrinterFile::refused;
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PrinterFile::Missing
+                                                                          : PrinterFile::Refused;
   }
   if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
-    return PrinterFile::refused;
-  return PrinterFile::opened;
+    return PrinterFile::Refused;
+  return PrinterFile::Opened;
 }
 
-void close_printer_file(intptr_t) {}
+void closePrinterFile(intptr_t) {}
 
 // --- The raw copy --------------------------------------------------------
 //
 // cmd.exe is started so that it can be waited on (its process handle): when
 // the copy's window ends, COPY's exit code says whether the file reached the
 // port, 0 when it did. A cmd.exe still running then overlaps the reopening.
-RawCopy start_raw_copy(const std::string &printer_path, intptr_t /*printer_file*/,
-                       const std::string &port, uint32_t /*report_wait_ms*/, intptr_t *copy) {
-  const std::string parameters = copy_command_parameters(printer_path, port);
+RawCopy startRawCopy(const std::string &printerPath, intptr_t /*printerFile*/,
+                     const std::string &port, uint32_t /*reportWaitMs*/, intptr_t *copy) {
+  const std::string parameters = copyCommandParameters(printerPath, port);
   SHELLEXECUTEINFOA run{};
   run.cbSize = sizeof run;
   run.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
@@ -173,43 +173,43 @@ RawCopy start_raw_copy(const std::string &printer_path, intptr_t /*printer_file*
       ShellExecuteExA(&run) && reinterpret_cast<INT_PTR>(run.hInstApp) > 32;
   if (!started) {
     if (run.hProcess != nullptr) CloseHandle(run.hProcess);
-    return RawCopy::failed;
+    return RawCopy::Failed;
   }
   *copy = reinterpret_cast<intptr_t>(run.hProcess);  // null: nothing to wait on
-  return RawCopy::started;
+  return RawCopy::Started;
 }
 
-CopyEnd finish_raw_copy(intptr_t copy) {
+CopyEnd finishRawCopy(intptr_t copy) {
   const HANDLE process = reinterpret_cast<HANDLE>(copy);
-  if (process == nullptr) return CopyEnd::still_running;
-  CopyEnd end = CopyEnd::still_running;
+  if (process == nullptr) return CopyEnd::StillRunning;
+  CopyEnd end = CopyEnd::StillRunning;
   DWORD code = STILL_ACTIVE;
   if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0 && GetExitCodeProcess(process, &code))
-    end = code == 0 ? CopyEnd::wrote_all : CopyEnd::failed;
+    end = code == 0 ? CopyEnd::WroteAll : CopyEnd::Failed;
   CloseHandle(process);
   return end;
 }
 
 }  // namespace
 
-const Platform &native_platform() {
+const Platform &nativePlatform() {
   // Filled by field name: two entries of one type cannot change places unseen.
   static const Platform table = {
-      .load_library = load_library,
-      .find_entry = find_entry,
-      .sleep_ms = sleep_ms,
-      .host_executable_path = host_executable_path,
-      .environment_value = environment_value,
-      .monotonic_ms = monotonic_ms,
-      .remove_file = remove_file,
-      .port_name_safe_for_copy = port_name_safe_for_copy,
-      .lock_file = lock_file,
-      .unlock_file = unlock_file,
-      .open_printer_file = open_printer_file,
-      .close_printer_file = close_printer_file,
-      .start_raw_copy = start_raw_copy,
-      .finish_raw_copy = finish_raw_copy,
-      .path_separator = '\\',
+      .loadLibrary = loadLibrary,
+      .findEntry = findEntry,
+      .sleepMs = sleepMs,
+      .hostExecutablePath = hostExecutablePath,
+      .environmentValue = environmentValue,
+      .monotonicMs = monotonicMs,
+      .removeFile = removeFile,
+      .portNameSafeForCopy = portNameSafeForCopy,
+      .lockFile = lockFile,
+      .unlockFile = unlockFile,
+      .openPrinterFile = openPrinterFile,
+      .closePrinterFile = closePrinterFile,
+      .startRawCopy = startRawCopy,
+      .finishRawCopy = finishRawCopy,
+      .pathSeparator = '\\',
   };
   return table;
 }

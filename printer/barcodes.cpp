@@ -1,6 +1,8 @@
 // barcodes.cpp - zxing-cpp 1.4 behind two small functions.
 #include "barcodes.h"
 
+#include "receipt.h"
+
 #include <ZXing/BitMatrix.h>
 #include <ZXing/MultiFormatWriter.h>
 #include <ZXing/ReadBarcode.h>
@@ -31,7 +33,7 @@ Code128Bars encodeCode128(std::string_view data) {
   // Each byte becomes the code point of the same value, so the encoder sees
   // the bytes themselves (it refuses what CODE128 cannot carry).
   std::wstring contents;
-  for (unsigned char c : data) contents.push_back(static_cast<wchar_t>(c));
+  for (const char c : data) contents.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
   try {
     const ZXing::BitMatrix matrix =
         ZXing::MultiFormatWriter(ZXing::BarcodeFormat::Code128).setMargin(0).encode(contents, 0, 1);
@@ -53,11 +55,10 @@ std::optional<DecodedCode> decodeQrInImage(const std::vector<std::uint8_t> &pixe
     return std::nullopt;
   const int paddedWidth = width + 2 * kBorder;
   const int paddedHeight = height + 2 * kBorder;
-  std::vector<std::uint8_t> grey(static_cast<size_t>(paddedWidth) * paddedHeight, 0xFF);
+  std::vector<std::uint8_t> grey(dotCount(paddedWidth, paddedHeight), 0xFF);
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x)
-      if (pixels[static_cast<size_t>(y) * width + x])
-        grey[static_cast<size_t>(y + kBorder) * paddedWidth + x + kBorder] = 0;
+      if (pixels[dotIndex(x, y, width)]) grey[dotIndex(x + kBorder, y + kBorder, paddedWidth)] = 0;
   ZXing::DecodeHints hints;
   hints.setFormats(ZXing::BarcodeFormat::QRCode);
   hints.setTryHarder(true);

@@ -30,6 +30,15 @@ constexpr std::size_t kMaxReceiptTranscriptBytes = std::size_t{1} << 20;
 // than reading it.
 constexpr int kMaxUnknownRunsPerReceipt = 256;
 
+// Where the dot (x, y) of a picture `width` dots wide lies in its pixels,
+// row after row, and how many dots a `width` x `height` picture has. Dots
+// and sizes are never negative.
+constexpr std::size_t dotIndex(int x, int y, int width) {
+  return static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+         static_cast<std::size_t>(x);
+}
+constexpr std::size_t dotCount(int width, int height) { return dotIndex(0, height, width); }
+
 struct Glyph {
   std::string utf8;  // one character
   int x = 0;         // left edge, dots

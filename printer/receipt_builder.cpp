@@ -18,15 +18,15 @@ namespace {
 // paper width.
 void stackBelow(PrintedItem &top, const PrintedItem &bottom) {
   if (bottom.width > top.width) {
-    std::vector<std::uint8_t> pixels(static_cast<size_t>(bottom.width) * top.height, 0);
+    std::vector<std::uint8_t> pixels(dotCount(bottom.width, top.height), 0);
     for (int y = 0; y < top.height; ++y)
       std::copy_n(top.pixels.begin() + static_cast<long>(y) * top.width, top.width,
                   pixels.begin() + static_cast<long>(y) * bottom.width);
     top.pixels.swap(pixels);
     top.width = bottom.width;
   }
-  const size_t start = static_cast<size_t>(top.width) * top.height;
-  top.pixels.resize(start + static_cast<size_t>(top.width) * bottom.height, 0);
+  const size_t start = dotCount(top.width, top.height);
+  top.pixels.resize(start + dotCount(top.width, bottom.height), 0);
   for (int y = 0; y < bottom.height; ++y)
     std::copy_n(bottom.pixels.begin() + static_cast<long>(y) * bottom.width, bottom.width,
                 top.pixels.begin() + static_cast<long>(start) + static_cast<long>(y) * top.width);
@@ -299,13 +299,12 @@ void ReceiptBuilder::addImage(const PrinterEvent &event) {
   item.kind = ItemKind::Image;
   item.width = event.width * scaleX;
   item.height = event.height * scaleY;
-  item.pixels.assign(static_cast<size_t>(item.width) * item.height, 0);
+  item.pixels.assign(dotCount(item.width, item.height), 0);
   for (int y = 0; y < item.height; ++y) {
-    const size_t row = static_cast<size_t>(y / scaleY) * rowBytes;
     for (int x = 0; x < item.width; ++x) {
       const int sx = x / scaleX;
-      const std::uint8_t byte = event.raster[row + sx / 8];
-      item.pixels[static_cast<size_t>(y) * item.width + x] = (byte >> (7 - sx % 8)) & 1;
+      const std::uint8_t byte = event.raster[dotIndex(sx / 8, y / scaleY, rowBytes)];
+      item.pixels[dotIndex(x, y, item.width)] = (byte >> (7 - sx % 8)) & 1;
     }
   }
   // Raster images printed back to back are one picture on the paper (a

@@ -32,15 +32,15 @@ constexpr size_t kMaxNumberDigits = 18;
 // digits, -> 0.
 std::int64_t receiptNumberOf(const fs::path &file) {
   const std::string name = file.filename().string();
-  constexpr std::string_view prefix = "receipt-";
-  if (name.compare(0, prefix.size(), prefix) != 0) return 0;
-  size_t at = prefix.size();
+  constexpr std::string_view kPrefix = "receipt-";
+  if (name.compare(0, kPrefix.size(), kPrefix) != 0) return 0;
+  size_t at = kPrefix.size();
   std::int64_t number = 0;
   for (; at < name.size() && name[at] >= '0' && name[at] <= '9'; ++at) {
-    if (at - prefix.size() == kMaxNumberDigits) return 0;
+    if (at - kPrefix.size() == kMaxNumberDigits) return 0;
     number = number * 10 + (name[at] - '0');
   }
-  if (at == prefix.size() || at >= name.size() || name[at] != '.' || at + 1 == name.size())
+  if (at == kPrefix.size() || at >= name.size() || name[at] != '.' || at + 1 == name.size())
     return 0;
   for (++at; at < name.size(); ++at)
     if (name[at] < 'a' || name[at] > 'z') return 0;
@@ -230,7 +230,7 @@ void removeReceiptTemporaries() noexcept {
 void removeReceiptTemporariesOnSignals() {
   struct sigaction action{};
   action.sa_handler = removeOnSignal;
-  action.sa_flags = SA_RESETHAND;
+  action.sa_flags = static_cast<int>(SA_RESETHAND);  // an unsigned constant in glibc
   sigemptyset(&action.sa_mask);
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::sigaction(signal, &action, nullptr);
 }

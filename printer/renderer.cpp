@@ -139,7 +139,7 @@ public:
     if (x < 0 || y < 0 || x >= width || y >= height) return;
     unsigned char *data = cairo_image_surface_get_data(surface_.get());
     const int stride = cairo_image_surface_get_stride(surface_.get());
-    data[static_cast<size_t>(y) * stride + x] = 0xFF;  // full ink
+    data[dotIndex(x, y, stride)] = 0xFF;  // full ink
   }
 
 private:
@@ -159,7 +159,7 @@ void drawDots(Canvas &canvas, const PrintedItem &item) {
   } else {
     for (int y = 0; y < item.height; ++y)
       for (int x = 0; x < item.width; ++x)
-        if (item.pixels[static_cast<size_t>(y) * item.width + x]) canvas.dot(x, item.y + y);
+        if (item.pixels[dotIndex(x, y, item.width)]) canvas.dot(x, item.y + y);
   }
   canvas.markDirty();
 }
@@ -201,12 +201,12 @@ GreyImage renderGrey(const Receipt &receipt) {
   GreyImage image;
   image.width = cairo_image_surface_get_width(surface);
   image.height = cairo_image_surface_get_height(surface);
-  image.pixels.resize(static_cast<size_t>(image.width) * image.height);
+  image.pixels.resize(dotCount(image.width, image.height));
   const unsigned char *data = cairo_image_surface_get_data(surface);
   const int stride = cairo_image_surface_get_stride(surface);
   for (int y = 0; y < image.height; ++y) {
-    const unsigned char *ink = data + static_cast<size_t>(y) * stride;
-    std::uint8_t *grey = image.pixels.data() + static_cast<size_t>(y) * image.width;
+    const unsigned char *ink = data + dotIndex(0, y, stride);
+    std::uint8_t *grey = image.pixels.data() + dotIndex(0, y, image.width);
     for (int x = 0; x < image.width; ++x) grey[x] = static_cast<std::uint8_t>(255 - ink[x]);
   }
   return image;
@@ -220,7 +220,7 @@ bool writePng(const Receipt &receipt, const std::filesystem::path &path, std::st
   const int stride = cairo_image_surface_get_stride(surface);
   unsigned char *data = cairo_image_surface_get_data(surface);
   for (int y = 0; y < height; ++y) {  // ink to grey, in place
-    unsigned char *row = data + static_cast<size_t>(y) * stride;
+    unsigned char *row = data + dotIndex(0, y, stride);
     for (int x = 0; x < width; ++x) row[x] = static_cast<unsigned char>(255 - row[x]);
   }
   png_image image{};

@@ -57,8 +57,8 @@ std::string describe(const PrinterEvent &event) {
   char buf[96];
   if (!event.bytes.empty()) {
     out += " bytes=";
-    for (unsigned char c : event.bytes) {
-      std::snprintf(buf, sizeof buf, "%02X", c);
+    for (const char c : event.bytes) {
+      std::snprintf(buf, sizeof buf, "%02X", static_cast<unsigned char>(c));
       out += buf;
     }
   }

@@ -5,8 +5,9 @@
 # build-linux, the Debian packages and the Windows zips), builds everything
 # for Linux with AddressSanitizer and UndefinedBehaviorSanitizer (build/),
 # fuzzes every parser that takes outside bytes for 20 s each, and runs the
-# whole suite: the Windows module of both widths under Wine, and the install
-# and package tests on the release build, included.
+# whole suite: the Windows module of both widths under Wine, the install and
+# package tests on the release build, and the naming check (clang-tidy over
+# the Linux and Windows sources), included.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh test

@@ -26,7 +26,7 @@ std::int32_t lengthOf(std::string_view bytes) {
 }  // namespace
 
 fs::path executableFolder() {
-  const std::string self = executable_path();
+  const std::string self = executablePath();
   return self.empty() ? fs::current_path() : fs::path(self).parent_path();
 }
 
@@ -65,7 +65,7 @@ void *DriverModule::symbol(const char *name) const {
 
 // A variable of namespace Cli_Vossik under its mangled name.
 void *DriverModule::exportedVariable(std::string_view name) const {
-  void *address = ::dlsym(handle_, qualified_symbol(name).c_str());
+  void *address = ::dlsym(handle_, qualifiedSymbol(name).c_str());
   return address ? *static_cast<void **>(address) : nullptr;
 }
 

@@ -75,7 +75,7 @@ std::string explainPortName(const std::string &port) {
                  (there ? ")" : "; it does not exist)");
     if (!there && variable) folderRead += ", so COMn and LPTn name no device either";
   }
-  const std::optional<std::string> path = resolve_port(port);
+  const std::optional<std::string> path = resolvePort(port);
   if (!path)
     return "port " + shownPortName(port) +
            " does not resolve: no entry of that name in the ports folder, not a path, "

@@ -67,7 +67,7 @@ ParsedReceipt parseReceipt(std::string_view content) {
         return fail(number, "CODE128 data is " + std::to_string(step.bytes.size()) +
                                 " bytes; the printer takes at most " +
                                 std::to_string(driver::kCode128MaxData));
-      for (unsigned char byte : step.bytes)
+      for (const char byte : step.bytes)  // signed or not, a byte over 0x7E fails
         if (byte < 0x20 || byte > 0x7E)
           return fail(number, "CODE128 data must be printable ASCII");
     } else if (startsWithKeyword(line, "qr")) {

@@ -95,7 +95,7 @@ std::optional<JobFailure> printReceipt(DriverModule &module, const std::string &
 
 std::filesystem::path qrFolder() {
   const char *named = std::getenv(driver::kQrFolderVariable);
-  return driver::qr_folder<std::filesystem::path>(
+  return driver::qrFolder<std::filesystem::path>(
       named ? named : "", [] { return executableFolder() / driver::kDadosFolder; });
 }
 

@@ -21,21 +21,21 @@ unsigned long processId();
 extern const char kFolderSeparators[];
 
 enum class CreateResult {
-  written,      // created, written, flushed to the disk and closed
-  nameTaken,    // something already has that name: nothing was touched
-  notCreated,   // the file could not be created
-  writeFailed,  // created, but writing, flushing or closing failed: the
+  Written,      // created, written, flushed to the disk and closed
+  NameTaken,    // something already has that name: nothing was touched
+  NotCreated,   // the file could not be created
+  WriteFailed,  // created, but writing, flushing or closing failed: the
                 // file stands, and the caller removes it
 };
 // Creates `path`, which must not exist yet, and writes all of `bytes`.
 CreateResult createNewFile(const std::string &path, const std::vector<uint8_t> &bytes);
 
-enum class MoveResult { moved, sourceMissing, failed };
+enum class MoveResult { Moved, SourceMissing, Failed };
 // Renames `from` to `to`. replaceExisting: a file already at `to` is
 // replaced in the same step (POSIX renames always do).
 MoveResult moveFile(const std::string &from, const std::string &to, bool replaceExisting);
 
-enum class LinkResult { linked, nameTaken, failed };
+enum class LinkResult { Linked, NameTaken, Failed };
 // Gives the file at `existing` the second name `link`.
 LinkResult hardLink(const std::string &existing, const std::string &link);
 

@@ -35,22 +35,22 @@ CreateResult createNewFile(const std::string &path, const std::vector<uint8_t> &
   // O_EXCL: never write into a file someone else made. 0666 less the umask,
   // like any file the host would create itself.
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-  if (fd < 0) return errno == EEXIST ? CreateResult::nameTaken : CreateResult::notCreated;
+  if (fd < 0) return errno == EEXIST ? CreateResult::NameTaken : CreateResult::NotCreated;
   // fdatasync: the bytes reach the disk before the file is renamed onto its
   // target. A failing close reports a late write error.
   const bool written = writeAll(fd, bytes.data(), bytes.size()) && ::fdatasync(fd) == 0;
   const bool closed = ::close(fd) == 0;
-  return written && closed ? CreateResult::written : CreateResult::writeFailed;
+  return written && closed ? CreateResult::Written : CreateResult::WriteFailed;
 }
 
 MoveResult moveFile(const std::string &from, const std::string &to, bool /*replaceExisting*/) {
-  if (std::rename(from.c_str(), to.c_str()) == 0) return MoveResult::moved;
-  return errno == ENOENT ? MoveResult::sourceMissing : MoveResult::failed;
+  if (std::rename(from.c_str(), to.c_str()) == 0) return MoveResult::Moved;
+  return errno == ENOENT ? MoveResult::SourceMissing : MoveResult::Failed;
 }
 
 LinkResult hardLink(const std::string &existing, const std::string &link) {
-  if (::link(existing.c_str(), link.c_str()) == 0) return LinkResult::linked;
-  return errno == EEXIST ? LinkResult::nameTaken : LinkResult::failed;
+  if (::link(existing.c_str(), link.c_str()) == 0) return LinkResult::Linked;
+  return errno == EEXIST ? LinkResult::NameTaken : LinkResult::Failed;
 }
 
 void removeFile(const std::string &path) { ::unlink(path.c_str()); }

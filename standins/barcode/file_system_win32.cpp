@@ -34,23 +34,23 @@ CreateResult createNewFile(const std::string &path, const std::vector<uint8_t> &
   const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE)
-    return GetLastError() == ERROR_FILE_EXISTS ? CreateResult::nameTaken : CreateResult::notCreated;
+    return GetLastError() == ERROR_FILE_EXISTS ? CreateResult::NameTaken : CreateResult::NotCreated;
   // Flushed before the move, so the target never names bytes still in memory.
   // Closed before returning: an open file (not shared) could not be deleted.
   const bool written = writeAll(file, bytes.data(), bytes.size()) && FlushFileBuffers(file);
   const bool closed = CloseHandle(file) != 0;
-  return written && closed ? CreateResult::written : CreateResult::writeFailed;
+  return written && closed ? CreateResult::Written : CreateResult::WriteFailed;
 }
 
 MoveResult moveFile(const std::string &from, const std::string &to, bool replaceExisting) {
   const DWORD flags = MOVEFILE_WRITE_THROUGH | (replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0);
-  if (MoveFileExA(from.c_str(), to.c_str(), flags)) return MoveResult::moved;
-  return GetLastError() == ERROR_FILE_NOT_FOUND ? MoveResult::sourceMissing : MoveResult::failed;
+  if (MoveFileExA(from.c_str(), to.c_str(), flags)) return MoveResult::Moved;
+  return GetLastError() == ERROR_FILE_NOT_FOUND ? MoveResult::SourceMissing : MoveResult::Failed;
 }
 
 LinkResult hardLink(const std::string &existing, const std::string &link) {
-  if (CreateHardLinkA(link.c_str(), existing.c_str(), nullptr)) return LinkResult::linked;
-  return GetLastError() == ERROR_ALREADY_EXISTS ? LinkResult::nameTaken : LinkResult::failed;
+  if (CreateHardLinkA(link.c_str(), existing.c_str(), nullptr)) return LinkResult::Linked;
+  return GetLastError() == ERROR_ALREADY_EXISTS ? LinkResult::NameTaken : LinkResult::Failed;
 }
 
 void removeFile(const std::string &path) { DeleteFileA(path.c_str()); }

@@ -72,17 +72,17 @@ struct RasterCommand {
 std::vector<RasterCommand> planBand(const MonoBitmap &image, int32_t top, int32_t rows,
                                     int64_t widthBytes) {
   constexpr int64_t kNever = std::numeric_limits<int64_t>::max() / 4;
-  enum Step : uint8_t { None, Extend, Start };
+  enum Step : uint8_t { kNone, kExtend, kStart };
   const size_t n = static_cast<size_t>(rows);
   std::vector<std::array<int64_t, 2>> open(n + 1, {kNever, kNever});
-  std::vector<std::array<Step, 2>> how(n + 1, {None, None});
+  std::vector<std::array<Step, 2>> how(n + 1, {kNone, kNone});
   auto best = [&](size_t i) { return i == 0 ? int64_t{0} : std::min(open[i][0], open[i][1]); };
   auto bestKind = [&](size_t i) -> size_t { return open[i][1] < open[i][0] ? 1 : 0; };
   auto relax = [&](size_t to, size_t kind, int64_t extend, int64_t start) {
     const int64_t cost = std::min(extend, start);
     if (cost >= open[to][kind]) return;
     open[to][kind] = cost;
-    how[to][kind] = extend <= start ? Extend : Start;
+    how[to][kind] = extend <= start ? kExtend : kStart;
   };
   for (size_t i = 0; i < n; ++i) {
     const int64_t startCost = best(i) + kRasterHeaderBytes + widthBytes;
@@ -99,7 +99,7 @@ std::vector<RasterCommand> planBand(const MonoBitmap &image, int32_t top, int32_
     const Step step = how[i][kind];
     ++current.dataRows;
     i -= kind == 1 ? 2 : 1;
-    if (step == Start) {
+    if (step == kStart) {
       current.top = top + static_cast<int32_t>(i);
       commands.push_back(current);
       if (i > 0) kind = bestKind(i);

@@ -32,13 +32,13 @@ int32_t StagedFile::write(const std::vector<uint8_t> &bytes) {
   // Created exclusively: never write into a file someone else made; retry
   // on the rare clash. The bytes are flushed before the rename, so the
   // target never names a file whose bytes are still only in memory.
-  fs::CreateResult result = fs::CreateResult::nameTaken;
-  for (int attempt = 0; attempt < 16 && result == fs::CreateResult::nameTaken; ++attempt) {
+  fs::CreateResult result = fs::CreateResult::NameTaken;
+  for (int attempt = 0; attempt < 16 && result == fs::CreateResult::NameTaken; ++attempt) {
     temporary_ = temporaryName(target_);
     result = fs::createNewFile(temporary_, bytes);
   }
-  if (result == fs::CreateResult::written) return P32GECODEBAR_OK;
-  if (result == fs::CreateResult::writeFailed)
+  if (result == fs::CreateResult::Written) return P32GECODEBAR_OK;
+  if (result == fs::CreateResult::WriteFailed)
     discard();  // no stray temporary file is left behind
   else
     temporary_.clear();
@@ -52,19 +52,19 @@ int32_t StagedFile::keepPrevious() {
     previous_ = temporaryName(target_);
     // A second name for the same file: the target stays in place throughout.
     const fs::LinkResult linked = fs::hardLink(target_, previous_);
-    if (linked == fs::LinkResult::linked) return P32GECODEBAR_OK;
-    if (linked != fs::LinkResult::nameTaken) break;
+    if (linked == fs::LinkResult::Linked) return P32GECODEBAR_OK;
+    if (linked != fs::LinkResult::NameTaken) break;
   }
   // No hard links here (FAT, or not allowed for this file): move it aside instead.
   previous_ = temporaryName(target_);
   const fs::MoveResult moved = fs::moveFile(target_, previous_, false);
-  if (moved == fs::MoveResult::moved) {
+  if (moved == fs::MoveResult::Moved) {
     previousMoved_ = true;
     return P32GECODEBAR_OK;
   }
   previous_.clear();
   // Gone meanwhile: nothing to keep.
-  return moved == fs::MoveResult::sourceMissing ? P32GECODEBAR_OK : P32GECODEBAR_WRITE_FAILED;
+  return moved == fs::MoveResult::SourceMissing ? P32GECODEBAR_OK : P32GECODEBAR_WRITE_FAILED;
 }
 
 int32_t StagedFile::commit(bool keepPrevious) {
@@ -73,7 +73,7 @@ int32_t StagedFile::commit(bool keepPrevious) {
     discard();
     return P32GECODEBAR_WRITE_FAILED;
   }
-  if (fs::moveFile(temporary_, target_, true) != fs::MoveResult::moved) {
+  if (fs::moveFile(temporary_, target_, true) != fs::MoveResult::Moved) {
     discard();
     if (previousMoved_)
       restorePrevious();

@@ -14,7 +14,7 @@ namespace {
 std::string timestamp() {
   using namespace std::chrono;
   const system_clock::time_point now = system_clock::now();
-  const std::tm local = local_time(system_clock::to_time_t(now));
+  const std::tm local = localTime(system_clock::to_time_t(now));
   const long millis = static_cast<long>(
       duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
   char text[40];
@@ -30,9 +30,9 @@ CallLog &CallLog::instance() {
   return *log;
 }
 
-int32_t CallLog::switch_on(const char *path) {
+int32_t CallLog::switchOn(const char *path) {
   const char *name = (path && *path) ? path : kDefaultLogFile;
-  std::FILE *file = open_log_file(name);
+  std::FILE *file = openLogFile(name);
   if (!file) return MEGENCOM32_LOG_FAILED;
   std::lock_guard<std::mutex> lock(mutex_);
   if (file_) std::fclose(file_);
@@ -41,26 +41,26 @@ int32_t CallLog::switch_on(const char *path) {
   return MEGENCOM32_OK;
 }
 
-void CallLog::switch_off() {
+void CallLog::switchOff() {
   std::lock_guard<std::mutex> lock(mutex_);
   on_.store(false, std::memory_order_release);
   if (file_) std::fclose(file_);
   file_ = nullptr;
 }
 
-void CallLog::write_line(const char *function, const char *port, const std::string &arguments,
-                         int32_t status) {
+void CallLog::writeLine(const char *function, const char *port, const std::string &arguments,
+                        int32_t status) {
   std::string line = timestamp() + " " + function;
   if (port != nullptr) line += " port=" + quoted(port);
   if (!arguments.empty()) line += " " + arguments;
-  line += " -> " + std::to_string(status) + " " + status_name(status) + "\n";
+  line += " -> " + std::to_string(status) + " " + statusName(status) + "\n";
   std::lock_guard<std::mutex> lock(mutex_);
   if (!file_) return;
   std::fputs(line.c_str(), file_);
   std::fflush(file_);
 }
 
-std::string hex_preview(const void *bytes, size_t count) {
+std::string hexPreview(const void *bytes, size_t count) {
   static const char kDigits[] = "0123456789ABCDEF";
   const auto *p = static_cast<const unsigned char *>(bytes);
   const size_t shown = count < kLoggedBytesLimit ? count : kLoggedBytesLimit;

@@ -23,12 +23,12 @@ class CallLog {
 
   // Opens `path` (null or "" means kDefaultLogFile) for appending.
   // MEGENCOM32_LOG_FAILED when it cannot be opened; the log stays as it was.
-  int32_t switch_on(const char *path);
-  void switch_off();
+  int32_t switchOn(const char *path);
+  void switchOff();
   bool on() const { return on_.load(std::memory_order_acquire); }
 
-  void write_line(const char *function, const char *port, const std::string &arguments,
-                  int32_t status);
+  void writeLine(const char *function, const char *port, const std::string &arguments,
+                 int32_t status);
 
  private:
   std::mutex mutex_;
@@ -38,7 +38,7 @@ class CallLog {
 
 // `bytes` as hex pairs, the first kLoggedBytesLimit of them, then
 // "... (+N)" for the rest.
-std::string hex_preview(const void *bytes, size_t count);
+std::string hexPreview(const void *bytes, size_t count);
 
 // A caller's text quoted, with control bytes and '"' escaped, so a port name
 // cannot break the one-line-per-call form.

@@ -8,16 +8,16 @@ namespace megencom32 {
 
 class Deadline {
  public:
-  explicit Deadline(int timeout_ms)
-      : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms)) {}
+  explicit Deadline(int timeoutMs)
+      : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)) {}
 
   // Milliseconds left, rounded up so a wait never ends early; 0 once past.
-  int remaining_ms() const {
+  int remainingMs() const {
     auto left = end_ - std::chrono::steady_clock::now();
     if (left <= std::chrono::steady_clock::duration::zero()) return 0;
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
   }
-  bool expired() const { return remaining_ms() == 0; }
+  bool expired() const { return remainingMs() == 0; }
 
  private:
   std::chrono::steady_clock::time_point end_;

@@ -24,7 +24,7 @@ constexpr SpeedCode kSpeeds[] = {
     {1500000, B1500000}, {2000000, B2000000},
 };
 
-bool speed_code(int32_t baud, speed_t &code) {
+bool speedCode(int32_t baud, speed_t &code) {
   for (const SpeedCode &s : kSpeeds) {
     if (s.baud == baud) {
       code = s.code;
@@ -34,8 +34,8 @@ bool speed_code(int32_t baud, speed_t &code) {
   return false;
 }
 
-tcflag_t size_flag(int32_t data_bits) {
-  switch (data_bits) {
+tcflag_t sizeFlag(int32_t dataBits) {
+  switch (dataBits) {
     case 5: return CS5;
     case 6: return CS6;
     case 7: return CS7;
@@ -46,8 +46,8 @@ tcflag_t size_flag(int32_t data_bits) {
 // The c_cflag bits this library decides; everything else is left alone.
 constexpr tcflag_t kLineBits = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
 
-tcflag_t line_bits(const LineSettings &s) {
-  tcflag_t bits = size_flag(s.data_bits);
+tcflag_t lineBits(const LineSettings &s) {
+  tcflag_t bits = sizeFlag(s.dataBits);
   switch (s.parity) {
     case 'E': bits |= PARENB; break;
     case 'O': bits |= PARENB | PARODD; break;
@@ -55,13 +55,13 @@ tcflag_t line_bits(const LineSettings &s) {
     case 'S': bits |= PARENB | CMSPAR; break;           // parity bit always 0
     default: break;                                      // 'N'
   }
-  if (s.stop_bits == 2) bits |= CSTOPB;
+  if (s.stopBits == 2) bits |= CSTOPB;
   if (s.flow == 1) bits |= CRTSCTS;
   return bits;
 }
 
 // cfmakeraw, spelled out so that the five-zeros path can keep c_cflag.
-void clear_processing(termios &t) {
+void clearProcessing(termios &t) {
   t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL);
   t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
@@ -74,28 +74,28 @@ void clear_processing(termios &t) {
 
 }  // namespace
 
-int32_t check_line_settings(const LineSettings &s) {
+int32_t checkLineSettings(const LineSettings &s) {
   speed_t code = B0;
-  if (!speed_code(s.speed, code)) return MEGENCOM32_BAD_SETTINGS;
-  return check_line_values(s);
+  if (!speedCode(s.speed, code)) return MEGENCOM32_BAD_SETTINGS;
+  return checkLineValues(s);
 }
 
-int32_t apply_line_settings(int fd, const LineSettings &s, bool pseudo_terminal) {
-  if (check_line_settings(s) != MEGENCOM32_OK) return MEGENCOM32_BAD_SETTINGS;
+int32_t applyLineSettings(int fd, const LineSettings &s, bool pseudoTerminal) {
+  if (checkLineSettings(s) != MEGENCOM32_OK) return MEGENCOM32_BAD_SETTINGS;
   speed_t code = B0;
-  speed_code(s.speed, code);
+  speedCode(s.speed, code);
 
   termios t{};
   if (tcgetattr(fd, &t) != 0) return MEGENCOM32_IO_ERROR;
-  clear_processing(t);
+  clearProcessing(t);
   t.c_iflag &= ~static_cast<tcflag_t>(INPCK | IXON | IXOFF | IXANY);
   if (s.flow == 2) t.c_iflag |= IXON | IXOFF;
   t.c_cflag &= ~kLineBits;
-  t.c_cflag |= line_bits(s) | CREAD | CLOCAL;
+  t.c_cflag |= lineBits(s) | CREAD | CLOCAL;
   // A pty keeps neither parity nor a character size other than 8; asking for
   // them when nothing else changes makes tcsetattr fail (EINVAL), so ask a
   // pty only for what it can keep.
-  if (pseudo_terminal) t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE | PARENB)) | CS8;
+  if (pseudoTerminal) t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE | PARENB)) | CS8;
   if (cfsetispeed(&t, code) != 0 || cfsetospeed(&t, code) != 0) return MEGENCOM32_BAD_SETTINGS;
   // tcsetattr succeeds when any one change took; read back to be sure.
   if (tcsetattr(fd, TCSANOW, &t) != 0) return MEGENCOM32_BAD_SETTINGS;
@@ -103,24 +103,24 @@ int32_t apply_line_settings(int fd, const LineSettings &s, bool pseudo_terminal)
   termios now{};
   if (tcgetattr(fd, &now) != 0) return MEGENCOM32_IO_ERROR;
   const tcflag_t checked =
-      pseudo_terminal ? kLineBits & ~static_cast<tcflag_t>(CSIZE | PARENB) : kLineBits;
-  if ((now.c_cflag & checked) != (line_bits(s) & checked) || cfgetospeed(&now) != code ||
+      pseudoTerminal ? kLineBits & ~static_cast<tcflag_t>(CSIZE | PARENB) : kLineBits;
+  if ((now.c_cflag & checked) != (lineBits(s) & checked) || cfgetospeed(&now) != code ||
       (now.c_iflag & (IXON | IXOFF)) != (t.c_iflag & (IXON | IXOFF)))
     return MEGENCOM32_BAD_SETTINGS;
   return MEGENCOM32_OK;
 }
 
-bool is_pseudo_terminal(int fd) {
+bool isPseudoTerminal(int fd) {
   struct stat info {};
   if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode)) return false;
   const unsigned int kind = major(info.st_rdev);
   return kind >= 136 && kind <= 143;  // UNIX98_PTY_SLAVE_MAJOR and its range
 }
 
-int32_t make_raw_keeping_line(int fd) {
+int32_t makeRawKeepingLine(int fd) {
   termios t{};
   if (tcgetattr(fd, &t) != 0) return MEGENCOM32_IO_ERROR;
-  clear_processing(t);
+  clearProcessing(t);
   if (tcsetattr(fd, TCSANOW, &t) != 0) return MEGENCOM32_IO_ERROR;
   return MEGENCOM32_OK;
 }

@@ -12,13 +12,13 @@ namespace megencom32 {
 struct LineSettings {
   int32_t speed = 0;      // baud
   int32_t parity = 0;     // 'N', 'E', 'O', 'M' (mark), 'S' (space)
-  int32_t data_bits = 0;  // 5..8
-  int32_t stop_bits = 0;  // 1..2
+  int32_t dataBits = 0;  // 5..8
+  int32_t stopBits = 0;  // 1..2
   int32_t flow = 0;       // 0 none, 1 RTS/CTS, 2 XON/XOFF
 
   // Five zeros: "open the device as it is".
   bool given() const {
-    return speed != 0 || parity != 0 || data_bits != 0 || stop_bits != 0 || flow != 0;
+    return speed != 0 || parity != 0 || dataBits != 0 || stopBits != 0 || flow != 0;
   }
 };
 
@@ -29,7 +29,7 @@ inline constexpr int32_t kStandardSpeeds[] = {
     460800, 500000, 576000, 921600, 1000000, 1152000, 1500000, 2000000,
 };
 
-inline bool is_standard_speed(int32_t baud) {
+inline bool isStandardSpeed(int32_t baud) {
   for (int32_t speed : kStandardSpeeds)
     if (speed == baud) return true;
   return false;
@@ -37,14 +37,14 @@ inline bool is_standard_speed(int32_t baud) {
 
 // MEGENCOM32_OK when every value is one a serial line can take,
 // MEGENCOM32_BAD_SETTINGS otherwise.
-inline int32_t check_line_values(const LineSettings &s) {
-  if (!is_standard_speed(s.speed)) return MEGENCOM32_BAD_SETTINGS;
+inline int32_t checkLineValues(const LineSettings &s) {
+  if (!isStandardSpeed(s.speed)) return MEGENCOM32_BAD_SETTINGS;
   switch (s.parity) {
     case 'N': case 'E': case 'O': case 'M': case 'S': break;
     default: return MEGENCOM32_BAD_SETTINGS;
   }
-  if (s.data_bits < 5 || s.data_bits > 8) return MEGENCOM32_BAD_SETTINGS;
-  if (s.stop_bits < 1 || s.stop_bits > 2) return MEGENCOM32_BAD_SETTINGS;
+  if (s.dataBits < 5 || s.dataBits > 8) return MEGENCOM32_BAD_SETTINGS;
+  if (s.stopBits < 1 || s.stopBits > 2) return MEGENCOM32_BAD_SETTINGS;
   if (s.flow < 0 || s.flow > 2) return MEGENCOM32_BAD_SETTINGS;
   return MEGENCOM32_OK;
 }

@@ -20,7 +20,7 @@ namespace {
 // Runs `body`, turns an escaping exception into IO_ERROR, and logs the call
 // with the arguments `describe` spells out (only when the log is on).
 template <typename Body, typename Describe>
-int32_t logged_call(const char *function, const char *port, Body body, Describe describe) {
+int32_t loggedCall(const char *function, const char *port, Body body, Describe describe) {
   int32_t status;
   try {
     status = body();
@@ -30,7 +30,7 @@ int32_t logged_call(const char *function, const char *port, Body body, Describe 
   CallLog &log = CallLog::instance();
   if (log.on()) {
     try {
-      log.write_line(function, port, describe(), status);
+      log.writeLine(function, port, describe(), status);
     } catch (...) {
       // A log line lost to exhausted memory must not change the call's status.
     }
@@ -40,16 +40,16 @@ int32_t logged_call(const char *function, const char *port, Body body, Describe 
 
 // Runs `action` on the open port named `port`, holding that port's lock.
 template <typename Action>
-int32_t with_port(const char *port, Action action) {
+int32_t withPort(const char *port, Action action) {
   if (!port) return MEGENCOM32_BAD_ARGUMENT;
-  std::shared_ptr<Port> open_port = PortRegistry::instance().find(port);
-  if (!open_port) return MEGENCOM32_NOT_OPEN;
-  std::lock_guard<std::mutex> lock(open_port->mutex);
-  if (!open_port->is_open()) return MEGENCOM32_NOT_OPEN;  // closed while we waited
-  return action(*open_port);
+  std::shared_ptr<Port> openPort = PortRegistry::instance().find(port);
+  if (!openPort) return MEGENCOM32_NOT_OPEN;
+  std::lock_guard<std::mutex> lock(openPort->mutex);
+  if (!openPort->isOpen()) return MEGENCOM32_NOT_OPEN;  // closed while we waited
+  return action(*openPort);
 }
 
-void copy_message(const std::string &text, char *message, int32_t capacity) {
+void copyMessage(const std::string &text, char *message, int32_t capacity) {
   size_t n = text.size() < static_cast<size_t>(capacity - 1) ? text.size()
                                                               : static_cast<size_t>(capacity - 1);
   memcpy(message, text.data(), n);
@@ -67,7 +67,7 @@ extern "C" {
 MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_AbrirDispositivo(const char *port, int32_t speed,
                                                                 int32_t parity, int32_t dataBits,
                                                                 int32_t stopBits, int32_t flow) {
-  return logged_call(
+  return loggedCall(
       __func__, port,
       [&]() -> int32_t {
         if (!port) return MEGENCOM32_BAD_ARGUMENT;
@@ -82,14 +82,14 @@ MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_AbrirDispositivo(const char *port
 }
 
 MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_FecharDispositivo(const char *port) {
-  return logged_call(
+  return loggedCall(
       __func__, port,
       [&]() -> int32_t {
         if (!port) return MEGENCOM32_BAD_ARGUMENT;
-        std::shared_ptr<Port> open_port = PortRegistry::instance().take(port);
-        if (!open_port) return MEGENCOM32_NOT_OPEN;
-        std::lock_guard<std::mutex> lock(open_port->mutex);
-        return release_device(*open_port);
+        std::shared_ptr<Port> openPort = PortRegistry::instance().take(port);
+        if (!openPort) return MEGENCOM32_NOT_OPEN;
+        std::lock_guard<std::mutex> lock(openPort->mutex);
+        return releaseDevice(*openPort);
       },
       [] { return std::string(); });
 }
@@ -97,14 +97,14 @@ MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_FecharDispositivo(const char *por
 MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_ConfigurarTimeoutsRXTX(const char *port,
                                                                       int32_t readTimeoutMs,
                                                                       int32_t writeTimeoutMs) {
-  return logged_call(
+  return loggedCall(
       __func__, port,
       [&]() -> int32_t {
         if (readTimeoutMs < 0 || writeTimeoutMs < 0) return MEGENCOM32_BAD_ARGUMENT;
-        return with_port(port, [&](Port &p) -> int32_t {
-          if (readTimeoutMs > 0) p.read_timeout_ms = readTimeoutMs;
-          if (writeTimeoutMs > 0) p.write_timeout_ms = writeTimeoutMs;
-          return apply_timeouts(p);
+        return withPort(port, [&](Port &p) -> int32_t {
+          if (readTimeoutMs > 0) p.readTimeoutMs = readTimeoutMs;
+          if (writeTimeoutMs > 0) p.writeTimeoutMs = writeTimeoutMs;
+          return applyTimeouts(p);
         });
       },
       [&] { return number("readMs", readTimeoutMs) + " " + number("writeMs", writeTimeoutMs); });
@@ -115,22 +115,22 @@ MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_EscrevernoDispositivo(const char 
                                                                      int32_t count,
                                                                      int32_t *written) {
   size_t sent = 0;
-  const bool bytes_valid = count > 0 && bytes != nullptr;
-  return logged_call(
+  const bool bytesValid = count > 0 && bytes != nullptr;
+  return loggedCall(
       __func__, port,
       [&]() -> int32_t {
         if (written) *written = 0;
         if (!written || count < 0 || (count > 0 && !bytes)) return MEGENCOM32_BAD_ARGUMENT;
-        int32_t status = with_port(port, [&](Port &p) -> int32_t {
-          return write_bytes(p, static_cast<const uint8_t *>(bytes), static_cast<size_t>(count),
-                             sent, p.write_timeout_ms);
+        int32_t status = withPort(port, [&](Port &p) -> int32_t {
+          return writeBytes(p, static_cast<const uint8_t *>(bytes), static_cast<size_t>(count),
+                            sent, p.writeTimeoutMs);
         });
         *written = static_cast<int32_t>(sent);
         return status;
       },
       [&] {
         std::string text = number("count", count);
-        if (bytes_valid) text += " bytes=" + hex_preview(bytes, static_cast<size_t>(count));
+        if (bytesValid) text += " bytes=" + hexPreview(bytes, static_cast<size_t>(count));
         return text + " " + number("written", static_cast<long long>(sent));
       });
 }
@@ -138,40 +138,40 @@ MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_EscrevernoDispositivo(const char 
 MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_LeroDispositivo(const char *port, void *buffer,
                                                                int32_t capacity, int32_t *read) {
   size_t got = 0;
-  return logged_call(
+  return loggedCall(
       __func__, port,
       [&]() -> int32_t {
         if (read) *read = 0;
         if (!read || capacity < 0 || (capacity > 0 && !buffer)) return MEGENCOM32_BAD_ARGUMENT;
-        int32_t status = with_port(port, [&](Port &p) -> int32_t {
+        int32_t status = withPort(port, [&](Port &p) -> int32_t {
           if (!p.readable) return MEGENCOM32_IO_ERROR;  // a FIFO or capture file
           if (capacity == 0) return MEGENCOM32_OK;
-          return read_bytes(p, static_cast<uint8_t *>(buffer), static_cast<size_t>(capacity), got,
-                            p.read_timeout_ms);
+          return readBytes(p, static_cast<uint8_t *>(buffer), static_cast<size_t>(capacity), got,
+                           p.readTimeoutMs);
         });
         *read = static_cast<int32_t>(got);
         return status;
       },
       [&] {
         std::string text = number("capacity", capacity) + " " + number("read", static_cast<long long>(got));
-        if (got > 0) text += " bytes=" + hex_preview(buffer, got);
+        if (got > 0) text += " bytes=" + hexPreview(buffer, got);
         return text;
       });
 }
 
 MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_PreparaImpressao(const char *port) {
-  return logged_call(
-      __func__, port, [&]() -> int32_t { return with_port(port, discard_input_and_output); },
+  return loggedCall(
+      __func__, port, [&]() -> int32_t { return withPort(port, discardInputAndOutput); },
       [] { return std::string(); });
 }
 
 MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_AguardaImpressao(const char *port,
                                                                 int32_t timeoutMs) {
-  return logged_call(
+  return loggedCall(
       __func__, port,
       [&]() -> int32_t {
         if (timeoutMs < 0) return MEGENCOM32_BAD_ARGUMENT;
-        return with_port(port, [&](Port &p) -> int32_t { return wait_output_drained(p, timeoutMs); });
+        return withPort(port, [&](Port &p) -> int32_t { return waitOutputDrained(p, timeoutMs); });
       },
       [&] { return number("timeoutMs", timeoutMs); });
 }
@@ -181,27 +181,27 @@ MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_AguardaImpressaoStr(const char *p
                                                                    char *message,
                                                                    int32_t capacity) {
   std::string words;
-  return logged_call(
+  return loggedCall(
       __func__, port,
       [&]() -> int32_t {
         if (!message || capacity <= 0 || timeoutMs < 0) return MEGENCOM32_BAD_ARGUMENT;
         message[0] = '\0';
-        int32_t status = with_port(port, [&](Port &p) -> int32_t {
-          int32_t drained = wait_output_drained(p, timeoutMs);
+        int32_t status = withPort(port, [&](Port &p) -> int32_t {
+          int32_t drained = waitOutputDrained(p, timeoutMs);
           if (drained == MEGENCOM32_TIMEOUT) {
             words = "still printing";
             return drained;
           }
           if (drained != MEGENCOM32_OK) {
-            words = status_name(drained);
+            words = statusName(drained);
             return drained;
           }
-          PrinterState state = ask_printer_state(p);
-          words = printer_state_words(state);
+          PrinterState state = askPrinterState(p);
+          words = printerStateWords(state);
           return state.status;
         });
-        if (words.empty()) words = status_name(status);
-        copy_message(words, message, capacity);
+        if (words.empty()) words = statusName(status);
+        copyMessage(words, message, capacity);
         return status;
       },
       [&] { return number("timeoutMs", timeoutMs) + " message=" + quoted(words.c_str()); });
@@ -210,13 +210,13 @@ MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_AguardaImpressaoStr(const char *p
 MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_StatusDoDispositivo(const char *port,
                                                                    int32_t *statusByte) {
   int32_t answer = -1;
-  return logged_call(
+  return loggedCall(
       __func__, port,
       [&]() -> int32_t {
         if (statusByte) *statusByte = -1;
-        int32_t status = with_port(port, [&](Port &p) -> int32_t {
-          PrinterState state = ask_printer_state(p);
-          answer = state.last_answer;
+        int32_t status = withPort(port, [&](Port &p) -> int32_t {
+          PrinterState state = askPrinterState(p);
+          answer = state.lastAnswer;
           return state.status;
         });
         if (statusByte) *statusByte = answer;
@@ -231,13 +231,13 @@ MEGENCOM32_API int32_t IT433TD_CALL MEGENCOM32_AtivarLOG(int32_t on, const char 
   try {
     if (on == 0) {
       // The last line goes in before the file closes.
-      if (log.on()) log.write_line(__func__, nullptr, describe(), MEGENCOM32_OK);
-      log.switch_off();
+      if (log.on()) log.writeLine(__func__, nullptr, describe(), MEGENCOM32_OK);
+      log.switchOff();
       return MEGENCOM32_OK;
     }
-    return logged_call(
+    return loggedCall(
         __func__, nullptr,
-        [&]() -> int32_t { return on == 1 ? log.switch_on(path) : MEGENCOM32_BAD_ARGUMENT; }, describe);
+        [&]() -> int32_t { return on == 1 ? log.switchOn(path) : MEGENCOM32_BAD_ARGUMENT; }, describe);
   } catch (...) {
     return MEGENCOM32_IO_ERROR;
   }

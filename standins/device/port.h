@@ -33,10 +33,10 @@ struct Port {
   std::string path;             // the resolved device path
   DeviceKind kind = DeviceKind::Terminal;
   bool readable = false;  // opened for reading too; ports written only are never asked
-  int read_timeout_ms = kDefaultReadTimeoutMs;
-  int write_timeout_ms = kDefaultWriteTimeoutMs;
+  int readTimeoutMs = kDefaultReadTimeoutMs;
+  int writeTimeoutMs = kDefaultWriteTimeoutMs;
 
-  bool is_open() const { return handle != kNoHandle; }
+  bool isOpen() const { return handle != kNoHandle; }
 };
 
 }  // namespace megencom32

@@ -31,9 +31,9 @@
 namespace megencom32 {
 namespace {
 
-int fd_of(const Port &port) { return static_cast<int>(port.handle); }
+int fdOf(const Port &port) { return static_cast<int>(port.handle); }
 
-int32_t open_failure(int err) {
+int32_t openFailure(int err) {
   switch (err) {
     case ENOENT:
     case ENOTDIR:
@@ -47,7 +47,7 @@ int32_t open_failure(int err) {
   }
 }
 
-int open_retrying(const char *path, int flags) {
+int openRetrying(const char *path, int flags) {
   int fd;
   do {
     fd = ::open(path, flags | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -58,7 +58,7 @@ int open_retrying(const char *path, int flags) {
 // Root is not stopped by TIOCEXCL, so the flock is what really keeps a second
 // holder out: another open of the same tty, in this process or another (the
 // raw copy of a QR printer file takes the same flock), answers busy.
-int32_t take_exclusive_hold(int fd) {
+int32_t takeExclusiveHold(int fd) {
   int rc;
   do {
     rc = flock(fd, LOCK_EX | LOCK_NB);
@@ -69,13 +69,13 @@ int32_t take_exclusive_hold(int fd) {
 }
 
 // `held`: this descriptor took the exclusive hold, so it lets go of it.
-void close_device(int fd, bool held) {
+void closeDevice(int fd, bool held) {
   if (held) ioctl(fd, TIOCNXCL);
   flock(fd, LOCK_UN);
   ::close(fd);  // not retried on EINTR: on Linux the descriptor is gone anyway
 }
 
-int32_t io_failure(int err) {
+int32_t ioFailure(int err) {
   switch (err) {
     case EIO:    // a tty hung up, a pty whose master closed
     case EPIPE:  // a FIFO whose reader went away
@@ -91,10 +91,10 @@ int32_t io_failure(int err) {
 // Waits until `events` are ready on the port or the deadline passes. Returns
 // OK when the next read or write should be tried: that call, not the poll,
 // says what went wrong, so a hang-up with data still to read is read first.
-int32_t wait_ready(const Port &port, short events, const Deadline &deadline) {
+int32_t waitReady(const Port &port, short events, const Deadline &deadline) {
   for (;;) {
-    pollfd p{fd_of(port), events, 0};
-    int rc = poll(&p, 1, deadline.remaining_ms());
+    pollfd p{fdOf(port), events, 0};
+    int rc = poll(&p, 1, deadline.remainingMs());
     if (rc < 0) {
       if (errno == EINTR) continue;
       return MEGENCOM32_IO_ERROR;
@@ -121,23 +121,23 @@ class SigpipeGuard {
     sigaddset(&pipe_, SIGPIPE);
     sigset_t pending;
     sigpending(&pending);
-    was_pending_ = sigismember(&pending, SIGPIPE) == 1;
+    wasPending_ = sigismember(&pending, SIGPIPE) == 1;
     pthread_sigmask(SIG_BLOCK, &pipe_, &saved_);
   }
   ~SigpipeGuard() {
     if (!active_) return;
-    if (raised_ && !was_pending_) {
+    if (raised_ && !wasPending_) {
       timespec zero{};
       while (sigtimedwait(&pipe_, nullptr, &zero) < 0 && errno == EINTR) {
       }
     }
     pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
   }
-  void note_broken_pipe() { raised_ = true; }
+  void noteBrokenPipe() { raised_ = true; }
 
  private:
   bool active_;
-  bool was_pending_ = false;
+  bool wasPending_ = false;
   bool raised_ = false;
   sigset_t pipe_{};
   sigset_t saved_{};
@@ -145,12 +145,12 @@ class SigpipeGuard {
 
 }  // namespace
 
-int32_t open_device(const std::string &name, const LineSettings &settings, Port &port) {
-  std::optional<std::string> resolved = it433td::resolve_port(name);
+int32_t openDevice(const std::string &name, const LineSettings &settings, Port &port) {
+  std::optional<std::string> resolved = it433td::resolvePort(name);
   if (!resolved) return MEGENCOM32_NO_SUCH_PORT;
   const std::string &path = *resolved;
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return open_failure(errno);
+  if (::stat(path.c_str(), &info) != 0) return openFailure(errno);
 
   // FIFOs and regular files are written only: a read end of our own would
   // swallow our output, and a status request must never land in a capture
@@ -169,26 +169,26 @@ int32_t open_device(const std::string &name, const LineSettings &settings, Port 
     return MEGENCOM32_NO_SUCH_PORT;
   }
 
-  int fd = open_retrying(path.c_str(), flags);
-  if (fd < 0) return open_failure(errno);
+  int fd = openRetrying(path.c_str(), flags);
+  if (fd < 0) return openFailure(errno);
   const bool terminal = isatty(fd) == 1;
   if (terminal) kind = DeviceKind::Terminal;
 
   int32_t status = MEGENCOM32_OK;
   bool held = false;  // exclusive mode belongs to the tty: only its holder may clear it
   if (terminal) {
-    status = take_exclusive_hold(fd);
+    status = takeExclusiveHold(fd);
     held = status == MEGENCOM32_OK;
     if (held)
-      status = settings.given() ? apply_line_settings(fd, settings, is_pseudo_terminal(fd))
-                                 : make_raw_keeping_line(fd);
+      status = settings.given() ? applyLineSettings(fd, settings, isPseudoTerminal(fd))
+                                 : makeRawKeepingLine(fd);
   } else if (settings.given()) {
     // Nothing to configure on a file, FIFO or USB printer; the values must
     // still be ones a serial line could take.
-    status = check_line_settings(settings);
+    status = checkLineSettings(settings);
   }
   if (status != MEGENCOM32_OK) {
-    close_device(fd, held);
+    closeDevice(fd, held);
     return status;
   }
 
@@ -199,31 +199,31 @@ int32_t open_device(const std::string &name, const LineSettings &settings, Port 
   return MEGENCOM32_OK;
 }
 
-int32_t release_device(Port &port) {
-  if (!port.is_open()) return MEGENCOM32_NOT_OPEN;
+int32_t releaseDevice(Port &port) {
+  if (!port.isOpen()) return MEGENCOM32_NOT_OPEN;
   const bool terminal = port.kind == DeviceKind::Terminal;
   // A FIFO's unread bytes stay with its reader after we close: only a tty
   // has output that closing could lose.
-  int32_t status = terminal ? wait_output_drained(port, port.write_timeout_ms) : MEGENCOM32_OK;
+  int32_t status = terminal ? waitOutputDrained(port, port.writeTimeoutMs) : MEGENCOM32_OK;
   // Output still queued would hold close() in the kernel for the tty's
   // closing wait (30 s on a serial port by default): discard it.
-  if (status != MEGENCOM32_OK && terminal) tcflush(fd_of(port), TCOFLUSH);
+  if (status != MEGENCOM32_OK && terminal) tcflush(fdOf(port), TCOFLUSH);
   if (status != MEGENCOM32_TIMEOUT) status = MEGENCOM32_OK;  // the line's fate shows on the next open
-  close_device(fd_of(port), terminal);
+  closeDevice(fdOf(port), terminal);
   port.handle = kNoHandle;
   return status;
 }
 
 // A tty's timeouts are this library's own: every wait is a poll.
-int32_t apply_timeouts(const Port &) { return MEGENCOM32_OK; }
+int32_t applyTimeouts(const Port &) { return MEGENCOM32_OK; }
 
-int32_t write_bytes(const Port &port, const uint8_t *bytes, size_t count, size_t &written,
-                    int timeout_ms) {
+int32_t writeBytes(const Port &port, const uint8_t *bytes, size_t count, size_t &written,
+                   int timeoutMs) {
   written = 0;
-  const Deadline deadline(timeout_ms);
+  const Deadline deadline(timeoutMs);
   SigpipeGuard guard(port.kind == DeviceKind::Fifo);
   while (written < count) {
-    ssize_t n = ::write(fd_of(port), bytes + written, count - written);
+    ssize_t n = ::write(fdOf(port), bytes + written, count - written);
     if (n > 0) {
       written += static_cast<size_t>(n);
       continue;
@@ -231,22 +231,22 @@ int32_t write_bytes(const Port &port, const uint8_t *bytes, size_t count, size_t
     if (n < 0) {
       int err = errno;
       if (err == EINTR) continue;
-      if (err == EPIPE) guard.note_broken_pipe();
-      if (err != EAGAIN && err != EWOULDBLOCK) return io_failure(err);
+      if (err == EPIPE) guard.noteBrokenPipe();
+      if (err != EAGAIN && err != EWOULDBLOCK) return ioFailure(err);
     }
     // The device's buffer is full: wait for room, at most until the deadline.
-    int32_t ready = wait_ready(port, POLLOUT, deadline);
+    int32_t ready = waitReady(port, POLLOUT, deadline);
     if (ready != MEGENCOM32_OK) return ready;
   }
   return MEGENCOM32_OK;
 }
 
-int32_t read_bytes(const Port &port, uint8_t *buffer, size_t capacity, size_t &got,
-                   int timeout_ms) {
+int32_t readBytes(const Port &port, uint8_t *buffer, size_t capacity, size_t &got,
+                  int timeoutMs) {
   got = 0;
-  const Deadline deadline(timeout_ms);
+  const Deadline deadline(timeoutMs);
   for (;;) {
-    ssize_t n = ::read(fd_of(port), buffer, capacity);
+    ssize_t n = ::read(fdOf(port), buffer, capacity);
     if (n > 0) {
       got = static_cast<size_t>(n);
       return MEGENCOM32_OK;
@@ -255,35 +255,35 @@ int32_t read_bytes(const Port &port, uint8_t *buffer, size_t capacity, size_t &g
     if (n == 0) return MEGENCOM32_HANGUP;
     int err = errno;
     if (err == EINTR) continue;
-    if (err != EAGAIN && err != EWOULDBLOCK) return io_failure(err);
-    int32_t ready = wait_ready(port, POLLIN, deadline);
+    if (err != EAGAIN && err != EWOULDBLOCK) return ioFailure(err);
+    int32_t ready = waitReady(port, POLLIN, deadline);
     if (ready != MEGENCOM32_OK) return ready;
   }
 }
 
-void discard_input(const Port &port) {
+void discardInput(const Port &port) {
   if (!port.readable) return;
-  if (port.kind == DeviceKind::Terminal) tcflush(fd_of(port), TCIFLUSH);
+  if (port.kind == DeviceKind::Terminal) tcflush(fdOf(port), TCIFLUSH);
   // Also read off what the flush cannot reach (other devices, a race with a
   // byte arriving just now), bounded so a chattering device cannot hold us.
   uint8_t scratch[256];
   for (int rounds = 0; rounds < 256; ++rounds) {
-    ssize_t n = ::read(fd_of(port), scratch, sizeof scratch);
+    ssize_t n = ::read(fdOf(port), scratch, sizeof scratch);
     if (n > 0) continue;
     if (n < 0 && errno == EINTR) continue;
     break;
   }
 }
 
-int32_t discard_input_and_output(const Port &port) {
+int32_t discardInputAndOutput(const Port &port) {
   if (port.kind != DeviceKind::Terminal) {
-    discard_input(port);
+    discardInput(port);
     return MEGENCOM32_OK;
   }
-  return tcflush(fd_of(port), TCIOFLUSH) == 0 ? MEGENCOM32_OK : io_failure(errno);
+  return tcflush(fdOf(port), TCIOFLUSH) == 0 ? MEGENCOM32_OK : ioFailure(errno);
 }
 
-int32_t wait_output_drained(const Port &port, int timeout_ms) {
+int32_t waitOutputDrained(const Port &port, int timeoutMs) {
   unsigned long query;
   if (port.kind == DeviceKind::Terminal)
     query = TIOCOUTQ;
@@ -292,26 +292,26 @@ int32_t wait_output_drained(const Port &port, int timeout_ms) {
   else
     return MEGENCOM32_OK;
 
-  const Deadline deadline(timeout_ms);
-  int pause_ms = 1;
+  const Deadline deadline(timeoutMs);
+  int pauseMs = 1;
   for (;;) {
     int pending = 0;
-    if (ioctl(fd_of(port), query, &pending) != 0) return io_failure(errno);
+    if (ioctl(fdOf(port), query, &pending) != 0) return ioFailure(errno);
     if (pending <= 0) return MEGENCOM32_OK;
-    int left = deadline.remaining_ms();
+    int left = deadline.remainingMs();
     if (left == 0) return MEGENCOM32_TIMEOUT;
-    int nap = std::min(pause_ms, left);
+    int nap = std::min(pauseMs, left);
     timespec pause{nap / 1000, (nap % 1000) * 1000000L};
     nanosleep(&pause, nullptr);
-    pause_ms = std::min(pause_ms * 2, 20);
+    pauseMs = std::min(pauseMs * 2, 20);
   }
 }
 
-std::FILE *open_log_file(const char *path) {
+std::FILE *openLogFile(const char *path) {
   return std::fopen(path, "ae");  // append, close-on-exec
 }
 
-std::tm local_time(std::time_t when) {
+std::tm localTime(std::time_t when) {
   std::tm local{};
   localtime_r(&when, &local);
   return local;

@@ -27,7 +27,7 @@ namespace {
 // The largest write handed to a device other than a serial port at once.
 constexpr DWORD kWritePiece = 4096;
 
-int32_t open_failure(DWORD error) {
+int32_t openFailure(DWORD error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
@@ -42,7 +42,7 @@ int32_t open_failure(DWORD error) {
   }
 }
 
-int32_t io_failure(DWORD error) {
+int32_t ioFailure(DWORD error) {
   switch (error) {
     case ERROR_DEVICE_REMOVED:
     case ERROR_BAD_COMMAND:  // a USB-serial adapter pulled out
@@ -56,7 +56,7 @@ int32_t io_failure(DWORD error) {
   }
 }
 
-BYTE parity_code(int32_t parity) {
+BYTE parityCode(int32_t parity) {
   switch (parity) {
     case 'E': return EVENPARITY;
     case 'O': return ODDPARITY;
@@ -68,15 +68,15 @@ BYTE parity_code(int32_t parity) {
 
 // The line settings in a DCB, raw: binary mode, no character replacement,
 // no aborting writes on errors.
-int32_t apply_line_settings(HANDLE handle, const LineSettings &s) {
+int32_t applyLineSettings(HANDLE handle, const LineSettings &s) {
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!GetCommState(handle, &dcb)) return MEGENCOM32_IO_ERROR;
   dcb.BaudRate = static_cast<DWORD>(s.speed);
-  dcb.ByteSize = static_cast<BYTE>(s.data_bits);
-  dcb.Parity = parity_code(s.parity);
+  dcb.ByteSize = static_cast<BYTE>(s.dataBits);
+  dcb.Parity = parityCode(s.parity);
   dcb.fParity = s.parity != 'N';
-  dcb.StopBits = s.stop_bits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+  dcb.StopBits = s.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
   dcb.fBinary = TRUE;
   dcb.fErrorChar = FALSE;
   dcb.fNull = FALSE;
@@ -114,7 +114,7 @@ int32_t apply_line_settings(HANDLE handle, const LineSettings &s) {
 
 // Five zeros on a serial port: the line keeps its settings, and the port is
 // set once more in binary mode so that no driver translates bytes.
-int32_t keep_line_settings(HANDLE handle) {
+int32_t keepLineSettings(HANDLE handle) {
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!GetCommState(handle, &dcb)) return MEGENCOM32_IO_ERROR;
@@ -124,20 +124,20 @@ int32_t keep_line_settings(HANDLE handle) {
   return SetCommState(handle, &dcb) ? MEGENCOM32_OK : MEGENCOM32_IO_ERROR;
 }
 
-bool is_comm_device(HANDLE handle) {
+bool isCommDevice(HANDLE handle) {
   if (GetFileType(handle) != FILE_TYPE_CHAR) return false;
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   return GetCommState(handle, &dcb) != 0;
 }
 
-HANDLE handle_of(const Port &port) { return reinterpret_cast<HANDLE>(port.handle); }
+HANDLE handleOf(const Port &port) { return reinterpret_cast<HANDLE>(port.handle); }
 
 // Opens without sharing: a second opener, in this process or another, is
 // refused while we hold the port. Read and write when allowed, else write
 // only (a capture file that may be written but not read); `readable` says
 // which.
-HANDLE open_handle(const std::string &path, DWORD flags, bool &readable) {
+HANDLE openHandle(const std::string &path, DWORD flags, bool &readable) {
   readable = true;
   HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
@@ -152,7 +152,7 @@ HANDLE open_handle(const std::string &path, DWORD flags, bool &readable) {
 // The path CreateFileA opens for a port name: "COMn" (any case) becomes
 // "\\.\COMn", which also reaches COM10 and above; every other name is used
 // as it is.
-std::string device_path(const std::string &name) {
+std::string devicePath(const std::string &name) {
   bool com = name.size() > 3 && toupper(static_cast<unsigned char>(name[0])) == 'C' &&
              toupper(static_cast<unsigned char>(name[1])) == 'O' &&
              toupper(static_cast<unsigned char>(name[2])) == 'M' &&
@@ -161,31 +161,31 @@ std::string device_path(const std::string &name) {
   return com ? "\\\\.\\" + name : name;
 }
 
-ULONGLONG now_ms() { return GetTickCount64(); }
+ULONGLONG nowMs() { return GetTickCount64(); }
 
 // What is left of a wait that ends at `deadline` (0 once it has passed).
-DWORD ms_left(ULONGLONG deadline) {
-  const ULONGLONG now = now_ms();
+DWORD msLeft(ULONGLONG deadline) {
+  const ULONGLONG now = nowMs();
   return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
 }
 
-// One overlapped read or write, waited for at most `wait_ms` on `event` (a
+// One overlapped read or write, waited for at most `waitMs` on `event` (a
 // manual-reset event; each operation resets it as it starts). When the wait
 // runs out the operation is cancelled and its end awaited, so `done` holds
 // what the system counts as moved; the answer is then TIMEOUT. OK when the
 // operation ended by itself, also short (a communications device ends it on
 // its own timeout).
-int32_t overlapped_io(HANDLE handle, HANDLE event, bool writing, void *buffer, DWORD count,
-                      DWORD wait_ms, DWORD &done) {
+int32_t overlappedIo(HANDLE handle, HANDLE event, bool writing, void *buffer, DWORD count,
+                     DWORD waitMs, DWORD &done) {
   done = 0;
   OVERLAPPED op{};
   op.hEvent = event;
   const BOOL finished = writing ? WriteFile(handle, buffer, count, nullptr, &op)
                                 : ReadFile(handle, buffer, count, nullptr, &op);
-  const DWORD start_error = finished ? NO_ERROR : GetLastError();
-  if (!finished && start_error != ERROR_IO_PENDING) return io_failure(start_error);
+  const DWORD startError = finished ? NO_ERROR : GetLastError();
+  if (!finished && startError != ERROR_IO_PENDING) return ioFailure(startError);
   bool cancelled = false;
-  if (!finished && WaitForSingleObject(event, wait_ms) != WAIT_OBJECT_0)
+  if (!finished && WaitForSingleObject(event, waitMs) != WAIT_OBJECT_0)
     cancelled = CancelIoEx(handle, &op) != 0;  // fails only when it has just ended
   // Waits for the operation, cancelled or not, to end (it uses `op` and the
   // buffer until then); sets `done` also on failure.
@@ -193,10 +193,10 @@ int32_t overlapped_io(HANDLE handle, HANDLE event, bool writing, void *buffer, D
   const DWORD error = GetLastError();
   if (error == ERROR_OPERATION_ABORTED && cancelled) return MEGENCOM32_TIMEOUT;
   if (error == ERROR_MORE_DATA) return MEGENCOM32_OK;  // a message pipe's message goes on
-  return io_failure(error);
+  return ioFailure(error);
 }
 
-// An event for overlapped_io, closed when the call ends.
+// An event for overlappedIo, closed when the call ends.
 struct IoEvent {
   HANDLE handle = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   IoEvent() = default;
@@ -208,12 +208,12 @@ struct IoEvent {
 };
 
 // A capture file: plain synchronous writes until all is written.
-int32_t write_synchronous(HANDLE handle, const char *bytes, DWORD count, DWORD &written) {
+int32_t writeSynchronous(HANDLE handle, const char *bytes, DWORD count, DWORD &written) {
   while (written < count) {
     DWORD done = 0;
     if (!WriteFile(handle, bytes + written, count - written, &done, nullptr)) {
       written += done;
-      return io_failure(GetLastError());
+      return ioFailure(GetLastError());
     }
     written += done;
     if (done == 0) break;  // a file that takes nothing will not take more
@@ -223,9 +223,9 @@ int32_t write_synchronous(HANDLE handle, const char *bytes, DWORD count, DWORD &
 
 }  // namespace
 
-int32_t open_device(const std::string &name, const LineSettings &settings, Port &port) {
+int32_t openDevice(const std::string &name, const LineSettings &settings, Port &port) {
   if (name.empty()) return MEGENCOM32_NO_SUCH_PORT;
-  const std::string path = device_path(name);
+  const std::string path = devicePath(name);
   // A folder is no port (CreateFileA would answer "access denied", as for a
   // port in use).
   const DWORD attributes = GetFileAttributesA(path.c_str());
@@ -236,12 +236,12 @@ int32_t open_device(const std::string &name, const LineSettings &settings, Port 
   // a timeout; a capture file turns out to be a disk file only once open,
   // and is then opened again for plain synchronous writes.
   bool readable = false;
-  HANDLE handle = open_handle(path, FILE_FLAG_OVERLAPPED, readable);
+  HANDLE handle = openHandle(path, FILE_FLAG_OVERLAPPED, readable);
   if (handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK) {
     CloseHandle(handle);
-    handle = open_handle(path, 0, readable);
+    handle = openHandle(path, 0, readable);
   }
-  if (handle == INVALID_HANDLE_VALUE) return open_failure(GetLastError());
+  if (handle == INVALID_HANDLE_VALUE) return openFailure(GetLastError());
 
   int32_t status = MEGENCOM32_OK;
   DeviceKind kind = DeviceKind::CharDevice;
@@ -253,23 +253,23 @@ int32_t open_device(const std::string &name, const LineSettings &settings, Port 
     if (SetFilePointer(handle, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
         GetLastError() != NO_ERROR)
       status = MEGENCOM32_IO_ERROR;
-  } else if (is_comm_device(handle)) {
+  } else if (isCommDevice(handle)) {
     kind = DeviceKind::Terminal;
   }
   if (status == MEGENCOM32_OK && settings.given()) {
     // On a serial line the settings are set; elsewhere there is nothing to
     // set, but the values must still be ones a serial line could take.
-    status = check_line_values(settings);
+    status = checkLineValues(settings);
     if (status == MEGENCOM32_OK && kind == DeviceKind::Terminal)
-      status = apply_line_settings(handle, settings);
+      status = applyLineSettings(handle, settings);
   } else if (status == MEGENCOM32_OK && kind == DeviceKind::Terminal) {
-    status = keep_line_settings(handle);
+    status = keepLineSettings(handle);
   }
   port.handle = reinterpret_cast<intptr_t>(handle);
   port.path = path;
   port.kind = kind;
   port.readable = readable;
-  if (status == MEGENCOM32_OK) status = apply_timeouts(port);
+  if (status == MEGENCOM32_OK) status = applyTimeouts(port);
   if (status == MEGENCOM32_OK && kind == DeviceKind::Terminal && !PurgeComm(handle, PURGE_RXCLEAR))
     status = MEGENCOM32_IO_ERROR;
   if (status != MEGENCOM32_OK) {
@@ -279,43 +279,43 @@ int32_t open_device(const std::string &name, const LineSettings &settings, Port 
   return status;
 }
 
-int32_t release_device(Port &port) {
-  if (!port.is_open()) return MEGENCOM32_NOT_OPEN;
+int32_t releaseDevice(Port &port) {
+  if (!port.isOpen()) return MEGENCOM32_NOT_OPEN;
   int32_t status = MEGENCOM32_OK;
   if (port.kind == DeviceKind::Terminal &&
-      wait_output_drained(port, port.write_timeout_ms) == MEGENCOM32_TIMEOUT) {
+      waitOutputDrained(port, port.writeTimeoutMs) == MEGENCOM32_TIMEOUT) {
     // What the line would not take in time is thrown away, so closing
     // cannot block.
-    PurgeComm(handle_of(port), PURGE_TXABORT | PURGE_TXCLEAR);
+    PurgeComm(handleOf(port), PURGE_TXABORT | PURGE_TXCLEAR);
     status = MEGENCOM32_TIMEOUT;
   }
-  CloseHandle(handle_of(port));
+  CloseHandle(handleOf(port));
   port.handle = kNoHandle;
   return status;
 }
 
-int32_t apply_timeouts(const Port &port) {
+int32_t applyTimeouts(const Port &port) {
   if (port.kind != DeviceKind::Terminal) return MEGENCOM32_OK;
   // Reads: wait at most the read timeout for the first byte, then return what
   // is there. Writes: the whole call within the write timeout.
   COMMTIMEOUTS t{};
   t.ReadIntervalTimeout = MAXDWORD;
   t.ReadTotalTimeoutMultiplier = MAXDWORD;
-  t.ReadTotalTimeoutConstant = static_cast<DWORD>(port.read_timeout_ms);
+  t.ReadTotalTimeoutConstant = static_cast<DWORD>(port.readTimeoutMs);
   t.WriteTotalTimeoutMultiplier = 0;
-  t.WriteTotalTimeoutConstant = static_cast<DWORD>(port.write_timeout_ms);
-  return SetCommTimeouts(handle_of(port), &t) ? MEGENCOM32_OK : MEGENCOM32_IO_ERROR;
+  t.WriteTotalTimeoutConstant = static_cast<DWORD>(port.writeTimeoutMs);
+  return SetCommTimeouts(handleOf(port), &t) ? MEGENCOM32_OK : MEGENCOM32_IO_ERROR;
 }
 
-int32_t write_bytes(const Port &port, const uint8_t *bytes, size_t count, size_t &written,
-                    int timeout_ms) {
+int32_t writeBytes(const Port &port, const uint8_t *bytes, size_t count, size_t &written,
+                   int timeoutMs) {
   written = 0;
   const char *next = reinterpret_cast<const char *>(bytes);
   const DWORD total = static_cast<DWORD>(count);  // at most INT32_MAX: the entry point's count
   DWORD sent = 0;
   int32_t status = MEGENCOM32_OK;
   if (port.kind == DeviceKind::RegularFile) {
-    status = write_synchronous(handle_of(port), next, total, sent);
+    status = writeSynchronous(handleOf(port), next, total, sent);
     written = sent;
     return status;
   }
@@ -323,7 +323,7 @@ int32_t write_bytes(const Port &port, const uint8_t *bytes, size_t count, size_t
   IoEvent event;
   if (event.handle == nullptr) return MEGENCOM32_IO_ERROR;
   // One deadline for the whole call, however many pieces it takes.
-  const ULONGLONG deadline = now_ms() + static_cast<ULONGLONG>(std::max(timeout_ms, 0));
+  const ULONGLONG deadline = nowMs() + static_cast<ULONGLONG>(std::max(timeoutMs, 0));
   for (;;) {
     // A communications device counts what it sent when its own timeout ends
     // a write: the whole call is one write. Other devices get pieces: a
@@ -332,29 +332,29 @@ int32_t write_bytes(const Port &port, const uint8_t *bytes, size_t count, size_t
     const DWORD piece =
         port.kind == DeviceKind::Terminal ? total - sent : std::min(total - sent, kWritePiece);
     DWORD done = 0;
-    // WriteFile only reads the buffer; overlapped_io serves reads as well.
-    status = overlapped_io(handle_of(port), event.handle, true, const_cast<char *>(next + sent),
-                           piece, ms_left(deadline), done);
+    // WriteFile only reads the buffer; overlappedIo serves reads as well.
+    status = overlappedIo(handleOf(port), event.handle, true, const_cast<char *>(next + sent),
+                          piece, msLeft(deadline), done);
     sent += done;
     written = sent;
     if (status != MEGENCOM32_OK) return status;
     if (sent == total) return MEGENCOM32_OK;
     // A communications device ends a write early only when its write
     // timeout ran out; anything else that takes nothing will not take more.
-    if (done == 0 || port.kind == DeviceKind::Terminal || ms_left(deadline) == 0)
+    if (done == 0 || port.kind == DeviceKind::Terminal || msLeft(deadline) == 0)
       return MEGENCOM32_TIMEOUT;
   }
 }
 
-int32_t read_bytes(const Port &port, uint8_t *buffer, size_t capacity, size_t &got,
-                   int timeout_ms) {
+int32_t readBytes(const Port &port, uint8_t *buffer, size_t capacity, size_t &got,
+                  int timeoutMs) {
   got = 0;
   IoEvent event;
   if (event.handle == nullptr) return MEGENCOM32_IO_ERROR;
   DWORD done = 0;
-  int32_t status = overlapped_io(handle_of(port), event.handle, false, buffer,
-                                 static_cast<DWORD>(capacity),
-                                 static_cast<DWORD>(std::max(timeout_ms, 0)), done);
+  int32_t status = overlappedIo(handleOf(port), event.handle, false, buffer,
+                                static_cast<DWORD>(capacity),
+                                static_cast<DWORD>(std::max(timeoutMs, 0)), done);
   got = done;
   // A COM driver may hold a read until the buffer is full (Wine does, for
   // the whole read timeout); what came before the wait ran out is a read,
@@ -364,32 +364,32 @@ int32_t read_bytes(const Port &port, uint8_t *buffer, size_t capacity, size_t &g
   return got == 0 ? MEGENCOM32_TIMEOUT : MEGENCOM32_OK;
 }
 
-void discard_input(const Port &port) {
-  if (port.kind == DeviceKind::Terminal) PurgeComm(handle_of(port), PURGE_RXABORT | PURGE_RXCLEAR);
+void discardInput(const Port &port) {
+  if (port.kind == DeviceKind::Terminal) PurgeComm(handleOf(port), PURGE_RXABORT | PURGE_RXCLEAR);
 }
 
-int32_t discard_input_and_output(const Port &port) {
+int32_t discardInputAndOutput(const Port &port) {
   if (port.kind != DeviceKind::Terminal) return MEGENCOM32_OK;
   const DWORD what = PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR;
-  return PurgeComm(handle_of(port), what) ? MEGENCOM32_OK : MEGENCOM32_IO_ERROR;
+  return PurgeComm(handleOf(port), what) ? MEGENCOM32_OK : MEGENCOM32_IO_ERROR;
 }
 
-int32_t wait_output_drained(const Port &port, int timeout_ms) {
+int32_t waitOutputDrained(const Port &port, int timeoutMs) {
   if (port.kind != DeviceKind::Terminal) return MEGENCOM32_OK;
-  const ULONGLONG deadline = now_ms() + static_cast<ULONGLONG>(std::max(timeout_ms, 0));
+  const ULONGLONG deadline = nowMs() + static_cast<ULONGLONG>(std::max(timeoutMs, 0));
   for (;;) {
     DWORD errors = 0;
     COMSTAT state{};
-    if (!ClearCommError(handle_of(port), &errors, &state)) return io_failure(GetLastError());
+    if (!ClearCommError(handleOf(port), &errors, &state)) return ioFailure(GetLastError());
     if (state.cbOutQue == 0) return MEGENCOM32_OK;
-    if (now_ms() >= deadline) return MEGENCOM32_TIMEOUT;
+    if (nowMs() >= deadline) return MEGENCOM32_TIMEOUT;
     Sleep(10);
   }
 }
 
-std::FILE *open_log_file(const char *path) { return std::fopen(path, "a"); }
+std::FILE *openLogFile(const char *path) { return std::fopen(path, "a"); }
 
-std::tm local_time(std::time_t when) {
+std::tm localTime(std::time_t when) {
   std::tm local{};
   localtime_s(&local, &when);
   return local;

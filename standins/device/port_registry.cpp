@@ -15,7 +15,7 @@ int32_t PortRegistry::open(const std::string &name, const LineSettings &settings
   std::lock_guard<std::mutex> lock(mutex_);
   if (ports_.count(name) != 0) return MEGENCOM32_ALREADY_OPEN;
   auto port = std::make_shared<Port>();
-  int32_t status = open_device(name, settings, *port);
+  int32_t status = openDevice(name, settings, *port);
   if (status == MEGENCOM32_OK) ports_.emplace(name, std::move(port));
   return status;
 }

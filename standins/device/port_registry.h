@@ -19,7 +19,7 @@ class PortRegistry {
   static PortRegistry &instance();
 
   // Resolves `name`, opens the device and records it under `name`.
-  // ALREADY_OPEN when that name is open already, else open_device's status.
+  // ALREADY_OPEN when that name is open already, else openDevice's status.
   int32_t open(const std::string &name, const LineSettings &settings);
   // The open port named `name`, or null.
   std::shared_ptr<Port> find(const std::string &name);

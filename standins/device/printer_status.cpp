@@ -12,16 +12,16 @@ namespace {
 // answer in time; a status other than OK means the line itself failed.
 int32_t ask(const Port &port, uint8_t n, int &answer) {
   answer = -1;
-  discard_input(port);
+  discardInput(port);
   const uint8_t request[3] = {kStatusRequest[0], kStatusRequest[1], n};
   size_t sent = 0;
-  int32_t status = write_bytes(port, request, sizeof request, sent, port.write_timeout_ms);
+  int32_t status = writeBytes(port, request, sizeof request, sent, port.writeTimeoutMs);
   if (status == MEGENCOM32_HANGUP || status == MEGENCOM32_UNPLUGGED) return status;
   if (status != MEGENCOM32_OK) return MEGENCOM32_OK;  // not taken: no answer
 
   uint8_t byte = 0;
   size_t got = 0;
-  status = read_bytes(port, &byte, 1, got, port.read_timeout_ms);
+  status = readBytes(port, &byte, 1, got, port.readTimeoutMs);
   if (status == MEGENCOM32_HANGUP || status == MEGENCOM32_UNPLUGGED) return status;
   if (status == MEGENCOM32_OK && got == 1) answer = byte;
   return MEGENCOM32_OK;
@@ -29,7 +29,7 @@ int32_t ask(const Port &port, uint8_t n, int &answer) {
 
 }  // namespace
 
-PrinterState ask_printer_state(const Port &port) {
+PrinterState askPrinterState(const Port &port) {
   PrinterState state;
   state.status = MEGENCOM32_NO_ANSWER;
   if (!port.readable) return state;
@@ -41,7 +41,7 @@ PrinterState ask_printer_state(const Port &port) {
     return state;
   }
   if (answer < 0) return state;
-  state.last_answer = answer;
+  state.lastAnswer = answer;
 
   if (answer & kPrinterOffline) {
     state.status = MEGENCOM32_OFFLINE;
@@ -49,8 +49,8 @@ PrinterState ask_printer_state(const Port &port) {
     if (line != MEGENCOM32_OK) {
       state.status = line;
     } else if (answer >= 0) {
-      state.last_answer = answer;
-      state.cover_open = (answer & kCauseCoverOpen) != 0;
+      state.lastAnswer = answer;
+      state.coverOpen = (answer & kCauseCoverOpen) != 0;
       state.error = (answer & kCauseError) != 0;
       if (answer & kCausePaperEnd) state.status = MEGENCOM32_PAPER_OUT;
     }
@@ -62,9 +62,9 @@ PrinterState ask_printer_state(const Port &port) {
     state.status = line;
     return state;
   }
-  if (answer < 0) return state;  // NO_ANSWER, last_answer keeps the first byte
-  state.last_answer = answer;
-  state.paper_near_end = (answer & kSensorNearEnd) != 0;
+  if (answer < 0) return state;  // NO_ANSWER, lastAnswer keeps the first byte
+  state.lastAnswer = answer;
+  state.paperNearEnd = (answer & kSensorNearEnd) != 0;
   state.status = (answer & kSensorPaperEnd) ? MEGENCOM32_PAPER_OUT : MEGENCOM32_OK;
   return state;
 }

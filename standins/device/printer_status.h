@@ -34,14 +34,14 @@ inline constexpr uint8_t kSensorPaperEnd = 0x60;     // n=4, bits 5 and 6
 
 struct PrinterState {
   int32_t status = 0;         // OK, PAPER_OUT, OFFLINE, NO_ANSWER, HANGUP, UNPLUGGED
-  int32_t last_answer = -1;   // the last byte the printer answered, or -1
-  bool cover_open = false;    // from the offline cause
+  int32_t lastAnswer = -1;   // the last byte the printer answered, or -1
+  bool coverOpen = false;    // from the offline cause
   bool error = false;         // from the offline cause
-  bool paper_near_end = false;
+  bool paperNearEnd = false;
 };
 
 // Asks the printer on an open, readable port. Ports written only (FIFO,
 // file) answer NO_ANSWER without anything being sent.
-PrinterState ask_printer_state(const Port &port);
+PrinterState askPrinterState(const Port &port);
 
 }  // namespace megencom32

@@ -10,10 +10,10 @@
 namespace megencom32 {
 
 // "OK", "NO_SUCH_PORT", ... ; "UNKNOWN" for anything else.
-const char *status_name(int32_t status);
+const char *statusName(int32_t status);
 
 // "online", "online, paper near end", "out of paper", "offline: cover open",
 // "offline: error", "offline", "no answer", "hung up", "unplugged".
-std::string printer_state_words(const PrinterState &state);
+std::string printerStateWords(const PrinterState &state);
 
 }  // namespace megencom32

@@ -32,12 +32,12 @@ class Binding : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_TRUE(fs::exists(kPrefix / "bin" / "it433td")) << "install.consumers has not run";
-    fs::create_directories(ports);
-    printer = std::make_unique<Background>(
+    fs::create_directories(ports_);
+    printer_ = std::make_unique<Background>(
         kPrefix / "bin" / "it433td",
-        std::vector<std::string>{"emulate", "--port", "COM1", "--paper-out", "--out", out.string(),
-                                 "--ports-dir", ports.string()});
-    ASSERT_TRUE(printer->waitForLine("ready", 10s)) << printer->output();
+        std::vector<std::string>{"emulate", "--port", "COM1", "--paper-out", "--out", out_.string(),
+                                 "--ports-dir", ports_.string()});
+    ASSERT_TRUE(printer_->waitForLine("ready", 10s)) << printer_->output();
   }
 
   // A tool that must be installed (scripts/packages-test.txt).
@@ -49,7 +49,7 @@ protected:
   // The environment of a sample: the ports folder, the installed libraries,
   // and for hosts not built with the sanitizers their runtime first.
   std::vector<std::string> environment(bool preloadSanitizers) const {
-    std::vector<std::string> entries{"IT433TD_PORTS=" + ports.string(),
+    std::vector<std::string> entries{"IT433TD_PORTS=" + ports_.string(),
                                      "LD_LIBRARY_PATH=" + (kPrefix / "lib").string()};
     const std::string preload = IT433TD_SANITIZER_PRELOAD;
     if (preloadSanitizers && !preload.empty()) {
@@ -63,7 +63,7 @@ protected:
   // their QR folder "dados").
   Finished runHere(const fs::path &program, std::vector<std::string> args,
                    const std::vector<std::string> &env = {}) const {
-    args.insert(args.begin(), {"-c", "cd \"$0\" && exec \"$@\"", temp.path.string(), program.string()});
+    args.insert(args.begin(), {"-c", "cd \"$0\" && exec \"$@\"", temp_.path.string(), program.string()});
     return run("/bin/sh", args, env, 120s);
   }
 
@@ -83,12 +83,12 @@ protected:
                                                          std::regex::icase)))
         << sample.out << sample.err;
 
-    printer->signal(SIGTERM);
-    ASSERT_EQ(printer->wait(10s), 0) << printer->output();
+    printer_->signal(SIGTERM);
+    ASSERT_EQ(printer_->wait(10s), 0) << printer_->output();
     std::vector<fs::path> transcripts;
-    for (const auto &entry : fs::directory_iterator(out))
+    for (const auto &entry : fs::directory_iterator(out_))
       if (entry.path().extension() == ".txt") transcripts.push_back(entry.path());
-    ASSERT_EQ(transcripts.size(), 1u) << printer->output();
+    ASSERT_EQ(transcripts.size(), 1u) << printer_->output();
     const std::string printed = readFile(transcripts[0]);
     EXPECT_NE(printed.find("PADARIA PÃO DOURADO\n"
                            "Pão de açúcar         1 x 4,50\n"
@@ -111,10 +111,10 @@ protected:
         << sample << " and its copy in docs/integration.md differ";
   }
 
-  TempFolder temp;
-  fs::path ports = temp.path / "ports";
-  fs::path out = temp.path / "out";
-  std::unique_ptr<Background> printer;
+  TempFolder temp_;
+  fs::path ports_ = temp_.path / "ports";
+  fs::path out_ = temp_.path / "out";
+  std::unique_ptr<Background> printer_;
 };
 
 TEST_F(Binding, CSampleBuiltThroughPkgConfig) {
@@ -126,11 +126,11 @@ TEST_F(Binding, CSampleBuiltThroughPkgConfig) {
 TEST_F(Binding, PythonPackageInstalledWithPip) {
   const fs::path python = tool(IT433TD_PYTHON, "python3-pip python3-setuptools python3-wheel");
   // From a copy, so that pip's build folder stays out of the source tree.
-  fs::copy(kSource / "bindings/python", temp.path / "package", fs::copy_options::recursive);
+  fs::copy(kSource / "bindings/python", temp_.path / "package", fs::copy_options::recursive);
   build(python, {"-m", "pip", "install", "--quiet", "--no-build-isolation", "--no-index",
                  "--target", "site", "./package"});
   printsTheReceipt(python, {(kSource / "examples/python/receipt.py").string()}, true,
-                   {"PYTHONPATH=" + (temp.path / "site").string()});
+                   {"PYTHONPATH=" + (temp_.path / "site").string()});
   guideShows(kSource / "examples/python/receipt.py");
 }
 
@@ -168,9 +168,9 @@ with it433td.Printer("COM1") as printer:
   EXPECT_NE(ran.out.find("refused: port name 'COM1\\x00junk' holds a NUL"), std::string::npos)
       << ran.out << ran.err;
   EXPECT_NE(ran.out.find("not ASCII: character '\u00c7'"), std::string::npos) << ran.out;
-  printer->signal(SIGTERM);
-  ASSERT_EQ(printer->wait(10s), 0) << printer->output();
-  EXPECT_TRUE(!fs::exists(out) || fs::is_empty(out)) << "something reached the printer";
+  printer_->signal(SIGTERM);
+  ASSERT_EQ(printer_->wait(10s), 0) << printer_->output();
+  EXPECT_TRUE(!fs::exists(out_) || fs::is_empty(out_)) << "something reached the printer";
 }
 
 TEST_F(Binding, CSharpCompiledWithMonoMcs) {
@@ -184,10 +184,10 @@ TEST_F(Binding, CSharpCompiledWithMonoMcs) {
 
 TEST_F(Binding, PascalUnitCompiledWithFreePascal) {
   const fs::path fpc = tool(IT433TD_FPC, "fp-compiler");
-  fs::create_directories(temp.path / "units");
+  fs::create_directories(temp_.path / "units");
   build(fpc, {"-Fu" + (kSource / "bindings/pascal").string(), "-FUunits", "-FE.",
               "-Fl" + (kPrefix / "lib").string(), (kSource / "examples/pascal/receipt.pas").string()});
-  printsTheReceipt(temp.path / "receipt", {}, true);
+  printsTheReceipt(temp_.path / "receipt", {}, true);
   guideShows(kSource / "examples/pascal/receipt.pas");
 }
 

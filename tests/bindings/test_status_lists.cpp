@@ -52,8 +52,8 @@ std::vector<Status> headerEnum(const std::string &path, const std::string &tag) 
 }
 
 // Every (name, value) pair that `pattern` finds in `text`.
-std::vector<Status> listed(const std::string &text, const std::regex &pattern, int nameGroup,
-                           int valueGroup) {
+std::vector<Status> listed(const std::string &text, const std::regex &pattern, size_t nameGroup,
+                           size_t valueGroup) {
   std::vector<Status> found;
   for (std::sregex_iterator m(text.begin(), text.end(), pattern), end; m != end; ++m)
     found.push_back({(*m)[nameGroup], std::stol((*m)[valueGroup])});
@@ -61,7 +61,7 @@ std::vector<Status> listed(const std::string &text, const std::regex &pattern, i
 }
 
 // How completely a place lists one library's statuses.
-enum class Listing { none, some, all };
+enum class Listing { None, Some, All };
 
 struct Library {
   std::string prefix;
@@ -89,7 +89,7 @@ void expectPlaceAgrees(const std::string &place, const std::vector<Status> &entr
     for (std::size_t i = 0; i < libraries.size(); ++i) {
       if (entry.name.rfind(libraries[i].prefix, 0) != 0) continue;
       known = true;
-      EXPECT_NE(listings[i], Listing::none) << entry.name << " is not meant to be listed here";
+      EXPECT_NE(listings[i], Listing::None) << entry.name << " is not meant to be listed here";
       bool inHeader = false;
       for (const Status &member : libraries[i].members) {
         if (member.name != entry.name) continue;
@@ -101,7 +101,7 @@ void expectPlaceAgrees(const std::string &place, const std::vector<Status> &entr
     EXPECT_TRUE(known) << entry.name << " belongs to no library";
   }
   for (std::size_t i = 0; i < libraries.size(); ++i) {
-    if (listings[i] != Listing::all) continue;
+    if (listings[i] != Listing::All) continue;
     for (const Status &member : libraries[i].members) {
       if (member.value == 0) continue;
       EXPECT_EQ(names.count(member.name), 1u) << member.name << " (" << member.value
@@ -153,7 +153,7 @@ TEST(StatusLists, EveryPlaceListsTheStatusesOfTheHeaders) {
     const std::string table = between(readSource(path), "\n## Statuses", "\n## ", path);
     const std::regex row(R"(\n\|\s*`(\w+)`\s*\|\s*(-?\d+)\s*\|)");
     expectPlaceAgrees(path, listed(table, row, 1, 2), libraries,
-                      {Listing::all, Listing::none, Listing::none});
+                      {Listing::All, Listing::None, Listing::None});
   }
   // Python: _STATUS_NAMES = { -1001: "IT433TD_BAD_ARGUMENT", ... }
   {
@@ -161,7 +161,7 @@ TEST(StatusLists, EveryPlaceListsTheStatusesOfTheHeaders) {
     const std::string table = between(readSource(path), "_STATUS_NAMES = {", "}", path);
     const std::regex entry(R"re((-?\d+)\s*:\s*"(\w+)")re");
     expectPlaceAgrees(path, listed(table, entry, 2, 1), libraries,
-                      {Listing::all, Listing::all, Listing::all});
+                      {Listing::All, Listing::All, Listing::All});
   }
   // C#: case -1001: return "IT433TD_BAD_ARGUMENT";
   {
@@ -170,7 +170,7 @@ TEST(StatusLists, EveryPlaceListsTheStatusesOfTheHeaders) {
         withoutComments(between(readSource(path), "string NameOf(int status)", "default:", path));
     const std::regex entry(R"re(case\s+(-?\d+)\s*:\s*return\s+"(\w+)")re");
     expectPlaceAgrees(path, listed(table, entry, 2, 1), libraries,
-                      {Listing::all, Listing::all, Listing::none});
+                      {Listing::All, Listing::All, Listing::None});
   }
   // Pascal: IT433TD_BAD_ARGUMENT = -1001; (and the device statuses the
   // sample reads)
@@ -179,7 +179,7 @@ TEST(StatusLists, EveryPlaceListsTheStatusesOfTheHeaders) {
     const std::string constants = between(readSource(path), "\nconst", "\ntype", path);
     const std::regex entry(R"(\b((IT433TD|MEGENCOM32|P32GECODEBAR)_\w+)\s*=\s*(-?\d+)\s*;)");
     expectPlaceAgrees(path, listed(constants, entry, 1, 3), libraries,
-                      {Listing::all, Listing::some, Listing::none});
+                      {Listing::All, Listing::Some, Listing::None});
   }
 }
 

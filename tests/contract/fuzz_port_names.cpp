@@ -146,17 +146,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   switch (mode) {
     case 0:
       given = &folder;
-      result = it433td::resolve_port_in(name, folder.c_str());
+      result = it433td::resolvePortIn(name, folder.c_str());
       break;
     case 1:
       given = &folder;
       ::setenv(it433td::kPortsFolderVariable, folder.c_str(), 1);
-      result = it433td::resolve_port(name);
+      result = it433td::resolvePort(name);
       break;
-    case 2: result = it433td::resolve_port_in(name, nullptr); break;
+    case 2: result = it433td::resolvePortIn(name, nullptr); break;
     case 3:
       ::setenv(it433td::kPortsFolderVariable, "", 1);
-      result = it433td::resolve_port(name);
+      result = it433td::resolvePort(name);
       break;
   }
 

@@ -10,14 +10,14 @@
 #include "recording_platform.h"
 
 // The sequence of entry points (and platform events) the fake saw.
-inline std::vector<std::string> entry_sequence() {
+inline std::vector<std::string> entrySequence() {
   std::vector<std::string> names;
-  for (const auto &call : fake_vendor()->snapshot()) names.push_back(call.entry);
+  for (const auto &call : fakeVendor()->snapshot()) names.push_back(call.entry);
   return names;
 }
 
 inline std::vector<FakeCall> writes() {
-  return fake_vendor()->calls_of("MEGENCOM32_EscrevernoDispositivo");
+  return fakeVendor()->callsOf("MEGENCOM32_EscrevernoDispositivo");
 }
 
 inline std::string bytes(std::initializer_list<int> values) {
@@ -33,8 +33,8 @@ inline FakeWriteAnswer answer(int32_t status, int32_t reported) {
   return a;
 }
 
-inline void script_writes(std::initializer_list<FakeWriteAnswer> answers) {
-  for (const auto &a : answers) fake_vendor()->write_script.push_back(a);
+inline void scriptWrites(std::initializer_list<FakeWriteAnswer> answers) {
+  for (const auto &a : answers) fakeVendor()->writeScript.push_back(a);
 }
 
 // A unit-test fixture with the recording platform installed and the module
@@ -43,7 +43,7 @@ class BoundDriver : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(StartIT433TD());
-    fake_vendor()->calls.clear();
+    fakeVendor()->calls.clear();
   }
   RecordingPlatform platform_;
 };

@@ -1,8 +1,8 @@
 /* The public header compiles as plain C: the boundary really is C. */
 #include "Cli_Vossik.h"
 
-typedef bool (*start_fn)(void);
-typedef int32_t (*print_fn)(const char *, const char *, int32_t);
+typedef bool (*StartFn)(void);
+typedef int32_t (*PrintFn)(const char *, const char *, int32_t);
 
-start_fn header_is_c_start = StartIT433TD;
-print_fn header_is_c_print = FormataTX_IT433TD;
+StartFn headerIsCStart = StartIT433TD;
+PrintFn headerIsCPrint = FormataTX_IT433TD;

@@ -26,15 +26,15 @@ class LoadedModule {
   LoadedModule &operator=(const LoadedModule &) = delete;
 
   template <typename Function>
-  Function function(const char *plain_name) {
-    void *address = dlsym(handle_, plain_name);
-    EXPECT_NE(address, nullptr) << plain_name;
+  Function function(const char *plainName) {
+    void *address = dlsym(handle_, plainName);
+    EXPECT_NE(address, nullptr) << plainName;
     return reinterpret_cast<Function>(address);
   }
 
   // An exported variable of namespace Cli_Vossik, by its mangled name.
   void *&variable(const std::string &name) {
-    const std::string mangled = it433td::qualified_symbol(name);
+    const std::string mangled = it433td::qualifiedSymbol(name);
     void *address = dlsym(handle_, mangled.c_str());
     if (!address) {
       ADD_FAILURE() << "no export " << mangled;
@@ -45,10 +45,10 @@ class LoadedModule {
   }
 
   // The fake's state inside the library that the module loaded.
-  FakeVendor *fake_in(const char *handle_variable) {
-    void *library = variable(handle_variable);
+  FakeVendor *fakeIn(const char *handleVariable) {
+    void *library = variable(handleVariable);
     if (!library) return nullptr;
-    return reinterpret_cast<FakeVendor *(*)()>(dlsym(library, "fake_vendor"))();
+    return reinterpret_cast<FakeVendor *(*)()>(dlsym(library, "fakeVendor"))();
   }
 
   bool start() { return function<bool (*)()>("StartIT433TD")(); }
@@ -57,8 +57,8 @@ class LoadedModule {
   void *handle_ = nullptr;
 };
 
-inline bool library_loaded(const char *file_name) {
-  void *handle = dlopen(file_name, RTLD_NOW | RTLD_NOLOAD);
+inline bool library_loaded(const char *fileName) {
+  void *handle = dlopen(fileName, RTLD_NOW | RTLD_NOLOAD);
   if (handle) dlclose(handle);
   return handle != nullptr;
 }

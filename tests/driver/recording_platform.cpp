@@ -9,109 +9,109 @@
 namespace {
 
 RecordingPlatform *installed = nullptr;
-int device_token, barcode_token;  // addresses stand for the two handles
+int deviceToken, barcodeToken;  // addresses stand for the two handles
 
-void *device_handle() { return &device_token; }
-void *barcode_handle() { return &barcode_token; }
+void *deviceHandle() { return &deviceToken; }
+void *barcodeHandle() { return &barcodeToken; }
 
-const std::map<std::string, void *> &device_entries() {
+const std::map<std::string, void *> &deviceEntries() {
 #define FAKE_ADDRESS(name, type) {#name, reinterpret_cast<void *>(&::name)},
   static const std::map<std::string, void *> entries = {IT433TD_DEVICE_ENTRIES(FAKE_ADDRESS)};
   return entries;
 }
 
-const std::map<std::string, void *> &barcode_entries() {
+const std::map<std::string, void *> &barcodeEntries() {
   static const std::map<std::string, void *> entries = {IT433TD_BARCODE_ENTRIES(FAKE_ADDRESS)};
   return entries;
 #undef FAKE_ADDRESS
 }
 
-it433td::LibraryHandle load_library(const char *file_name) {
-  const std::string name = file_name;
+it433td::LibraryHandle loadLibrary(const char *fileName) {
+  const std::string name = fileName;
   installed->loads.push_back(name);
-  if (name == IT433TD_DEVICE_LIBRARY && installed->device_loads) return device_handle();
-  if (name == IT433TD_BARCODE_LIBRARY && installed->barcode_loads) return barcode_handle();
+  if (name == IT433TD_DEVICE_LIBRARY && installed->deviceLoads) return deviceHandle();
+  if (name == IT433TD_BARCODE_LIBRARY && installed->barcodeLoads) return barcodeHandle();
   return nullptr;
 }
 
-void *find_entry(it433td::LibraryHandle library, const char *name) {
-  if (installed->missing_entries.count(name)) return nullptr;
-  const auto &entries = library == device_handle() ? device_entries() : barcode_entries();
+void *findEntry(it433td::LibraryHandle library, const char *name) {
+  if (installed->missingEntries.count(name)) return nullptr;
+  const auto &entries = library == deviceHandle() ? deviceEntries() : barcodeEntries();
   const auto found = entries.find(name);
   return found == entries.end() ? nullptr : found->second;
 }
 
-void record_event(const char *entry, std::vector<int64_t> numbers = {}) {
+void recordEvent(const char *entry, std::vector<int64_t> numbers = {}) {
   FakeCall call;
   call.entry = entry;
   call.numbers = std::move(numbers);
-  fake_vendor()->record(call);
+  fakeVendor()->record(call);
 }
 
-void sleep_ms(uint32_t milliseconds) {
-  record_event("sleep", {milliseconds});
-  installed->clock_ms += milliseconds;
+void sleepMs(uint32_t milliseconds) {
+  recordEvent("sleep", {milliseconds});
+  installed->clockMs += milliseconds;
 }
 
-uint64_t monotonic_ms() { return installed->clock_ms; }
+uint64_t monotonicMs() { return installed->clockMs; }
 
-it433td::FileLock lock_file(const std::string &path, uint32_t wait_ms, intptr_t *held) {
-  record_event("lock", {wait_ms});
-  if (installed->lock_answer) {
+it433td::FileLock lockFile(const std::string &path, uint32_t waitMs, intptr_t *held) {
+  recordEvent("lock", {waitMs});
+  if (installed->lockAnswer) {
     *held = -1;
-    return *installed->lock_answer;
+    return *installed->lockAnswer;
   }
-  return it433td::native_platform().lock_file(path, wait_ms, held);
+  return it433td::nativePlatform().lockFile(path, waitMs, held);
 }
 
-void unlock_file(intptr_t held) {
-  record_event("unlock");
-  if (held != -1) it433td::native_platform().unlock_file(held);
+void unlockFile(intptr_t held) {
+  recordEvent("unlock");
+  if (held != -1) it433td::nativePlatform().unlockFile(held);
 }
 
-std::string host_executable_path() { return installed->host_executable; }
+std::string hostExecutablePath() { return installed->hostExecutable; }
 
-std::string environment_value(const char *name) {
+std::string environmentValue(const char *name) {
   const auto found = installed->environment.find(name);
   return found == installed->environment.end() ? "" : found->second;
 }
 
-bool port_name_safe_for_copy(std::string_view port) {
-  return !installed->windows_port_rule || it433td::is_safe_copy_port_name(port);
+bool portNameSafeForCopy(std::string_view port) {
+  return !installed->windowsPortRule || it433td::isSafeCopyPortName(port);
 }
 
-bool remove_file(const std::string &path) {
-  return !installed->removal_fails && it433td::native_platform().remove_file(path);
+bool removeFile(const std::string &path) {
+  return !installed->removalFails && it433td::nativePlatform().removeFile(path);
 }
 
-it433td::RawCopy start_raw_copy(const std::string &printer_path, intptr_t, const std::string &port,
-                                uint32_t report_wait_ms, intptr_t *copy) {
+it433td::RawCopy startRawCopy(const std::string &printerPath, intptr_t, const std::string &port,
+                              uint32_t reportWaitMs, intptr_t *copy) {
   FakeCall call;
   call.entry = "copy";
   call.port = port;
-  call.printer_path = printer_path;
-  call.numbers = {report_wait_ms};
-  fake_vendor()->record(call);
-  installed->clock_ms += installed->copy_report_ms;
+  call.printerPath = printerPath;
+  call.numbers = {reportWaitMs};
+  fakeVendor()->record(call);
+  installed->clockMs += installed->copyReportMs;
   *copy = 0;
-  return installed->copy_answer;
+  return installed->copyAnswer;
 }
 
-it433td::CopyEnd finish_raw_copy(intptr_t) {
-  record_event("copy_end");
-  return installed->copy_end;
+it433td::CopyEnd finishRawCopy(intptr_t) {
+  recordEvent("copy_end");
+  return installed->copyEnd;
 }
 
-void reset_fake() {
-  FakeVendor &fake = *fake_vendor();
+void resetFake() {
+  FakeVendor &fake = *fakeVendor();
   std::lock_guard<std::mutex> hold(fake.lock);
   fake.calls.clear();
-  fake.write_script.clear();
-  fake.accept_per_write = 0;
-  fake.open_status = fake.close_status = 0;
+  fake.writeScript.clear();
+  fake.acceptPerWrite = 0;
+  fake.openStatus = fake.closeStatus = 0;
   fake.render = true;
-  fake.write_delay_ms = 0;
-  fake.most_concurrent_writes = 0;
+  fake.writeDelayMs = 0;
+  fake.mostConcurrentWrites = 0;
 }
 
 }  // namespace
@@ -119,19 +119,19 @@ void reset_fake() {
 RecordingPlatform::RecordingPlatform() {
   installed = this;
   it433td::Platform &system = it433td::platform();
-  system.load_library = load_library;
-  system.find_entry = find_entry;
-  system.sleep_ms = sleep_ms;
-  system.host_executable_path = host_executable_path;
-  system.environment_value = environment_value;
-  system.port_name_safe_for_copy = port_name_safe_for_copy;
-  system.remove_file = remove_file;
-  system.start_raw_copy = start_raw_copy;
-  system.finish_raw_copy = finish_raw_copy;
-  system.monotonic_ms = monotonic_ms;
-  system.lock_file = lock_file;
-  system.unlock_file = unlock_file;
-  reset_fake();
+  system.loadLibrary = loadLibrary;
+  system.findEntry = findEntry;
+  system.sleepMs = sleepMs;
+  system.hostExecutablePath = hostExecutablePath;
+  system.environmentValue = environmentValue;
+  system.portNameSafeForCopy = portNameSafeForCopy;
+  system.removeFile = removeFile;
+  system.startRawCopy = startRawCopy;
+  system.finishRawCopy = finishRawCopy;
+  system.monotonicMs = monotonicMs;
+  system.lockFile = lockFile;
+  system.unlockFile = unlockFile;
+  resetFake();
   it433td::driver::stop();
   Cli_Vossik::DLLMEGENCOM32 = nullptr;
   Cli_Vossik::DLLP32GeCodeBar = nullptr;
@@ -141,7 +141,7 @@ RecordingPlatform::~RecordingPlatform() {
   it433td::driver::stop();
   Cli_Vossik::DLLMEGENCOM32 = nullptr;
   Cli_Vossik::DLLP32GeCodeBar = nullptr;
-  it433td::platform() = it433td::native_platform();
+  it433td::platform() = it433td::nativePlatform();
   installed = nullptr;
 }
 

@@ -17,22 +17,22 @@ struct RecordingPlatform {
   RecordingPlatform();   // installs itself and resets the fake and the table
   ~RecordingPlatform();  // puts the native platform back
 
-  bool device_loads = true;
-  bool barcode_loads = true;
-  std::set<std::string> missing_entries;  // names the fake libraries lack
+  bool deviceLoads = true;
+  bool barcodeLoads = true;
+  std::set<std::string> missingEntries;  // names the fake libraries lack
   std::vector<std::string> loads;         // file names asked to load
-  std::string host_executable;            // what host_executable_path answers
+  std::string hostExecutable;            // what hostExecutablePath answers
   std::map<std::string, std::string> environment;  // variables that are set
-  bool windows_port_rule = false;         // port names checked as for cmd.exe
-  bool removal_fails = false;             // files cannot be removed
+  bool windowsPortRule = false;         // port names checked as for cmd.exe
+  bool removalFails = false;             // files cannot be removed
   // The QR lock: forced to this answer, or (unset) the real lock is taken.
-  std::optional<it433td::FileLock> lock_answer;
+  std::optional<it433td::FileLock> lockAnswer;
   // What the raw copy answers, how long it takes to say so, and how it
   // stands when its window ends.
-  it433td::RawCopy copy_answer = it433td::RawCopy::reported;
-  uint64_t copy_report_ms = 0;
-  it433td::CopyEnd copy_end = it433td::CopyEnd::wrote_all;
-  uint64_t clock_ms = 0;  // the monotonic clock; sleeps and copies advance it
+  it433td::RawCopy copyAnswer = it433td::RawCopy::Reported;
+  uint64_t copyReportMs = 0;
+  it433td::CopyEnd copyEnd = it433td::CopyEnd::WroteAll;
+  uint64_t clockMs = 0;  // the monotonic clock; sleeps and copies advance it
 };
 
 // The installed recorder.

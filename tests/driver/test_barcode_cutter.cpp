@@ -6,15 +6,15 @@ namespace {
 using Code128 = BoundDriver;
 
 TEST_F(Code128, EmptyDataSendsTheCommandThenPausesThenFeedsALine) {
-  fake_vendor()->open_status = 0;
+  fakeVendor()->openStatus = 0;
   EXPECT_EQ(ImprimeCODE128_IT433TD("COM1", nullptr, 0), 0);
-  EXPECT_EQ(entry_sequence(), (std::vector<std::string>{"MEGENCOM32_EscrevernoDispositivo", "sleep",
-                                                        "MEGENCOM32_EscrevernoDispositivo"}));
+  EXPECT_EQ(entrySequence(), (std::vector<std::string>{"MEGENCOM32_EscrevernoDispositivo", "sleep",
+                                                       "MEGENCOM32_EscrevernoDispositivo"}));
   const auto calls = writes();
   EXPECT_EQ(calls[0].bytes, bytes({0x1B, 0x7C, 0x33, 0x30, 0x01, 0x00, 0x00}));
   EXPECT_EQ(calls[0].numbers[0], 7);
   EXPECT_EQ(calls[1].bytes, "\n");
-  EXPECT_EQ(fake_vendor()->calls_of("sleep")[0].numbers[0], 200);
+  EXPECT_EQ(fakeVendor()->callsOf("sleep")[0].numbers[0], 200);
 }
 
 TEST_F(Code128, TheDataFollowsItsLengthByteUnchangedZerosIncluded) {
@@ -36,22 +36,22 @@ TEST_F(Code128, DataLongerThan255BytesIsRefusedWithoutWritingOrPausing) {
   const std::string data(300, '7');
   EXPECT_EQ(ImprimeCODE128_IT433TD("COM1", data.data(), 300), IT433TD_BAD_ARGUMENT);
   EXPECT_EQ(ImprimeCODE128_IT433TD("COM1", data.data(), 256), IT433TD_BAD_ARGUMENT);
-  EXPECT_TRUE(fake_vendor()->snapshot().empty());
+  EXPECT_TRUE(fakeVendor()->snapshot().empty());
 }
 
 TEST_F(Code128, TheLineFeedStatusIsTheResultEvenAfterAFailedBarcodeWrite) {
-  script_writes({answer(31, 0), answer(0, 1)});
+  scriptWrites({answer(31, 0), answer(0, 1)});
   EXPECT_EQ(ImprimeCODE128_IT433TD("COM1", "1", 1), 0);
-  script_writes({answer(0, 8), answer(17, 0)});
+  scriptWrites({answer(0, 8), answer(17, 0)});
   EXPECT_EQ(ImprimeCODE128_IT433TD("COM1", "1", 1), 17);
 }
 
 using Cutter = BoundDriver;
 
 TEST_F(Cutter, SendsEscWOnceWithNoPause) {
-  fake_vendor()->write_script.push_back(answer(3, 0));
+  fakeVendor()->writeScript.push_back(answer(3, 0));
   EXPECT_EQ(AcionaGuilhotina_IT433TD("LPT1"), 3);
-  EXPECT_EQ(entry_sequence(), std::vector<std::string>{"MEGENCOM32_EscrevernoDispositivo"});
+  EXPECT_EQ(entrySequence(), std::vector<std::string>{"MEGENCOM32_EscrevernoDispositivo"});
   EXPECT_EQ(writes()[0].bytes, bytes({0x1B, 0x77}));
   EXPECT_EQ(writes()[0].port, "LPT1");
 }

@@ -16,7 +16,7 @@ TEST(BadInput, IsRefusedBeforeAnyVendorCall) {
   // The QR operation does not even close the port.
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "abc", -1), IT433TD_BAD_ARGUMENT);
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", nullptr, 2), IT433TD_BAD_ARGUMENT);
-  EXPECT_TRUE(fake_vendor()->snapshot().empty());
+  EXPECT_TRUE(fakeVendor()->snapshot().empty());
 }
 
 // Mended: an empty slot is answered, not called.
@@ -28,7 +28,7 @@ TEST(NotBound, BeforeStartEveryOperationAnswersWithoutCallingAnything) {
   EXPECT_EQ(ImprimeCODE128_IT433TD("COM1", "a", 1), IT433TD_NOT_BOUND);
   EXPECT_EQ(AcionaGuilhotina_IT433TD("COM1"), IT433TD_NOT_BOUND);
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "a", 1), IT433TD_NOT_BOUND);
-  EXPECT_TRUE(fake_vendor()->snapshot().empty());
+  EXPECT_TRUE(fakeVendor()->snapshot().empty());
 }
 
 TEST(NotBound, AfterStopTooAndStartBindsAgain) {
@@ -42,10 +42,10 @@ TEST(NotBound, AfterStopTooAndStartBindsAgain) {
 
 TEST(NotBound, WithoutTheBarcodeLibraryQrCodesAreRefusedButTextPrints) {
   RecordingPlatform platform;
-  platform.barcode_loads = false;
+  platform.barcodeLoads = false;
   ASSERT_FALSE(StartIT433TD());
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "a", 1), IT433TD_NOT_BOUND);
-  EXPECT_TRUE(fake_vendor()->snapshot().empty());  // not even the close
+  EXPECT_TRUE(fakeVendor()->snapshot().empty());  // not even the close
   EXPECT_EQ(FormataTX_IT433TD("COM1", "a", 1), 0);
 }
 
@@ -53,7 +53,7 @@ TEST(NotBound, WithoutTheBarcodeLibraryQrCodesAreRefusedButTextPrints) {
 TEST(OperationLock, WritesFromTwoThreadsNeverOverlap) {
   RecordingPlatform platform;
   ASSERT_TRUE(StartIT433TD());
-  fake_vendor()->write_delay_ms = 30;
+  fakeVendor()->writeDelayMs = 30;
   auto print = [] {
     for (int i = 0; i < 3; ++i) {
       FormataTX_IT433TD("COM1", "abc", 3);
@@ -63,7 +63,7 @@ TEST(OperationLock, WritesFromTwoThreadsNeverOverlap) {
   std::thread first(print), second(print);
   first.join();
   second.join();
-  EXPECT_EQ(fake_vendor()->most_concurrent_writes, 1);
+  EXPECT_EQ(fakeVendor()->mostConcurrentWrites, 1);
   // Each barcode's line feed follows its own barcode, never another thread's.
   const auto calls = writes();
   for (size_t i = 0; i < calls.size(); ++i) {
@@ -92,7 +92,7 @@ TEST(QualifiedNames, APortNameHoldingAZeroByteIsRefused) {
   EXPECT_EQ(Cli_Vossik::IniciaPorta_IT433TD(port), IT433TD_BAD_ARGUMENT);
   EXPECT_EQ(Cli_Vossik::FormataTX_IT433TD(port, "a"), IT433TD_BAD_ARGUMENT);
   EXPECT_EQ(Cli_Vossik::ImprimeQRCode_IT433TD(port, "a"), IT433TD_BAD_ARGUMENT);
-  EXPECT_TRUE(fake_vendor()->snapshot().empty());
+  EXPECT_TRUE(fakeVendor()->snapshot().empty());
 }
 
 TEST(StatusNames, NameEveryOwnStatusAndNoVendorStatus) {

@@ -25,7 +25,7 @@ int bound(LoadedModule &module, const char *const (&names)[N]) {
   return n;
 }
 
-long long elapsed_ms(Clock::time_point since) {
+long long elapsedMs(Clock::time_point since) {
   return std::chrono::duration_cast<milliseconds>(Clock::now() - since).count();
 }
 
@@ -111,8 +111,8 @@ TEST(LoadedModule, TextWaitsHalfASecondAfterItsWrite) {
   auto print = module.function<int32_t (*)(const char *, const char *, int32_t)>("FormataTX_IT433TD");
   const auto before = Clock::now();
   EXPECT_EQ(print("COM1", "Obrigado\n", 9), 0);
-  EXPECT_GE(elapsed_ms(before), 500);
-  EXPECT_EQ(module.fake_in("DLLMEGENCOM32")->calls_of("MEGENCOM32_EscrevernoDispositivo")[0].bytes,
+  EXPECT_GE(elapsedMs(before), 500);
+  EXPECT_EQ(module.fakeIn("DLLMEGENCOM32")->callsOf("MEGENCOM32_EscrevernoDispositivo")[0].bytes,
             "\x0FObrigado\n\x12");
 }
 
@@ -123,7 +123,7 @@ TEST(LoadedModule, TheBarcodesLineFeedFollowsAfterTwoHundredMilliseconds) {
   auto code128 =
       module.function<int32_t (*)(const char *, const char *, int32_t)>("ImprimeCODE128_IT433TD");
   EXPECT_EQ(code128("COM1", "789", 3), 0);
-  const auto calls = module.fake_in("DLLMEGENCOM32")->calls_of("MEGENCOM32_EscrevernoDispositivo");
+  const auto calls = module.fakeIn("DLLMEGENCOM32")->callsOf("MEGENCOM32_EscrevernoDispositivo");
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_GE(std::chrono::duration_cast<milliseconds>(calls[1].when - calls[0].when).count(), 200);
 }
@@ -133,15 +133,15 @@ TEST(LoadedModule, OperationsFromTwoThreadsRunOneAfterAnother) {
   LoadedModule module("full");
   ASSERT_TRUE(module.start());
   auto print = module.function<int32_t (*)(const char *, const char *, int32_t)>("FormataTX_IT433TD");
-  FakeVendor *device = module.fake_in("DLLMEGENCOM32");
-  device->write_delay_ms = 50;
+  FakeVendor *device = module.fakeIn("DLLMEGENCOM32");
+  device->writeDelayMs = 50;
   const auto before = Clock::now();
   std::thread first([&] { print("COM1", "um", 2); });
   std::thread second([&] { print("COM1", "dois", 4); });
   first.join();
   second.join();
-  EXPECT_EQ(device->most_concurrent_writes, 1);
-  EXPECT_GE(elapsed_ms(before), 1000);  // two texts, each with its pause
+  EXPECT_EQ(device->mostConcurrentWrites, 1);
+  EXPECT_GE(elapsedMs(before), 1000);  // two texts, each with its pause
 }
 
 }  // namespace

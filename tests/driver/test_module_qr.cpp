@@ -28,21 +28,21 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using PrintQr = int32_t (*)(const char *, const char *, int32_t);
 
-std::string read_file(const std::string &path) {
+std::string readFile(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-long elapsed_ms(Clock::time_point since) {
+long elapsedMs(Clock::time_point since) {
   return static_cast<long>(std::chrono::duration_cast<milliseconds>(Clock::now() - since).count());
 }
 
-void write_file(const std::string &path, const std::string &bytes) {
+void writeFile(const std::string &path, const std::string &bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
 // Opens `path` anew and tries its flock at once: false while anyone holds it.
-bool lock_is_free(const std::string &path) {
+bool lockIsFree(const std::string &path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return true;
   const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
@@ -50,8 +50,8 @@ bool lock_is_free(const std::string &path) {
   return free;
 }
 
-std::string executable_folder() {
-  const std::string exe = it433td::executable_path();
+std::string executableFolder() {
+  const std::string exe = it433td::executablePath();
   return exe.substr(0, exe.rfind('/'));
 }
 
@@ -67,7 +67,7 @@ class ModuleQrCode : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     ports_ = pattern;
     target_ = ports_ + ".out";
-    write_file(target_, kEarlier);
+    writeFile(target_, kEarlier);
     ASSERT_EQ(symlink(target_.c_str(), (ports_ + "/PRN9").c_str()), 0);
     setenv("IT433TD_PORTS", ports_.c_str(), 1);
     char dados[] = "/tmp/qr-dados-XXXXXX";
@@ -84,10 +84,10 @@ class ModuleQrCode : public ::testing::Test {
     rmdir(dados_.c_str());
   }
   // Uses Dados beside this program, as a host that sets nothing does.
-  void use_dados_beside_the_program() {
+  void useDadosBesideTheProgram() {
     unsetenv("IT433TD_DADOS_DIR");
     rmdir(dados_.c_str());
-    dados_ = executable_folder() + "/Dados";
+    dados_ = executableFolder() + "/Dados";
     mkdir(dados_.c_str(), 0755);
     std::remove((dados_ + "/qrCode.prn").c_str());
   }
@@ -98,24 +98,24 @@ class ModuleQrCode : public ::testing::Test {
 // Mended as well: the copy appends to a capture file, which keeps what was
 // printed before the QR code.
 TEST_F(ModuleQrCode, TheRenderedFileReachesThePortAndThePortIsReopenedAfterThreeSeconds) {
-  use_dados_beside_the_program();
+  useDadosBesideTheProgram();
   LoadedModule module("full");
   ASSERT_TRUE(module.start());
   const std::string payload("00020126\0pix", 12);
   const auto before = Clock::now();
   EXPECT_EQ(module.function<PrintQr>("ImprimeQRCode_IT433TD")("prn9", payload.data(), 12), 0);
-  EXPECT_GE(elapsed_ms(before), 3000);
+  EXPECT_GE(elapsedMs(before), 3000);
 
-  FakeVendor *device = module.fake_in("DLLMEGENCOM32");
-  const auto closed = device->calls_of("MEGENCOM32_FecharDispositivo");
-  const auto opened = device->calls_of("MEGENCOM32_AbrirDispositivo");
+  FakeVendor *device = module.fakeIn("DLLMEGENCOM32");
+  const auto closed = device->callsOf("MEGENCOM32_FecharDispositivo");
+  const auto opened = device->callsOf("MEGENCOM32_AbrirDispositivo");
   ASSERT_EQ(closed.size(), 1u);
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_GE(std::chrono::duration_cast<milliseconds>(opened[0].when - closed[0].when).count(), 3000);
   EXPECT_EQ(opened[0].numbers, (std::vector<int64_t>{0, 0, 0, 0, 0}));
 
-  EXPECT_EQ(read_file(dados_ + "/qrCode.prn"), fake_printer_file(payload));
-  EXPECT_EQ(read_file(target_), kEarlier + fake_printer_file(payload));  // the copy ran
+  EXPECT_EQ(readFile(dados_ + "/qrCode.prn"), fakePrinterFile(payload));
+  EXPECT_EQ(readFile(target_), kEarlier + fakePrinterFile(payload));  // the copy ran
   // The copy left no child behind in this process.
   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
 }
@@ -127,8 +127,8 @@ TEST_F(ModuleQrCode, WithoutTheDadosFolderNothingIsCopiedAndTheResultSaysSo) {
   EXPECT_EQ(module.function<PrintQr>("ImprimeQRCode_IT433TD")("PRN9", "x", 1),
             IT433TD_NOT_RENDERED);
   std::this_thread::sleep_for(milliseconds(300));
-  EXPECT_EQ(read_file(target_), kEarlier);
-  EXPECT_EQ(module.fake_in("DLLMEGENCOM32")->calls_of("MEGENCOM32_AbrirDispositivo").size(), 1u);
+  EXPECT_EQ(readFile(target_), kEarlier);
+  EXPECT_EQ(module.fakeIn("DLLMEGENCOM32")->callsOf("MEGENCOM32_AbrirDispositivo").size(), 1u);
 }
 
 // Mended: a name that leads to a missing path (an unplugged adapter, a
@@ -146,14 +146,14 @@ TEST_F(ModuleQrCode, APortLeadingToAMissingPathIsACopyFailureAndMakesNoFile) {
     ASSERT_EQ(symlink(absent.c_str(), (ports_ + "/COM9").c_str()), 0);
     const auto before = Clock::now();
     EXPECT_EQ(print("COM9", "x", 1), IT433TD_COPY_FAILED);
-    EXPECT_LT(elapsed_ms(before), 3000) << "no copy window for a copy that never ran";
+    EXPECT_LT(elapsedMs(before), 3000) << "no copy window for a copy that never ran";
     std::this_thread::sleep_for(milliseconds(100));
     const bool made = access(absent.c_str(), F_OK) == 0;
     std::remove(absent.c_str());
     EXPECT_FALSE(made);
   }
   std::remove((ports_ + "/COM9").c_str());
-  EXPECT_EQ(module.fake_in("DLLMEGENCOM32")->calls_of("MEGENCOM32_AbrirDispositivo").size(), 3u);
+  EXPECT_EQ(module.fakeIn("DLLMEGENCOM32")->callsOf("MEGENCOM32_AbrirDispositivo").size(), 3u);
 }
 
 // Mended: a copy whose writes fail (a full disk; here /dev/full, which takes
@@ -172,7 +172,7 @@ TEST_F(ModuleQrCode, ACopyWhoseWritesFailIsACopyFailure) {
 // does, as it finishes). That file never reaches the port.
 TEST_F(ModuleQrCode, AFileSwappedInForThePrinterFileNeverReachesThePort) {
   const std::string secret = dados_ + ".secret";
-  write_file(secret, "the till's secret\n");
+  writeFile(secret, "the till's secret\n");
   setenv("FAKE_BARCODE_PLANT", secret.c_str(), 1);
   LoadedModule module("full");
   ASSERT_TRUE(module.start());
@@ -181,7 +181,7 @@ TEST_F(ModuleQrCode, AFileSwappedInForThePrinterFileNeverReachesThePort) {
   std::this_thread::sleep_for(milliseconds(300));  // a copy, had one started
   unsetenv("FAKE_BARCODE_PLANT");
   std::remove(secret.c_str());
-  EXPECT_EQ(read_file(target_), kEarlier);
+  EXPECT_EQ(readFile(target_), kEarlier);
 }
 
 // Mended: a FIFO at the lock's name (read-only, as another user's is to the
@@ -200,7 +200,7 @@ TEST_F(ModuleQrCode, AFifoAtTheLocksNameNeitherHangsNorCountsAsTheLock) {
   EXPECT_NE(first.get(), 0);
   ASSERT_EQ(std::remove(lock.c_str()), 0);
   EXPECT_EQ(print("PRN9", "y", 1), 0);
-  EXPECT_EQ(read_file(target_), kEarlier + fake_printer_file("y"));
+  EXPECT_EQ(readFile(target_), kEarlier + fakePrinterFile("y"));
 }
 
 // Mended: another process printing through the same folder holds its lock.
@@ -214,23 +214,23 @@ TEST_F(ModuleQrCode, ALockHeldElsewhereForLongerThanTheWaitGivesQrBusyAndTouches
   ASSERT_TRUE(module.start());
   const auto before = Clock::now();
   EXPECT_EQ(module.function<PrintQr>("ImprimeQRCode_IT433TD")("PRN9", "x", 1), IT433TD_QR_BUSY);
-  EXPECT_GE(elapsed_ms(before), 10000);
+  EXPECT_GE(elapsedMs(before), 10000);
   close(held);
-  FakeVendor *device = module.fake_in("DLLMEGENCOM32");
-  EXPECT_TRUE(device->calls_of("MEGENCOM32_FecharDispositivo").empty());
-  EXPECT_TRUE(device->calls_of("MEGENCOM32_AbrirDispositivo").empty());
+  FakeVendor *device = module.fakeIn("DLLMEGENCOM32");
+  EXPECT_TRUE(device->callsOf("MEGENCOM32_FecharDispositivo").empty());
+  EXPECT_TRUE(device->callsOf("MEGENCOM32_AbrirDispositivo").empty());
   EXPECT_NE(access((dados_ + "/qrCode.prn").c_str(), F_OK), 0);
   std::this_thread::sleep_for(milliseconds(200));
-  EXPECT_EQ(read_file(target_), kEarlier);
+  EXPECT_EQ(readFile(target_), kEarlier);
 }
 
-// Everything the master side of a pty receives until `quiet_ms` pass with
+// Everything the master side of a pty receives until `quietMs` pass with
 // nothing new.
-std::string drain(int master, int quiet_ms) {
+std::string drain(int master, int quietMs) {
   std::string got;
   pollfd ready{master, POLLIN, 0};
   char buffer[4096];
-  while (poll(&ready, 1, quiet_ms) > 0) {
+  while (poll(&ready, 1, quietMs) > 0) {
     const ssize_t n = read(master, buffer, sizeof buffer);
     if (n <= 0) break;
     got.append(buffer, size_t(n));
@@ -243,10 +243,10 @@ class ModuleQrCodeOnATerminal : public ModuleQrCode {
   void SetUp() override {
     ModuleQrCode::SetUp();
     if (IsSkipped()) return;
-    char slave_path[256];
-    ASSERT_EQ(openpty(&master_, &slave_, slave_path, nullptr, nullptr), 0);
+    char slavePath[256];
+    ASSERT_EQ(openpty(&master_, &slave_, slavePath, nullptr, nullptr), 0);
     std::remove((ports_ + "/PRN9").c_str());
-    ASSERT_EQ(symlink(slave_path, (ports_ + "/PRN9").c_str()), 0);
+    ASSERT_EQ(symlink(slavePath, (ports_ + "/PRN9").c_str()), 0);
   }
   void TearDown() override {
     close(master_);
@@ -263,7 +263,7 @@ TEST_F(ModuleQrCodeOnATerminal, TheCopyWritesThePrinterFileRawToTheTerminal) {
   ASSERT_TRUE(module.start());
   const std::string payload("linha 1\nlinha 2\n\0\xFF", 18);
   EXPECT_EQ(module.function<PrintQr>("ImprimeQRCode_IT433TD")("PRN9", payload.data(), 18), 0);
-  EXPECT_EQ(drain(master_, 200), fake_printer_file(payload));
+  EXPECT_EQ(drain(master_, 200), fakePrinterFile(payload));
 }
 
 // The copy takes the same exclusive hold as the device library: while
@@ -293,7 +293,7 @@ TEST_F(ModuleQrCodeOnATerminal, ATillKilledWhileHoldingTheFolderDoesNotBlockTheN
   }
   bool held = false;
   for (int i = 0; i < 600 && !held; ++i) {
-    held = access(lock.c_str(), F_OK) == 0 && !lock_is_free(lock);
+    held = access(lock.c_str(), F_OK) == 0 && !lockIsFree(lock);
     if (!held) std::this_thread::sleep_for(milliseconds(5));
   }
   kill(till, SIGKILL);
@@ -302,10 +302,10 @@ TEST_F(ModuleQrCodeOnATerminal, ATillKilledWhileHoldingTheFolderDoesNotBlockTheN
   // A copy forked just before the kill lets go of the host's files as soon
   // as it runs, which a busy machine may put off a little; one that kept
   // the lock would keep it for the 2 s it waits for the terminal's hold.
-  bool free = lock_is_free(lock);
+  bool free = lockIsFree(lock);
   for (int i = 0; i < 100 && !free; ++i) {
     std::this_thread::sleep_for(milliseconds(10));
-    free = lock_is_free(lock);
+    free = lockIsFree(lock);
   }
   EXPECT_TRUE(free);
 
@@ -314,9 +314,9 @@ TEST_F(ModuleQrCodeOnATerminal, ATillKilledWhileHoldingTheFolderDoesNotBlockTheN
   ASSERT_TRUE(module.start());
   const auto before = Clock::now();
   EXPECT_EQ(module.function<PrintQr>("ImprimeQRCode_IT433TD")("PRN8", "y", 1), 0);
-  EXPECT_LT(elapsed_ms(before), 10000);
+  EXPECT_LT(elapsedMs(before), 10000);
   std::remove((ports_ + "/PRN8").c_str());
-  EXPECT_EQ(read_file(target_), kEarlier + fake_printer_file("y"));
+  EXPECT_EQ(readFile(target_), kEarlier + fakePrinterFile("y"));
 }
 
 }  // namespace

@@ -7,9 +7,9 @@ using PortRule = BoundDriver;
 
 TEST_F(PortRule, NamesBeginningWithComOpenWithTheSerialSettings) {
   for (const char *port : {"COM1", "COM10", "COMX"}) {
-    fake_vendor()->calls.clear();
+    fakeVendor()->calls.clear();
     EXPECT_EQ(IniciaPorta_IT433TD(port), 0);
-    const auto opens = fake_vendor()->calls_of("MEGENCOM32_AbrirDispositivo");
+    const auto opens = fakeVendor()->callsOf("MEGENCOM32_AbrirDispositivo");
     ASSERT_EQ(opens.size(), 1u);
     EXPECT_EQ(opens[0].port, port);
     EXPECT_EQ(opens[0].numbers, (std::vector<int64_t>{57600, 'S', 8, 1, 1})) << port;
@@ -18,9 +18,9 @@ TEST_F(PortRule, NamesBeginningWithComOpenWithTheSerialSettings) {
 
 TEST_F(PortRule, EveryOtherNameOpensWithFiveZeros) {
   for (const char *port : {"com1", "CO", "LPT1", "USB", "", " COM1"}) {
-    fake_vendor()->calls.clear();
+    fakeVendor()->calls.clear();
     IniciaPorta_IT433TD(port);
-    const auto opens = fake_vendor()->calls_of("MEGENCOM32_AbrirDispositivo");
+    const auto opens = fakeVendor()->callsOf("MEGENCOM32_AbrirDispositivo");
     ASSERT_EQ(opens.size(), 1u);
     EXPECT_EQ(opens[0].numbers, (std::vector<int64_t>{0, 0, 0, 0, 0})) << "'" << port << "'";
   }
@@ -30,12 +30,12 @@ TEST_F(PortRule, ANullPortReachesTheVendorAsAnEmptyString) {
   IniciaPorta_IT433TD(nullptr);
   FechaPorta_IT433TD(nullptr);
   AcionaGuilhotina_IT433TD(nullptr);
-  for (const auto &call : fake_vendor()->snapshot()) EXPECT_EQ(call.port, "") << call.entry;
+  for (const auto &call : fakeVendor()->snapshot()) EXPECT_EQ(call.port, "") << call.entry;
 }
 
 TEST_F(PortRule, VendorStatusesComeBackUnchanged) {
-  fake_vendor()->open_status = -7;
-  fake_vendor()->close_status = 1234;
+  fakeVendor()->openStatus = -7;
+  fakeVendor()->closeStatus = 1234;
   EXPECT_EQ(IniciaPorta_IT433TD("COM1"), -7);
   EXPECT_EQ(FechaPorta_IT433TD("COM1"), 1234);
 }
@@ -44,16 +44,16 @@ using CondensedText = BoundDriver;
 
 TEST_F(CondensedText, TheTextIsFramedAndWrittenInOneCallFollowedByTheFullPause) {
   EXPECT_EQ(FormataTX_IT433TD("COM1", "Total\n", 6), 0);
-  EXPECT_EQ(entry_sequence(), (std::vector<std::string>{"MEGENCOM32_EscrevernoDispositivo", "sleep"}));
+  EXPECT_EQ(entrySequence(), (std::vector<std::string>{"MEGENCOM32_EscrevernoDispositivo", "sleep"}));
   EXPECT_EQ(writes()[0].bytes, "\x0FTotal\n\x12");
-  EXPECT_EQ(fake_vendor()->calls_of("sleep")[0].numbers[0], 500);
+  EXPECT_EQ(fakeVendor()->callsOf("sleep")[0].numbers[0], 500);
 }
 
 TEST_F(CondensedText, AnEmptyTextStillSendsTheFrame) {
   EXPECT_EQ(FormataTX_IT433TD("COM1", nullptr, 0), 0);
   ASSERT_EQ(writes().size(), 1u);
   EXPECT_EQ(writes()[0].bytes, bytes({0x0F, 0x12}));
-  EXPECT_EQ(fake_vendor()->calls_of("sleep").size(), 1u);
+  EXPECT_EQ(fakeVendor()->callsOf("sleep").size(), 1u);
 }
 
 TEST_F(CondensedText, ZeroBytesAreSentWhole) {
@@ -63,7 +63,7 @@ TEST_F(CondensedText, ZeroBytesAreSentWhole) {
 }
 
 TEST_F(CondensedText, APartialWriteIsContinuedWhereItStopped) {
-  fake_vendor()->accept_per_write = 10;
+  fakeVendor()->acceptPerWrite = 10;
   const std::string text(25, 'x');
   EXPECT_EQ(FormataTX_IT433TD("COM1", text.data(), 25), 0);
   const auto calls = writes();
@@ -72,19 +72,19 @@ TEST_F(CondensedText, APartialWriteIsContinuedWhereItStopped) {
   EXPECT_EQ(calls[1].numbers[0], 17);
   EXPECT_EQ(calls[2].numbers[0], 7);
   EXPECT_EQ(calls[2].bytes, std::string(6, 'x') + "\x12");
-  EXPECT_EQ(fake_vendor()->calls_of("sleep").size(), 3u);
+  EXPECT_EQ(fakeVendor()->callsOf("sleep").size(), 3u);
 }
 
 TEST_F(CondensedText, FiveFailuresInARowEndTheWriteWithTheLastStatus) {
-  script_writes({answer(7, 0), answer(7, 0), answer(7, 0), answer(7, 0), answer(9, 0)});
+  scriptWrites({answer(7, 0), answer(7, 0), answer(7, 0), answer(7, 0), answer(9, 0)});
   EXPECT_EQ(FormataTX_IT433TD("COM1", "abc", 3), 9);
   EXPECT_EQ(writes().size(), 5u);
-  EXPECT_EQ(fake_vendor()->calls_of("sleep").size(), 5u);
+  EXPECT_EQ(fakeVendor()->callsOf("sleep").size(), 5u);
 }
 
 TEST_F(CondensedText, ASuccessfulCallThatAdvancesStartsTheFailureCountAgain) {
-  script_writes({answer(7, 0), answer(7, 0), answer(7, 0), answer(7, 0), answer(0, 2),
-                 answer(7, 0), answer(7, 0), answer(7, 0), answer(7, 0), answer(0, 3)});
+  scriptWrites({answer(7, 0), answer(7, 0), answer(7, 0), answer(7, 0), answer(0, 2),
+                answer(7, 0), answer(7, 0), answer(7, 0), answer(7, 0), answer(0, 3)});
   EXPECT_EQ(FormataTX_IT433TD("COM1", "abc", 3), 0);
   const auto calls = writes();
   ASSERT_EQ(calls.size(), 10u);
@@ -92,13 +92,13 @@ TEST_F(CondensedText, ASuccessfulCallThatAdvancesStartsTheFailureCountAgain) {
 }
 
 TEST_F(CondensedText, AFailedCallThatReportsBytesStillAdvances) {
-  script_writes({answer(5, 2), answer(0, 3)});
+  scriptWrites({answer(5, 2), answer(0, 3)});
   EXPECT_EQ(FormataTX_IT433TD("COM1", "abc", 3), 0);
   EXPECT_EQ(writes()[1].bytes, "bc\x12");
 }
 
 TEST_F(CondensedText, ACountPastTheEndOfTheFrameEndsIt) {
-  script_writes({answer(0, 1000)});
+  scriptWrites({answer(0, 1000)});
   EXPECT_EQ(FormataTX_IT433TD("COM1", "abc", 3), 0);
   EXPECT_EQ(writes().size(), 1u);
 }
@@ -106,8 +106,8 @@ TEST_F(CondensedText, ACountPastTheEndOfTheFrameEndsIt) {
 // Mended: a count the device leaves untouched is not the previous call's.
 TEST_F(CondensedText, ACountLeftUntouchedCountsAsNothingWritten) {
   FakeWriteAnswer untouched;
-  untouched.leave_count = true;
-  script_writes({answer(0, 2), untouched, answer(0, 3)});
+  untouched.leaveCount = true;
+  scriptWrites({answer(0, 2), untouched, answer(0, 3)});
   EXPECT_EQ(FormataTX_IT433TD("COM1", "abc", 3), 0);
   const auto calls = writes();
   ASSERT_EQ(calls.size(), 3u);
@@ -117,7 +117,7 @@ TEST_F(CondensedText, ACountLeftUntouchedCountsAsNothingWritten) {
 
 // Mended: a negative count never moves a write before the frame.
 TEST_F(CondensedText, ANegativeCountCountsAsNothingWritten) {
-  script_writes({answer(0, 2), answer(0, -100), answer(0, 3)});
+  scriptWrites({answer(0, 2), answer(0, -100), answer(0, 3)});
   EXPECT_EQ(FormataTX_IT433TD("COM1", "abc", 3), 0);
   const auto calls = writes();
   ASSERT_EQ(calls.size(), 3u);
@@ -126,14 +126,14 @@ TEST_F(CondensedText, ANegativeCountCountsAsNothingWritten) {
 
 // Mended: "success, 0 bytes" forever would hold the host forever.
 TEST_F(CondensedText, ADeviceThatTakesNothingEndsAfterFiveCallsAsStalled) {
-  script_writes({answer(0, 1), answer(0, 0), answer(0, 0), answer(0, 0), answer(0, 0),
-                 answer(0, 0), answer(0, 0)});
+  scriptWrites({answer(0, 1), answer(0, 0), answer(0, 0), answer(0, 0), answer(0, 0),
+                answer(0, 0), answer(0, 0)});
   EXPECT_EQ(FormataTX_IT433TD("COM1", "abc", 3), IT433TD_STALLED);
   EXPECT_EQ(writes().size(), 6u);
 }
 
 TEST_F(CondensedText, GivingUpAfterAFailureReportsTheFailureNotStalled) {
-  script_writes({answer(0, 0), answer(0, 0), answer(0, 0), answer(0, 0), answer(42, 0)});
+  scriptWrites({answer(0, 0), answer(0, 0), answer(0, 0), answer(0, 0), answer(42, 0)});
   EXPECT_EQ(FormataTX_IT433TD("COM1", "abc", 3), 42);
 }
 

@@ -8,22 +8,22 @@
 
 namespace {
 
-using it433td::resolve_port_in;
+using it433td::resolvePortIn;
 
 TEST(PortNames, ComAndLptNumbersCountFromOneIgnoringCase) {
-  EXPECT_EQ(resolve_port_in("COM1", nullptr), "/dev/ttyS0");
-  EXPECT_EQ(resolve_port_in("com10", nullptr), "/dev/ttyS9");
-  EXPECT_EQ(resolve_port_in("LPT2", nullptr), "/dev/lp1");
+  EXPECT_EQ(resolvePortIn("COM1", nullptr), "/dev/ttyS0");
+  EXPECT_EQ(resolvePortIn("com10", nullptr), "/dev/ttyS9");
+  EXPECT_EQ(resolvePortIn("LPT2", nullptr), "/dev/lp1");
 }
 
 TEST(PortNames, NamesWithASlashArePaths) {
-  EXPECT_EQ(resolve_port_in("/dev/usb/lp0", nullptr), "/dev/usb/lp0");
-  EXPECT_EQ(resolve_port_in("saida/recibo.prn", nullptr), "saida/recibo.prn");
+  EXPECT_EQ(resolvePortIn("/dev/usb/lp0", nullptr), "/dev/usb/lp0");
+  EXPECT_EQ(resolvePortIn("saida/recibo.prn", nullptr), "saida/recibo.prn");
 }
 
 TEST(PortNames, AnythingElseDoesNotResolve) {
   for (const char *name : {"", "COM", "COM0", "COM1x", "USB", "LPT", "COM-1", "PRN"})
-    EXPECT_FALSE(resolve_port_in(name, nullptr).has_value()) << name;
+    EXPECT_FALSE(resolvePortIn(name, nullptr).has_value()) << name;
 }
 
 TEST(PortNames, AMappingFolderEntryWinsIgnoringCase) {
@@ -32,11 +32,11 @@ TEST(PortNames, AMappingFolderEntryWinsIgnoringCase) {
   const std::string folder = pattern;
   ASSERT_EQ(symlink("/dev/null", (folder + "/COM1").c_str()), 0);
   ASSERT_EQ(symlink("/dev/null", (folder + "/Caixa").c_str()), 0);
-  EXPECT_EQ(resolve_port_in("com1", folder.c_str()), folder + "/COM1");
-  EXPECT_EQ(resolve_port_in("CAIXA", folder.c_str()), folder + "/Caixa");
-  EXPECT_EQ(resolve_port_in("COM2", folder.c_str()), "/dev/ttyS1");
+  EXPECT_EQ(resolvePortIn("com1", folder.c_str()), folder + "/COM1");
+  EXPECT_EQ(resolvePortIn("CAIXA", folder.c_str()), folder + "/Caixa");
+  EXPECT_EQ(resolvePortIn("COM2", folder.c_str()), "/dev/ttyS1");
   setenv("IT433TD_PORTS", folder.c_str(), 1);
-  EXPECT_EQ(it433td::resolve_port("caixa"), folder + "/Caixa");
+  EXPECT_EQ(it433td::resolvePort("caixa"), folder + "/Caixa");
   unsetenv("IT433TD_PORTS");
   unlink((folder + "/COM1").c_str());
   unlink((folder + "/Caixa").c_str());
@@ -48,13 +48,13 @@ TEST(PortNames, AMappingFolderEntryWinsIgnoringCase) {
 // may be missing, and an empty variable means no folder.
 TEST(PortNames, ANamedFolderThatCannotBeReadLeavesOnlyPaths) {
   setenv("IT433TD_PORTS", "/nonexistent/it433td-ports", 1);
-  EXPECT_FALSE(it433td::resolve_port("COM1").has_value());
-  EXPECT_FALSE(it433td::resolve_port("lpt1").has_value());
-  EXPECT_EQ(it433td::resolve_port("/dev/usb/lp0"), "/dev/usb/lp0");
+  EXPECT_FALSE(it433td::resolvePort("COM1").has_value());
+  EXPECT_FALSE(it433td::resolvePort("lpt1").has_value());
+  EXPECT_EQ(it433td::resolvePort("/dev/usb/lp0"), "/dev/usb/lp0");
   setenv("IT433TD_PORTS", "", 1);
-  EXPECT_EQ(it433td::resolve_port("COM1"), "/dev/ttyS0");
+  EXPECT_EQ(it433td::resolvePort("COM1"), "/dev/ttyS0");
   unsetenv("IT433TD_PORTS");
-  EXPECT_EQ(resolve_port_in("COM1", "/nonexistent/it433td-ports"), "/dev/ttyS0");
+  EXPECT_EQ(resolvePortIn("COM1", "/nonexistent/it433td-ports"), "/dev/ttyS0");
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 
 namespace {
 
-std::string read_file(const std::string &path) {
+std::string readFile(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
@@ -23,80 +23,80 @@ class QrCode : public BoundDriver {
     char pattern[] = "/tmp/qr-host-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     folder_ = pattern;
-    platform_.host_executable = folder_ + "/host";
+    platform_.hostExecutable = folder_ + "/host";
     ASSERT_EQ(mkdir((folder_ + "/Dados").c_str(), 0755), 0);
     BoundDriver::SetUp();
   }
   void TearDown() override {
-    std::remove(printer_file().c_str());
+    std::remove(printerFile().c_str());
     std::remove((folder_ + "/Dados/qrCode.lock").c_str());
     std::remove((folder_ + "/Dados/qrCode.bmp").c_str());
     rmdir((folder_ + "/Dados").c_str());
     rmdir(folder_.c_str());
   }
-  std::string printer_file() const { return folder_ + "/Dados/qrCode.prn"; }
+  std::string printerFile() const { return folder_ + "/Dados/qrCode.prn"; }
   std::string folder_;
 };
 
 TEST_F(QrCode, ClosesRendersCopiesWaitsAndReopensInThatOrder) {
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM3", "pix", 3), 0);
-  EXPECT_EQ(entry_sequence(),
+  EXPECT_EQ(entrySequence(),
             (std::vector<std::string>{"lock", "MEGENCOM32_FecharDispositivo",
                                       "CODEBAR32_PGeCodeBarInicia", "CODEBAR32_PGeCodeBarQRCODE",
                                       "CODEBAR32_PGeCodeBarFinaliza", "copy", "unlock", "sleep",
                                       "copy_end", "MEGENCOM32_AbrirDispositivo"}));
-  const auto render = fake_vendor()->calls_of("CODEBAR32_PGeCodeBarQRCODE")[0];
+  const auto render = fakeVendor()->callsOf("CODEBAR32_PGeCodeBarQRCODE")[0];
   EXPECT_EQ(render.numbers, (std::vector<int64_t>{'M', 16, 3, 3}));
   EXPECT_EQ(render.bytes, std::string("pix\0", 4));  // a 0x00 follows the data
-  EXPECT_EQ(render.bitmap_path, folder_ + "/Dados/qrCode.bmp");
-  EXPECT_EQ(render.printer_path, printer_file());
-  const auto copy = fake_vendor()->calls_of("copy")[0];
-  EXPECT_EQ(copy.printer_path, printer_file());
+  EXPECT_EQ(render.bitmapPath, folder_ + "/Dados/qrCode.bmp");
+  EXPECT_EQ(render.printerPath, printerFile());
+  const auto copy = fakeVendor()->callsOf("copy")[0];
+  EXPECT_EQ(copy.printerPath, printerFile());
   EXPECT_EQ(copy.port, "COM3");
-  EXPECT_EQ(fake_vendor()->calls_of("sleep")[0].numbers[0], 3000);
-  EXPECT_EQ(read_file(printer_file()), fake_printer_file("pix"));
+  EXPECT_EQ(fakeVendor()->callsOf("sleep")[0].numbers[0], 3000);
+  EXPECT_EQ(readFile(printerFile()), fakePrinterFile("pix"));
 }
 
 TEST_F(QrCode, ThePortIsReopenedByTheUsualRuleAndThatStatusIsTheResult) {
-  fake_vendor()->open_status = 77;
+  fakeVendor()->openStatus = 77;
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM3", "x", 1), 77);
-  EXPECT_EQ(fake_vendor()->calls_of("MEGENCOM32_AbrirDispositivo")[0].numbers,
+  EXPECT_EQ(fakeVendor()->callsOf("MEGENCOM32_AbrirDispositivo")[0].numbers,
             (std::vector<int64_t>{57600, 'S', 8, 1, 1}));
-  fake_vendor()->calls.clear();
+  fakeVendor()->calls.clear();
   EXPECT_EQ(ImprimeQRCode_IT433TD("USB", "x", 1), 77);
-  EXPECT_EQ(fake_vendor()->calls_of("MEGENCOM32_AbrirDispositivo")[0].numbers,
+  EXPECT_EQ(fakeVendor()->callsOf("MEGENCOM32_AbrirDispositivo")[0].numbers,
             (std::vector<int64_t>{0, 0, 0, 0, 0}));
 }
 
 TEST_F(QrCode, EmptyDataRunsEveryStepWithANullDataPointer) {
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", nullptr, 0), 0);
-  const auto render = fake_vendor()->calls_of("CODEBAR32_PGeCodeBarQRCODE")[0];
-  EXPECT_TRUE(render.null_data);
+  const auto render = fakeVendor()->callsOf("CODEBAR32_PGeCodeBarQRCODE")[0];
+  EXPECT_TRUE(render.nullData);
   EXPECT_EQ(render.numbers[3], 0);
-  EXPECT_EQ(fake_vendor()->calls_of("copy").size(), 1u);
+  EXPECT_EQ(fakeVendor()->callsOf("copy").size(), 1u);
 }
 
 // Mended: a file left by an earlier call must never be printed again.
 TEST_F(QrCode, WhenNothingIsRenderedNoCopyRunsAndTheResultSaysSo) {
   ASSERT_EQ(ImprimeQRCode_IT433TD("COM1", "first", 5), 0);
-  fake_vendor()->calls.clear();
-  fake_vendor()->render = false;
+  fakeVendor()->calls.clear();
+  fakeVendor()->render = false;
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "second", 6), IT433TD_NOT_RENDERED);
-  EXPECT_EQ(entry_sequence(),
+  EXPECT_EQ(entrySequence(),
             (std::vector<std::string>{"lock", "MEGENCOM32_FecharDispositivo",
                                       "CODEBAR32_PGeCodeBarInicia", "CODEBAR32_PGeCodeBarQRCODE",
                                       "CODEBAR32_PGeCodeBarFinaliza", "unlock",
                                       "MEGENCOM32_AbrirDispositivo"}));
-  EXPECT_EQ(access(printer_file().c_str(), F_OK), -1);
+  EXPECT_EQ(access(printerFile().c_str(), F_OK), -1);
 }
 
 TEST_F(QrCode, AnEarlierFileThatCannotBeRemovedIsNeitherRenderedOverNorCopied) {
   ASSERT_EQ(ImprimeQRCode_IT433TD("COM1", "first", 5), 0);
-  fake_vendor()->calls.clear();
-  platform_.removal_fails = true;
+  fakeVendor()->calls.clear();
+  platform_.removalFails = true;
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "second", 6), IT433TD_NOT_RENDERED);
-  EXPECT_EQ(entry_sequence(), (std::vector<std::string>{"lock", "MEGENCOM32_FecharDispositivo",
-                                                        "unlock", "MEGENCOM32_AbrirDispositivo"}));
+  EXPECT_EQ(entrySequence(), (std::vector<std::string>{"lock", "MEGENCOM32_FecharDispositivo",
+                                                       "unlock", "MEGENCOM32_AbrirDispositivo"}));
 }
 
 // Mended: processes sharing the folder take turns. The lock is taken before
@@ -104,75 +104,75 @@ TEST_F(QrCode, AnEarlierFileThatCannotBeRemovedIsNeitherRenderedOverNorCopied) {
 // has said it holds the printer file; the copy's 3000 ms count from its
 // start, the wait for that report included.
 TEST_F(QrCode, TheFolderLockIsHeldUntilTheCopyHasTheFileOpen) {
-  platform_.copy_report_ms = 700;
+  platform_.copyReportMs = 700;
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), 0);
-  EXPECT_EQ(fake_vendor()->calls_of("lock")[0].numbers, (std::vector<int64_t>{10000}));
-  EXPECT_EQ(fake_vendor()->calls_of("copy")[0].numbers, (std::vector<int64_t>{3000}));
-  const std::vector<std::string> sequence = entry_sequence();
+  EXPECT_EQ(fakeVendor()->callsOf("lock")[0].numbers, (std::vector<int64_t>{10000}));
+  EXPECT_EQ(fakeVendor()->callsOf("copy")[0].numbers, (std::vector<int64_t>{3000}));
+  const std::vector<std::string> sequence = entrySequence();
   const std::vector<std::string> tail(sequence.end() - 5, sequence.end());
   EXPECT_EQ(tail, (std::vector<std::string>{"copy", "unlock", "sleep", "copy_end",
                                             "MEGENCOM32_AbrirDispositivo"}));
   // (One more: the clock's whole milliseconds may run ahead by one.)
-  EXPECT_EQ(fake_vendor()->calls_of("sleep")[0].numbers[0], 2301);
+  EXPECT_EQ(fakeVendor()->callsOf("sleep")[0].numbers[0], 2301);
 
   // A copy that cannot tell (cmd.exe) keeps the folder for its whole window.
-  fake_vendor()->calls.clear();
-  platform_.copy_answer = it433td::RawCopy::started;
+  fakeVendor()->calls.clear();
+  platform_.copyAnswer = it433td::RawCopy::Started;
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), 0);
-  const std::vector<std::string> windows = entry_sequence();
+  const std::vector<std::string> windows = entrySequence();
   EXPECT_EQ(std::vector<std::string>(windows.end() - 5, windows.end()),
             (std::vector<std::string>{"copy", "sleep", "copy_end", "unlock",
                                       "MEGENCOM32_AbrirDispositivo"}));
 }
 
 TEST_F(QrCode, ALockHeldElsewhereForTheWholeWaitLeavesThePortAlone) {
-  platform_.lock_answer = it433td::FileLock::busy;
+  platform_.lockAnswer = it433td::FileLock::Busy;
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), IT433TD_QR_BUSY);
-  EXPECT_EQ(entry_sequence(), (std::vector<std::string>{"lock"}));
-  EXPECT_EQ(access(printer_file().c_str(), F_OK), -1);
+  EXPECT_EQ(entrySequence(), (std::vector<std::string>{"lock"}));
+  EXPECT_EQ(access(printerFile().c_str(), F_OK), -1);
 
   // A lock that cannot be had at all protects nothing: nothing is rendered.
-  fake_vendor()->calls.clear();
-  platform_.lock_answer = it433td::FileLock::unavailable;
+  fakeVendor()->calls.clear();
+  platform_.lockAnswer = it433td::FileLock::Unavailable;
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), IT433TD_NOT_RENDERED);
-  EXPECT_EQ(entry_sequence(), (std::vector<std::string>{"lock", "MEGENCOM32_FecharDispositivo",
-                                                        "MEGENCOM32_AbrirDispositivo"}));
+  EXPECT_EQ(entrySequence(), (std::vector<std::string>{"lock", "MEGENCOM32_FecharDispositivo",
+                                                       "MEGENCOM32_AbrirDispositivo"}));
 }
 
 // Mended: a copy that could not start, or could not open the printer file
 // or the port, is no success; the port comes back at once, without the
 // 3000 ms, and a failed reopening outranks the copy's failure.
 TEST_F(QrCode, ACopyThatFailsIsReportedAndOnlyOneThatStartedKeepsItsWindow) {
-  platform_.copy_answer = it433td::RawCopy::failed;
+  platform_.copyAnswer = it433td::RawCopy::Failed;
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), IT433TD_COPY_FAILED);
-  const std::vector<std::string> sequence = entry_sequence();
+  const std::vector<std::string> sequence = entrySequence();
   EXPECT_EQ(std::vector<std::string>(sequence.end() - 3, sequence.end()),
             (std::vector<std::string>{"copy", "unlock", "MEGENCOM32_AbrirDispositivo"}));
-  fake_vendor()->open_status = 5;
+  fakeVendor()->openStatus = 5;
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), 5);
-  EXPECT_TRUE(fake_vendor()->calls_of("sleep").empty());
+  EXPECT_TRUE(fakeVendor()->callsOf("sleep").empty());
 
   // A copy whose writing failed within its window keeps the window and is
   // no success either; one still writing then overlaps the reopening.
-  fake_vendor()->open_status = 0;
-  platform_.copy_answer = it433td::RawCopy::reported;
-  platform_.copy_end = it433td::CopyEnd::failed;
+  fakeVendor()->openStatus = 0;
+  platform_.copyAnswer = it433td::RawCopy::Reported;
+  platform_.copyEnd = it433td::CopyEnd::Failed;
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), IT433TD_COPY_FAILED);
-  EXPECT_EQ(fake_vendor()->calls_of("sleep")[0].numbers[0], 3000);
-  platform_.copy_end = it433td::CopyEnd::still_running;
+  EXPECT_EQ(fakeVendor()->callsOf("sleep")[0].numbers[0], 3000);
+  platform_.copyEnd = it433td::CopyEnd::StillRunning;
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), 0);
 }
 
 TEST_F(QrCode, AFailedReopeningOutranksNotRendered) {
-  fake_vendor()->render = false;
-  fake_vendor()->open_status = 5;
+  fakeVendor()->render = false;
+  fakeVendor()->openStatus = 5;
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), 5);
 }
 
 TEST_F(QrCode, AMissingDadosFolderIsNotRendered) {
   rmdir((folder_ + "/Dados").c_str());
   EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), IT433TD_NOT_RENDERED);
-  EXPECT_TRUE(fake_vendor()->calls_of("copy").empty());
+  EXPECT_TRUE(fakeVendor()->callsOf("copy").empty());
 }
 
 // IT433TD_DADOS_DIR names the folder, with or without a trailing separator;
@@ -182,19 +182,19 @@ TEST_F(QrCode, TheDataFolderVariableIsHonouredAtEachCall) {
   ASSERT_EQ(mkdir(other.c_str(), 0755), 0);
   for (const std::string &value : {other, other + "/"}) {
     platform_.environment["IT433TD_DADOS_DIR"] = value;
-    fake_vendor()->calls.clear();
+    fakeVendor()->calls.clear();
     EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), 0);
-    EXPECT_EQ(fake_vendor()->calls_of("copy")[0].printer_path, other + "/qrCode.prn");
-    EXPECT_EQ(fake_vendor()->calls_of("CODEBAR32_PGeCodeBarQRCODE")[0].bitmap_path,
+    EXPECT_EQ(fakeVendor()->callsOf("copy")[0].printerPath, other + "/qrCode.prn");
+    EXPECT_EQ(fakeVendor()->callsOf("CODEBAR32_PGeCodeBarQRCODE")[0].bitmapPath,
               other + "/qrCode.bmp");
   }
-  EXPECT_EQ(access(printer_file().c_str(), F_OK), -1);
+  EXPECT_EQ(access(printerFile().c_str(), F_OK), -1);
   for (const char *value : std::initializer_list<const char *>{"", nullptr}) {
     if (value) platform_.environment["IT433TD_DADOS_DIR"] = value;
     else platform_.environment.clear();
-    fake_vendor()->calls.clear();
+    fakeVendor()->calls.clear();
     EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), 0);
-    EXPECT_EQ(fake_vendor()->calls_of("copy")[0].printer_path, printer_file());
+    EXPECT_EQ(fakeVendor()->callsOf("copy")[0].printerPath, printerFile());
   }
   std::remove((other + "/qrCode.prn").c_str());
   std::remove((other + "/qrCode.bmp").c_str());
@@ -204,32 +204,32 @@ TEST_F(QrCode, TheDataFolderVariableIsHonouredAtEachCall) {
 
 // Mended: on Windows the port name goes into cmd.exe's command line.
 TEST_F(QrCode, AnUnsafePortNameIsRefusedBeforeAnythingHappens) {
-  platform_.windows_port_rule = true;
+  platform_.windowsPortRule = true;
   for (const char *port : {"COM1&calc", "COM1 x", "\"COM1", "COM1|more", "LPT1>f", "C%PATH%"}) {
     EXPECT_EQ(ImprimeQRCode_IT433TD(port, "x", 1), IT433TD_BAD_ARGUMENT) << port;
   }
-  EXPECT_TRUE(fake_vendor()->snapshot().empty());
+  EXPECT_TRUE(fakeVendor()->snapshot().empty());
   EXPECT_EQ(ImprimeQRCode_IT433TD("\\\\.\\COM10", "x", 1), 0);
 }
 
 TEST(CopyCommand, HasNoBlankBetweenTheClosingQuoteAndB) {
-  EXPECT_EQ(it433td::copy_command_parameters("C:\\App\\Dados\\qrCode.prn", "COM1"),
+  EXPECT_EQ(it433td::copyCommandParameters("C:\\App\\Dados\\qrCode.prn", "COM1"),
             "/C COPY \"C:\\App\\Dados\\qrCode.prn\"/B COM1");
 }
 
 TEST(CopyCommand, SafePortNamesAreLettersDigitsAndAFewPathMarks) {
   for (const char *port : {"COM1", "LPT2", "\\\\.\\COM10", "\\\\server\\share$", "C:\\x_y-z.prn", ""})
-    EXPECT_TRUE(it433td::is_safe_copy_port_name(port)) << port;
+    EXPECT_TRUE(it433td::isSafeCopyPortName(port)) << port;
   for (const char *port : {"COM1 ", "a&b", "a;b", "a^b", "a(b)", "a'b", "a/b", "a\xC3\xA9"})
-    EXPECT_FALSE(it433td::is_safe_copy_port_name(port)) << port;
+    EXPECT_FALSE(it433td::isSafeCopyPortName(port)) << port;
 }
 
 TEST(DadosFolder, SitsBesideTheHostExecutable) {
-  using it433td::driver::dados_folder;
-  EXPECT_EQ(dados_folder("C:\\App\\host.exe", '\\'), "C:\\App\\Dados\\");
-  EXPECT_EQ(dados_folder("C:\\host.exe", '\\'), "C:\\\\Dados\\");  // a root keeps its separator
-  EXPECT_EQ(dados_folder("/opt/pdv/caixa", '/'), "/opt/pdv/Dados/");
-  EXPECT_EQ(dados_folder("/caixa", '/'), "//Dados/");
+  using it433td::driver::dadosFolder;
+  EXPECT_EQ(dadosFolder("C:\\App\\host.exe", '\\'), "C:\\App\\Dados\\");
+  EXPECT_EQ(dadosFolder("C:\\host.exe", '\\'), "C:\\\\Dados\\");  // a root keeps its separator
+  EXPECT_EQ(dadosFolder("/opt/pdv/caixa", '/'), "/opt/pdv/Dados/");
+  EXPECT_EQ(dadosFolder("/caixa", '/'), "//Dados/");
 }
 
 }  // namespace

@@ -11,7 +11,10 @@ int main(int argc, char **argv) {
     fprintf(stderr, "%s\n", dlerror());
     return 1;
   }
-  bool (*start)(void) = (bool (*)(void))dlsym(module, "StartIT433TD");
+  /* ISO C has no cast from dlsym's object pointer to a function pointer:
+   * the pointer is stored through its address, as POSIX's dlsym page does. */
+  bool (*start)(void);
+  *(void **)&start = dlsym(module, "StartIT433TD");
   if (!start || !start()) {
     fprintf(stderr, "StartIT433TD did not bind both libraries\n");
     return 1;

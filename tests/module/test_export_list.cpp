@@ -88,7 +88,7 @@ void expectExported(const std::string &binary, const std::set<std::string> &expo
   EXPECT_EQ(plain, expected);
   expected.insert("StopIT433TD");
   for (const std::string &name : expected) {
-    const std::string symbol = it433td::qualified_symbol(name);
+    const std::string symbol = it433td::qualifiedSymbol(name);
     bool found = false;
     for (const std::string &e : exports) found |= e.rfind(symbol, 0) == 0;
     EXPECT_TRUE(found) << "no qualified export " << symbol;
@@ -103,7 +103,7 @@ TEST(ExportList, TheHeaderDocumentsEveryListedOperation) {
 
 TEST(ExportList, TheModuleExportsExactlyTheList) {
   std::set<std::string> exports;
-  std::istringstream lines(it433td::test::command_output(
+  std::istringstream lines(it433td::test::commandOutput(
       "nm -D --defined-only '" + std::string(IT433TD_MODULE) + "'"));
   for (std::string address, type, name; lines >> address >> type >> name;) exports.insert(name);
   ASSERT_FALSE(exports.empty()) << "nm read nothing from " << IT433TD_MODULE;
@@ -116,7 +116,7 @@ TEST(ExportList, BothWindowsModulesExportExactlyTheList) {
   for (const it433td::test::WindowsBuild &build : it433td::test::kWindowsBuilds) {
     const auto dll = std::filesystem::path(IT433TD_WINE_DIR) / build.name / "bin/Pkg_Vossik.dll";
     ASSERT_TRUE(std::filesystem::exists(dll)) << "not built: " << dll;
-    expectExported(dll.string(), it433td::test::read_dll(build, dll).exports);
+    expectExported(dll.string(), it433td::test::readDll(build, dll).exports);
   }
 }
 
@@ -126,7 +126,7 @@ TEST(ExportList, BothWindowsModulesExportExactlyTheList) {
 struct Binding {
   std::string path, begin, end;
   std::regex declaration;
-  int result, name, parameters;
+  size_t result, name, parameters;
   char separator;
   std::regex typeInParameter;
   std::map<std::string, std::string> cType;

@@ -2,6 +2,7 @@
 // way the driver and the barcode library build them.
 #pragma once
 
+#include "receipt.h"
 #include "stream_decoder.h"
 
 #include <qrencode.h>
@@ -42,14 +43,15 @@ inline std::string qrRaster(const std::string &payload, int moduleDots, int inde
   const int side = qr->width * moduleDots + 2 * quiet;
   const int widthBytes = (indentDots + side + 7) / 8;
   std::string bytes = rasterHeader(0, widthBytes, side);
-  std::vector<std::uint8_t> rows(static_cast<size_t>(widthBytes) * side, 0);
+  std::vector<std::uint8_t> rows(it433td::printer::dotCount(widthBytes, side), 0);
   for (int y = 0; y < side; ++y)
     for (int x = 0; x < side; ++x) {
       const int mx = (x - quiet) / moduleDots, my = (y - quiet) / moduleDots;
       if (x < quiet || y < quiet || mx >= qr->width || my >= qr->width) continue;
       if (qr->data[my * qr->width + mx] & 1) {
         const int dot = indentDots + x;
-        rows[static_cast<size_t>(y) * widthBytes + dot / 8] |= static_cast<std::uint8_t>(0x80 >> (dot % 8));
+        rows[it433td::printer::dotIndex(dot / 8, y, widthBytes)] |=
+            static_cast<std::uint8_t>(0x80 >> (dot % 8));
       }
     }
   bytes.append(rows.begin(), rows.end());

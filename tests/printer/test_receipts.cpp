@@ -126,12 +126,13 @@ TEST(Receipts, ImagesPrintedBackToBackAreOnePicture) {
   const std::string payload("00020126580014br.gov.bcb.pix");
   const std::string whole = qrRaster(payload, 3, 16, &width);
   const size_t rowBytes = static_cast<unsigned char>(whole[4]);
-  const size_t rows = static_cast<unsigned char>(whole[6]) | static_cast<unsigned char>(whole[7]) << 8;
+  const size_t rows =
+      static_cast<unsigned char>(whole[6]) | size_t{static_cast<unsigned char>(whole[7])} << 8;
   std::string bands;
   for (size_t y = 0; y < rows; y += 2) {
     const int height = static_cast<int>(std::min<size_t>(2, rows - y));
     bands += rasterHeader(0, static_cast<int>(rowBytes), height) +
-             whole.substr(8 + y * rowBytes, height * rowBytes);
+             whole.substr(8 + y * rowBytes, static_cast<size_t>(height) * rowBytes);
   }
   const Printed p = print(bands + "\n\x1Bw");
   ASSERT_EQ(p.receipts.at(0).items.size(), 2u);  // the picture and the empty line

@@ -63,10 +63,10 @@ std::vector<DecodedCode> decodePng(const fs::path &png, int *width, int *height)
     *height = cairo_image_surface_get_height(surface);
     const int stride = cairo_image_surface_get_stride(surface);
     const unsigned char *data = cairo_image_surface_get_data(surface);
-    std::vector<std::uint8_t> grey(static_cast<size_t>(*width) * *height);
+    std::vector<std::uint8_t> grey(dotCount(*width, *height));
     for (int y = 0; y < *height; ++y)
       for (int x = 0; x < *width; ++x)
-        grey[static_cast<size_t>(y) * *width + x] =
+        grey[dotIndex(x, y, *width)] =
             (reinterpret_cast<const std::uint32_t *>(data + y * stride)[x] >> 8) & 0xFF;
     codes = decodeAllInGrey(grey.data(), *width, *height, *width);
   }
@@ -110,7 +110,7 @@ TEST(Renderer, TextIsDrawnInItsCellsAndAccentsDiffer) {
   auto inked = [](const GreyImage &image, int x0, int x1) {
     int count = 0;
     for (int y = 0; y < image.height; ++y)
-      for (int x = x0; x < x1; ++x) count += image.pixels[static_cast<size_t>(y) * image.width + x] < 128;
+      for (int x = x0; x < x1; ++x) count += image.pixels[dotIndex(x, y, image.width)] < 128;
     return count;
   };
   EXPECT_GT(inked(plain, 0, kNormalCharDots), 10);

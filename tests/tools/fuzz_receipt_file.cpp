@@ -66,8 +66,8 @@ std::vector<std::string_view> linesOf(std::string_view content) {
 }
 
 void checkTextStep(const ReceiptStep &step, const std::vector<std::string_view> &lines) {
-  for (const unsigned char byte : step.bytes)
-    if ((byte < 0x20 && byte != '\n') || byte == 0x7F)
+  for (const char byte : step.bytes)  // signed or not, bytes over 0x7F pass
+    if ((byte >= 0 && byte < 0x20 && byte != '\n') || byte == 0x7F)
       fail(&step, "a control byte in the printed text");
   const std::string text = cp850ToUtf8(step.bytes);
   std::size_t at = 0;
@@ -91,7 +91,7 @@ void checkStep(const ReceiptStep &step, const std::vector<std::string_view> &lin
     case Kind::Code128:
       if (source != "code128 " + step.bytes) fail(&step, "the barcode data is not the line's");
       if (step.bytes.empty() || step.bytes.size() > 255) fail(&step, "CODE128 data of 1 to 255 bytes");
-      for (const unsigned char byte : step.bytes)
+      for (const char byte : step.bytes)  // signed or not, a byte over 0x7E fails
         if (byte < 0x20 || byte > 0x7E) fail(&step, "CODE128 data beyond printable ASCII");
       break;
     case Kind::QrCode:

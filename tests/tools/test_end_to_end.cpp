@@ -47,10 +47,10 @@ std::vector<it433td::printer::DecodedCode> decodePicture(const fs::path &png) {
     const int height = cairo_image_surface_get_height(surface);
     const int stride = cairo_image_surface_get_stride(surface);
     const unsigned char *data = cairo_image_surface_get_data(surface);
-    std::vector<std::uint8_t> grey(static_cast<std::size_t>(width) * height);
+    std::vector<std::uint8_t> grey(it433td::printer::dotCount(width, height));
     for (int y = 0; y < height; ++y)
       for (int x = 0; x < width; ++x)  // the green byte of each RGB24 pixel
-        grey[static_cast<std::size_t>(y) * width + x] =
+        grey[it433td::printer::dotIndex(x, y, width)] =
             (reinterpret_cast<const std::uint32_t *>(data + y * stride)[x] >> 8) & 0xFF;
     codes = it433td::printer::decodeAllInGrey(grey.data(), width, height, width);
   }
@@ -77,36 +77,36 @@ std::vector<fs::path> filesIn(const fs::path &folder, const std::string &extensi
 class ToolCopy : public ::testing::Test {
 protected:
   void SetUp() override {
-    ASSERT_FALSE(temp.path.empty());
-    fs::create_directories(temp.path / "bin");
-    fs::copy_file(IT433TD_TOOL, tool);
-    fs::create_directories(ports);
+    ASSERT_FALSE(temp_.path.empty());
+    fs::create_directories(temp_.path / "bin");
+    fs::copy_file(IT433TD_TOOL, tool_);
+    fs::create_directories(ports_);
   }
 
   std::vector<std::string> withModule(std::vector<std::string> args) const {
     args.insert(args.begin(), {"--module", IT433TD_MODULE});
     return args;
   }
-  std::string portsVariable() const { return "IT433TD_PORTS=" + ports.string(); }
+  std::string portsVariable() const { return "IT433TD_PORTS=" + ports_.string(); }
   fs::path writeReceipt(const std::string &content, const std::string &name = "receipt.txt") const {
-    const fs::path file = temp.path / name;
+    const fs::path file = temp_.path / name;
     std::ofstream(file, std::ios::binary) << content;
     return file;
   }
   // `it433td emulate` on `port`, mapped in our ports folder, until the case ends.
   std::unique_ptr<Background> emulate(const std::string &port, std::vector<std::string> extra = {}) {
-    std::vector<std::string> args{"emulate", "--port", port, "--out", out.string(), "--ports-dir",
-                                  ports.string()};
+    std::vector<std::string> args{"emulate", "--port", port, "--out", out_.string(), "--ports-dir",
+                                  ports_.string()};
     args.insert(args.end(), extra.begin(), extra.end());
-    auto printer = std::make_unique<Background>(tool, args);
+    auto printer = std::make_unique<Background>(tool_, args);
     EXPECT_TRUE(printer->waitForLine("ready", 10s)) << printer->output();
     return printer;
   }
 
-  TempFolder temp;
-  fs::path tool = temp.path / "bin" / "it433td";
-  fs::path ports = temp.path / "ports";
-  fs::path out = temp.path / "out";
+  TempFolder temp_;
+  fs::path tool_ = temp_.path / "bin" / "it433td";
+  fs::path ports_ = temp_.path / "ports";
+  fs::path out_ = temp_.path / "out";
 };
 
 TEST_F(ToolCopy, PrintOnTheEmulatedPrinterGivesOneReceiptPerCutWithReadableCodes) {
@@ -120,15 +120,15 @@ TEST_F(ToolCopy, PrintOnTheEmulatedPrinterGivesOneReceiptPerCutWithReadableCodes
       "cut\n"
       "Segunda via: ação concluída\n"
       "cut\n");
-  const Finished printed = run(tool, withModule({"print", "--port", "POS1", file.string()}),
+  const Finished printed = run(tool_, withModule({"print", "--port", "POS1", file.string()}),
                                {portsVariable()});
   EXPECT_EQ(printed.exitStatus, 0) << printed.err;
   EXPECT_NE(printed.out.find("printed"), std::string::npos);
 
   printer->signal(SIGTERM);
   EXPECT_EQ(printer->wait(10s), 0) << printer->output();
-  const auto pictures = filesIn(out, ".png");
-  const auto transcripts = filesIn(out, ".txt");
+  const auto pictures = filesIn(out_, ".png");
+  const auto transcripts = filesIn(out_, ".txt");
   ASSERT_EQ(pictures.size(), 2u) << printer->output();  // two cuts, two receipts
   ASSERT_EQ(transcripts.size(), 2u);
 
@@ -141,13 +141,13 @@ TEST_F(ToolCopy, PrintOnTheEmulatedPrinterGivesOneReceiptPerCutWithReadableCodes
   EXPECT_NE(readFile(transcripts[1]).find("Segunda via: ação concluída\n[CUT]"),
             std::string::npos)
       << readFile(transcripts[1]);
-  EXPECT_TRUE(fs::is_directory(temp.path / "bin" / "Dados"));  // made by it433td for the module
+  EXPECT_TRUE(fs::is_directory(temp_.path / "bin" / "Dados"));  // made by it433td for the module
 }
 
 TEST_F(ToolCopy, StatusSeesPaperOutAndOfflineToggledBySignals) {
   auto printer = emulate("POS2", {"--paper-out"});
   auto status = [&] {
-    return run(tool, withModule({"status", "--port", "POS2"}), {portsVariable()});
+    return run(tool_, withModule({"status", "--port", "POS2"}), {portsVariable()});
   };
   Finished asked = status();
   EXPECT_EQ(asked.exitStatus, 1);
@@ -171,21 +171,21 @@ TEST_F(ToolCopy, StatusSeesPaperOutAndOfflineToggledBySignals) {
 
 TEST_F(ToolCopy, FailuresExitNonZeroAndNameTheirCause) {
   const fs::path good = writeReceipt("Olá\ncut\n");
-  Finished unmapped = run(tool, withModule({"print", "--port", "NOPORT", good.string()}),
+  Finished unmapped = run(tool_, withModule({"print", "--port", "NOPORT", good.string()}),
                           {portsVariable()});
   EXPECT_EQ(unmapped.exitStatus, 1);
   EXPECT_NE(unmapped.err.find("IniciaPorta_IT433TD failed: MEGENCOM32_NO_SUCH_PORT (1)"),
             std::string::npos)
       << unmapped.err;
-  EXPECT_NE(unmapped.err.find(ports.string()), std::string::npos) << unmapped.err;  // the folder read
-  fs::create_symlink(temp.path / "gone", ports / "POS9");
-  Finished dangling = run(tool, withModule({"print", "--port", "pos9", good.string()}),
+  EXPECT_NE(unmapped.err.find(ports_.string()), std::string::npos) << unmapped.err;  // the folder read
+  fs::create_symlink(temp_.path / "gone", ports_ / "POS9");
+  Finished dangling = run(tool_, withModule({"print", "--port", "pos9", good.string()}),
                           {portsVariable()});
   EXPECT_EQ(dangling.exitStatus, 1);
-  EXPECT_NE(dangling.err.find((ports / "POS9").string()), std::string::npos) << dangling.err;
+  EXPECT_NE(dangling.err.find((ports_ / "POS9").string()), std::string::npos) << dangling.err;
 
   const fs::path bad = writeReceipt("Olá\nPreço: € 5\n", "bad.txt");
-  Finished malformed = run(tool, withModule({"print", "--port", "NOPORT", bad.string()}));
+  Finished malformed = run(tool_, withModule({"print", "--port", "NOPORT", bad.string()}));
   EXPECT_EQ(malformed.exitStatus, 2);
   EXPECT_NE(malformed.err.find("line 2: column 8: \"€\" is not in code page 850"),
             std::string::npos)
@@ -196,9 +196,9 @@ TEST_F(ToolCopy, FailuresExitNonZeroAndNameTheirCause) {
   // port name, a lone 0x9B byte in a command.
   const fs::path csi = writeReceipt("Olá\n\xC2\x9B" "2J\n", "csi.txt");
   const Finished echoes[] = {
-      run(tool, withModule({"print", "--port", "NOPORT", csi.string()})),
-      run(tool, withModule({"print", "--port", "NO\x1BPORT", good.string()}), {portsVariable()}),
-      run(tool, {"pr\x9Bnt", "--port", "X", good.string()})};
+      run(tool_, withModule({"print", "--port", "NOPORT", csi.string()})),
+      run(tool_, withModule({"print", "--port", "NO\x1BPORT", good.string()}), {portsVariable()}),
+      run(tool_, {"pr\x9Bnt", "--port", "X", good.string()})};
   for (const Finished &echo : echoes) {
     const std::string said = echo.out + echo.err;
     for (size_t i = 0; i < said.size(); ++i) {
@@ -213,12 +213,12 @@ TEST_F(ToolCopy, FailuresExitNonZeroAndNameTheirCause) {
       << echoes[0].err;
   EXPECT_NE(echoes[1].err.find("\"NOU+001BPORT\""), std::string::npos) << echoes[1].err;
 
-  Finished missing = run(tool, withModule({"print", "--port", "X", (temp.path / "none").string()}));
+  Finished missing = run(tool_, withModule({"print", "--port", "X", (temp_.path / "none").string()}));
   EXPECT_EQ(missing.exitStatus, 2);
   EXPECT_NE(missing.err.find(std::strerror(ENOENT)), std::string::npos) << missing.err;
 
   // Endless input is refused once past the limit, not read into memory.
-  Finished endless = run(tool, withModule({"print", "--port", "X", "/dev/zero"}), {}, 20s);
+  Finished endless = run(tool_, withModule({"print", "--port", "X", "/dev/zero"}), {}, 20s);
   EXPECT_EQ(endless.exitStatus, 2) << endless.err;
   EXPECT_NE(endless.err.find("/dev/zero"), std::string::npos) << endless.err;
 
@@ -227,76 +227,76 @@ TEST_F(ToolCopy, FailuresExitNonZeroAndNameTheirCause) {
   const fs::path withQr = writeReceipt("Olá\nqr 123\ncut\n", "qr.txt");
   const fs::path blocked = writeReceipt("a file", "blocked");
   const auto printWithQr = [&](const std::string &environment) {
-    Finished refused = run(tool, withModule({"print", "--port", "NOPORT", withQr.string()}),
+    Finished refused = run(tool_, withModule({"print", "--port", "NOPORT", withQr.string()}),
                            {environment});
     EXPECT_EQ(refused.exitStatus, 3) << environment << refused.err;
     EXPECT_EQ(refused.err.find("IniciaPorta"), std::string::npos) << refused.err;
   };
   printWithQr("IT433TD_DADOS_DIR=" + blocked.string());
-  std::ofstream(temp.path / "bin" / "Dados") << "a file where the folder belongs";
+  std::ofstream(temp_.path / "bin" / "Dados") << "a file where the folder belongs";
   printWithQr(portsVariable());
 
   Finished noModule =
-      run(tool, {"--module", (temp.path / "libnone.so").string(), "print", "--port", "X", good.string()});
+      run(tool_, {"--module", (temp_.path / "libnone.so").string(), "print", "--port", "X", good.string()});
   EXPECT_EQ(noModule.exitStatus, 3);
   EXPECT_NE(noModule.err.find("cannot load the driver module"), std::string::npos);
 
-  Finished usage = run(tool, {"print", good.string()});  // --port missing
+  Finished usage = run(tool_, {"print", good.string()});  // --port missing
   EXPECT_EQ(usage.exitStatus, 2);
-  Finished unknown = run(tool, {"prnt", "--port", "X", good.string()});
+  Finished unknown = run(tool_, {"prnt", "--port", "X", good.string()});
   EXPECT_EQ(unknown.exitStatus, 2);
   EXPECT_NE(unknown.err.find("\"prnt\""), std::string::npos) << unknown.err;
-  Finished version = run(tool, {"--version"});
+  Finished version = run(tool_, {"--version"});
   EXPECT_EQ(version.exitStatus, 0);
   EXPECT_NE(version.out.find(IT433TD_VERSION), std::string::npos) << version.out << version.err;
 }
 
 TEST_F(ToolCopy, EmulateLeavesAMappedPortAloneAndFoldersAreBadInput) {
-  fs::create_symlink("/dev/ttyUSB0", ports / "COM1");  // the real printer
+  fs::create_symlink("/dev/ttyUSB0", ports_ / "COM1");  // the real printer
   for (const char *port : {"COM1", "com1"}) {
-    const Finished emulated = run(tool, {"emulate", "--port", port, "--out", out.string(),
-                                         "--ports-dir", ports.string()},
+    const Finished emulated = run(tool_, {"emulate", "--port", port, "--out", out_.string(),
+                                          "--ports-dir", ports_.string()},
                                   {}, 10s);  // a refusal is at once; taking over runs until killed
     EXPECT_EQ(emulated.exitStatus, 2) << emulated.out << emulated.err;
     EXPECT_NE(emulated.err.find("is already mapped"), std::string::npos) << emulated.err;
   }
-  EXPECT_EQ(fs::read_symlink(ports / "COM1"), "/dev/ttyUSB0");
-  EXPECT_EQ(std::distance(fs::directory_iterator(ports), fs::directory_iterator()), 1);
-  EXPECT_FALSE(fs::exists(out));
+  EXPECT_EQ(fs::read_symlink(ports_ / "COM1"), "/dev/ttyUSB0");
+  EXPECT_EQ(std::distance(fs::directory_iterator(ports_), fs::directory_iterator()), 1);
+  EXPECT_FALSE(fs::exists(out_));
 
   // Receipts could never be written there: refused at the start.
-  std::ofstream(temp.path / "a-file") << "not a folder\n";
-  const Finished toFile = run(tool, {"emulate", "--port", "POS9", "--out",
-                                     (temp.path / "a-file").string(), "--ports-dir", ports.string()},
+  std::ofstream(temp_.path / "a-file") << "not a folder\n";
+  const Finished toFile = run(tool_, {"emulate", "--port", "POS9", "--out",
+                                      (temp_.path / "a-file").string(), "--ports-dir", ports_.string()},
                               {}, 10s);
   EXPECT_EQ(toFile.exitStatus, 2) << toFile.out << toFile.err;
   EXPECT_NE(toFile.err.find("a-file"), std::string::npos) << toFile.err;
   EXPECT_EQ(toFile.out.find("ready"), std::string::npos);
 
-  const Finished printed = run(tool, withModule({"print", "--port", "X", temp.path.string()}));
+  const Finished printed = run(tool_, withModule({"print", "--port", "X", temp_.path.string()}));
   EXPECT_EQ(printed.exitStatus, 2) << printed.err;
   EXPECT_NE(printed.err.find("is a folder"), std::string::npos) << printed.err;
-  const Finished rendered = run(tool, {"render", temp.path.string(), "--out", out.string()});
+  const Finished rendered = run(tool_, {"render", temp_.path.string(), "--out", out_.string()});
   EXPECT_EQ(rendered.exitStatus, 2) << rendered.err;
   EXPECT_NE(rendered.err.find("is a folder"), std::string::npos) << rendered.err;
 
   // Refused at once, naming the cause: a port name no folder can hold, a
   // file given as --out, a capture past render's limit.
-  const Finished longName = run(tool, {"emulate", "--port", std::string(10000, 'P'), "--out",
-                                       out.string(), "--ports-dir", ports.string()},
+  const Finished longName = run(tool_, {"emulate", "--port", std::string(10000, 'P'), "--out",
+                                        out_.string(), "--ports-dir", ports_.string()},
                                 {}, 10s);
   EXPECT_EQ(longName.exitStatus, 2) << longName.err.substr(0, 300);
   EXPECT_LT(longName.err.size(), 1000u);  // the name is shortened
   const fs::path capture = writeReceipt("\x1Bw", "capture.bin");
   const fs::path notAFolder = writeReceipt("", "not-a-folder");
-  const Finished intoFile = run(tool, {"render", capture.string(), "--out", notAFolder.string()});
+  const Finished intoFile = run(tool_, {"render", capture.string(), "--out", notAFolder.string()});
   EXPECT_EQ(intoFile.exitStatus, 2) << intoFile.err;
   EXPECT_NE(intoFile.err.find(notAFolder.string()), std::string::npos) << intoFile.err;
   fs::resize_file(capture, std::uintmax_t{129} << 20);  // sparse: nothing is written to disk
-  const Finished huge = run(tool, {"render", capture.string(), "--out", out.string()}, {}, 20s);
+  const Finished huge = run(tool_, {"render", capture.string(), "--out", out_.string()}, {}, 20s);
   EXPECT_EQ(huge.exitStatus, 2) << huge.err;
-  EXPECT_FALSE(fs::exists(out));
-  const Finished demo = run(tool, withModule({"demo", "--out", notAFolder.string()}));
+  EXPECT_FALSE(fs::exists(out_));
+  const Finished demo = run(tool_, withModule({"demo", "--out", notAFolder.string()}));
   EXPECT_EQ(demo.exitStatus, 2) << demo.out << demo.err;
   EXPECT_EQ(demo.out.find("Printing"), std::string::npos) << demo.out;
 }
@@ -312,14 +312,14 @@ std::vector<fs::path> temporariesIn(const fs::path &folder) {
 // nowhere, even once its terminal's number belongs to another program.
 TEST_F(ToolCopy, EmulatorsPortsAreNotStolenAndDeadOnesLeadNowhere) {
   auto first = emulate("POS5");
-  const Finished second = run(tool, {"emulate", "--port", "pos5", "--out", out.string(),
-                                     "--ports-dir", ports.string()},
+  const Finished second = run(tool_, {"emulate", "--port", "pos5", "--out", out_.string(),
+                                      "--ports-dir", ports_.string()},
                               {}, 10s);
   EXPECT_EQ(second.exitStatus, 2) << second.out << second.err;
   EXPECT_NE(second.err.find("running virtual printer (process"), std::string::npos) << second.err;
 
   auto doomed = emulate("POS7");
-  const fs::path terminal = fs::canonical(ports / "POS7");
+  const fs::path terminal = fs::canonical(ports_ / "POS7");
   doomed->signal(SIGKILL);
   doomed->wait(10s);
   // Another program gets a terminal, under the dead emulator's number if we can.
@@ -332,7 +332,7 @@ TEST_F(ToolCopy, EmulatorsPortsAreNotStolenAndDeadOnesLeadNowhere) {
     if (terminal == ::ptsname(master)) reused = master;
   }
   const fs::path file = writeReceipt("for the dead emulator\ncut\n");
-  const Finished printed = run(tool, withModule({"print", "--port", "POS7", file.string()}),
+  const Finished printed = run(tool_, withModule({"print", "--port", "POS7", file.string()}),
                                {portsVariable()});
   EXPECT_NE(printed.exitStatus, 0) << printed.out;
   if (reused >= 0) {
@@ -348,17 +348,17 @@ TEST_F(ToolCopy, EmulatorsPortsAreNotStolenAndDeadOnesLeadNowhere) {
 TEST_F(ToolCopy, SignalsLeaveWholeReceiptsAndNoTemporaryFiles) {
   auto printer = emulate("POS6");
   {
-    std::ofstream port(ports / "POS6", std::ios::binary);
+    std::ofstream port(ports_ / "POS6", std::ios::binary);
     port << "sent before the quit\n" << std::flush;
   }
   printer->signal(SIGQUIT);
   EXPECT_EQ(printer->wait(10s), 0) << printer->output();
-  EXPECT_EQ(readFile(out / "receipt-0001.txt"),
+  EXPECT_EQ(readFile(out_ / "receipt-0001.txt"),
             "sent before the quit\n"
             "[WARNING no cut (ESC w) before the receipt ended: the printer stopped]\n");
-  EXPECT_TRUE(temporariesIn(out).empty());
+  EXPECT_TRUE(temporariesIn(out_).empty());
 
-  const fs::path capture = temp.path / "tall.bin";
+  const fs::path capture = temp_.path / "tall.bin";
   {
     std::ofstream stream(capture, std::ios::binary);
     for (int receipt = 0; receipt < 40; ++receipt) {
@@ -366,8 +366,8 @@ TEST_F(ToolCopy, SignalsLeaveWholeReceiptsAndNoTemporaryFiles) {
       stream << "\x1Bw";
     }
   }
-  const fs::path rendered = temp.path / "rendered";
-  Background render(tool, {"render", capture.string(), "--out", rendered.string()});
+  const fs::path rendered = temp_.path / "rendered";
+  Background render(tool_, {"render", capture.string(), "--out", rendered.string()});
   for (int i = 0; i < 500 && !fs::exists(rendered / "receipt-0001.png"); ++i)
     std::this_thread::sleep_for(10ms);
   render.signal(SIGINT);
@@ -413,17 +413,17 @@ TEST_F(ToolCopy, NetworkJobsPrintAsOnThePortOneAtATime) {
   const std::string job = "\x0FPão de açúcar\x12\n" + printer_test::code128("IT433TD-0042") + "\n" +
                           printer_test::qrRaster(kPayment, 3, 16) + "\x1BJ\x30\x1Bw";
   {
-    std::ofstream pty(ports / "POS8", std::ios::binary);
+    std::ofstream pty(ports_ / "POS8", std::ios::binary);
     pty << job << std::flush;
   }
-  ASSERT_TRUE(waitForFile(out / "receipt-0001.txt"));
+  ASSERT_TRUE(waitForFile(out_ / "receipt-0001.txt"));
   const int single = connectTo(port);
   ASSERT_TRUE(sendAll(single, job));
   ::close(single);
-  ASSERT_TRUE(waitForFile(out / "receipt-0002.txt"));
-  EXPECT_EQ(readFile(out / "receipt-0002.txt"), readFile(out / "receipt-0001.txt"));
-  EXPECT_EQ(readFile(out / "receipt-0002.png"), readFile(out / "receipt-0001.png"));
-  EXPECT_EQ(decoded(decodePicture(out / "receipt-0002.png"), "QR"), kPayment);
+  ASSERT_TRUE(waitForFile(out_ / "receipt-0002.txt"));
+  EXPECT_EQ(readFile(out_ / "receipt-0002.txt"), readFile(out_ / "receipt-0001.txt"));
+  EXPECT_EQ(readFile(out_ / "receipt-0002.png"), readFile(out_ / "receipt-0001.png"));
+  EXPECT_EQ(decoded(decodePicture(out_ / "receipt-0002.png"), "QR"), kPayment);
 
   // The second connection's job waits for the first's end, whole.
   const int first = connectTo(port), second = connectTo(port);
@@ -438,9 +438,9 @@ TEST_F(ToolCopy, NetworkJobsPrintAsOnThePortOneAtATime) {
   EXPECT_EQ(::recv(first, &status, 1, 0), 1);
   EXPECT_EQ(status, 0x12);
   ::close(first);
-  ASSERT_TRUE(waitForFile(out / "receipt-0004.txt"));
-  EXPECT_EQ(readFile(out / "receipt-0003.txt"), "first job, line 1\nfirst job, line 2\n[CUT]\n");
-  EXPECT_EQ(readFile(out / "receipt-0004.txt"), "second job\n[CUT]\n");
+  ASSERT_TRUE(waitForFile(out_ / "receipt-0004.txt"));
+  EXPECT_EQ(readFile(out_ / "receipt-0003.txt"), "first job, line 1\nfirst job, line 2\n[CUT]\n");
+  EXPECT_EQ(readFile(out_ / "receipt-0004.txt"), "second job\n[CUT]\n");
 
   // An ESC/POS job with no cut of ours, over the network; UTF-8 text through
   // the port: each receipt names its mistakes, and the log line counts them.
@@ -448,17 +448,17 @@ TEST_F(ToolCopy, NetworkJobsPrintAsOnThePortOneAtATime) {
   ASSERT_TRUE(sendAll(escpos, "\x1B@\x1B" "a\x01PADARIA NODE\n\x1DVA\x03"));
   ::close(escpos);
   ASSERT_TRUE(printer->waitForLine("receipt-0005.txt, 4 warnings", 10s)) << printer->output();
-  const std::string network = readFile(out / "receipt-0005.txt");
+  const std::string network = readFile(out_ / "receipt-0005.txt");
   EXPECT_NE(network.find("[WARNING ESC @ (initialise, ESC/POS): not an IT433TD command: 1B 40 at "
                          "byte 0]\n"), std::string::npos) << network;
   EXPECT_NE(network.find("[WARNING no cut (ESC w) before the receipt ended: end of the job]"),
             std::string::npos) << network;
   {
-    std::ofstream pty(ports / "POS8", std::ios::binary);
+    std::ofstream pty(ports_ / "POS8", std::ios::binary);
     pty << "Caf\xC3\xA9\n\x1Bw" << std::flush;
   }
   ASSERT_TRUE(printer->waitForLine("receipt-0006.txt, 1 warning", 10s)) << printer->output();
-  EXPECT_NE(readFile(out / "receipt-0006.txt").find("[WARNING UTF-8 text"), std::string::npos);
+  EXPECT_NE(readFile(out_ / "receipt-0006.txt").find("[WARNING UTF-8 text"), std::string::npos);
 }
 
 int portAfter(const std::string &output, const std::string &pattern) {
@@ -483,18 +483,18 @@ TEST_F(ToolCopy, IdleAndDrippingClientsCannotHoldTheNetworkPrinter) {
   ASSERT_TRUE(sendAll(real, "real job\n\x1Bw"));
   ::close(real);
   // A byte every 2 s keeps the dripping job within the 10 s idle limit.
-  for (auto dripped = sent; !fs::exists(out / "receipt-0002.txt") &&
+  for (auto dripped = sent; !fs::exists(out_ / "receipt-0002.txt") &&
                             std::chrono::steady_clock::now() - sent < 5s + 10s;
        std::this_thread::sleep_for(50ms))
     if (std::chrono::steady_clock::now() - dripped >= 2s) {
       ::send(dripping, "d", 1, MSG_NOSIGNAL);
       dripped = std::chrono::steady_clock::now();
     }
-  ASSERT_TRUE(fs::exists(out / "receipt-0002.txt")) << printer->output();
-  const std::string first = readFile(out / "receipt-0001.txt");
+  ASSERT_TRUE(fs::exists(out_ / "receipt-0002.txt")) << printer->output();
+  const std::string first = readFile(out_ / "receipt-0001.txt");
   EXPECT_TRUE(std::regex_match(first, std::regex("d+\n\\[NOTE job ended: 5 s time limit\\]\n")))
       << first;
-  EXPECT_EQ(readFile(out / "receipt-0002.txt"), "real job\n[CUT]\n");
+  EXPECT_EQ(readFile(out_ / "receipt-0002.txt"), "real job\n[CUT]\n");
 
   std::vector<pollfd> more;
   for (int i = 0; i < 70; ++i) more.push_back({connectTo(port), POLLIN, 0});
@@ -539,7 +539,7 @@ TEST_F(ToolCopy, ANetworkJobEndsAtItsSizeAndReceiptLimits) {
 
   std::string printed, expected;
   int cutReceipts = 0;
-  for (const fs::path &transcript : filesIn(out, ".txt")) {
+  for (const fs::path &transcript : filesIn(out_, ".txt")) {
     const std::string text = readFile(transcript);
     if (text == "x\n[CUT]\n")
       ++cutReceipts;
@@ -599,7 +599,7 @@ TEST_F(ToolCopy, TheWebPageAnswersOnlyToItsOwnNamesAndNoOtherSiteMayLoadIt) {
   const std::string page = httpHead(port, "/", "localhost" + withPort);
   EXPECT_NE(page.find("X-Frame-Options: DENY"), std::string::npos) << page;
   EXPECT_NE(page.find("frame-ancestors 'none'"), std::string::npos) << page;
-  std::ofstream(ports / "POS13", std::ios::binary) << "Olá\n\x1Bw" << std::flush;
+  std::ofstream(ports_ / "POS13", std::ios::binary) << "Olá\n\x1Bw" << std::flush;
   std::string picture;
   for (auto end = std::chrono::steady_clock::now() + 10s;
        statusOf(picture) != 200 && std::chrono::steady_clock::now() < end;
@@ -665,22 +665,22 @@ TEST_F(ToolCopy, APacedPortTakesTheLinesTime) {
   job.resize(15'000 - 2);
   const auto start = std::chrono::steady_clock::now();
   {
-    std::ofstream pty(ports / "POS10", std::ios::binary);
+    std::ofstream pty(ports_ / "POS10", std::ios::binary);
     pty << job << "\x1Bw" << std::flush;
   }
-  ASSERT_TRUE(waitForFile(out / "receipt-0001.txt", 30s));
+  ASSERT_TRUE(waitForFile(out_ / "receipt-0001.txt", 30s));
   EXPECT_GE(std::chrono::steady_clock::now() - start, 2700ms);
 }
 
 TEST_F(ToolCopy, RenderTurnsACapturedStreamIntoReceipts) {
-  const fs::path capture = temp.path / "capture.bin";
+  const fs::path capture = temp_.path / "capture.bin";
   std::ofstream(capture, std::ios::binary) << "\x0FOl\xA0 mundo\x12\n\x1Bw" "fim\n";
-  const Finished rendered = run(tool, {"render", capture.string(), "--out", out.string()});
+  const Finished rendered = run(tool_, {"render", capture.string(), "--out", out_.string()});
   EXPECT_EQ(rendered.exitStatus, 0) << rendered.err;
-  const auto transcripts = filesIn(out, ".txt");
+  const auto transcripts = filesIn(out_, ".txt");
   ASSERT_EQ(transcripts.size(), 2u);  // the cut one and the unfinished one
   EXPECT_EQ(readFile(transcripts[0]).rfind("Olá mundo\n", 0), 0u) << readFile(transcripts[0]);
-  EXPECT_EQ(filesIn(out, ".png").size(), 2u);
+  EXPECT_EQ(filesIn(out_, ".png").size(), 2u);
 }
 
 // render --strict fails a CI job on any warning and passes the demo
@@ -689,17 +689,17 @@ TEST_F(ToolCopy, RenderTurnsACapturedStreamIntoReceipts) {
 TEST_F(ToolCopy, RenderStrictFailsOnWarningsAndPassesTheDemoStream) {
   const fs::path capture = writeReceipt("", "demo.bin");  // a file port must exist
   const Finished printed =
-      run(tool, withModule({"print", "--port", capture.string(), IT433TD_DEMO_RECEIPT}));
+      run(tool_, withModule({"print", "--port", capture.string(), IT433TD_DEMO_RECEIPT}));
   ASSERT_EQ(printed.exitStatus, 0) << printed.err;
   const auto render = [&](const fs::path &file, const std::string &folder) {
-    return run(tool, {"render", "--strict", file.string(), "--out", (temp.path / folder).string()});
+    return run(tool_, {"render", "--strict", file.string(), "--out", (temp_.path / folder).string()});
   };
   const Finished demo = render(capture, "demo");
   EXPECT_EQ(demo.exitStatus, 0) << demo.out << demo.err;
   EXPECT_NE(demo.out.find("1 receipt, 0 warnings"), std::string::npos) << demo.out;
   EXPECT_EQ(render(capture, "again").exitStatus, 0);
-  EXPECT_EQ(readFile(temp.path / "again" / "receipt-0001.txt"),
-            readFile(temp.path / "demo" / "receipt-0001.txt"));
+  EXPECT_EQ(readFile(temp_.path / "again" / "receipt-0001.txt"),
+            readFile(temp_.path / "demo" / "receipt-0001.txt"));
 
   const Finished escpos = render(writeReceipt("\x1B@Total\n\x1DVA\x03", "escpos.bin"), "escpos");
   EXPECT_EQ(escpos.exitStatus, 1);
@@ -717,14 +717,14 @@ TEST_F(ToolCopy, RenderStrictFailsOnWarningsAndPassesTheDemoStream) {
 // second identical run passes against its own --update-expected output.
 TEST_F(ToolCopy, RunModeWaitsForTheLastReceiptAndChecksWarningsAndGoldenReceipts) {
   const fs::path receipt = writeReceipt("Pão de queijo\ncut\n");
-  const fs::path golden = temp.path / "golden";
+  const fs::path golden = temp_.path / "golden";
   const auto runOn = [&](const std::vector<std::string> &options, const std::string &script) {
-    std::vector<std::string> args{"emulate", "--port", "RUN1", "--ports-dir", ports.string(),
+    std::vector<std::string> args{"emulate", "--port", "RUN1", "--ports-dir", ports_.string(),
                                   "--listen", "127.0.0.1:0"};
     args.insert(args.end(), options.begin(), options.end());
-    args.insert(args.end(), {"--", "/bin/bash", "-c", script, "bash", tool.string(),
+    args.insert(args.end(), {"--", "/bin/bash", "-c", script, "bash", tool_.string(),
                              IT433TD_MODULE, receipt.string()});
-    return run(tool, args);
+    return run(tool_, args);
   };
   // A network job, the module's receipt on the port, and a receipt that a
   // process left behind writes to the port a second after COMMAND ended.
@@ -734,7 +734,7 @@ TEST_F(ToolCopy, RunModeWaitsForTheLastReceiptAndChecksWarningsAndGoldenReceipts
     exec 3> "$IT433TD_PORTS/RUN1"
     { sleep 1; printf 'Depois\n\033w' >&3; } &)";
 
-  const Finished first = runOn({"--out", out.string(), "--update-expected", golden.string()}, job);
+  const Finished first = runOn({"--out", out_.string(), "--update-expected", golden.string()}, job);
   ASSERT_EQ(first.exitStatus, 0) << first.out << first.err;
   EXPECT_NE(first.out.find("3 receipts, 0 warnings"), std::string::npos) << first.out;
   EXPECT_EQ(readFile(golden / "receipt-0001.txt"), "Rede\n[CUT]\n");
@@ -758,7 +758,7 @@ TEST_F(ToolCopy, RunModeWaitsForTheLastReceiptAndChecksWarningsAndGoldenReceipts
   EXPECT_NE(wrong.out.find("receipt-0003.txt was not printed:"), std::string::npos) << wrong.out;
 
   EXPECT_EQ(runOn({"--strict"}, "exit 3").exitStatus, 3);
-  const Finished missing = run(tool, {"emulate", "--listen", "127.0.0.1:0", "--", "no-such-cmd"});
+  const Finished missing = run(tool_, {"emulate", "--listen", "127.0.0.1:0", "--", "no-such-cmd"});
   EXPECT_EQ(missing.exitStatus, 127);
   EXPECT_NE(missing.err.find("cannot run \"no-such-cmd\""), std::string::npos) << missing.err;
 }

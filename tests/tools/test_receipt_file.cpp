@@ -60,7 +60,7 @@ TEST(ReceiptFile, CrLfLinesByteOrderMarksAndAFileWithoutFinalNewline) {
 TEST(ReceiptFile, AQrPayloadTooLargeForTheModulesSymbolIsRefusedWithItsLine) {
   // Level M holds 2,331 bytes in the largest symbol (version 40).
   EXPECT_EQ(parseReceipt("qr " + std::string(2331, '\xFF')).error, "");
-  for (std::size_t size : {2332, 2954, 100000}) {
+  for (const std::size_t size : {std::size_t{2332}, std::size_t{2954}, std::size_t{100000}}) {
     const ParsedReceipt parsed = parseReceipt("ok\nqr " + std::string(size, 'a') + "\ncut\n");
     EXPECT_EQ(parsed.error.rfind("line 2: ", 0), 0u) << size << ": " << parsed.error;
     EXPECT_TRUE(parsed.steps.empty());

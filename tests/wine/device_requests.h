@@ -11,7 +11,7 @@ namespace device_requests {
 
 inline constexpr const char *kNull = "~";
 
-inline std::string hex_token(const void *bytes, size_t count) {
+inline std::string hexToken(const void *bytes, size_t count) {
   static const char kDigits[] = "0123456789ABCDEF";
   const auto *p = static_cast<const unsigned char *>(bytes);
   std::string token = "x";
@@ -23,7 +23,7 @@ inline std::string hex_token(const void *bytes, size_t count) {
 }
 
 // The bytes of a token; nothing for "~" (or a missing token).
-inline std::optional<std::string> bytes_of(const std::string &token) {
+inline std::optional<std::string> bytesOf(const std::string &token) {
   if (token.empty() || token == kNull) return std::nullopt;
   std::string bytes;
   for (size_t i = 1; i + 1 < token.size(); i += 2)

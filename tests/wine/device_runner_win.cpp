@@ -43,8 +43,8 @@
 
 namespace {
 
-using device_requests::bytes_of;
-using device_requests::hex_token;
+using device_requests::bytesOf;
+using device_requests::hexToken;
 
 struct Library {
   // Each entry point by its own declaration in MEGENCOM32.h, named after it.
@@ -70,11 +70,11 @@ struct Out {
   std::string text() const { return given ? std::to_string(value) : "~"; }
 };
 
-const char *c_string(const std::optional<std::string> &s) { return s ? s->c_str() : nullptr; }
+const char *cString(const std::optional<std::string> &s) { return s ? s->c_str() : nullptr; }
 
 // How long the last library call took, timed around the call alone: the
 // request's decoding (a 4 MiB write comes as 8 MiB of hex) is no part of it.
-long long last_call_ms = 0;
+long long lastCallMs = 0;
 
 template <typename Entry, typename... Args>
 int32_t timed(Entry entry, Args... args) {
@@ -83,15 +83,15 @@ int32_t timed(Entry entry, Args... args) {
   QueryPerformanceCounter(&before);
   const int32_t status = entry(args...);
   QueryPerformanceCounter(&after);
-  last_call_ms = (after.QuadPart - before.QuadPart) * 1000 / frequency.QuadPart;
+  lastCallMs = (after.QuadPart - before.QuadPart) * 1000 / frequency.QuadPart;
   return status;
 }
 
 std::string answer(const Library &lib, std::istringstream &in) {
-  std::string verb, port_token;
-  in >> verb >> port_token;
-  const std::optional<std::string> port_text = bytes_of(port_token);
-  const char *port = c_string(port_text);
+  std::string verb, portToken;
+  in >> verb >> portToken;
+  const std::optional<std::string> portText = bytesOf(portToken);
+  const char *port = cString(portText);
   const auto number = [&in] {
     long long n = 0;
     in >> n;
@@ -111,12 +111,12 @@ std::string answer(const Library &lib, std::istringstream &in) {
   }
   if (verb == "close") return std::to_string(timed(lib.MEGENCOM32_FecharDispositivo_, port));
   if (verb == "timeouts") {
-    const int32_t read_ms = number(), write_ms = number();
+    const int32_t readMs = number(), writeMs = number();
     return std::to_string(
-        timed(lib.MEGENCOM32_ConfigurarTimeoutsRXTX_, port, read_ms, write_ms));
+        timed(lib.MEGENCOM32_ConfigurarTimeoutsRXTX_, port, readMs, writeMs));
   }
   if (verb == "write") {
-    const std::optional<std::string> bytes = bytes_of(word());
+    const std::optional<std::string> bytes = bytesOf(word());
     const int32_t count = number();
     Out written(word());
     const int32_t status = timed(lib.MEGENCOM32_EscrevernoDispositivo_, port,
@@ -124,31 +124,31 @@ std::string answer(const Library &lib, std::istringstream &in) {
     return std::to_string(status) + " " + written.text();
   }
   if (verb == "read") {
-    const bool buffer_given = word() != "~";
+    const bool bufferGiven = word() != "~";
     const int32_t capacity = number();
     Out got(word());
     std::vector<char> buffer(capacity > 0 ? static_cast<size_t>(capacity) : 1);
     const int32_t status = timed(lib.MEGENCOM32_LeroDispositivo_, port,
-                                 buffer_given ? buffer.data() : nullptr, capacity, got.pointer());
+                                 bufferGiven ? buffer.data() : nullptr, capacity, got.pointer());
     size_t shown = 0;
-    if (buffer_given && got.given && got.value > 0 && got.value <= capacity)
+    if (bufferGiven && got.given && got.value > 0 && got.value <= capacity)
       shown = static_cast<size_t>(got.value);
-    return std::to_string(status) + " " + got.text() + " " + hex_token(buffer.data(), shown);
+    return std::to_string(status) + " " + got.text() + " " + hexToken(buffer.data(), shown);
   }
   if (verb == "prepare") return std::to_string(timed(lib.MEGENCOM32_PreparaImpressao_, port));
   if (verb == "wait") {
-    const int32_t timeout_ms = number();
-    return std::to_string(timed(lib.MEGENCOM32_AguardaImpressao_, port, timeout_ms));
+    const int32_t timeoutMs = number();
+    return std::to_string(timed(lib.MEGENCOM32_AguardaImpressao_, port, timeoutMs));
   }
   if (verb == "waitstr") {
-    const int32_t timeout_ms = number();
-    const bool message_given = word() != "~";
+    const int32_t timeoutMs = number();
+    const bool messageGiven = word() != "~";
     const int32_t capacity = number();
     std::vector<char> message(capacity > 0 ? static_cast<size_t>(capacity) : 1, 0x7F);
-    const int32_t status = timed(lib.MEGENCOM32_AguardaImpressaoStr_, port, timeout_ms,
-                                 message_given ? message.data() : nullptr, capacity);
-    const size_t shown = message_given && capacity > 0 ? static_cast<size_t>(capacity) : 0;
-    return std::to_string(status) + " " + hex_token(message.data(), shown);
+    const int32_t status = timed(lib.MEGENCOM32_AguardaImpressaoStr_, port, timeoutMs,
+                                 messageGiven ? message.data() : nullptr, capacity);
+    const size_t shown = messageGiven && capacity > 0 ? static_cast<size_t>(capacity) : 0;
+    return std::to_string(status) + " " + hexToken(message.data(), shown);
   }
   if (verb == "status") {
     Out byte(word());
@@ -157,9 +157,9 @@ std::string answer(const Library &lib, std::istringstream &in) {
   }
   if (verb == "log") {
     // The first token is the switch here, not a port.
-    const int32_t on = static_cast<int32_t>(std::stol(port_token));
-    const std::optional<std::string> path = bytes_of(word());
-    return std::to_string(timed(lib.MEGENCOM32_AtivarLOG_, on, c_string(path)));
+    const int32_t on = static_cast<int32_t>(std::stol(portToken));
+    const std::optional<std::string> path = bytesOf(word());
+    return std::to_string(timed(lib.MEGENCOM32_AtivarLOG_, on, cString(path)));
   }
   return "unknown-request";
 }
@@ -188,9 +188,9 @@ int main() {
   fflush(stdout);
   for (std::string line; std::getline(std::cin, line);) {
     std::istringstream request(line);
-    last_call_ms = 0;
+    lastCallMs = 0;
     const std::string result = answer(lib, request);
-    const std::string reply = std::to_string(last_call_ms) + " " + result + "\n";
+    const std::string reply = std::to_string(lastCallMs) + " " + result + "\n";
     fwrite(reply.data(), 1, reply.size(), stdout);
     fflush(stdout);
   }

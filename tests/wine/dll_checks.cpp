@@ -25,7 +25,7 @@ namespace {
 using it433td::test::DllFacts;
 using it433td::test::WindowsBuild;
 
-std::string build_name(const ::testing::TestParamInfo<WindowsBuild> &param) {
+std::string buildName(const ::testing::TestParamInfo<WindowsBuild> &param) {
   return param.param.name;
 }
 
@@ -35,7 +35,7 @@ class WindowsDlls : public ::testing::TestWithParam<WindowsBuild> {
     bin_ = fs::path(IT433TD_WINE_DIR) / GetParam().name / "bin";
     ASSERT_TRUE(fs::exists(bin_ / "Pkg_Vossik.dll")) << "not built: " << bin_;
   }
-  DllFacts facts(const char *dll) { return it433td::test::read_dll(GetParam(), bin_ / dll); }
+  DllFacts facts(const char *dll) { return it433td::test::readDll(GetParam(), bin_ / dll); }
   fs::path bin_;
 };
 
@@ -60,7 +60,7 @@ TEST_P(WindowsDlls, ModuleExportsTheQualifiedNamesMangled) {
       "MEGENCOM32_AbrirDispositivo", "MEGENCOM32_AtivarLOG", "CODEBAR32_PGeCodeBarQRCODE",
       "CODEBAR32_PGeBMPtoPRN"};
   for (const std::string &name : qualified) {
-    const std::string mangled = it433td::qualified_symbol(name);
+    const std::string mangled = it433td::qualifiedSymbol(name);
     bool found = false;
     for (const std::string &e : pe.exports) found |= e.rfind(mangled, 0) == 0;
     EXPECT_TRUE(found) << mangled;
@@ -68,7 +68,7 @@ TEST_P(WindowsDlls, ModuleExportsTheQualifiedNamesMangled) {
 }
 
 TEST_P(WindowsDlls, ModuleNamesItselfPKG_VOSSIK) {
-  EXPECT_EQ(facts("Pkg_Vossik.dll").module_name, "PKG_VOSSIK");
+  EXPECT_EQ(facts("Pkg_Vossik.dll").moduleName, "PKG_VOSSIK");
 }
 
 // VS_FIXEDFILEINFO: signature 0xFEEF04BD, struct version, then file version
@@ -77,8 +77,8 @@ TEST_P(WindowsDlls, ModuleNamesItselfPKG_VOSSIK) {
 // with the patch number in three digits: 6.25.11 reads "6.25.011".
 TEST_P(WindowsDlls, VersionResourceCarriesTheProjectVersion) {
   const std::string resource =
-      it433td::test::command_output("wrestool -x --raw --type=16 '" +
-                                    (bin_ / "Pkg_Vossik.dll").string() + "'");
+      it433td::test::commandOutput("wrestool -x --raw --type=16 '" +
+                                   (bin_ / "Pkg_Vossik.dll").string() + "'");
   const std::string signature("\xBD\x04\xEF\xFE", 4);
   size_t at = resource.find(signature);
   ASSERT_NE(at, std::string::npos) << "no version resource";
@@ -88,12 +88,12 @@ TEST_P(WindowsDlls, VersionResourceCarriesTheProjectVersion) {
     for (size_t i = 4; i-- > 0;) v = v << 8 | static_cast<uint8_t>(resource[at + offset + i]);
     return v;
   };
-  const uint32_t major_minor = IT433TD_VERSION_MAJOR << 16 | IT433TD_VERSION_MINOR;
-  const uint32_t patch_zero = IT433TD_VERSION_PATCH << 16;
-  EXPECT_EQ(dword(8), major_minor) << "file version, major and minor";
-  EXPECT_EQ(dword(12), patch_zero) << "file version, patch and 0";
-  EXPECT_EQ(dword(16), major_minor) << "product version, major and minor";
-  EXPECT_EQ(dword(20), patch_zero) << "product version, patch and 0";
+  const uint32_t majorMinor = IT433TD_VERSION_MAJOR << 16 | IT433TD_VERSION_MINOR;
+  const uint32_t patchZero = IT433TD_VERSION_PATCH << 16;
+  EXPECT_EQ(dword(8), majorMinor) << "file version, major and minor";
+  EXPECT_EQ(dword(12), patchZero) << "file version, patch and 0";
+  EXPECT_EQ(dword(16), majorMinor) << "product version, major and minor";
+  EXPECT_EQ(dword(20), patchZero) << "product version, patch and 0";
   // The version strings, in UTF-16.
   char text[32];
   std::snprintf(text, sizeof text, "%u.%u.%03u", IT433TD_VERSION_MAJOR, IT433TD_VERSION_MINOR,
@@ -127,6 +127,6 @@ TEST_P(WindowsDlls, EveryDllNeedsOnlyWindowsSystemLibraries) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, WindowsDlls,
-                         ::testing::ValuesIn(it433td::test::kWindowsBuilds), build_name);
+                         ::testing::ValuesIn(it433td::test::kWindowsBuilds), buildName);
 
 }  // namespace

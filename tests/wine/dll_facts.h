@@ -28,7 +28,7 @@ inline const WindowsBuild kWindowsBuilds[] = {{"win64", "x86_64-w64-mingw32-objd
 inline void PrintTo(const WindowsBuild &build, std::ostream *out) { *out << build.name; }
 
 // What `command` writes on its standard output.
-inline std::string command_output(const std::string &command) {
+inline std::string commandOutput(const std::string &command) {
   std::unique_ptr<FILE, int (*)(FILE *)> pipe(popen(command.c_str(), "r"), pclose);
   std::string out;
   if (!pipe) return out;
@@ -41,24 +41,24 @@ inline std::string command_output(const std::string &command) {
 struct DllFacts {
   std::set<std::string> exports;
   std::vector<std::string> imports;  // DLL names
-  std::string module_name;
+  std::string moduleName;
 };
 
-inline DllFacts read_dll(const WindowsBuild &build, const std::filesystem::path &dll) {
+inline DllFacts readDll(const WindowsBuild &build, const std::filesystem::path &dll) {
   DllFacts facts;
   std::istringstream lines(
-      command_output(std::string(build.objdump) + " -p '" + dll.string() + "'"));
+      commandOutput(std::string(build.objdump) + " -p '" + dll.string() + "'"));
   std::string line;
-  bool in_names = false;
+  bool inNames = false;
   while (std::getline(lines, line)) {
     if (line.rfind("[Ordinal/Name Pointer] Table", 0) == 0) {
-      in_names = true;
+      inNames = true;
       continue;
     }
-    if (in_names) {
+    if (inNames) {
       size_t close = line.find("] ");
       if (line.empty() || close == std::string::npos) {
-        in_names = false;
+        inNames = false;
       } else {
         facts.exports.insert(line.substr(close + 2));
         continue;
@@ -66,7 +66,7 @@ inline DllFacts read_dll(const WindowsBuild &build, const std::filesystem::path 
     }
     if (size_t at = line.find("DLL Name: "); at != std::string::npos)
       facts.imports.push_back(line.substr(at + 10));
-    if (line.rfind("Name ", 0) == 0) facts.module_name = line.substr(line.find_last_of(" \t") + 1);
+    if (line.rfind("Name ", 0) == 0) facts.moduleName = line.substr(line.find_last_of(" \t") + 1);
   }
   return facts;
 }

@@ -49,17 +49,17 @@ void report(const char *step, long value) {
   fflush(stdout);
 }
 
-int32_t length_of(const std::string &s) { return static_cast<int32_t>(s.size()); }
+int32_t lengthOf(const std::string &s) { return static_cast<int32_t>(s.size()); }
 
 // The folder of this executable, with its trailing separator.
-std::string own_folder() {
+std::string ownFolder() {
   char path[MAX_PATH];
   DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
   std::string folder(path, n);
   return folder.substr(0, folder.find_last_of("\\/") + 1);
 }
 
-bool last_write_time(const std::string &path, FILETIME &time) {
+bool lastWriteTime(const std::string &path, FILETIME &time) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
   time = data.ftLastWriteTime;
@@ -67,15 +67,15 @@ bool last_write_time(const std::string &path, FILETIME &time) {
 }
 
 // One till of two: see the head of this file.
-int qr_rounds(const char *port, const std::string &name, int rounds) {
+int qrRounds(const char *port, const std::string &name, int rounds) {
   HMODULE module = LoadLibraryA("Pkg_Vossik.dll");
   StartFn start;
   PortFn open, close;
-  BytesFn print_qr;
+  BytesFn printQr;
   if (module == nullptr || !(find(module, "StartIT433TD", start) &
                              find(module, "IniciaPorta_IT433TD", open) &
                              find(module, "FechaPorta_IT433TD", close) &
-                             find(module, "ImprimeQRCode_IT433TD", print_qr)))
+                             find(module, "ImprimeQRCode_IT433TD", printQr)))
     return 2;
   report("StartIT433TD", start() ? 1 : 0);
   report("IniciaPorta_IT433TD", open(port));
@@ -85,9 +85,9 @@ int qr_rounds(const char *port, const std::string &name, int rounds) {
     Sleep(5);
   }
   for (int round = 0; round < rounds; ++round) {
-    const std::string payload = till_payload(name, round);
+    const std::string payload = tillPayload(name, round);
     report(("qr_round_" + std::to_string(round)).c_str(),
-           print_qr(port, payload.data(), length_of(payload)));
+           printQr(port, payload.data(), lengthOf(payload)));
   }
   report("FechaPorta_IT433TD", close(port));
   return 0;
@@ -97,7 +97,7 @@ int qr_rounds(const char *port, const std::string &name, int rounds) {
 
 int main(int argc, char **argv) {
   if (argc == 5 && strcmp(argv[1], "--qr-rounds") == 0)
-    return qr_rounds(argv[2], argv[3], atoi(argv[4]));
+    return qrRounds(argv[2], argv[3], atoi(argv[4]));
   if (argc != 5) {
     fprintf(stderr, "usage: host_win PORT TEXT CODE128_DATA QR_DATA\n");
     return 2;
@@ -114,49 +114,49 @@ int main(int argc, char **argv) {
   }
   StartFn start;
   PortFn open, close, cut;
-  BytesFn print_text, print_code128, print_qr;
+  BytesFn printText, printCode128, printQr;
   bool found = find(module, "StartIT433TD", start) & find(module, "IniciaPorta_IT433TD", open) &
                find(module, "FechaPorta_IT433TD", close) &
-               find(module, "FormataTX_IT433TD", print_text) &
-               find(module, "ImprimeCODE128_IT433TD", print_code128) &
+               find(module, "FormataTX_IT433TD", printText) &
+               find(module, "ImprimeCODE128_IT433TD", printCode128) &
                find(module, "AcionaGuilhotina_IT433TD", cut) &
-               find(module, "ImprimeQRCode_IT433TD", print_qr);
+               find(module, "ImprimeQRCode_IT433TD", printQr);
   if (!found) return 2;
 
   // The bool result is one byte: read only that byte.
   report("StartIT433TD", start() ? 1 : 0);
   report("IniciaPorta_IT433TD", open(port));
-  report("FormataTX_IT433TD", print_text(port, text.data(), length_of(text)));
-  report("ImprimeCODE128_IT433TD", print_code128(port, code128.data(), length_of(code128)));
+  report("FormataTX_IT433TD", printText(port, text.data(), lengthOf(text)));
+  report("ImprimeCODE128_IT433TD", printCode128(port, code128.data(), lengthOf(code128)));
   report("AcionaGuilhotina_IT433TD", cut(port));
-  report("ImprimeQRCode_IT433TD", print_qr(port, qr.data(), length_of(qr)));
+  report("ImprimeQRCode_IT433TD", printQr(port, qr.data(), lengthOf(qr)));
 
   // A port name with '&', '>' and blanks would start a second command in
   // cmd.exe. The module must refuse it at once: no close, no rendering (the
   // printer file keeps its time), no copy (no injected.txt appears).
-  const std::string printer_file = own_folder() + "Dados\\qrCode.prn";
+  const std::string printerFile = ownFolder() + "Dados\\qrCode.prn";
   FILETIME before{}, after{};
-  const bool had_file = last_write_time(printer_file, before);
-  const std::string unsafe_port = std::string(port) + "&type nul>injected.txt";
-  const std::string other_qr = "not for printing";
+  const bool hadFile = lastWriteTime(printerFile, before);
+  const std::string unsafePort = std::string(port) + "&type nul>injected.txt";
+  const std::string otherQr = "not for printing";
   const ULONGLONG started = GetTickCount64();
-  report("ImprimeQRCode_unsafe_port", print_qr(unsafe_port.c_str(), other_qr.data(),
-                                                length_of(other_qr)));
+  report("ImprimeQRCode_unsafe_port", printQr(unsafePort.c_str(), otherQr.data(),
+                                                lengthOf(otherQr)));
   report("ImprimeQRCode_unsafe_port_ms", static_cast<long>(GetTickCount64() - started));
   Sleep(1000);  // time enough for a wrongly started cmd.exe to act
   report("printer_file_untouched",
-         had_file && last_write_time(printer_file, after) && CompareFileTime(&before, &after) == 0);
+         hadFile && lastWriteTime(printerFile, after) && CompareFileTime(&before, &after) == 0);
   report("injected_file_absent", GetFileAttributesA("injected.txt") == INVALID_FILE_ATTRIBUTES);
 
   // The same QR code (the same printer file) to a port that takes no byte:
   // the device library opens it, but cmd.exe's COPY fails.
-  const char *full_port = "Z:\\dev\\full";
-  report("ImprimeQRCode_copy_cannot_write", print_qr(full_port, qr.data(), length_of(qr)));
-  close(full_port);
+  const char *fullPort = "Z:\\dev\\full";
+  report("ImprimeQRCode_copy_cannot_write", printQr(fullPort, qr.data(), lengthOf(qr)));
+  close(fullPort);
 
-  const std::string still_open = "port still open\n";
+  const std::string stillOpen = "port still open\n";
   report("FormataTX_after_unsafe_port",
-         print_text(port, still_open.data(), length_of(still_open)));
+         printText(port, stillOpen.data(), lengthOf(stillOpen)));
   report("FechaPorta_IT433TD", close(port));
   return 0;
 }

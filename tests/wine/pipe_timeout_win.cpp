@@ -75,7 +75,7 @@ DWORD WINAPI watchdog(void *) {
 // stops reading for good.
 constexpr DWORD kTakenByServer = 65536;
 
-DWORD WINAPI take_some(void *server) {
+DWORD WINAPI takeSome(void *server) {
   std::vector<char> chunk(kTakenByServer);
   DWORD total = 0;
   while (total < kTakenByServer) {
@@ -146,33 +146,33 @@ int main() {
   int32_t written = -1;
   started = GetTickCount64();
   status = lib.write(port.c_str(), bytes.data(), kWriteCount, &written);
-  const long long write_ms = took();
-  check(status == kTimeout, "EscrevernoDispositivo of 1 MiB answers TIMEOUT", status, write_ms);
+  const long long writeMs = took();
+  check(status == kTimeout, "EscrevernoDispositivo of 1 MiB answers TIMEOUT", status, writeMs);
   check(written >= 0 && written < kWriteCount, "the write reports a partial count", written,
-        write_ms);
+        writeMs);
   // The count is honest: the server finds exactly that many bytes waiting.
   const long long arrived = drain(server);
   check(arrived == written, "the server finds as many bytes as the write reported", arrived,
-        write_ms);
+        writeMs);
 
   // The server takes 64 KiB, then no more: the count says at least that,
   // and exactly what reached the server.
-  HANDLE taker = CreateThread(nullptr, 0, take_some, server, 0, nullptr);
+  HANDLE taker = CreateThread(nullptr, 0, takeSome, server, 0, nullptr);
   if (taker == nullptr) return 2;
   written = -1;
   started = GetTickCount64();
   status = lib.write(port.c_str(), bytes.data(), kWriteCount, &written);
-  const long long partial_ms = took();
+  const long long partialMs = took();
   WaitForSingleObject(taker, INFINITE);
   DWORD taken = 0;
   GetExitCodeThread(taker, &taken);
   CloseHandle(taker);
   check(status == kTimeout, "a write the server reads in part answers TIMEOUT", status,
-        partial_ms);
+        partialMs);
   check(written >= static_cast<int32_t>(kTakenByServer) && written < kWriteCount,
-        "its count covers what the server took", written, partial_ms);
+        "its count covers what the server took", written, partialMs);
   const long long reached = taken + drain(server);
-  check(reached == written, "the server got exactly the bytes reported", reached, partial_ms);
+  check(reached == written, "the server got exactly the bytes reported", reached, partialMs);
 
   int32_t answer = 0;
   started = GetTickCount64();
@@ -180,10 +180,10 @@ int main() {
   check(status == kNoAnswer, "StatusDoDispositivo answers NO_ANSWER", status, took());
   check(answer == -1, "StatusDoDispositivo reports no answer byte", answer, took());
 
-  char answer_byte = 0;
+  char answerByte = 0;
   int32_t got = -1;
   started = GetTickCount64();
-  status = lib.read(port.c_str(), &answer_byte, 1, &got);
+  status = lib.read(port.c_str(), &answerByte, 1, &got);
   check(status == kTimeout && got == 0, "LeroDispositivo answers TIMEOUT with nothing read", status,
         took());
 

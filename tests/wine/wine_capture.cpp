@@ -50,28 +50,28 @@ constexpr auto kHostTimeout = std::chrono::seconds(60);
 struct Pty {
   int master = -1;
   int slave = -1;  // held open for the whole run: the line settings live on
-  std::string slave_path;
+  std::string slavePath;
 };
 
-Pty open_pty() {
+Pty openPty() {
   Pty pty;
   pty.master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (pty.master < 0 || grantpt(pty.master) != 0 || unlockpt(pty.master) != 0)
     fail("no pseudo-terminal");
-  pty.slave_path = ptsname(pty.master);
-  pty.slave = open(pty.slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (pty.slave < 0) fail("cannot open " + pty.slave_path);
+  pty.slavePath = ptsname(pty.master);
+  pty.slave = open(pty.slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (pty.slave < 0) fail("cannot open " + pty.slavePath);
   return pty;
 }
 
-void point_link(const fs::path &link, const fs::path &target) {
+void pointLink(const fs::path &link, const fs::path &target) {
   std::error_code ignored;
   fs::remove(link, ignored);
   fs::create_directories(link.parent_path());
   fs::create_symlink(target, link);
 }
 
-void stage_host(const fs::path &bin, const fs::path &stage) {
+void stageHost(const fs::path &bin, const fs::path &stage) {
   fs::remove_all(stage);
   fs::create_directories(stage / "Dados");
   for (const char *file : {"Pkg_Vossik.dll", "MEGENCOM32.dll", "P32GeCodeBar.dll", "host_win.exe"}) {
@@ -82,7 +82,7 @@ void stage_host(const fs::path &bin, const fs::path &stage) {
 
 // Reads the master until told to stop; a pty whose slave side is closed by
 // every other holder still reads fine, as we hold the slave ourselves.
-void read_master(int master, std::atomic<bool> &stop, std::vector<char> &bytes) {
+void readMaster(int master, std::atomic<bool> &stop, std::vector<char> &bytes) {
   char chunk[4096];
   while (!stop.load()) {
     pollfd p{master, POLLIN, 0};
@@ -92,23 +92,23 @@ void read_master(int master, std::atomic<bool> &stop, std::vector<char> &bytes) 
   }
 }
 
-int run_host(const std::string &loader, const fs::path &prefix, const fs::path &stage,
-             const fs::path &out) {
-  const pid_t child = start_wine({loader, "host_win.exe", kPort, kText, kCode128, kQrData}, stage,
-                                 out / kHostOutputFile, prefix);
+int runHost(const std::string &loader, const fs::path &prefix, const fs::path &stage,
+            const fs::path &out) {
+  const pid_t child = startWine({loader, "host_win.exe", kPort, kText, kCode128, kQrData}, stage,
+                                out / kHostOutputFile, prefix);
   if (child < 0) fail("fork failed");
-  const int status = finish_wine(child, kHostTimeout);
+  const int status = finishWine(child, kHostTimeout);
   if (status < 0) fail("the host did not finish within 60 s");
   return status;
 }
 
-void write_file(const fs::path &path, const std::vector<char> &bytes) {
+void writeFile(const fs::path &path, const std::vector<char> &bytes) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!file) fail("cannot write " + path.string());
 }
 
-void write_line_settings(int slave, const fs::path &path) {
+void writeLineSettings(int slave, const fs::path &path) {
   termios t{};
   if (tcgetattr(slave, &t) != 0) fail("tcgetattr on the pty failed");
   std::ofstream file(path, std::ios::trunc);
@@ -126,44 +126,44 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: wine_capture OUT_DIR\n");
     return 2;
   }
-  const WineWidth width = wine_width();
-  const fs::path wine_dir = IT433TD_WINE_DIR;
+  const WineWidth width = wineWidth();
+  const fs::path wineDir = IT433TD_WINE_DIR;
   const std::string loader = width.loader;
   const fs::path out = argv[1];
-  const fs::path prefix = wine_dir / "prefix";
-  const fs::path port_link = wine_dir / "ports" / "com1";
+  const fs::path prefix = wineDir / "prefix";
+  const fs::path portLink = wineDir / "ports" / "com1";
   if (!fs::exists(prefix / "system.reg"))
     fail("no prepared Wine prefix in " + prefix.string() + ": run scripts/wine-test.sh");
   fs::create_directories(out);
   const fs::path stage = out / kStageFolder;
-  stage_host(width.bin, stage);
+  stageHost(width.bin, stage);
 
-  Pty pty = open_pty();
-  point_link(port_link, pty.slave_path);
+  Pty pty = openPty();
+  pointLink(portLink, pty.slavePath);
   // The prefix's registry names ports/com1 as COM1, so Wine keeps this link.
-  point_link(prefix / "dosdevices" / "com1", port_link);
+  pointLink(prefix / "dosdevices" / "com1", portLink);
 
   std::atomic<bool> stop{false};
   std::vector<char> captured;
-  std::thread reader(read_master, pty.master, std::ref(stop), std::ref(captured));
+  std::thread reader(readMaster, pty.master, std::ref(stop), std::ref(captured));
   const auto started = std::chrono::steady_clock::now();
-  const int host_status = run_host(loader, prefix, stage, out);
+  const int hostStatus = runHost(loader, prefix, stage, out);
   const auto took = std::chrono::steady_clock::now() - started;
   std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the last bytes in flight
   stop = true;
   reader.join();
 
-  write_file(out / kCaptureFile, captured);
-  write_line_settings(pty.slave, out / kLineSettingsFile);
+  writeFile(out / kCaptureFile, captured);
+  writeLineSettings(pty.slave, out / kLineSettingsFile);
   std::printf("host_win (%s) ran %lld ms under Wine, exit %d; %zu bytes reached COM1\n",
               width.name.c_str(), static_cast<long long>(
                   std::chrono::duration_cast<std::chrono::milliseconds>(took).count()),
-              host_status, captured.size());
+              hostStatus, captured.size());
 
   std::error_code ignored;
-  if (fs::read_symlink(prefix / "dosdevices" / "com1", ignored) != port_link)
+  if (fs::read_symlink(prefix / "dosdevices" / "com1", ignored) != portLink)
     fail("Wine remapped COM1 away from the pty: the prefix lacks the COM1 entry "
          "under HKLM\\Software\\Wine\\Ports; run scripts/wine-test.sh");
-  if (host_status != 0) fail("host_win.exe exited with " + std::to_string(host_status));
+  if (hostStatus != 0) fail("host_win.exe exited with " + std::to_string(hostStatus));
   return 0;
 }

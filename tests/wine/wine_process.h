@@ -20,18 +20,18 @@ namespace it433td::wine_test {
 // standard output to `output` and its errors to `output`.stderr: Wine's own
 // processes (a wineserver lingers for a few seconds) get files, never the
 // test runner's pipes. Returns the child's pid.
-inline pid_t start_wine(const std::vector<std::string> &args, const std::filesystem::path &folder,
-                        const std::filesystem::path &output, const std::filesystem::path &prefix) {
+inline pid_t startWine(const std::vector<std::string> &args, const std::filesystem::path &folder,
+                       const std::filesystem::path &output, const std::filesystem::path &prefix) {
   const pid_t child = fork();
   if (child != 0) return child;
   setpgid(0, 0);
-  const int out_fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const int err_fd = open((output.string() + ".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const int null_fd = open("/dev/null", O_RDWR);
-  if (out_fd < 0 || err_fd < 0 || null_fd < 0 || chdir(folder.c_str()) != 0) _exit(126);
-  dup2(null_fd, 0);
-  dup2(out_fd, 1);
-  dup2(err_fd, 2);
+  const int outFd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int errFd = open((output.string() + ".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int nullFd = open("/dev/null", O_RDWR);
+  if (outFd < 0 || errFd < 0 || nullFd < 0 || chdir(folder.c_str()) != 0) _exit(126);
+  dup2(nullFd, 0);
+  dup2(outFd, 1);
+  dup2(errFd, 2);
   setenv("WINEPREFIX", prefix.c_str(), 1);
   setenv("WINEDEBUG", "-all", 1);
   setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
@@ -45,7 +45,7 @@ inline pid_t start_wine(const std::vector<std::string> &args, const std::filesys
 
 // Waits for `child` at most `limit`, then kills its whole group. Its exit
 // code, 128 + the signal that ended it, or -1 when it had to be killed.
-inline int finish_wine(pid_t child, std::chrono::seconds limit) {
+inline int finishWine(pid_t child, std::chrono::seconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   int status = 0;
   while (waitpid(child, &status, WNOHANG) != child) {

@@ -28,26 +28,26 @@ using namespace it433td::wine_test;
 namespace {
 
 // wine.<width>.capture left its files in a folder named after the width.
-fs::path out_dir() { return fs::path(IT433TD_WINE_OUT) / wine_width().name; }
+fs::path outDir() { return fs::path(IT433TD_WINE_OUT) / wineWidth().name; }
 
-std::string read_file(const fs::path &path) {
+std::string readFile(const fs::path &path) {
   std::ifstream file(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 // host_win's "<step> <value>" lines.
-std::map<std::string, long> host_results() {
+std::map<std::string, long> hostResults() {
   std::map<std::string, long> results;
-  std::istringstream lines(read_file(out_dir() / kHostOutputFile));
+  std::istringstream lines(readFile(outDir() / kHostOutputFile));
   std::string step;
   long value;
   while (lines >> step >> value) results[step] = value;
   return results;
 }
 
-std::string printer_file() { return read_file(out_dir() / kStageFolder / "Dados" / "qrCode.prn"); }
+std::string printerFile() { return readFile(outDir() / kStageFolder / "Dados" / "qrCode.prn"); }
 
-std::string hex_around(const std::string &bytes, size_t at) {
+std::string hexAround(const std::string &bytes, size_t at) {
   std::string out;
   const size_t from = at > 8 ? at - 8 : 0;
   for (size_t i = from; i < bytes.size() && i < at + 8; ++i) {
@@ -60,14 +60,14 @@ std::string hex_around(const std::string &bytes, size_t at) {
 }
 
 // A readable verdict on two byte streams: where they part and what is there.
-::testing::AssertionResult same_bytes(const std::string &expected, const std::string &actual) {
+::testing::AssertionResult sameBytes(const std::string &expected, const std::string &actual) {
   if (expected == actual) return ::testing::AssertionSuccess();
   size_t at = 0;
   while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
   return ::testing::AssertionFailure()
          << "streams differ at byte " << at << " of " << expected.size() << " expected, "
-         << actual.size() << " received\n  expected: " << hex_around(expected, at)
-         << "\n  received: " << hex_around(actual, at);
+         << actual.size() << " received\n  expected: " << hexAround(expected, at)
+         << "\n  received: " << hexAround(actual, at);
 }
 
 // The printer file's paper as dots: feed (ESC J n) gives white rows, each
@@ -77,7 +77,7 @@ struct Paper {
   std::vector<std::vector<uint8_t>> rows;
 };
 
-bool lay_out(const std::string &file, Paper &paper) {
+bool layOut(const std::string &file, Paper &paper) {
   const auto byte = [&](size_t i) { return static_cast<uint8_t>(file[i]); };
   size_t i = 0;
   while (i < file.size()) {
@@ -86,7 +86,8 @@ bool lay_out(const std::string &file, Paper &paper) {
       i += 3;
     } else if (byte(i) == 0x1D && i + 7 < file.size() && byte(i + 1) == 0x76 &&
                byte(i + 2) == 0x30) {
-      const size_t x = byte(i + 4) | byte(i + 5) << 8, y = byte(i + 6) | byte(i + 7) << 8;
+      const size_t x = byte(i + 4) | size_t{byte(i + 5)} << 8;
+      const size_t y = byte(i + 6) | size_t{byte(i + 7)} << 8;
       i += 8;
       if (i + x * y > file.size()) return false;
       for (size_t r = 0; r < y; ++r) {
@@ -104,10 +105,10 @@ bool lay_out(const std::string &file, Paper &paper) {
 }
 
 // Decodes the QR code printed on the paper with zbar.
-std::string decode_qr(const Paper &paper) {
-  const int margin = 32, width = paper.width + 2 * margin;
-  const int height = static_cast<int>(paper.rows.size()) + 2 * margin;
-  std::vector<uint8_t> gray(static_cast<size_t>(width) * height, 0xFF);
+std::string decodeQr(const Paper &paper) {
+  const size_t margin = 32, width = static_cast<size_t>(paper.width) + 2 * margin;
+  const size_t height = paper.rows.size() + 2 * margin;
+  std::vector<uint8_t> gray(width * height, 0xFF);
   for (size_t r = 0; r < paper.rows.size(); ++r)
     for (size_t d = 0; d < paper.rows[r].size(); ++d)
       if (paper.rows[r][d]) gray[(r + margin) * width + d + margin] = 0;
@@ -117,7 +118,7 @@ std::string decode_qr(const Paper &paper) {
   zbar::zbar_image_scanner_set_config(scanner, zbar::ZBAR_QRCODE, zbar::ZBAR_CFG_ENABLE, 1);
   zbar::zbar_image_t *image = zbar::zbar_image_create();
   zbar::zbar_image_set_format(image, zbar_fourcc('Y', '8', '0', '0'));
-  zbar::zbar_image_set_size(image, width, height);
+  zbar::zbar_image_set_size(image, static_cast<unsigned>(width), static_cast<unsigned>(height));
   zbar::zbar_image_set_data(image, gray.data(), gray.size(), nullptr);
   std::string text;
   if (zbar::zbar_scan_image(scanner, image) > 0) {
@@ -130,7 +131,7 @@ std::string decode_qr(const Paper &paper) {
 }
 
 TEST(WineRun, HostGetsSuccessFromEveryStepAndTheRefusalsForTheUnsafePortAndTheFailedCopy) {
-  std::map<std::string, long> got = host_results();
+  std::map<std::string, long> got = hostResults();
   const std::map<std::string, long> expected = {
       {"StartIT433TD", 1},
       {"IniciaPorta_IT433TD", 0},
@@ -147,21 +148,21 @@ TEST(WineRun, HostGetsSuccessFromEveryStepAndTheRefusalsForTheUnsafePortAndTheFa
   };
   for (const auto &[step, status] : expected) {
     ASSERT_TRUE(got.count(step)) << step << " missing from the host's output:\n"
-                                 << read_file(out_dir() / kHostOutputFile);
+                                 << readFile(outDir() / kHostOutputFile);
     EXPECT_EQ(got[step], status) << step;
   }
 }
 
 TEST(WineRun, UnsafePortNameStartsNothing) {
-  std::map<std::string, long> got = host_results();
+  std::map<std::string, long> got = hostResults();
   ASSERT_TRUE(got.count("ImprimeQRCode_unsafe_port_ms"));
   // A QR print that went ahead would have paused 3000 ms.
   EXPECT_LT(got["ImprimeQRCode_unsafe_port_ms"], 1000);
-  EXPECT_FALSE(fs::exists(out_dir() / kStageFolder / "injected.txt"));
+  EXPECT_FALSE(fs::exists(outDir() / kStageFolder / "injected.txt"));
 }
 
 TEST(WineRun, PortReceivesTextBarcodeCutQrCodeAndTheLastLineExactly) {
-  const std::string prn = printer_file();
+  const std::string prn = printerFile();
   ASSERT_FALSE(prn.empty()) << "no Dados\\qrCode.prn was rendered";
   const std::string code128 = kCode128;
   std::string expected;
@@ -172,18 +173,18 @@ TEST(WineRun, PortReceivesTextBarcodeCutQrCodeAndTheLastLineExactly) {
   expected += "\x1B\x77";                           // cut
   expected += prn;                                  // COPY /B of the printer file
   expected += '\x0F' + std::string(kStillOpenText) + '\x12';
-  EXPECT_TRUE(same_bytes(expected, read_file(out_dir() / kCaptureFile)));
+  EXPECT_TRUE(sameBytes(expected, readFile(outDir() / kCaptureFile)));
 }
 
 TEST(WineRun, QrPrinterFileReadsBackAsTheHostsData) {
   Paper paper;
-  ASSERT_TRUE(lay_out(printer_file(), paper)) << "not raster and feed commands only";
-  EXPECT_EQ(decode_qr(paper), kQrData);
+  ASSERT_TRUE(layOut(printerFile(), paper)) << "not raster and feed commands only";
+  EXPECT_EQ(decodeQr(paper), kQrData);
 }
 
 TEST(WineRun, SerialLineSettingsReachedThePty) {
   std::map<std::string, long> line;
-  std::istringstream lines(read_file(out_dir() / kLineSettingsFile));
+  std::istringstream lines(readFile(outDir() / kLineSettingsFile));
   std::string name;
   long value;
   while (lines >> name >> value) line[name] = value;
@@ -199,29 +200,29 @@ TEST(WineRun, VirtualPrinterPrintsTheTextTheBarcodeAndTheQrCode) {
   std::vector<vp::Receipt> receipts;
   vp::VirtualPrinter printer([&](vp::Receipt &&r) { receipts.push_back(std::move(r)); },
                              [](std::uint8_t) {});
-  printer.feed(read_file(out_dir() / kCaptureFile));
+  printer.feed(readFile(outDir() / kCaptureFile));
   printer.finish();
   ASSERT_EQ(receipts.size(), 2u) << "one cut receipt, then the QR code and the last line";
   EXPECT_TRUE(receipts[0].cut);
 
-  auto text_of = [](const vp::PrintedItem &item) {
+  auto textOf = [](const vp::PrintedItem &item) {
     std::string s;
     for (const vp::Glyph &g : item.glyphs) s += g.utf8;
     return s;
   };
-  bool text = false, barcode = false, image = false, last_line = false;
+  bool text = false, barcode = false, image = false, lastLine = false;
   for (const vp::PrintedItem &item : receipts[0].items) {
-    text |= item.kind == vp::ItemKind::TextLine && text_of(item) == kText;
+    text |= item.kind == vp::ItemKind::TextLine && textOf(item) == kText;
     barcode |= item.kind == vp::ItemKind::Barcode && item.humanReadable == kCode128;
   }
   for (const vp::PrintedItem &item : receipts[1].items) {
     image |= item.kind == vp::ItemKind::Image && item.width > 0;
-    last_line |= item.kind == vp::ItemKind::TextLine && text_of(item) == "port still open";
+    lastLine |= item.kind == vp::ItemKind::TextLine && textOf(item) == "port still open";
   }
   EXPECT_TRUE(text);
   EXPECT_TRUE(barcode);
   EXPECT_TRUE(image);
-  EXPECT_TRUE(last_line);
+  EXPECT_TRUE(lastLine);
 }
 #endif
 

@@ -18,7 +18,7 @@ struct WineWidth {
   std::string loader;         // IT433TD_WINE_LOADER: the Wine loader of that width
 };
 
-inline WineWidth wine_width() {
+inline WineWidth wineWidth() {
   const char *name = std::getenv("IT433TD_WINE_WIDTH");
   const char *bin = std::getenv("IT433TD_WINE_BIN");
   const char *loader = std::getenv("IT433TD_WINE_LOADER");

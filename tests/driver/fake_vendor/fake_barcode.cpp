@@ -11,7 +11,7 @@
 
 namespace {
 
-bool write_file(const char *path, const std::string &content) {
+bool writeFile(const char *path, const std::string &content) {
   if (!path) return false;
   FILE *file = std::fopen(path, "wb");
   if (!file) return false;
@@ -24,7 +24,7 @@ bool write_file(const char *path, const std::string &content) {
 FAKE_API int32_t IT433TD_CALL CODEBAR32_PGeCodeBarInicia(void) {
   FakeCall call;
   call.entry = "CODEBAR32_PGeCodeBarInicia";
-  fake_vendor()->record(call);
+  fakeVendor()->record(call);
   return 0;
 }
 
@@ -35,15 +35,15 @@ FAKE_API int32_t IT433TD_CALL CODEBAR32_PGeCodeBarQRCODE(int32_t eccLevel, int32
   FakeCall call;
   call.entry = "CODEBAR32_PGeCodeBarQRCODE";
   call.numbers = {eccLevel, indent, moduleSize, length};
-  call.null_data = data == nullptr;
+  call.nullData = data == nullptr;
   // The module promises a 0x00 byte after the data: read it too.
   if (data && length >= 0) call.bytes.assign(data, size_t(length) + 1);
-  call.bitmap_path = bmpPath ? bmpPath : "";
-  call.printer_path = prnPath ? prnPath : "";
-  fake_vendor()->record(call);
-  if (!fake_vendor()->render) return 1;
+  call.bitmapPath = bmpPath ? bmpPath : "";
+  call.printerPath = prnPath ? prnPath : "";
+  fakeVendor()->record(call);
+  if (!fakeVendor()->render) return 1;
   const std::string payload = data ? std::string(data, size_t(length)) : std::string();
-  const bool ok = write_file(bmpPath, "BM") && write_file(prnPath, fake_printer_file(payload));
+  const bool ok = writeFile(bmpPath, "BM") && writeFile(prnPath, fakePrinterFile(payload));
   if (const char *planted = std::getenv("FAKE_BARCODE_PLANT"); ok && planted) {
     unlink(prnPath);
     if (symlink(planted, prnPath) != 0) return 3;
@@ -55,13 +55,13 @@ FAKE_API int32_t IT433TD_CALL CODEBAR32_PGeCodeBarQRCODE(int32_t eccLevel, int32
 FAKE_API void IT433TD_CALL CODEBAR32_PGeBMPtoPRN(void) {
   FakeCall call;
   call.entry = "CODEBAR32_PGeBMPtoPRN";
-  fake_vendor()->record(call);
+  fakeVendor()->record(call);
 }
 #endif
 
 FAKE_API int32_t IT433TD_CALL CODEBAR32_PGeCodeBarFinaliza(void) {
   FakeCall call;
   call.entry = "CODEBAR32_PGeCodeBarFinaliza";
-  fake_vendor()->record(call);
+  fakeVendor()->record(call);
   return 0;
 }

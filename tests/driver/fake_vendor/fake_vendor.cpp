@@ -1,6 +1,6 @@
 #include "fake_vendor.h"
 
-FAKE_API FakeVendor *fake_vendor() {
+FAKE_API FakeVendor *fakeVendor() {
   static FakeVendor state;
   return &state;
 }

@@ -22,31 +22,31 @@ struct FakeCall {
   std::string port;              // port name (or first path)
   std::vector<int64_t> numbers;  // integer arguments
   std::string bytes;             // bytes written, data rendered
-  bool null_data = false;        // the data pointer was null
-  std::string bitmap_path, printer_path;
+  bool nullData = false;        // the data pointer was null
+  std::string bitmapPath, printerPath;
   std::chrono::steady_clock::time_point when = std::chrono::steady_clock::now();
 };
 
 // What one write call answers. `reported` is stored in *written unless
-// leave_count is set; `reported < 0` with accept_all stores the whole count.
+// leaveCount is set; `reported < 0` with acceptAll stores the whole count.
 struct FakeWriteAnswer {
   int32_t status = 0;
   int32_t reported = 0;
-  bool leave_count = false;
-  bool accept_all = false;
+  bool leaveCount = false;
+  bool acceptAll = false;
 };
 
 struct FakeVendor {
   std::mutex lock;
   std::vector<FakeCall> calls;
-  std::deque<FakeWriteAnswer> write_script;  // empty: success, all written
-  int32_t accept_per_write = 0;              // > 0: accept at most this many bytes per write
-  int32_t open_status = 0;
-  int32_t close_status = 0;
+  std::deque<FakeWriteAnswer> writeScript;  // empty: success, all written
+  int32_t acceptPerWrite = 0;              // > 0: accept at most this many bytes per write
+  int32_t openStatus = 0;
+  int32_t closeStatus = 0;
   bool render = true;          // QRCODE writes the printer file
-  int write_delay_ms = 0;      // a slow device, to widen race windows
-  int writes_in_progress = 0;  // concurrent writes seen right now
-  int most_concurrent_writes = 0;
+  int writeDelayMs = 0;      // a slow device, to widen race windows
+  int writesInProgress = 0;  // concurrent writes seen right now
+  int mostConcurrentWrites = 0;
 
   void record(FakeCall call) {
     std::lock_guard<std::mutex> hold(lock);
@@ -56,7 +56,7 @@ struct FakeVendor {
     std::lock_guard<std::mutex> hold(lock);
     return calls;
   }
-  std::vector<FakeCall> calls_of(const std::string &entry) {
+  std::vector<FakeCall> callsOf(const std::string &entry) {
     std::vector<FakeCall> found;
     for (auto &call : snapshot())
       if (call.entry == entry) found.push_back(call);
@@ -65,10 +65,10 @@ struct FakeVendor {
 };
 
 // The fake's state in this library (or, linked in, in this program).
-FAKE_API FakeVendor *fake_vendor();
+FAKE_API FakeVendor *fakeVendor();
 
 // What the fake barcode library writes as the printer file for `data`.
-inline std::string fake_printer_file(const std::string &data) { return "FAKE-PRN:" + data; }
+inline std::string fakePrinterFile(const std::string &data) { return "FAKE-PRN:" + data; }
 
 // The fourteen entry points. The eight the module never calls take no
 // arguments here.

@@ -78,14 +78,14 @@ Paper printOnPaper(const Bytes &file) {
   size_t pos = 0;
   while (pos < file.size()) {
     if (file.size() - pos >= 3 && file[pos] == 0x1B && file[pos + 1] == 0x4A) {
-      PrinterCommand feed{PrinterCommand::Feed};
+      PrinterCommand feed{PrinterCommand::kFeed};
       feed.feedDots = file[pos + 2];
       paper.commands.push_back(feed);
       for (int i = 0; i < feed.feedDots; ++i) rows.push_back(whiteRow());
       pos += 3;
     } else if (file.size() - pos >= 8 && file[pos] == 0x1D && file[pos + 1] == 0x76 &&
                file[pos + 2] == 0x30) {
-      PrinterCommand raster{PrinterCommand::Raster};
+      PrinterCommand raster{PrinterCommand::kRaster};
       // m: bit 0 prints every dot twice as wide, bit 1 every row twice.
       const uint8_t mode = file[pos + 3];
       if (mode > 3) {
@@ -99,21 +99,23 @@ Paper printOnPaper(const Bytes &file) {
       raster.dataOffset = pos + 8;
       const int dotWidth = raster.doubleWidth ? 2 : 1;
       const int dotHeight = raster.doubleHeight ? 2 : 1;
-      const size_t dataBytes = static_cast<size_t>(raster.widthBytes) * raster.rows;
+      const size_t dataBytes =
+          static_cast<size_t>(raster.widthBytes) * static_cast<size_t>(raster.rows);
       if (raster.widthBytes * 8 * dotWidth > kPaperDots || file.size() - raster.dataOffset < dataBytes) {
         paper.problem = "raster wider than the paper or cut short";
         return paper;
       }
       for (int y = 0; y < raster.rows; ++y) {
         std::vector<uint8_t> row = whiteRow();
+        const size_t rowStart = raster.dataOffset + static_cast<size_t>(y * raster.widthBytes);
         for (int x = 0; x < raster.widthBytes * 8; ++x) {
-          const uint8_t byte = file[raster.dataOffset + static_cast<size_t>(y) * raster.widthBytes + x / 8];
+          const uint8_t byte = file[rowStart + static_cast<size_t>(x / 8)];
           if (byte & (0x80 >> (x % 8)))
-            for (int d = 0; d < dotWidth; ++d) row[x * dotWidth + d] = 0;
+            for (int d = 0; d < dotWidth; ++d) row[static_cast<size_t>(x * dotWidth + d)] = 0;
         }
         for (int d = 0; d < dotHeight; ++d) rows.push_back(row);
       }
-      const bool followsRaster = !paper.commands.empty() && paper.commands.back().kind == PrinterCommand::Raster;
+      const bool followsRaster = !paper.commands.empty() && paper.commands.back().kind == PrinterCommand::kRaster;
       if (!followsRaster) paper.images.push_back(PrintedImage{static_cast<int>(rows.size()) - raster.dotRows()});
       PrintedImage &image = paper.images.back();
       image.dotRows += raster.dotRows();
@@ -136,11 +138,10 @@ Paper printOnPaper(const Bytes &file) {
 
 GreyImage scaleUp(const GreyImage &image, int factor) {
   GreyImage big{image.width * factor, image.height * factor, {}};
-  big.pixels.resize(static_cast<size_t>(big.width) * big.height);
+  big.pixels.resize(big.index(0, big.height));
   for (int y = 0; y < big.height; ++y)
     for (int x = 0; x < big.width; ++x)
-      big.pixels[static_cast<size_t>(y) * big.width + x] =
-          image.pixels[static_cast<size_t>(y / factor) * image.width + x / factor];
+      big.pixels[big.index(x, y)] = image.pixels[image.index(x / factor, y / factor)];
   return big;
 }
 

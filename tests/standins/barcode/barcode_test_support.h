@@ -38,19 +38,23 @@ struct GreyImage {
   int width = 0;
   int height = 0;
   std::vector<uint8_t> pixels;
-  bool black(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x] == 0; }
+  bool black(int x, int y) const { return pixels[index(x, y)] == 0; }
+  // Where the dot (x, y) lies in `pixels`, row after row.
+  size_t index(int x, int y) const {
+    return static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
+  }
 };
 
 // One command of a printer file.
 struct PrinterCommand {
-  enum Kind { Feed, Raster } kind;
-  int feedDots = 0;      // Feed
-  int widthBytes = 0;    // Raster
-  int rows = 0;          // Raster: data rows sent
-  bool doubleWidth = false;   // Raster, m bit 0: each dot printed 2 dots wide
-  bool doubleHeight = false;  // Raster, m bit 1: each data row printed twice
-  size_t dataOffset = 0; // Raster: where d1 starts in the file
-  int dotRows() const { return kind == Feed ? feedDots : rows * (doubleHeight ? 2 : 1); }
+  enum Kind { kFeed, kRaster } kind;
+  int feedDots = 0;      // kFeed
+  int widthBytes = 0;    // kRaster
+  int rows = 0;          // kRaster: data rows sent
+  bool doubleWidth = false;   // kRaster, m bit 0: each dot printed 2 dots wide
+  bool doubleHeight = false;  // kRaster, m bit 1: each data row printed twice
+  size_t dataOffset = 0; // kRaster: where d1 starts in the file
+  int dotRows() const { return kind == kFeed ? feedDots : rows * (doubleHeight ? 2 : 1); }
 };
 
 // Raster commands printed back to back, with no feed between them: one

@@ -72,7 +72,7 @@ void expectPrintedAsIs(const std::vector<uint8_t> &file, const MonoBitmap &image
         (command[3] != 0 && command[3] != 2))
       fail("a byte that is no feed and no raster image", image, indent);
     const int height = command[3] == 2 ? 2 : 1;
-    const size_t widthBytes = command[4] | command[5] << 8;
+    const size_t widthBytes = command[4] | size_t{command[5]} << 8;
     const int rows = command[6] | command[7] << 8;
     if (widthBytes == 0 || widthBytes > kPaperBytes || rows == 0 || rows * height > kMaxRasterDots)
       fail("a raster image the printer does not take", image, indent);

@@ -46,7 +46,7 @@ Bytes makeBmp(const BmpFields &s) {
   const uint32_t paletteEnd = 14 + s.headerSize + 8;
   const uint32_t offset = paletteEnd;  // pixels right after the palette
   Bytes b{'B', 'M'};
-  put(b, static_cast<uint32_t>(offset + stride * rows), 4);
+  put(b, static_cast<uint32_t>(offset + stride * static_cast<size_t>(rows)), 4);
   put(b, 0, 4);
   put(b, offset, 4);
   put(b, s.headerSize, 4);
@@ -68,7 +68,8 @@ Bytes makeBmp(const BmpFields &s) {
     const int y = static_cast<int>(s.height > 0 ? rows - 1 - fileRow : fileRow);
     Bytes row(stride, 0);
     for (int x = 0; x < s.width; ++x)
-      if (s.black(x, y) == index1IsBlack) row[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+      if (s.black(x, y) == index1IsBlack)
+        row[static_cast<size_t>(x / 8)] |= static_cast<uint8_t>(0x80 >> (x % 8));
     b.insert(b.end(), row.begin(), row.end());
   }
   return b;
@@ -130,9 +131,9 @@ TEST(BmpToPrn, WhiteRowsBecomeFeedBetweenRasterBands) {
     kinds.emplace_back(cmd.kind, cmd.dotRows());
   const int tail = 299 + CODEBAR32_CUTTER_CLEARANCE_DOTS;  // rows 401-699, then clearance
   const std::vector<std::pair<int, int>> expected{
-      {PrinterCommand::Feed, 255},   {PrinterCommand::Feed, 45},  {PrinterCommand::Raster, 2},
-      {PrinterCommand::Feed, 98},    {PrinterCommand::Raster, 1}, {PrinterCommand::Feed, 255},
-      {PrinterCommand::Feed, tail - 255}};
+      {PrinterCommand::kFeed, 255},   {PrinterCommand::kFeed, 45},  {PrinterCommand::kRaster, 2},
+      {PrinterCommand::kFeed, 98},    {PrinterCommand::kRaster, 1}, {PrinterCommand::kFeed, 255},
+      {PrinterCommand::kFeed, tail - 255}};
   EXPECT_EQ(kinds, expected);
   // Dot 15 shifted by the indent of 3 is dot 18: the third byte.
   EXPECT_EQ(paper.commands[2].widthBytes, 3);
@@ -183,7 +184,7 @@ TEST(BmpToPrn, TallBitmapIsCutIntoRasterCommandsThePrinterTakes) {
     ASSERT_TRUE(paper.wellFormed) << paper.problem;
     int rasterDots = 0;
     for (const PrinterCommand &command : paper.commands) {
-      if (command.kind != PrinterCommand::Raster) continue;
+      if (command.kind != PrinterCommand::kRaster) continue;
       EXPECT_LE(command.dotRows(), kMaxRasterDots);
       rasterDots += command.dotRows();
     }

@@ -129,9 +129,9 @@ TEST(QrRendering, WhiteIsPaperFeedNeverWhiteRasterRows) {
   const Paper paper = printOnPaper(*r.prn);
   ASSERT_TRUE(paper.wellFormed) << paper.problem;
   ASSERT_GE(paper.commands.size(), 3u);
-  EXPECT_EQ(paper.commands.front().kind, PrinterCommand::Feed);
+  EXPECT_EQ(paper.commands.front().kind, PrinterCommand::kFeed);
   EXPECT_EQ(paper.commands.front().feedDots, kQuietModules * 3);
-  EXPECT_EQ(paper.commands.back().kind, PrinterCommand::Feed);
+  EXPECT_EQ(paper.commands.back().kind, PrinterCommand::kFeed);
   EXPECT_EQ(paper.commands.back().feedDots, kQuietModules * 3 + CODEBAR32_CUTTER_CLEARANCE_DOTS);
   ASSERT_EQ(paper.images.size(), 1u) << "the symbol is one picture, no feed inside it";
 
@@ -141,16 +141,17 @@ TEST(QrRendering, WhiteIsPaperFeedNeverWhiteRasterRows) {
   size_t expectedSize = 3 + 3;
   for (size_t c = 1; c + 1 < paper.commands.size(); ++c) {
     const PrinterCommand &raster = paper.commands[c];
-    ASSERT_EQ(raster.kind, PrinterCommand::Raster) << c;
+    ASSERT_EQ(raster.kind, PrinterCommand::kRaster) << c;
     bool lastByteUsed = false;
     for (int y = 0; y < raster.rows; ++y) {
-      const auto begin = file.begin() + static_cast<ptrdiff_t>(raster.dataOffset + y * raster.widthBytes);
+      const auto begin =
+          file.begin() + static_cast<ptrdiff_t>(raster.dataOffset) + y * raster.widthBytes;
       EXPECT_TRUE(std::any_of(begin, begin + raster.widthBytes, [](uint8_t b) { return b != 0; }))
           << "white raster row " << y << " of command " << c;
       lastByteUsed |= begin[raster.widthBytes - 1] != 0;
     }
     EXPECT_TRUE(lastByteUsed) << "command " << c << " wider than its black";
-    expectedSize += 8 + static_cast<size_t>(raster.widthBytes) * raster.rows;
+    expectedSize += 8 + static_cast<size_t>(raster.widthBytes * raster.rows);
   }
   // Exactly the headers, rows and two feeds: nothing else in the file.
   EXPECT_EQ(file.size(), expectedSize);
@@ -173,7 +174,7 @@ TEST(QrRendering, ThreeDotModulesGoAsTwoDataRowsWithDoubleHeight) {
   EXPECT_LE(symbol.commands, moduleRows + 1);
   bool sawDouble = false, sawNormal = false;
   for (const PrinterCommand &command : paper.commands) {
-    if (command.kind != PrinterCommand::Raster) continue;
+    if (command.kind != PrinterCommand::kRaster) continue;
     EXPECT_FALSE(command.doubleWidth);
     (command.doubleHeight ? sawDouble : sawNormal) = true;
   }
@@ -182,7 +183,7 @@ TEST(QrRendering, ThreeDotModulesGoAsTwoDataRowsWithDoubleHeight) {
 }
 
 uint32_t le32(const Bytes &b, size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+  return b[at] | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 | uint32_t{b[at + 3]} << 24;
 }
 
 TEST(QrRendering, BitmapIsAPlainOneBitBmpWithItsQuietZone) {

@@ -17,7 +17,7 @@ void start(const std::string &folder);
 void stop();
 // The name under which the library reaches the file or device at `path`:
 // the path itself, or under Wine the same path on drive Z: ("Z:\dev\pts\3").
-std::string port_name(const std::string &path);
+std::string portName(const std::string &path);
 // True for the Linux build, which some cases check further from outside
 // (termios, flock).
 bool native();
@@ -26,6 +26,6 @@ bool native();
 // runner timed it around the DLL call (a 4 MiB write's request, spelled in
 // hex through a pipe, alone took seconds on a busy machine). Nothing for the
 // Linux build, which the caller's clock times exactly.
-std::optional<long long> last_call_ms();
+std::optional<long long> lastCallMs();
 
 }  // namespace device_backend

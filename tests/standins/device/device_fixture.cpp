@@ -16,24 +16,24 @@ PtyPair::PtyPair() {
     ADD_FAILURE() << "openpty failed";
     return;
   }
-  slave_path_ = name;
+  slavePath_ = name;
   fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
 }
 
 PtyPair::~PtyPair() {
-  close_master();
+  closeMaster();
   if (slave_ >= 0) close(slave_);
 }
 
-void PtyPair::close_master() {
+void PtyPair::closeMaster() {
   if (master_ >= 0) close(master_);
   master_ = -1;
 }
 
-std::vector<uint8_t> PtyPair::read_master(size_t count, int timeout_ms) {
+std::vector<uint8_t> PtyPair::readMaster(size_t count, int timeoutMs) {
   std::vector<uint8_t> bytes;
   auto start = std::chrono::steady_clock::now();
-  while (bytes.size() < count && elapsed_ms(start) < timeout_ms) {
+  while (bytes.size() < count && elapsedMs(start) < timeoutMs) {
     pollfd p{master_, POLLIN, 0};
     if (poll(&p, 1, 20) <= 0) continue;
     uint8_t chunk[4096];
@@ -43,7 +43,7 @@ std::vector<uint8_t> PtyPair::read_master(size_t count, int timeout_ms) {
   return bytes;
 }
 
-void PtyPair::write_master(const std::vector<uint8_t> &bytes) {
+void PtyPair::writeMaster(const std::vector<uint8_t> &bytes) {
   ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
 }
 
@@ -91,7 +91,7 @@ void DeviceTest::SetUp() {
   folder_ = pattern;
   // Each case runs in its own process: the mapping folder is this case's own.
   setenv("IT433TD_PORTS", folder_.c_str(), 1);
-  tty_ = port_name(pty_.slave_path());
+  tty_ = portName(pty_.slavePath());
   device_backend::start(folder_);
 }
 
@@ -103,15 +103,15 @@ void DeviceTest::TearDown() {
   std::filesystem::remove_all(folder_, ignored);
 }
 
-std::string DeviceTest::read_file(const std::string &path) const {
+std::string DeviceTest::readFile(const std::string &path) const {
   std::ifstream in(path, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
 }
 
-int32_t DeviceTest::open_port(const std::string &name, int speed, int parity, int data, int stop,
-                              int flow) {
+int32_t DeviceTest::openPort(const std::string &name, int speed, int parity, int data, int stop,
+                             int flow) {
   int32_t status = MEGENCOM32_AbrirDispositivo(name.c_str(), speed, parity, data, stop, flow);
   if (status == MEGENCOM32_OK) opened_.push_back(name);
   return status;

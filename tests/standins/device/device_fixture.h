@@ -22,18 +22,18 @@ class PtyPair {
  public:
   PtyPair();
   ~PtyPair();
-  const std::string &slave_path() const { return slave_path_; }
+  const std::string &slavePath() const { return slavePath_; }
   int master() const { return master_; }
   int slave() const { return slave_; }
-  void close_master();
-  // Reads from the master until `count` bytes came or `timeout_ms` passed.
-  std::vector<uint8_t> read_master(size_t count, int timeout_ms = 2000);
-  void write_master(const std::vector<uint8_t> &bytes);
+  void closeMaster();
+  // Reads from the master until `count` bytes came or `timeoutMs` passed.
+  std::vector<uint8_t> readMaster(size_t count, int timeoutMs = 2000);
+  void writeMaster(const std::vector<uint8_t> &bytes);
 
  private:
   int master_ = -1;
   int slave_ = -1;  // kept open so the test can look at the line settings
-  std::string slave_path_;
+  std::string slavePath_;
 };
 
 // Answers the real-time status request 10 04 n on a pty master with the
@@ -59,19 +59,19 @@ class DeviceTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
   // A new file path in this case's folder.
-  std::string temp_path(const std::string &name) const { return folder_ + "/" + name; }
-  std::string read_file(const std::string &path) const;
+  std::string tempPath(const std::string &name) const { return folder_ + "/" + name; }
+  std::string readFile(const std::string &path) const;
 
   // The name under which the library reaches `path` (device_backend.h).
-  static std::string port_name(const std::string &path) { return device_backend::port_name(path); }
+  static std::string portName(const std::string &path) { return device_backend::portName(path); }
 
   PtyPair pty_;
   std::string tty_;  // the pty's slave as the library names it
   std::string folder_;
   std::vector<std::string> opened_;
   // Opens through the library and remembers the name for TearDown.
-  int32_t open_port(const std::string &name, int speed = 0, int parity = 0, int data = 0,
-                    int stop = 0, int flow = 0);
+  int32_t openPort(const std::string &name, int speed = 0, int parity = 0, int data = 0,
+                   int stop = 0, int flow = 0);
 };
 
 // A case on the pty, opened with five zeros.
@@ -79,13 +79,13 @@ class OpenPtyTest : public DeviceTest {
  protected:
   void SetUp() override {
     DeviceTest::SetUp();
-    ASSERT_EQ(open_port(tty_), MEGENCOM32_OK);
+    ASSERT_EQ(openPort(tty_), MEGENCOM32_OK);
   }
   const char *port() const { return tty_.c_str(); }
 };
 
 // Milliseconds since `start`.
-inline long long elapsed_ms(std::chrono::steady_clock::time_point start) {
+inline long long elapsedMs(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now() - start)
       .count();
@@ -93,6 +93,6 @@ inline long long elapsed_ms(std::chrono::steady_clock::time_point start) {
 
 // How long the library call made since `start` took in the library: what
 // its own timeouts control, apart from how the call travelled to it.
-inline long long call_ms(std::chrono::steady_clock::time_point start) {
-  return device_backend::last_call_ms().value_or(elapsed_ms(start));
+inline long long callMs(std::chrono::steady_clock::time_point start) {
+  return device_backend::lastCallMs().value_or(elapsedMs(start));
 }

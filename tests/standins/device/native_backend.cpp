@@ -5,8 +5,8 @@ namespace device_backend {
 
 void start(const std::string &) {}
 void stop() {}
-std::string port_name(const std::string &path) { return path; }
+std::string portName(const std::string &path) { return path; }
 bool native() { return true; }
-std::optional<long long> last_call_ms() { return std::nullopt; }
+std::optional<long long> lastCallMs() { return std::nullopt; }
 
 }  // namespace device_backend

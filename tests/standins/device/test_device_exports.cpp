@@ -16,8 +16,8 @@ TEST(DeviceExports, TenEntryPointsAndNothingElse) {
 #undef LOOK_UP
   EXPECT_EQ(found, 10);
   // An inside function (C++ name) stays hidden.
-  EXPECT_EQ(dlsym(library, "_ZN10megencom3211hex_previewB5cxx11EPKvm"), nullptr);
-  EXPECT_EQ(dlsym(library, "_ZN10megencom3211hex_previewEPKvm"), nullptr);
+  EXPECT_EQ(dlsym(library, "_ZN10megencom3210hexPreviewB5cxx11EPKvm"), nullptr);
+  EXPECT_EQ(dlsym(library, "_ZN10megencom3210hexPreviewEPKvm"), nullptr);
 
   // The loaded copy works: opening an unknown name answers "no such port".
   auto open = reinterpret_cast<MEGENCOM32_AbrirDispositivo_fn>(
@@ -27,6 +27,6 @@ TEST(DeviceExports, TenEntryPointsAndNothingElse) {
   dlclose(library);
 }
 
-extern "C" int megencom32_header_is_c(void);
+extern "C" int megencom32HeaderIsC(void);
 
-TEST(DeviceExports, HeaderCompilesAsC) { EXPECT_EQ(megencom32_header_is_c(), 1); }
+TEST(DeviceExports, HeaderCompilesAsC) { EXPECT_EQ(megencom32HeaderIsC(), 1); }

@@ -7,7 +7,7 @@
 
 namespace {
 
-std::vector<std::string> lines_of(const std::string &text) {
+std::vector<std::string> linesOf(const std::string &text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
@@ -24,30 +24,30 @@ std::string logged(const std::string &name) {
 }  // namespace
 
 TEST_F(DeviceTest, LogHasOneLinePerCallWithBytesAsHex) {
-  const std::string log = temp_path("calls.log");
-  ASSERT_EQ(MEGENCOM32_AtivarLOG(1, port_name(log).c_str()), MEGENCOM32_OK);
-  ASSERT_EQ(open_port(tty_, 57600, 'S', 8, 1, 1), MEGENCOM32_OK);
+  const std::string log = tempPath("calls.log");
+  ASSERT_EQ(MEGENCOM32_AtivarLOG(1, portName(log).c_str()), MEGENCOM32_OK);
+  ASSERT_EQ(openPort(tty_, 57600, 'S', 8, 1, 1), MEGENCOM32_OK);
   int32_t written = 0;
   const char *port = tty_.c_str();
   ASSERT_EQ(MEGENCOM32_EscrevernoDispositivo(port, "\x1b\x77\x00\x0a", 4, &written),
             MEGENCOM32_OK);
-  const std::vector<uint8_t> long_write(100, 0xAB);
-  ASSERT_EQ(MEGENCOM32_EscrevernoDispositivo(port, long_write.data(), 100, &written),
+  const std::vector<uint8_t> longWrite(100, 0xAB);
+  ASSERT_EQ(MEGENCOM32_EscrevernoDispositivo(port, longWrite.data(), 100, &written),
             MEGENCOM32_OK);
-  EXPECT_EQ(open_port("USB"), MEGENCOM32_NO_SUCH_PORT);
+  EXPECT_EQ(openPort("USB"), MEGENCOM32_NO_SUCH_PORT);
   ASSERT_EQ(MEGENCOM32_AtivarLOG(0, nullptr), MEGENCOM32_OK);
   ASSERT_EQ(MEGENCOM32_EscrevernoDispositivo(port, "z", 1, &written), MEGENCOM32_OK);
 
-  std::vector<std::string> lines = lines_of(read_file(log));
-  ASSERT_EQ(lines.size(), 6u) << read_file(log);
+  std::vector<std::string> lines = linesOf(readFile(log));
+  ASSERT_EQ(lines.size(), 6u) << readFile(log);
   EXPECT_NE(lines[0].find("MEGENCOM32_AtivarLOG"), std::string::npos);
   EXPECT_NE(lines[1].find("MEGENCOM32_AbrirDispositivo port=" + logged(tty_) +
                           " speed=57600 parity=83 dataBits=8 stopBits=1 flow=1 -> 0 OK"),
             std::string::npos);
   EXPECT_NE(lines[2].find("count=4 bytes=1B 77 00 0A written=4 -> 0 OK"), std::string::npos);
-  std::string sixty_four;
-  for (int i = 0; i < 64; ++i) sixty_four += i ? " AB" : "AB";
-  EXPECT_NE(lines[3].find("count=100 bytes=" + sixty_four + " ... (+36) written=100"),
+  std::string sixtyFour;
+  for (int i = 0; i < 64; ++i) sixtyFour += i ? " AB" : "AB";
+  EXPECT_NE(lines[3].find("count=100 bytes=" + sixtyFour + " ... (+36) written=100"),
             std::string::npos);
   EXPECT_NE(lines[4].find("port=\"USB\" speed=0 parity=0 dataBits=0 stopBits=0 flow=0 -> 1 NO_SUCH_PORT"),
             std::string::npos);
@@ -61,13 +61,13 @@ TEST_F(DeviceTest, LogDefaultsToTheCurrentFolderAndEscapesPortNames) {
   ASSERT_EQ(MEGENCOM32_AtivarLOG(1, ""), MEGENCOM32_OK);
   EXPECT_EQ(MEGENCOM32_FecharDispositivo("evil\nname"), MEGENCOM32_NOT_OPEN);
   ASSERT_EQ(MEGENCOM32_AtivarLOG(0, nullptr), MEGENCOM32_OK);
-  std::vector<std::string> lines = lines_of(read_file(temp_path("MEGENCOM32.log")));
+  std::vector<std::string> lines = linesOf(readFile(tempPath("MEGENCOM32.log")));
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_NE(lines[1].find("port=\"evil\\x0Aname\" -> 4 NOT_OPEN"), std::string::npos);
 }
 
 TEST_F(DeviceTest, UnwritableLogFails) {
-  EXPECT_EQ(MEGENCOM32_AtivarLOG(1, port_name(temp_path("no/such/folder.log")).c_str()),
+  EXPECT_EQ(MEGENCOM32_AtivarLOG(1, portName(tempPath("no/such/folder.log")).c_str()),
             MEGENCOM32_LOG_FAILED);
   EXPECT_EQ(MEGENCOM32_AtivarLOG(2, nullptr), MEGENCOM32_BAD_ARGUMENT);
 }

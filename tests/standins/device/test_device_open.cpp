@@ -8,7 +8,7 @@
 
 namespace {
 
-termios settings_of(int fd) {
+termios settingsOf(int fd) {
   termios t{};
   EXPECT_EQ(tcgetattr(fd, &t), 0);
   return t;
@@ -16,12 +16,12 @@ termios settings_of(int fd) {
 
 // Linux ptys have no wire: the kernel forces 8 data bits and no parity on
 // every tcsetattr. Asks a fresh pty whether this kernel keeps them.
-bool pty_keeps_parity_and_size() {
+bool ptyKeepsParityAndSize() {
   PtyPair probe;
-  termios t = settings_of(probe.slave());
+  termios t = settingsOf(probe.slave());
   t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | CS7 | PARENB;
   tcsetattr(probe.slave(), TCSANOW, &t);
-  termios now = settings_of(probe.slave());
+  termios now = settingsOf(probe.slave());
   return (now.c_cflag & PARENB) && (now.c_cflag & CSIZE) == CS7;
 }
 
@@ -29,13 +29,13 @@ bool pty_keeps_parity_and_size() {
 
 TEST_F(DeviceTest, SerialSettingsOfTheDriverArriveOnTheLine) {
   // The driver opens "COM..." ports with 57600, 'S', 8, 1, 1.
-  ASSERT_EQ(open_port(tty_, 57600, 'S', 8, 1, 1), MEGENCOM32_OK);
-  termios t = settings_of(pty_.slave());
+  ASSERT_EQ(openPort(tty_, 57600, 'S', 8, 1, 1), MEGENCOM32_OK);
+  termios t = settingsOf(pty_.slave());
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B57600));
   EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B57600));
   // Space parity: CMSPAR with PARENB, without PARODD.
   EXPECT_EQ(t.c_cflag & (CMSPAR | PARODD), static_cast<tcflag_t>(CMSPAR));
-  if (pty_keeps_parity_and_size()) {
+  if (ptyKeepsParityAndSize()) {
     EXPECT_NE(t.c_cflag & PARENB, 0u);
   }
   EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
@@ -50,24 +50,24 @@ TEST_F(DeviceTest, SerialSettingsOfTheDriverArriveOnTheLine) {
 // settings must open the same line again.
 TEST_F(DeviceTest, ALineOpensAgainWithTheSameSettingsAfterAClose) {
   for (int round = 0; round < 3; ++round) {
-    ASSERT_EQ(open_port(tty_, 57600, 'S', 8, 1, 1), MEGENCOM32_OK) << round;
+    ASSERT_EQ(openPort(tty_, 57600, 'S', 8, 1, 1), MEGENCOM32_OK) << round;
     ASSERT_EQ(MEGENCOM32_FecharDispositivo(tty_.c_str()), MEGENCOM32_OK) << round;
   }
 }
 
 TEST_F(DeviceTest, OtherSettingsArriveOnTheLine) {
-  int data_bits = 7;
+  int dataBits = 7;
   if (!device_backend::native()) {
     // The Windows build cannot tell a pty from a serial line: the pty drops
     // the 7 data bits, and a line that does not keep a setting is refused.
     EXPECT_EQ(MEGENCOM32_AbrirDispositivo(tty_.c_str(), 9600, 'M', 7, 2, 2),
               MEGENCOM32_BAD_SETTINGS);
-    data_bits = 8;
+    dataBits = 8;
   }
-  ASSERT_EQ(open_port(tty_, 9600, 'M', data_bits, 2, 2), MEGENCOM32_OK);
-  termios t = settings_of(pty_.slave());
+  ASSERT_EQ(openPort(tty_, 9600, 'M', dataBits, 2, 2), MEGENCOM32_OK);
+  termios t = settingsOf(pty_.slave());
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
-  const bool keeps = pty_keeps_parity_and_size();
+  const bool keeps = ptyKeepsParityAndSize();
   EXPECT_EQ(t.c_cflag & (CMSPAR | PARODD), static_cast<tcflag_t>(CMSPAR | PARODD));
   if (keeps) {
     EXPECT_NE(t.c_cflag & PARENB, 0u);
@@ -78,8 +78,8 @@ TEST_F(DeviceTest, OtherSettingsArriveOnTheLine) {
   EXPECT_EQ(t.c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
   ASSERT_EQ(MEGENCOM32_FecharDispositivo(tty_.c_str()), MEGENCOM32_OK);
 
-  ASSERT_EQ(open_port(tty_, 115200, 'O', 8, 1, 0), MEGENCOM32_OK);
-  t = settings_of(pty_.slave());
+  ASSERT_EQ(openPort(tty_, 115200, 'O', 8, 1, 0), MEGENCOM32_OK);
+  t = settingsOf(pty_.slave());
   EXPECT_EQ(t.c_cflag & (CMSPAR | PARODD), static_cast<tcflag_t>(PARODD));
   if (keeps) {
     EXPECT_NE(t.c_cflag & PARENB, 0u);
@@ -89,15 +89,15 @@ TEST_F(DeviceTest, OtherSettingsArriveOnTheLine) {
 }
 
 TEST_F(DeviceTest, FiveZerosKeepTheLineButWriteRaw) {
-  termios before = settings_of(pty_.slave());
+  termios before = settingsOf(pty_.slave());
   before.c_cflag |= CRTSCTS | CSTOPB | CMSPAR;
   cfsetspeed(&before, B2400);
   before.c_oflag |= OPOST | ONLCR;
   ASSERT_EQ(tcsetattr(pty_.slave(), TCSANOW, &before), 0);
-  before = settings_of(pty_.slave());  // as the kernel kept them
+  before = settingsOf(pty_.slave());  // as the kernel kept them
 
-  ASSERT_EQ(open_port(tty_), MEGENCOM32_OK);
-  termios after = settings_of(pty_.slave());
+  ASSERT_EQ(openPort(tty_), MEGENCOM32_OK);
+  termios after = settingsOf(pty_.slave());
   EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B2400));
   EXPECT_EQ(after.c_cflag & (CRTSCTS | CSTOPB), static_cast<tcflag_t>(CRTSCTS | CSTOPB));
   // Every flag as it was; under Wine the line passes through a DCB, which
@@ -133,14 +133,14 @@ TEST_F(DeviceTest, UnsupportedSettingsAreRefusedAndLeaveThePortFree) {
 TEST_F(DeviceTest, WrongCallsAnswerTheirStatus) {
   EXPECT_EQ(MEGENCOM32_AbrirDispositivo(nullptr, 0, 0, 0, 0, 0), MEGENCOM32_BAD_ARGUMENT);
   EXPECT_EQ(MEGENCOM32_FecharDispositivo(nullptr), MEGENCOM32_BAD_ARGUMENT);
-  EXPECT_EQ(open_port("USB"), MEGENCOM32_NO_SUCH_PORT);
-  EXPECT_EQ(open_port(""), MEGENCOM32_NO_SUCH_PORT);
-  EXPECT_EQ(open_port(port_name(temp_path("absent"))), MEGENCOM32_NO_SUCH_PORT);
-  EXPECT_EQ(open_port(port_name(folder_)), MEGENCOM32_NO_SUCH_PORT);
+  EXPECT_EQ(openPort("USB"), MEGENCOM32_NO_SUCH_PORT);
+  EXPECT_EQ(openPort(""), MEGENCOM32_NO_SUCH_PORT);
+  EXPECT_EQ(openPort(portName(tempPath("absent"))), MEGENCOM32_NO_SUCH_PORT);
+  EXPECT_EQ(openPort(portName(folder_)), MEGENCOM32_NO_SUCH_PORT);
   EXPECT_EQ(MEGENCOM32_FecharDispositivo(tty_.c_str()), MEGENCOM32_NOT_OPEN);
 
-  ASSERT_EQ(open_port(tty_), MEGENCOM32_OK);
-  EXPECT_EQ(open_port(tty_), MEGENCOM32_ALREADY_OPEN);
+  ASSERT_EQ(openPort(tty_), MEGENCOM32_OK);
+  EXPECT_EQ(openPort(tty_), MEGENCOM32_ALREADY_OPEN);
   EXPECT_EQ(MEGENCOM32_FecharDispositivo(tty_.c_str()), MEGENCOM32_OK);
   EXPECT_EQ(MEGENCOM32_FecharDispositivo(tty_.c_str()), MEGENCOM32_NOT_OPEN);
 }

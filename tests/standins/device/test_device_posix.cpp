@@ -50,56 +50,56 @@ struct LockHolder {
 }  // namespace
 
 TEST_F(DeviceTest, ASecondNameForAnOpenTtyIsBusy) {
-  ASSERT_EQ(symlink(pty_.slave_path().c_str(), temp_path("COM7").c_str()), 0);
-  ASSERT_EQ(open_port("COM7", 57600, 'S', 8, 1, 1), MEGENCOM32_OK);
-  EXPECT_EQ(open_port(pty_.slave_path()), MEGENCOM32_BUSY);
-  EXPECT_EQ(open_port("com7"), MEGENCOM32_BUSY);
+  ASSERT_EQ(symlink(pty_.slavePath().c_str(), tempPath("COM7").c_str()), 0);
+  ASSERT_EQ(openPort("COM7", 57600, 'S', 8, 1, 1), MEGENCOM32_OK);
+  EXPECT_EQ(openPort(pty_.slavePath()), MEGENCOM32_BUSY);
+  EXPECT_EQ(openPort("com7"), MEGENCOM32_BUSY);
   // A refused open leaves the holder's exclusive mode on the tty as it was.
   int exclusive = 0;
   ASSERT_EQ(ioctl(pty_.slave(), TIOCGEXCL, &exclusive), 0);
   EXPECT_EQ(exclusive, 1);
   // Closing lets go of the hold: the other name opens now.
   ASSERT_EQ(MEGENCOM32_FecharDispositivo("COM7"), MEGENCOM32_OK);
-  EXPECT_EQ(open_port(pty_.slave_path()), MEGENCOM32_OK);
+  EXPECT_EQ(openPort(pty_.slavePath()), MEGENCOM32_OK);
 }
 
 TEST_F(DeviceTest, AnotherProcessHoldingTheTtyMakesOpenBusy) {
   {
-    LockHolder holder(pty_.slave_path());
-    EXPECT_EQ(open_port(pty_.slave_path(), 57600, 'S', 8, 1, 1), MEGENCOM32_BUSY);
+    LockHolder holder(pty_.slavePath());
+    EXPECT_EQ(openPort(pty_.slavePath(), 57600, 'S', 8, 1, 1), MEGENCOM32_BUSY);
   }
-  EXPECT_EQ(open_port(pty_.slave_path(), 57600, 'S', 8, 1, 1), MEGENCOM32_OK);
+  EXPECT_EQ(openPort(pty_.slavePath(), 57600, 'S', 8, 1, 1), MEGENCOM32_OK);
 }
 
 TEST_F(DeviceTest, AnOpenTtyIsHeldAgainstOtherProcessesAndReleasedOnClose) {
-  ASSERT_EQ(open_port(pty_.slave_path()), MEGENCOM32_OK);
-  auto child_can_lock = [&] {
+  ASSERT_EQ(openPort(pty_.slavePath()), MEGENCOM32_OK);
+  auto childCanLock = [&] {
     pid_t pid = fork();
     if (pid == 0) {
-      int fd = open(pty_.slave_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+      int fd = open(pty_.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
       _exit(fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : 1);
     }
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
   };
-  EXPECT_FALSE(child_can_lock());
-  ASSERT_EQ(MEGENCOM32_FecharDispositivo(pty_.slave_path().c_str()), MEGENCOM32_OK);
-  EXPECT_TRUE(child_can_lock());
+  EXPECT_FALSE(childCanLock());
+  ASSERT_EQ(MEGENCOM32_FecharDispositivo(pty_.slavePath().c_str()), MEGENCOM32_OK);
+  EXPECT_TRUE(childCanLock());
 }
 
 TEST_F(DeviceTest, MappedNamesIgnoreCaseAndSeveralPortsStayOpen) {
   PtyPair second;
-  ASSERT_EQ(symlink(pty_.slave_path().c_str(), temp_path("COM7").c_str()), 0);
-  ASSERT_EQ(symlink(second.slave_path().c_str(), temp_path("lpt2").c_str()), 0);
-  ASSERT_EQ(open_port("com7"), MEGENCOM32_OK);
-  ASSERT_EQ(open_port("LPT2"), MEGENCOM32_OK);
+  ASSERT_EQ(symlink(pty_.slavePath().c_str(), tempPath("COM7").c_str()), 0);
+  ASSERT_EQ(symlink(second.slavePath().c_str(), tempPath("lpt2").c_str()), 0);
+  ASSERT_EQ(openPort("com7"), MEGENCOM32_OK);
+  ASSERT_EQ(openPort("LPT2"), MEGENCOM32_OK);
 
   int32_t written = -1;
   ASSERT_EQ(MEGENCOM32_EscrevernoDispositivo("LPT2", "two", 3, &written), MEGENCOM32_OK);
   ASSERT_EQ(MEGENCOM32_EscrevernoDispositivo("com7", "seven", 5, &written), MEGENCOM32_OK);
-  EXPECT_EQ(pty_.read_master(5), (std::vector<uint8_t>{'s', 'e', 'v', 'e', 'n'}));
-  EXPECT_EQ(second.read_master(3), (std::vector<uint8_t>{'t', 'w', 'o'}));
+  EXPECT_EQ(pty_.readMaster(5), (std::vector<uint8_t>{'s', 'e', 'v', 'e', 'n'}));
+  EXPECT_EQ(second.readMaster(3), (std::vector<uint8_t>{'t', 'w', 'o'}));
   // Stored by the name as given: "COM7" is not the open "com7".
   EXPECT_EQ(MEGENCOM32_FecharDispositivo("COM7"), MEGENCOM32_NOT_OPEN);
 }
@@ -107,19 +107,19 @@ TEST_F(DeviceTest, MappedNamesIgnoreCaseAndSeveralPortsStayOpen) {
 // Mended: a mistyped IT433TD_PORTS must not lead COM1 to the machine's real
 // serial port (/dev/ttyS0, where one is, would answer success).
 TEST_F(DeviceTest, ANamedPortsFolderThatIsMissingResolvesNoFixedName) {
-  setenv("IT433TD_PORTS", temp_path("no-such-folder").c_str(), 1);
+  setenv("IT433TD_PORTS", tempPath("no-such-folder").c_str(), 1);
   for (const char *name : {"COM1", "com2", "LPT1"})
-    EXPECT_EQ(open_port(name), MEGENCOM32_NO_SUCH_PORT) << name;
-  EXPECT_EQ(open_port(pty_.slave_path()), MEGENCOM32_OK);  // a path still is one
+    EXPECT_EQ(openPort(name), MEGENCOM32_NO_SUCH_PORT) << name;
+  EXPECT_EQ(openPort(pty_.slavePath()), MEGENCOM32_OK);  // a path still is one
 }
 
 TEST_F(DeviceTest, FifoWithAReaderTakesTheBytes) {
-  const std::string path = temp_path("printer.fifo");
+  const std::string path = tempPath("printer.fifo");
   ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
-  EXPECT_EQ(open_port(path), MEGENCOM32_NO_SUCH_PORT);  // nobody reads it yet
+  EXPECT_EQ(openPort(path), MEGENCOM32_NO_SUCH_PORT);  // nobody reads it yet
   int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(reader, 0);
-  ASSERT_EQ(open_port(path), MEGENCOM32_OK);
+  ASSERT_EQ(openPort(path), MEGENCOM32_OK);
   int32_t written = -1;
   ASSERT_EQ(MEGENCOM32_EscrevernoDispositivo(path.c_str(), "\x1b\x77", 2, &written),
             MEGENCOM32_OK);
@@ -141,7 +141,7 @@ TEST_F(OpenPtyTest, ConcurrentWritersOnOnePortKeepTheirWritesWhole) {
   std::vector<uint8_t> seen;
   std::thread reader([&] {
     while (!done || seen.size() < 4 * kBlock) {
-      auto chunk = pty_.read_master(4 * kBlock - seen.size(), 50);
+      auto chunk = pty_.readMaster(4 * kBlock - seen.size(), 50);
       seen.insert(seen.end(), chunk.begin(), chunk.end());
       if (seen.size() >= 4 * kBlock) break;
     }
@@ -169,14 +169,14 @@ TEST_F(OpenPtyTest, ConcurrentWritersOnOnePortKeepTheirWritesWhole) {
 // Under Wine a write to a pty whose master closed is taken as sent: the
 // hang-up shows on Linux only.
 TEST_F(DeviceTest, ClosedMasterAnswersHangupWithinTheTimeout) {
-  ASSERT_EQ(open_port(tty_, 57600, 'S', 8, 1, 1), MEGENCOM32_OK);
+  ASSERT_EQ(openPort(tty_, 57600, 'S', 8, 1, 1), MEGENCOM32_OK);
   const char *port = tty_.c_str();
   ASSERT_EQ(MEGENCOM32_ConfigurarTimeoutsRXTX(port, 0, 500), MEGENCOM32_OK);
-  pty_.close_master();
+  pty_.closeMaster();
   int32_t written = -1;
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(MEGENCOM32_EscrevernoDispositivo(port, "hello", 5, &written), MEGENCOM32_HANGUP);
-  EXPECT_LT(elapsed_ms(start), 3000);
+  EXPECT_LT(elapsedMs(start), 3000);
   EXPECT_EQ(written, 0);
   // The port is still released cleanly.
   EXPECT_EQ(MEGENCOM32_FecharDispositivo(port), MEGENCOM32_OK);

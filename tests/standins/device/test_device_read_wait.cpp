@@ -2,7 +2,7 @@
 #include "device_fixture.h"
 
 TEST_F(OpenPtyTest, ReadTakesWhatTheDeviceSent) {
-  pty_.write_master({0x00, 0x0D, 0x0A, 0x41});
+  pty_.writeMaster({0x00, 0x0D, 0x0A, 0x41});
   uint8_t buffer[16];
   int32_t got = -1;
   ASSERT_EQ(MEGENCOM32_LeroDispositivo(port(), buffer, sizeof buffer, &got), MEGENCOM32_OK);
@@ -16,8 +16,8 @@ TEST_F(OpenPtyTest, ReadWaitsTheReadTimeoutAtMost) {
   int32_t got = -1;
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(MEGENCOM32_LeroDispositivo(port(), buffer, sizeof buffer, &got), MEGENCOM32_TIMEOUT);
-  EXPECT_GE(call_ms(start), 150);
-  EXPECT_LT(call_ms(start), 3000);
+  EXPECT_GE(callMs(start), 150);
+  EXPECT_LT(callMs(start), 3000);
   EXPECT_EQ(got, 0);
   EXPECT_EQ(MEGENCOM32_LeroDispositivo(port(), nullptr, 4, &got), MEGENCOM32_BAD_ARGUMENT);
   EXPECT_EQ(MEGENCOM32_LeroDispositivo(port(), buffer, -1, &got), MEGENCOM32_BAD_ARGUMENT);
@@ -25,7 +25,7 @@ TEST_F(OpenPtyTest, ReadWaitsTheReadTimeoutAtMost) {
 }
 
 TEST_F(OpenPtyTest, PrepareDiscardsUnreadInput) {
-  pty_.write_master({'o', 'l', 'd'});
+  pty_.writeMaster({'o', 'l', 'd'});
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   ASSERT_EQ(MEGENCOM32_PreparaImpressao(port()), MEGENCOM32_OK);
   ASSERT_EQ(MEGENCOM32_ConfigurarTimeoutsRXTX(port(), 100, 0), MEGENCOM32_OK);

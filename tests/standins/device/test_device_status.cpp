@@ -23,7 +23,7 @@ class StatusTest : public DeviceTest {
  protected:
   void SetUp() override {
     DeviceTest::SetUp();
-    ASSERT_EQ(open_port(tty_, 57600, 'S', 8, 1, 1), MEGENCOM32_OK);
+    ASSERT_EQ(openPort(tty_, 57600, 'S', 8, 1, 1), MEGENCOM32_OK);
     ASSERT_EQ(MEGENCOM32_ConfigurarTimeoutsRXTX(port(), 300, 0), MEGENCOM32_OK);
   }
   const char *port() const { return tty_.c_str(); }
@@ -66,14 +66,14 @@ TEST_F(StatusTest, SilentPrinterIsNoAnswerWithinTheReadTimeout) {
   int32_t byte = 0;
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(MEGENCOM32_StatusDoDispositivo(port(), &byte), MEGENCOM32_NO_ANSWER);
-  EXPECT_LT(call_ms(start), 3000);
+  EXPECT_LT(callMs(start), 3000);
   EXPECT_EQ(byte, -1);
   EXPECT_EQ(printer.received(), kAskPrinter);
 }
 
 TEST_F(StatusTest, StaleInputIsNotTakenForTheAnswer) {
   // A byte that says "paper out" is waiting before the question is asked.
-  pty_.write_master({0x72, 0x1A});
+  pty_.writeMaster({0x72, 0x1A});
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   StatusPrinter printer(pty_.master(), {{1, 0x12}, {4, 0x12}});
   EXPECT_EQ(MEGENCOM32_StatusDoDispositivo(port(), nullptr), MEGENCOM32_OK);
@@ -92,10 +92,10 @@ TEST_F(StatusTest, MessageInWordsIsCutToTheCapacity) {
 }
 
 TEST_F(DeviceTest, WriteOnlyPortsAreNeverAskedNorRead) {
-  const std::string path = temp_path("capture.prn");
-  const std::string port = port_name(path);
+  const std::string path = tempPath("capture.prn");
+  const std::string port = portName(path);
   { std::ofstream(path) << ""; }
-  ASSERT_EQ(open_port(port), MEGENCOM32_OK);
+  ASSERT_EQ(openPort(port), MEGENCOM32_OK);
   int32_t byte = 0;
   EXPECT_EQ(MEGENCOM32_StatusDoDispositivo(port.c_str(), &byte), MEGENCOM32_NO_ANSWER);
   EXPECT_EQ(byte, -1);
@@ -109,6 +109,6 @@ TEST_F(DeviceTest, WriteOnlyPortsAreNeverAskedNorRead) {
   EXPECT_EQ(MEGENCOM32_LeroDispositivo(port.c_str(), buffer, sizeof buffer, &got),
             MEGENCOM32_IO_ERROR);
   EXPECT_EQ(got, 0);
-  EXPECT_EQ(read_file(path), "");
+  EXPECT_EQ(readFile(path), "");
   EXPECT_EQ(MEGENCOM32_StatusDoDispositivo("nothing-open", &byte), MEGENCOM32_NOT_OPEN);
 }

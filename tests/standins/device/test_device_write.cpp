@@ -7,7 +7,7 @@
 
 namespace {
 
-std::vector<uint8_t> every_byte_value() {
+std::vector<uint8_t> everyByteValue() {
   std::vector<uint8_t> bytes(256);
   std::iota(bytes.begin(), bytes.end(), 0);
   return bytes;
@@ -16,23 +16,23 @@ std::vector<uint8_t> every_byte_value() {
 }  // namespace
 
 TEST_F(DeviceTest, BytesArriveUnchangedWithoutCarriageReturns) {
-  ASSERT_EQ(open_port(tty_, 57600, 'S', 8, 1, 1), MEGENCOM32_OK);
+  ASSERT_EQ(openPort(tty_, 57600, 'S', 8, 1, 1), MEGENCOM32_OK);
   const std::vector<uint8_t> frame = {0x0F, 'a', 0x00, 'b', 0x0A, 0x0D, 0x0A, 0x12};
   int32_t written = -1;
   ASSERT_EQ(MEGENCOM32_EscrevernoDispositivo(tty_.c_str(), frame.data(),
                                              static_cast<int32_t>(frame.size()), &written),
             MEGENCOM32_OK);
   EXPECT_EQ(written, static_cast<int32_t>(frame.size()));
-  EXPECT_EQ(pty_.read_master(frame.size() + 1, 300), frame);
+  EXPECT_EQ(pty_.readMaster(frame.size() + 1, 300), frame);
 
   // Every byte value, with five zeros too.
   ASSERT_EQ(MEGENCOM32_FecharDispositivo(tty_.c_str()), MEGENCOM32_OK);
-  ASSERT_EQ(open_port(tty_), MEGENCOM32_OK);
-  const std::vector<uint8_t> all = every_byte_value();
+  ASSERT_EQ(openPort(tty_), MEGENCOM32_OK);
+  const std::vector<uint8_t> all = everyByteValue();
   ASSERT_EQ(MEGENCOM32_EscrevernoDispositivo(tty_.c_str(), all.data(), 256, &written),
             MEGENCOM32_OK);
   EXPECT_EQ(written, 256);
-  EXPECT_EQ(pty_.read_master(257, 300), all);
+  EXPECT_EQ(pty_.readMaster(257, 300), all);
 }
 
 TEST_F(DeviceTest, WrongWriteCallsAnswerTheirStatusAndClearTheCount) {
@@ -40,7 +40,7 @@ TEST_F(DeviceTest, WrongWriteCallsAnswerTheirStatusAndClearTheCount) {
   EXPECT_EQ(MEGENCOM32_EscrevernoDispositivo(tty_.c_str(), "x", 1, &written),
             MEGENCOM32_NOT_OPEN);
   EXPECT_EQ(written, 0);
-  ASSERT_EQ(open_port(tty_), MEGENCOM32_OK);
+  ASSERT_EQ(openPort(tty_), MEGENCOM32_OK);
   const char *port = tty_.c_str();
   written = 99;
   EXPECT_EQ(MEGENCOM32_EscrevernoDispositivo(port, nullptr, 1, &written), MEGENCOM32_BAD_ARGUMENT);
@@ -51,11 +51,11 @@ TEST_F(DeviceTest, WrongWriteCallsAnswerTheirStatusAndClearTheCount) {
   written = 99;
   EXPECT_EQ(MEGENCOM32_EscrevernoDispositivo(port, nullptr, 0, &written), MEGENCOM32_OK);
   EXPECT_EQ(written, 0);
-  EXPECT_TRUE(pty_.read_master(1, 100).empty());
+  EXPECT_TRUE(pty_.readMaster(1, 100).empty());
 }
 
 TEST_F(DeviceTest, StalledReaderGivesPartialCountAndTimeout) {
-  ASSERT_EQ(open_port(tty_), MEGENCOM32_OK);
+  ASSERT_EQ(openPort(tty_), MEGENCOM32_OK);
   const char *port = tty_.c_str();
   ASSERT_EQ(MEGENCOM32_ConfigurarTimeoutsRXTX(port, 0, 300), MEGENCOM32_OK);
   const std::vector<uint8_t> big(4 * 1024 * 1024, 'x');  // far more than a pty buffers
@@ -64,29 +64,29 @@ TEST_F(DeviceTest, StalledReaderGivesPartialCountAndTimeout) {
   EXPECT_EQ(MEGENCOM32_EscrevernoDispositivo(port, big.data(), static_cast<int32_t>(big.size()),
                                              &written),
             MEGENCOM32_TIMEOUT);
-  EXPECT_GE(call_ms(start), 250);
-  EXPECT_LT(call_ms(start), 3000);
+  EXPECT_GE(callMs(start), 250);
+  EXPECT_LT(callMs(start), 3000);
   EXPECT_GT(written, 0);
   EXPECT_LT(written, static_cast<int32_t>(big.size()));
   // What the count says went out is what the master can read.
-  EXPECT_EQ(pty_.read_master(big.size(), 1000).size(), static_cast<size_t>(written));
+  EXPECT_EQ(pty_.readMaster(big.size(), 1000).size(), static_cast<size_t>(written));
 }
 
 TEST_F(DeviceTest, RegularFileIsAppendedToAndNeverCreated) {
-  const std::string path = temp_path("capture.prn");
-  const std::string port = port_name(path);
-  EXPECT_EQ(open_port(port), MEGENCOM32_NO_SUCH_PORT);
+  const std::string path = tempPath("capture.prn");
+  const std::string port = portName(path);
+  EXPECT_EQ(openPort(port), MEGENCOM32_NO_SUCH_PORT);
   { std::ofstream(path, std::ios::binary) << "before|"; }
-  ASSERT_EQ(open_port(port), MEGENCOM32_OK);
+  ASSERT_EQ(openPort(port), MEGENCOM32_OK);
   int32_t written = -1;
   ASSERT_EQ(MEGENCOM32_EscrevernoDispositivo(port.c_str(), "a\0\nb", 4, &written), MEGENCOM32_OK);
   EXPECT_EQ(written, 4);
   ASSERT_EQ(MEGENCOM32_FecharDispositivo(port.c_str()), MEGENCOM32_OK);
   // Line settings are checked, then there is nothing to set on a file.
-  EXPECT_EQ(open_port(port, 57600, 'Z', 8, 1, 1), MEGENCOM32_BAD_SETTINGS);
-  ASSERT_EQ(open_port(port, 57600, 'S', 8, 1, 1), MEGENCOM32_OK);
+  EXPECT_EQ(openPort(port, 57600, 'Z', 8, 1, 1), MEGENCOM32_BAD_SETTINGS);
+  ASSERT_EQ(openPort(port, 57600, 'S', 8, 1, 1), MEGENCOM32_OK);
   ASSERT_EQ(MEGENCOM32_EscrevernoDispositivo(port.c_str(), "c", 1, &written), MEGENCOM32_OK);
   ASSERT_EQ(MEGENCOM32_FecharDispositivo(port.c_str()), MEGENCOM32_OK);
-  EXPECT_EQ(read_file(path), std::string("before|a\0\nbc", 12));
+  EXPECT_EQ(readFile(path), std::string("before|a\0\nbc", 12));
 }
 

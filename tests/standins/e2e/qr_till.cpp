@@ -7,7 +7,7 @@
 // Loads the module beside our libraries, opens PORT and, at START_MS +
 // i * PERIOD_MS on the system's monotonic clock (the same in every process,
 // so both tills start each round at the same moment), prints the QR code
-// till_payload(NAME, i). Exit 0 when every call answered 0; otherwise the
+// tillPayload(NAME, i). Exit 0 when every call answered 0; otherwise the
 // failing calls are written to standard error.
 #include <dlfcn.h>
 #include <time.h>
@@ -25,7 +25,7 @@ using Start = bool (*)();
 using OnPort = int32_t (*)(const char *);
 using WithData = int32_t (*)(const char *, const char *, int32_t);
 
-void sleep_until_ms(long long when) {
+void sleepUntilMs(long long when) {
   timespec at{static_cast<time_t>(when / 1000), static_cast<long>(when % 1000) * 1000000L};
   while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) != 0) {
   }
@@ -64,8 +64,8 @@ int main(int argc, char **argv) {
   };
   check("open", -1, openPort(port));
   for (int round = 0; round < rounds; ++round) {
-    sleep_until_ms(start + round * period);
-    const std::string payload = till_payload(name, round);
+    sleepUntilMs(start + round * period);
+    const std::string payload = tillPayload(name, round);
     check("QR code", round, qrCode(port, payload.data(), static_cast<int32_t>(payload.size())));
   }
   check("close", -1, closePort(port));

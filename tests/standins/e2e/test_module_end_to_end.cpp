@@ -91,7 +91,7 @@ speed_t outputSpeed(const termios &settings) { return cfgetospeed(&settings); }
 void append(Bytes &to, const Bytes &more) { to.insert(to.end(), more.begin(), more.end()); }
 
 std::string executableFolder() {
-  const std::string exe = it433td::executable_path();
+  const std::string exe = it433td::executablePath();
   return exe.substr(0, exe.rfind('/'));
 }
 
@@ -277,7 +277,7 @@ TEST_F(ModuleEndToEnd, TwoTillsSharingDadosEachPrintOnlyTheirOwnQrCodes) {
     const barcode_test::Paper paper = barcode_test::printOnPaper(line->receivedAtLeast(0, 0));
     ASSERT_TRUE(paper.wellFormed) << paper.problem;
     std::vector<std::string> expected;
-    for (int round = 0; round < kRounds; ++round) expected.push_back(till_payload(name, round));
+    for (int round = 0; round < kRounds; ++round) expected.push_back(tillPayload(name, round));
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(asText(barcode_test::decodeWithZbar(paper.image)), expected);
   }

@@ -4,7 +4,7 @@
 
 #include <string>
 
-inline std::string till_payload(const std::string &till, int round) {
+inline std::string tillPayload(const std::string &till, int round) {
   return "https://pix.example/till/" + till + "/round/" + std::to_string(round) +
          "?amount=12.34&txid=" + std::string(60, till.empty() ? 'x' : till[0]);
 }

@@ -1,0 +1,157 @@
+#!/usr/bin/env python3
+"""Holds our sources to the naming rule of .clang-tidy, with Debian 12's clang-tidy 14.
+
+  scripts/naming.py check BUILD...   lists every name that breaks the rule; exit 1 if any
+  scripts/naming.py fix BUILD...     renames them with clang-tidy's own fixes, then checks
+
+BUILD is a configured build folder: its compile_commands.json gives each
+file's compiler flags. The files of the first are read, then the files that
+only the later ones compile (a Windows cross-build: build-wine/win64, for
+platform_win32.cpp and the other Windows sides). Only our own sources count:
+files under the source tree, not generated into a build folder.
+
+`fix` gathers every file's replacements first and applies them all at once
+(clang-apply-replacements), so a name is renamed in every file that uses it,
+the Windows sides included; rebuild and run the tests afterwards. A name
+that clang-tidy cannot rename (one made inside a macro) stays listed.
+"""
+import functools
+import json
+import os
+import re
+import shlex
+import shutil
+import subprocess
+import sys
+import tempfile
+from concurrent.futures import ThreadPoolExecutor
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+SOURCE_SUFFIXES = {".c", ".cc", ".cpp"}
+# gcc's options that clang does not know; dropped from the commands clang-tidy reads.
+GCC_ONLY_OPTIONS = {"-fno-keep-inline-dllexport"}
+MINGW_COMPILER = re.compile(r"(?P<triple>[^/]+-w64-mingw32)-g(cc|\+\+)[^/]*$")
+FINDING = re.compile(r"^(?P<where>/[^:]+:\d+:\d+): (?:error|warning): (?P<what>.*) "
+                     r"\[(?P<check>[^\],]+)(,-warnings-as-errors)?\]$")
+
+
+def tool(name):
+    found = shutil.which(name)
+    if not found:
+        sys.exit(f"naming.py: {name} is missing (Debian 12: apt-get install clang-tidy)")
+    return found
+
+
+@functools.lru_cache(maxsize=None)
+def mingw_cxx_includes(compiler):
+    """The C++ standard library folders of a mingw-w64 g++: clang finds
+    mingw's C headers by itself, but not libstdc++ under gcc's versioned folder."""
+    probe = subprocess.run([compiler, "-E", "-x", "c++", "-", "-v"], input="",
+                           capture_output=True, text=True, check=True)
+    listed = probe.stderr.split("#include <...> search starts here:")[1].split("End of search list.")[0]
+    return [line.strip() for line in listed.splitlines() if "/c++" in line]
+
+
+def clang_arguments(arguments, file):
+    """A gcc command as clang-tidy reads it: gcc-only options dropped, a
+    mingw-w64 compiler's target and C++ headers named, compiler warnings off
+    (they are the compilers' business, -Werror in the test build)."""
+    compiler = arguments[0]
+    kept = [compiler] + [a for a in arguments[1:] if a not in GCC_ONLY_OPTIONS]
+    mingw = MINGW_COMPILER.search(compiler)
+    if mingw:
+        kept.append("--target=" + mingw["triple"])
+        if Path(file).suffix != ".c":
+            kept += ["-isystem" + folder for folder in mingw_cxx_includes(compiler)]
+    return kept + ["-Wno-everything"]
+
+
+def our_sources(builds):
+    """{file: compile command} for every source of ours the builds compile."""
+    build_folders = [Path(b).resolve() for b in builds]
+    chosen = {}
+    for build in build_folders:
+        database = build / "compile_commands.json"
+        if not database.is_file():
+            sys.exit(f"naming.py: no {database} (configure that build first)")
+        ours = 0
+        for entry in json.loads(database.read_text()):
+            file = Path(entry["directory"], entry["file"]).resolve()
+            generated = any(folder in file.parents for folder in build_folders)
+            if file.suffix not in SOURCE_SUFFIXES or ROOT not in file.parents or generated:
+                continue
+            ours += 1
+            if str(file) not in chosen:
+                arguments = entry.get("arguments") or shlex.split(entry["command"])
+                chosen[str(file)] = {"directory": entry["directory"], "file": str(file),
+                                     "arguments": clang_arguments(arguments, file)}
+        # A build of another checkout would leave its files unchecked, and the
+        # check passing on nothing.
+        if not ours:
+            sys.exit(f"naming.py: {build} compiles no source of {ROOT}")
+    return chosen
+
+
+def run_clang_tidy(sources, work, export_fixes):
+    """Runs clang-tidy on every file, as many at once as there are cores;
+    gives back the unique findings and the output of the files that failed
+    without one (a file clang cannot read)."""
+    (work / "compile_commands.json").write_text(json.dumps(list(sources.values())))
+    clang_tidy = tool("clang-tidy-14")
+    header_filter = "^" + re.escape(str(ROOT)) + "/"
+
+    def one(numbered):
+        number, file = numbered
+        command = [clang_tidy, "-p", str(work), "--quiet", "--header-filter=" + header_filter, file]
+        if export_fixes:
+            command.append(f"--export-fixes={work}/fixes/{number}.yaml")
+        return subprocess.run(command, capture_output=True, text=True)
+
+    (work / "fixes").mkdir()
+    findings, failures = set(), []
+    with ThreadPoolExecutor(max_workers=os.cpu_count()) as pool:
+        for done in pool.map(one, enumerate(sorted(sources))):
+            found = [FINDING.match(line) for line in done.stdout.splitlines()]
+            found = {(m["where"], m["what"], m["check"]) for m in found if m}
+            findings |= found
+            if done.returncode != 0 and not found:
+                failures.append(done.stdout + done.stderr)
+    return findings, failures
+
+
+def report(findings, failures, count):
+    for output in failures:
+        print(output.rstrip(), file=sys.stderr)
+    for where, what, check in sorted(findings):
+        print(f"{os.path.relpath(where.rsplit(':', 2)[0], ROOT)}:{where.rsplit(':', 2)[1]}: "
+              f"{what} [{check}]")
+    if findings or failures:
+        print(f"naming: {len(findings)} finding(s) in {count} files; the rule is in .clang-tidy, "
+              f"and scripts/naming.py fix BUILD... applies clang-tidy's renames", file=sys.stderr)
+        return 1
+    print(f"naming: {count} files keep to the naming rule")
+    return 0
+
+
+def main():
+    if len(sys.argv) < 3 or sys.argv[1] not in ("check", "fix"):
+        sys.exit(__doc__.split("\n\n")[1])
+    mode, builds = sys.argv[1], sys.argv[2:]
+    # Every core for a minute, behind anything else running (the tests that
+    # wait on the printer's pauses, in the test command).
+    os.nice(10)
+    sources = our_sources(builds)
+    with tempfile.TemporaryDirectory(prefix="it433td-naming-") as work:
+        findings, failures = run_clang_tidy(sources, Path(work), export_fixes=mode == "fix")
+        if mode == "fix" and findings:
+            subprocess.run([tool("clang-apply-replacements-14"), f"{work}/fixes"], check=True)
+            print(f"naming: applied clang-tidy's renames for {len(findings)} finding(s)")
+    if mode == "fix" and findings:
+        with tempfile.TemporaryDirectory(prefix="it433td-naming-") as work:
+            findings, failures = run_clang_tidy(sources, Path(work), export_fixes=False)
+    return report(findings, failures, len(sources))
+
+
+if __name__ == "__main__":
+    sys.exit(main())
