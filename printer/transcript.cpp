@@ -16,21 +16,17 @@ Utf8Lead utf8Lead(unsigned char lead) {
   return {};
 }
 
-namespace {
-
-// Length of the well-formed UTF-8 sequence starting at s[i] (2 to 4 bytes,
-// no overlong forms, no surrogates), or 0.
-size_t utf8SequenceLength(std::string_view s, size_t i) {
-  const auto at = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-  const Utf8Lead lead = utf8Lead(at(i));
-  if (!lead.length || i + lead.length > s.size()) return 0;
-  if (at(i + 1) < lead.low || at(i + 1) > lead.high) return 0;
-  for (size_t k = 2; k < lead.length; ++k)
-    if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
+std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
+  if (at >= text.size()) return 0;
+  const auto byteAt = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  if (byteAt(at) < 0x80) return 1;
+  const Utf8Lead lead = utf8Lead(byteAt(at));
+  if (!lead.length || at + lead.length > text.size()) return 0;
+  if (byteAt(at + 1) < lead.low || byteAt(at + 1) > lead.high) return 0;
+  for (std::size_t k = 2; k < lead.length; ++k)
+    if (byteAt(at + k) < 0x80 || byteAt(at + k) > 0xBF) return 0;
   return lead.length;
 }
-
-}  // namespace
 
 std::string escapeBytes(std::string_view bytes) {
   std::string out;

@@ -39,6 +39,10 @@ struct Utf8Lead {
 };
 Utf8Lead utf8Lead(unsigned char lead);
 
+// Length of the well-formed UTF-8 sequence at text[at] (1 for ASCII, 2 to 4
+// otherwise, by the rules above), or 0 where none starts.
+std::size_t utf8SequenceLength(std::string_view text, std::size_t at);
+
 // Quotes bytes for a marker: printable ASCII and well-formed UTF-8 stay,
 // '"' and '\' get a backslash, every other byte becomes \xNN.
 std::string escapeBytes(std::string_view bytes);

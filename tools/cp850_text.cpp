@@ -3,6 +3,7 @@
 #include "cp850_text.h"
 
 #include "shown_text.h"
+#include "transcript.h"
 
 #include <cerrno>
 #include <iconv.h>
@@ -56,7 +57,7 @@ Cp850Result utf8ToCp850(std::string_view utf8) {
     const bool unconvertible = errno == EILSEQ;
     const std::size_t offset = static_cast<std::size_t>(inPointer - in.data());
     const std::string_view rest = std::string_view(in).substr(offset);
-    const std::string_view character = rest.substr(0, utf8SequenceLength(rest, 0));
+    const std::string_view character = rest.substr(0, printer::utf8SequenceLength(rest, 0));
     const std::string shown = shownText(character);
     const std::string where = "column " + std::to_string(columnOf(in, offset)) + ": ";
     if (unconvertible && character == "\xEF\xBB\xBF")

@@ -1,25 +1,9 @@
 // shown_text.cpp - control characters spelled out for the terminal.
 #include "shown_text.h"
 
-namespace it433td::tools {
+#include "transcript.h"
 
-std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
-  if (at >= text.size()) return 0;
-  const auto lead = static_cast<unsigned char>(text[at]);
-  const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2
-                             : lead >= 0xE0 && lead < 0xF0                 ? 3
-                             : lead >= 0xF0 && lead < 0xF5                 ? 4
-                                                                           : 0;
-  if (length == 0 || at + length > text.size()) return 0;
-  for (std::size_t i = 1; i < length; ++i)
-    if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return 0;
-  // Overlong forms, surrogates and code points above U+10FFFF.
-  const auto second = static_cast<unsigned char>(length > 1 ? text[at + 1] : 0);
-  if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) ||
-      (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second >= 0x90))
-    return 0;
-  return length;
-}
+namespace it433td::tools {
 
 namespace {
 
@@ -36,7 +20,7 @@ std::string shownText(std::string_view text, bool keepLineBreaks) {
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
     const auto byte = static_cast<unsigned char>(text[i]);
-    const std::size_t length = utf8SequenceLength(text, i);
+    const std::size_t length = printer::utf8SequenceLength(text, i);
     if (length == 0) {
       appendHex(out, "\\x%02X", byte);
       ++i;

@@ -15,10 +15,6 @@ namespace it433td::tools {
 // `keepLineBreaks`, '\n' stays too (a message of several lines).
 std::string shownText(std::string_view text, bool keepLineBreaks = false);
 
-// Length of the well-formed UTF-8 sequence at text[at] (1 to 4 bytes; no
-// overlong forms, surrogates or code points past U+10FFFF), or 0.
-std::size_t utf8SequenceLength(std::string_view text, std::size_t at);
-
 // Writes a message of ours, which may quote input, and a line feed.
 void printMessage(std::FILE *to, std::string_view message);
 
