@@ -8,7 +8,6 @@
 #include "web_assets.h"
 #include "web_hosts.h"
 
-#include <cctype>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -44,11 +43,6 @@ std::string newToken() {
     token += part;
   }
   return token;
-}
-
-std::string lowerCased(std::string text) {
-  for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
 }
 
 bool sameText(const std::string &a, const std::string &b) {  // in time independent of where they differ

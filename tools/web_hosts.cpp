@@ -18,11 +18,6 @@ namespace it433td::tools {
 
 namespace {
 
-std::string lowerCased(std::string text) {
-  for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 bool isIpv4(const std::string &text) {
   in_addr address{};
   return ::inet_pton(AF_INET, text.c_str(), &address) == 1;
@@ -77,6 +72,11 @@ std::vector<std::string> machineAddresses() {
 }
 
 }  // namespace
+
+std::string lowerCased(std::string text) {
+  for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
 
 bool isLoopbackHost(const std::string &host) {
   in_addr v4{};

@@ -19,6 +19,9 @@
 
 namespace it433td::tools {
 
+// A Host header value as pageHosts spells it: ASCII letters lower-cased.
+std::string lowerCased(std::string text);
+
 // 127.0.0.0/8, ::1 and localhost.
 bool isLoopbackHost(const std::string &host);
 
