@@ -125,8 +125,10 @@ void ReceiptBuilder::finish(std::string_view ending) {
   endSkipping();
   flushUnknownRun();
   printPendingLine();
-  if (!receipt_.empty()) warn(kNotCut, std::string(ending));
-  if (!receipt_.empty()) endReceipt(false, false);
+  if (!receipt_.empty()) {
+    warn(kNotCut, std::string(ending));
+    endReceipt(false, false);
+  }
   endStream();
 }
 
