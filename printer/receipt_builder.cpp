@@ -78,7 +78,7 @@ void ReceiptBuilder::onEvent(const PrinterEvent &event) {
     case EventKind::RasterRejected: {
       const std::string size = std::to_string(event.width) + "x" + std::to_string(event.height);
       addNote("[IMAGE REJECTED " + size + ": " + event.detail + "]");
-      const bool wide = event.width > kPaperWidthDots;
+      const bool wide = event.detail == "wider than the paper";
       warn("image not printed: " + event.detail +
                (wide ? " (" + std::to_string(kPaperWidthDots) + " dots)" : ""),
            size + at(event.offset));
@@ -108,7 +108,12 @@ void ReceiptBuilder::onEvent(const PrinterEvent &event) {
       // Named inline where it came ("[UNKNOWN ESC a]"); its bytes print nothing.
       markInline("[UNKNOWN " + event.detail.substr(0, event.detail.rfind(" (")) + "]");
       warn(event.detail + ": not an IT433TD command",
-           hexBytes(event.bytes, static_cast<std::uint64_t>(event.value)) + at(event.offset));
+           hexBytes(event.bytes, static_cast<std::uint64_t>(event.value)) +
+               (event.expected ? " (claims " + std::to_string(event.expected) +
+                                     " data bytes, more than any such command: the bytes "
+                                     "after it are read as they came)"
+                               : "") +
+               at(event.offset));
       break;
     case EventKind::Truncated: {
       std::string counts = std::to_string(event.received);
