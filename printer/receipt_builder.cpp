@@ -3,6 +3,7 @@
 
 #include "barcodes.h"
 #include "cp850.h"
+#include "receipt_codes.h"
 #include "transcript.h"
 
 #include <algorithm>
@@ -315,8 +316,8 @@ void ReceiptBuilder::addImage(const PrinterEvent &event) {
     }
   }
   // Raster images printed back to back are one picture on the paper (a
-  // printer file may send a symbol as many bands): join them, and read the
-  // picture once the run ends.
+  // printer file may send a symbol as many bands): join them. The codes on
+  // it are read once the stretch of paper it lies on ends (closePicture).
   if (imageRunOpen_ && !receipt_.empty() && receipt_.items.back().kind == ItemKind::Image &&
       receipt_.lengthDots + item.height <= kMaxReceiptDots) {
     stackBelow(receipt_.items.back(), item);
@@ -333,21 +334,34 @@ void ReceiptBuilder::closeImageRun() {
   imageRunOpen_ = false;
   if (receipt_.empty() || receipt_.items.back().kind != ItemKind::Image) return;
   PrintedItem &item = receipt_.items.back();
-  item.transcript = "[IMAGE " + std::to_string(item.width) + "x" + std::to_string(item.height);
-  if (auto code = decodeQrInImage(item.pixels, item.width, item.height))
-    item.transcript += " " + code->format + " \"" + escapeBytes(code->bytes) + "\"";
-  item.transcript += "]";
+  item.transcript = "[IMAGE " + std::to_string(item.width) + "x" + std::to_string(item.height) + "]";
   transcriptBytes_ += item.transcript.size();
+}
+
+void ReceiptBuilder::closePicture() {
+  closeImageRun();
+  const std::size_t first = pictureStart_;
+  pictureStart_ = kNoPicture;
+  if (first >= receipt_.items.size()) return;
+  for (const CodeOnPaper &code : readCodes(receipt_, first, receipt_.items.size())) {
+    std::string &line = receipt_.items[code.item].transcript;  // "[IMAGE WxH ...]"
+    const std::string shown = " " + code.format + " \"" + escapeBytes(code.bytes) + "\"";
+    line.insert(line.size() - 1, shown);
+    transcriptBytes_ += shown.size();
+  }
 }
 
 // A receipt ends, to go on in the next one, when its paper or its transcript
 // would grow past the limit (notes and markers take no paper, so junk input
 // is bounded by the transcript's budget).
 void ReceiptBuilder::place(PrintedItem item) {
+  if (!mayBePartOfAPicture(item)) closePicture();
   const size_t transcriptBytes = item.transcript.size() + 1;  // and its newline
   if (!receipt_.empty() && (receipt_.lengthDots + item.height > kMaxReceiptDots ||
                             transcriptBytes_ + transcriptBytes > kMaxReceiptTranscriptBytes))
     endReceipt(false, true);
+  if (item.kind == ItemKind::Image && pictureStart_ == kNoPicture)
+    pictureStart_ = receipt_.items.size();
   transcriptBytes_ += transcriptBytes;
   item.y = receipt_.lengthDots;
   receipt_.lengthDots += item.height;
@@ -380,7 +394,7 @@ void ReceiptBuilder::endSkipping() {
 }
 
 void ReceiptBuilder::endReceipt(bool cut, bool continued) {
-  closeImageRun();
+  closePicture();
   if (receipt_.empty()) return;  // a cut with nothing printed since the last one
   receipt_.cut = cut;
   receipt_.continued = continued;

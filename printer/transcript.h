@@ -5,7 +5,8 @@
 //   [CODE128 "123456"]                 a barcode
 //   [CODE128 "..." NOT PRINTED: why]    data the barcode cannot carry
 //   [IMAGE 264x264]                    a raster image, printed size in dots
-//   [IMAGE 264x264 QR "payload"]       ... holding a QR code, with its content
+//   [IMAGE 264x264 QR "payload"]       ... on which a QR code (or CODE128) was read
+//                                      off the paper, with its content (receipt_codes.h)
 //   [IMAGE REJECTED 800x8: why]        an image the printer skipped
 //   [FEED 40]                          paper fed by 40 dots
 //   [UNKNOWN 0x0D]                     an unknown byte (inline, where it came)

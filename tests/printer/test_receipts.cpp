@@ -141,6 +141,30 @@ TEST(Receipts, ImagesPrintedBackToBackAreOnePicture) {
                                   " QR \"" + payload + "\"]\n\n[CUT]\n");
 }
 
+// A code is read from the paper, not from one command: a QR code whose
+// all-white module row is sent as a feed between two images (as the
+// barcode library once sent TILL-A#3) is read across both.
+TEST(Receipts, ACodeSplitByAFeedIsReadFromThePaper) {
+  const std::string whole = qrRaster("TILL-A#3", 3, 16);
+  const size_t rowBytes = static_cast<unsigned char>(whole[4]);
+  const size_t rows = static_cast<unsigned char>(whole[6]);
+  std::string stream;
+  for (size_t y = 0; y < rows;) {
+    const auto white = [&](size_t row) {
+      return whole.find_first_not_of('\0', 8 + row * rowBytes) >= 8 + (row + 1) * rowBytes;
+    };
+    size_t end = y;
+    while (end < rows && white(end) == white(y)) ++end;
+    stream += white(y) ? "\x1BJ" + std::string(1, static_cast<char>(end - y))
+                       : rasterHeader(0, static_cast<int>(rowBytes), static_cast<int>(end - y)) +
+                             whole.substr(8 + y * rowBytes, (end - y) * rowBytes);
+    y = end;
+  }
+  const std::string transcript = print(stream + "\x1Bw").transcripts.at(0);
+  EXPECT_EQ(transcript.find("[IMAGE 104x21 QR \"TILL-A#3\"]\n[FEED 3]\n[IMAGE 104x39]\n"), 10u)
+      << transcript;
+}
+
 // Bands of different widths: a narrower one goes under the picture as it is,
 // a wider one widens the whole picture, every dot staying where it was.
 TEST(Receipts, BackToBackImagesOfDifferentWidthsKeepEveryDot) {
