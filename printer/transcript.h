@@ -45,7 +45,10 @@ Utf8Lead utf8Lead(unsigned char lead);
 std::size_t utf8SequenceLength(std::string_view text, std::size_t at);
 
 // Quotes bytes for a marker: printable ASCII and well-formed UTF-8 stay,
-// '"' and '\' get a backslash, every other byte becomes \xNN.
+// '"' and '\' get a backslash, every other byte becomes \xNN, C1 controls
+// in UTF-8 (U+0080-U+009F, which a terminal may act on) included. So a
+// transcript holds no control character but its line feeds (and DEL, from
+// text byte 0x7F, which a terminal ignores).
 std::string escapeBytes(std::string_view bytes);
 
 std::string transcriptOf(const Receipt &receipt);

@@ -103,6 +103,7 @@ TEST(Receipts, EscapedDataKeepsUtf8AndEscapesEverythingElse) {
   EXPECT_EQ(escapeBytes(std::string("a\0\\\"\n\xC3\xA3\xC3\x7F\xFF", 10)),
             "a\\x00\\\\\\\"\\x0Aã\\xC3\\x7F\\xFF");
   EXPECT_EQ(escapeBytes("\xED\xA0\x80"), "\\xED\\xA0\\x80");  // a surrogate is not UTF-8
+  EXPECT_EQ(escapeBytes("\xC2\x9B\xC2\xA0"), "\\xC2\\x9B\xC2\xA0");   // a C1 control is escaped
 }
 
 TEST(Receipts, ImagesPrintOneToOneAndScaled) {
