@@ -37,6 +37,7 @@ targets=(
   "bmp_codec       tests/standins/barcode/corpus_bmp_codec      1024"
   "receipt_file    tests/tools/corpus_receipt_file              4096"
   "unified_diff    tests/tools/corpus_unified_diff              4096"
+  "golden_folder   tests/tools/corpus_golden_folder             1024"
   "port_names      tests/contract/corpus_port_names             1024"
 )
 known=" $(for t in "${targets[@]}"; do read -r n _ <<<"$t"; printf '%s ' "$n"; done)"

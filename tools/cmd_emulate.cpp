@@ -60,7 +60,7 @@ struct RunFolder {
   std::filesystem::path path;
 };
 
-int runEmulate(const EmulateOptions &options) {
+int runEmulate(const EmulateOptions &options, const std::vector<std::string> &commandLine) {
   if (options.port.empty() && options.listen.empty())
     throw ToolError(kExitBadInput, "emulate needs --port NAME, --listen [HOST:]PORT, or both");
   if (options.baud > 0 && options.port.empty())
@@ -68,7 +68,10 @@ int runEmulate(const EmulateOptions &options) {
   const bool running = !options.run.command.empty();
   if (options.out.empty() && !running)
     throw ToolError(kExitBadInput, "emulate needs --out DIR, the folder for the receipts");
-  checkRunOptions(options.run);
+  RunOptions run = options.run;
+  run.out = options.out;
+  run.acceptCommand = acceptCommandFor(commandLine);
+  const std::unique_ptr<GoldenFolder> expected = running ? checkRunOptions(run) : nullptr;
   std::optional<RunFolder> runFolder;
   if (options.out.empty()) runFolder.emplace();
 
@@ -118,7 +121,7 @@ int runEmulate(const EmulateOptions &options) {
   if (session.web()) say("web page: " + session.web()->url());
   say("receipts go to " + std::filesystem::absolute(sessionOptions.outputFolder).string() +
       (runFolder ? " (removed at the end; --out DIR keeps them)" : ""));
-  if (running) return runOnPrinter(session, options.run, signals, before, say);
+  if (running) return runOnPrinter(session, run, expected.get(), signals, before, say);
   if (session.hasPty() && options.portsFolder.empty())
     say("for other programs: export IT433TD_PORTS=" + session.ports().path().string());
   say("kill -USR1 " + std::to_string(::getpid()) + " toggles paper-out, kill -USR2 " +
@@ -197,7 +200,7 @@ void addEmulateCommand(CLI::App &app, std::shared_ptr<CommonOptions> common) {
                    "--expect reads them")
       ->needs(run)
       ->excludes(expect);
-  command->callback([options, common] { common->exitStatus = runEmulate(*options); });
+  command->callback([options, common] { common->exitStatus = runEmulate(*options, common->commandLine); });
 }
 
 }  // namespace it433td::tools

@@ -6,11 +6,14 @@
 
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace it433td::tools {
 
 struct CommonOptions {
   std::filesystem::path modulePath;  // --module, default <bin>/../lib/libPkg_Vossik.so.6
+  std::vector<std::string> commandLine;  // it433td's own argv, as it was run
   int exitStatus = 0;
 };
 

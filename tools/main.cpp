@@ -36,6 +36,7 @@ int main(int argc, char **argv) {
   app.fallthrough();
   auto common = std::make_shared<CommonOptions>();
   common->modulePath = defaultModulePath();
+  common->commandLine.assign(argv, argv + argc);
   app.add_option("--module", common->modulePath, "the driver module to load")
       ->capture_default_str();
 
