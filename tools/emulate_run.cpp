@@ -37,9 +37,10 @@ int waitForCommand(ChildCommand &command, VirtualPrinterSession &session, const 
     if (signal < 0 || session.takeStateSignal(signal)) continue;
     if (signal == SIGCHLD) {
       if (const auto status = command.ended()) return *status;
-    } else if (isStop(signal) && info.si_code != SI_KERNEL) {
-      // Sent to it433td alone (kill, a CI runner's timeout). The terminal's
-      // Ctrl-C (SI_KERNEL) goes to the whole process group: COMMAND has it.
+    } else if (isStop(signal)) {
+      // Sent to it433td (kill, a CI runner's timeout): to COMMAND's whole
+      // group, its children with it. (A Ctrl-C at the terminal reaches
+      // COMMAND's group itself, which is then the terminal's foreground.)
       command.signal(signal);
     }
   }
@@ -155,6 +156,10 @@ int runOnPrinter(VirtualPrinterSession &session, const RunOptions &options,
   bool interrupted = false;
   const std::vector<printer::WrittenReceipt> written =
       finishPrinting(session, signals, &interrupted, say);
+  // Whatever COMMAND left running (a status monitor, a stray copy) is
+  // ended: a run leaves nothing behind.
+  if (command.endTree(std::chrono::seconds(2)))
+    say("ended what " + commandLineText({options.command[0]}) + " left running");
   std::size_t warnings = 0;
   std::vector<RunReceipt> receipts;
   for (const printer::WrittenReceipt &receipt : written) {
