@@ -22,5 +22,6 @@ void addPrintCommand(CLI::App &app, std::shared_ptr<CommonOptions> common);
 void addEmulateCommand(CLI::App &app, std::shared_ptr<CommonOptions> common);
 void addRenderCommand(CLI::App &app, std::shared_ptr<CommonOptions> common);
 void addStatusCommand(CLI::App &app, std::shared_ptr<CommonOptions> common);
+void addLabelCommand(CLI::App &app, std::shared_ptr<CommonOptions> common);
 
 }  // namespace it433td::tools

@@ -45,6 +45,7 @@ int main(int argc, char **argv) {
   addEmulateCommand(app, common);
   addRenderCommand(app, common);
   addStatusCommand(app, common);
+  addLabelCommand(app, common);
 
   // CLI11 would only say that a subcommand is required.
   if (const char *word = firstWord(argc, argv)) {
