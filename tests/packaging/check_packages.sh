@@ -8,7 +8,7 @@
 #      the unpacked files, and the Python sample run by Debian's
 #      /usr/bin/python3 from the binding's package and the runtime alone (no
 #      pip, no development files), both printing on the unpacked it433td's
-#      virtual printer (emulate);
+#      virtual printer (emulate); pytest loads the package's plugin;
 #   3. the i686 zip unpacked, its stand-ins put beside Pkg_Vossik.dll as its
 #      readme says, and the 32-bit Windows host run against it under Wine.
 #
@@ -78,6 +78,11 @@ mkdir -p "$python/dados"
 (cd "$python" && PYTHONPATH=$scratch/each/python3-it433td/usr/lib/python3/dist-packages \
    LD_LIBRARY_PATH=$scratch/each/libpkg-vossik6/usr/lib \
    /usr/bin/python3 "$source/examples/python/receipt.py" COM1) || fail "the Python sample failed"
+# Its pytest plugin, found by pytest itself through the package's metadata
+# (a folder without tests: pytest's status is 5).
+plugins=$(PYTHONPATH=$scratch/each/python3-it433td/usr/lib/python3/dist-packages /usr/bin/python3 \
+  -m pytest --trace-config --co -q -p no:cacheprovider "$python/dados" 2>&1 || true)
+grep -q 'it433td.pytest_plugin' <<<"$plugins" || fail "pytest does not load the package's plugin: $plugins"
 
 kill -TERM "$emulate"
 wait "$emulate" || fail "it433td emulate ended badly: $(cat "$printer/emulate.txt")"
