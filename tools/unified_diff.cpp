@@ -96,6 +96,12 @@ std::vector<Edit> editScript(const Lines &a, const Lines &b) {
                                                      : Edit::Keep);
   }
   edits.insert(edits.end(), tail, Edit::Keep);
+  // Within each change, the removed lines first, as diff -u shows them.
+  for (auto run = edits.begin(); run != edits.end();) {
+    const auto end = std::find(run, edits.end(), Edit::Keep);
+    std::stable_partition(run, end, [](Edit edit) { return edit == Edit::Remove; });
+    run = end == edits.end() ? end : end + 1;
+  }
   return edits;
 }
 
