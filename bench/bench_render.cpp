@@ -7,10 +7,10 @@
 // The files go to a folder in tmpfs (/dev/shm) where there is one.
 #include <benchmark/benchmark.h>
 
-#include "pty_server.h"
+#include "emulator/doors/pty_door.h"
 #include "receipt_folder.h"
 #include "receipt_writer.h"
-#include "tcp_listener.h"
+#include "emulator/doors/network_door.h"
 #include "virtual_printer.h"
 
 #include <arpa/inet.h>

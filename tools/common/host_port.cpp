@@ -1,8 +1,8 @@
 // host_port.cpp - splitting and joining "[HOST:]PORT".
-#include "host_port.h"
-#include "shown_text.h"
+#include "common/host_port.h"
+#include "common/shown_text.h"
 
-#include "tool_error.h"
+#include "common/tool_error.h"
 
 #include <cctype>
 

@@ -1,8 +1,8 @@
 // input_file.cpp - bounded reads with open/read, so errors carry errno.
-#include "input_file.h"
-#include "shown_text.h"
+#include "common/input_file.h"
+#include "common/shown_text.h"
 
-#include "tool_error.h"
+#include "common/tool_error.h"
 
 #include <cerrno>
 #include <cstdint>

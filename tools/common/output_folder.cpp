@@ -1,9 +1,9 @@
 // output_folder.cpp - create_directories, then access(2) for the right to
 // make files there (also false on a read-only file system).
-#include "output_folder.h"
-#include "shown_text.h"
+#include "common/output_folder.h"
+#include "common/shown_text.h"
 
-#include "tool_error.h"
+#include "common/tool_error.h"
 
 #include <cerrno>
 #include <cstring>

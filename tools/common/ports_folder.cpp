@@ -1,9 +1,9 @@
 // ports_folder.cpp - temporary and given IT433TD_PORTS folders.
-#include "ports_folder.h"
-#include "shown_text.h"
+#include "common/ports_folder.h"
+#include "common/shown_text.h"
 
 #include "port_names.h"
-#include "tool_error.h"
+#include "common/tool_error.h"
 
 #include <climits>
 #include <cstdlib>

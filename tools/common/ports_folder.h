@@ -21,6 +21,8 @@ public:
   ~PortsFolder();
 
   const std::filesystem::path &path() const { return path_; }
+  // Made for this run (and removed at its end), not named by the user.
+  bool isTemporary() const { return owned_; }
   std::filesystem::path entryFor(const std::string &port) const { return path_ / port; }
 
   // Sets IT433TD_PORTS for this process. Must come before the module's

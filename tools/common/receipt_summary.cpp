@@ -1,8 +1,8 @@
 // receipt_summary.cpp - the lines, spelled out as every message is.
-#include "receipt_summary.h"
+#include "common/receipt_summary.h"
 
 #include "receipt_warnings.h"
-#include "shown_text.h"
+#include "common/shown_text.h"
 
 namespace it433td::tools {
 

@@ -1,5 +1,5 @@
 // shown_text.cpp - control characters spelled out for the terminal.
-#include "shown_text.h"
+#include "common/shown_text.h"
 
 #include "transcript.h"
 

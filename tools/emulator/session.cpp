@@ -1,85 +1,65 @@
-// virtual_printer_session.cpp - everything checked before anything is made;
-// on the way out the ports stop first, then the writer, then the ports
-// folder, so the port's entry is gone before its folder is removed.
-#include "virtual_printer_session.h"
+// session.cpp - everything checked before anything is made; on the way out
+// the doors stop first, then the page, then the writer, and a door's ports
+// folder goes with the door, after its port's entry.
+#include "emulator/session.h"
 
-#include "tool_error.h"
-#include "web_console.h"
+#include "common/tool_error.h"
+#include "emulator/web/web_console.h"
 
 #include <csignal>
 
 namespace it433td::tools {
 
-namespace {
-
-PortsFolder makePortsFolder(const SessionOptions &options) {
-  checkPortNameForFolder(options.port);
-  return options.portsFolder.empty() ? PortsFolder::temporary()
-                                     : PortsFolder::given(options.portsFolder);
+std::vector<std::unique_ptr<DoorKind>> doorKinds() {
+  std::vector<std::unique_ptr<DoorKind>> kinds;
+#define IT433TD_ADD_DOOR_KIND(name) kinds.push_back(name());
+  IT433TD_DOORS(IT433TD_ADD_DOOR_KIND)
+#undef IT433TD_ADD_DOOR_KIND
+  return kinds;
 }
-
-}  // namespace
 
 VirtualPrinterSession::VirtualPrinterSession(const SessionOptions &options)
     : state_(options.initialState), log_(options.log) {
   try {
-    if (!options.port.empty()) {
-      ports_.emplace(makePortsFolder(options));
-      // The port's name first: a refusal leaves no output folder behind.
-      printer::PtyServer::checkPortLink(ports_->entryFor(options.port));
-    }
+    // Every door's options first: a refusal leaves no output folder behind.
+    for (DoorKind *kind : options.doorKinds) kind->prepare();
     writer_ = std::make_unique<printer::ReceiptWriter>(options.outputFolder, options.log);
-    if (options.listen) {
-      printer::TcpListenerOptions listen;
-      listen.host = options.listen->host;
-      listen.port = options.listen->port;
-      listen.jobTimeout = options.jobTimeout;
-      listen.jobLimit = options.jobLimit;
-      listen.log = options.log;
-      try {
-        listener_ = std::make_unique<printer::TcpListener>(listen, *writer_, state_);
-      } catch (const std::exception &error) {
-        throw ToolError(kExitBadInput, std::string("--listen: ") + error.what());
-      }
-    }
+    const DoorContext context{*writer_, state_, options.log};
+    for (DoorKind *kind : options.doorKinds)
+      if (kind->wanted()) doors_.push_back(kind->open(context));
     if (options.web) {
       WebConsoleOptions web;
       web.host = options.web->host;
       web.port = options.web->port;
-      web.title = options.port;
+      for (const auto &door : doors_) web.title += (web.title.empty() ? "" : " and ") + door->title();
       web.extraHosts = options.webHosts;
-      if (listener_) web.title += (web.title.empty() ? "" : " and ") + listener_->address();
       web.state = [this] { return state(); };
       web.setState = [this](printer::PrinterState next) { setState(next); };
       web_ = std::make_unique<WebConsole>(web);
       writer_->setListener(
           [this](const printer::WrittenReceipt &receipt) { web_->receiptWritten(receipt); });
     }
-    if (!options.port.empty()) {
-      printer::PtyServerOptions serverOptions;
-      serverOptions.writer = writer_.get();
-      serverOptions.portLink = ports_->entryFor(options.port);
-      serverOptions.sharedState = &state_;
-      serverOptions.log = options.log;
-      serverOptions.bytesPerSecond = printer::lineBytesPerSecond(options.baud);
-      server_ = std::make_unique<printer::PtyServer>(serverOptions);
-    }
   } catch (const ToolError &) {
     throw;
-  } catch (const printer::PortNameTaken &error) {
-    throw ToolError(kExitBadInput, error.what());
   } catch (const printer::OutputFolderUnusable &error) {
     throw ToolError(kExitBadInput, error.what());
   } catch (const std::exception &error) {
     throw ToolError(kExitNoModule, std::string("cannot start the virtual printer: ") + error.what());
   }
-  if (listener_) listener_->start();
-  if (server_) server_->start();
+  for (const auto &door : doors_) door->start();
 }
 
 VirtualPrinterSession::~VirtualPrinterSession() {
   stop();
+  doors_.clear();
   web_.reset();  // before the writer, whose listener it is
+}
+
+std::vector<std::string> VirtualPrinterSession::environment() const {
+  std::vector<std::string> entries;
+  for (const auto &door : doors_)
+    for (std::string &entry : door->environment()) entries.push_back(std::move(entry));
+  return entries;
 }
 
 void VirtualPrinterSession::setState(printer::PrinterState state) {
@@ -96,28 +76,19 @@ bool VirtualPrinterSession::takeStateSignal(int signal) {
 }
 
 std::vector<std::filesystem::path> VirtualPrinterSession::stop() {
-  if (listener_) listener_->stop();
-  if (server_) server_->stop();
+  for (const auto &door : doors_) door->stop();
   writer_->drain();
   return writer_->transcriptsWritten();
 }
 
 std::vector<printer::WrittenReceipt> VirtualPrinterSession::finish() {
-  // A silent holder of the port waits as long as a silent network client.
-  if (server_) server_->finishWhenClosed(printer::TcpListenerOptions{}.idleTimeout);
-  if (listener_) listener_->finish();
+  for (const auto &door : doors_) door->finish();
   stop();
   return writer_->receiptsWritten();
 }
 
 void VirtualPrinterSession::interrupt() {
-  if (server_) server_->requestStop();
-  if (listener_) listener_->requestStop();
-}
-
-std::filesystem::path pictureOf(const std::filesystem::path &transcript) {
-  std::filesystem::path picture = transcript;
-  return picture.replace_extension(".png");
+  for (const auto &door : doors_) door->requestStop();
 }
 
 }  // namespace it433td::tools

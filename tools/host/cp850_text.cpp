@@ -1,8 +1,8 @@
 // cp850_text.cpp - conversion with glibc's iconv, whose CP850 table is the
 // printer's character set.
-#include "cp850_text.h"
+#include "host/cp850_text.h"
 
-#include "shown_text.h"
+#include "common/shown_text.h"
 #include "transcript.h"
 
 #include <cerrno>

@@ -1,10 +1,10 @@
 // driver_module.cpp - loading the module by file name and binding its plain
 // exports, the way a C, C# or Python host does.
-#include "driver_module.h"
+#include "host/driver_module.h"
 
 #include "executable_path_posix.h"
 #include "qualified_symbol.h"
-#include "tool_error.h"
+#include "common/tool_error.h"
 
 #include <climits>
 #include <dlfcn.h>

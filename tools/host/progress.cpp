@@ -1,6 +1,6 @@
 // progress.cpp - a bar redrawn ten times a second on the terminal's line.
-#include "progress.h"
-#include "shown_text.h"
+#include "host/progress.h"
+#include "common/shown_text.h"
 
 #include <cstdio>
 #include <unistd.h>

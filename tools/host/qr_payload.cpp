@@ -1,5 +1,5 @@
 // qr_payload.cpp - the module's QR parameters checked with libqrencode.
-#include "qr_payload.h"
+#include "host/qr_payload.h"
 
 #include <qrencode.h>
 

@@ -1,9 +1,9 @@
 // receipt_file.cpp - parsing a receipt file into printer operations.
-#include "receipt_file.h"
+#include "host/receipt_file.h"
 
-#include "cp850_text.h"
+#include "host/cp850_text.h"
 #include "operation_rules.h"
-#include "qr_payload.h"
+#include "host/qr_payload.h"
 
 namespace it433td::tools {
 

@@ -1,14 +1,14 @@
 // receipt_job.cpp - the calling order a host follows: StartIT433TD (done by
 // the caller), IniciaPorta, the operations, FechaPorta.
-#include "receipt_job.h"
-#include "shown_text.h"
+#include "host/receipt_job.h"
+#include "common/shown_text.h"
 
 #include "MEGENCOM32.h"
 #include "operation_rules.h"
-#include "output_folder.h"
-#include "ports_folder.h"
-#include "status_names.h"
-#include "tool_error.h"
+#include "common/output_folder.h"
+#include "common/ports_folder.h"
+#include "host/status_names.h"
+#include "common/tool_error.h"
 
 #include <cstdlib>
 

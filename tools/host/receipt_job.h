@@ -2,9 +2,9 @@
 // the receipt's steps in order, close the port.
 #pragma once
 
-#include "driver_module.h"
-#include "progress.h"
-#include "receipt_file.h"
+#include "host/driver_module.h"
+#include "host/progress.h"
+#include "host/receipt_file.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -2,7 +2,7 @@
 // this file only asks them: the module's names and meanings come from
 // Cli_Vossik.h, the device library's from MEGENCOM32.h, the barcode
 // library's names from P32GeCodeBar.h.
-#include "status_names.h"
+#include "host/status_names.h"
 
 #include <cstring>
 

@@ -8,7 +8,7 @@
 // backslash); each barcode step's data is its line's after the keyword; the
 // lines no step covers are comments; and no byte below 0x20 but the line
 // feed, nor 0x7F, reaches the printer as text (it would be a command).
-#include "receipt_file.h"
+#include "host/receipt_file.h"
 
 #include <iconv.h>
 

@@ -1,8 +1,8 @@
 // The receipt file format and its conversion to the printer's code page,
 // and statuses in words.
-#include "cp850_text.h"
-#include "receipt_file.h"
-#include "status_names.h"
+#include "host/cp850_text.h"
+#include "host/receipt_file.h"
+#include "host/status_names.h"
 
 #include "Cli_Vossik.h"
 #include "MEGENCOM32.h"

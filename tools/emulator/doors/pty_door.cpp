@@ -1,24 +1,21 @@
-// pty_server.cpp - the poll loop on the pty master.
-#include "pty_server.h"
+// pty_door.cpp - the pseudo-terminal, its poll loop and the port's options.
+#include "emulator/doors/pty_door.h"
 
-#include "tcp_listener.h"  // durationWords
+#include "common/tool_error.h"
+#include "emulator/doors/limit_words.h"
+#include "emulator/doors/port_link.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
 #include <poll.h>
 #include <system_error>
 #include <termios.h>
 #include <unistd.h>
 
-namespace it433td::printer {
-
-namespace fs = std::filesystem;
+namespace it433td::tools {
 
 namespace {
 
@@ -31,141 +28,33 @@ void closeFd(int &fd) {
   fd = -1;
 }
 
-bool equalIgnoringCase(const std::string &a, const std::string &b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-           return std::tolower(x) == std::tolower(y);
-         });
-}
-
-// The lowest descriptor number the port link leads to. A high number makes
-// it unlikely that a later process given the same process ID has a terminal
-// open under it.
-constexpr int kLinkedDescriptorFloor = 500;
-
-std::string readLink(const fs::path &link) {
-  std::error_code ec;
-  const fs::path target = fs::read_symlink(link, ec);
-  return ec ? std::string() : target.string();
-}
-
-// "/proc/4711/fd/500" -> 4711; 0 for any other target.
-long processOfDescriptorLink(const std::string &target) {
-  unsigned long pid = 0;
-  int fd = 0;
-  int consumed = 0;
-  if (std::sscanf(target.c_str(), "/proc/%lu/fd/%d%n", &pid, &fd, &consumed) != 2 ||
-      static_cast<size_t>(consumed) != target.size())
-    return 0;
-  return static_cast<long>(pid);
-}
-
-enum class EntryKind {
-  Stale,    // a stopped virtual printer's link: replaced
-  Live,     // a running virtual printer's link: refused
-  Foreign,  // anything else (a real device, a file): refused
-};
-
-EntryKind kindOf(const fs::path &entry, std::string *why) {
-  std::error_code ec;
-  if (!fs::is_symlink(entry, ec)) return EntryKind::Foreign;
-  const std::string target = readLink(entry);
-  // Older virtual printers linked to the slave itself; such a link outlives
-  // its printer, so it is never trusted.
-  if (target.rfind("/dev/pts/", 0) == 0) return EntryKind::Stale;
-  const long pid = processOfDescriptorLink(target);
-  if (pid == 0) return EntryKind::Foreign;
-  const std::string terminal = readLink(target);  // gone with the process
-  if (terminal.rfind("/dev/pts/", 0) != 0) return EntryKind::Stale;
-  std::string name;
-  std::ifstream(fs::path("/proc") / std::to_string(pid) / "comm") >> name;
-  *why = "a running virtual printer (process " + std::to_string(pid) +
-         (name.empty() ? std::string() : " " + name) + ", " + terminal + ")";
-  return EntryKind::Live;
-}
-
-// The entries of the port link's folder that name the same port: the port
-// lookup ignores case, so "com1" is COM1 too.
-std::vector<fs::path> entriesNamedLike(const fs::path &link) {
-  std::vector<fs::path> found;
-  std::error_code ec;
-  const fs::path folder = link.has_parent_path() ? link.parent_path() : fs::path(".");
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-    if (equalIgnoringCase(it->path().filename().string(), link.filename().string()))
-      found.push_back(it->path());
-  return found;
+std::filesystem::path linkOf(const PtyDoorOptions &options) {
+  return options.ports ? options.ports->entryFor(options.port) : std::filesystem::path();
 }
 
 // Before anything is made: a port name already mapped to something else
 // (a real printer's device, a file, a running virtual printer) is never
 // taken over.
-PtyServerOptions checkPortLinkFree(PtyServerOptions options) {
-  if (options.portLink.empty()) return options;
-  for (const fs::path &entry : entriesNamedLike(options.portLink)) {
-    std::string live;
-    const EntryKind kind = kindOf(entry, &live);
-    if (kind == EntryKind::Stale) continue;
-    const std::string target = readLink(entry);
-    const std::string port = options.portLink.filename().string();
-    if (kind == EntryKind::Live)
-      throw PortNameTaken("the port " + port + " is served by " + live + ": " + entry.string() +
-                          "; stop it or choose another port name");
-    throw PortNameTaken("the port " + port + " is already mapped: " + entry.string() +
-                        (target.empty() ? std::string() : " -> " + target) +
-                        "; remove that entry or choose another port name");
-  }
+PtyDoorOptions checkedOptions(PtyDoorOptions options) {
+  if (const auto link = linkOf(options); !link.empty()) checkPortLinkFree(link);
   return options;
-}
-
-ReceiptWriter *writerFor(const PtyServerOptions &options, std::unique_ptr<ReceiptWriter> &own) {
-  if (options.writer) return options.writer;
-  own = std::make_unique<ReceiptWriter>(options.outputFolder, options.log);
-  return own.get();
 }
 
 }  // namespace
 
-PtyServer::PtyServer(PtyServerOptions options)
-    : options_(checkPortLinkFree(std::move(options))),
-      writer_(writerFor(options_, ownWriter_)),
-      printer_([this](Receipt &&receipt) { writer_->submit(std::move(receipt)); },
+PtyDoor::PtyDoor(PtyDoorOptions options, const DoorContext &context)
+    : options_(checkedOptions(std::move(options))),
+      portLink_(linkOf(options_)),
+      bytesPerSecond_(lineBytesPerSecond(options_.baud)),
+      context_(context),
+      printer_([this](printer::Receipt &&receipt) { context_.writer.submit(std::move(receipt)); },
                [this](std::uint8_t byte) { answer(byte); }) {
-  if (options_.sharedState)
-    printer_.shareState(*options_.sharedState);
-  else
-    printer_.setState(options_.initialState);
+  printer_.shareState(context_.state);
   try {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0) fail("posix_openpt");
-    if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0) fail("grantpt/unlockpt");
-    char name[128];
-    if (::ptsname_r(master_, name, sizeof name) != 0) fail("ptsname_r");
-    slavePath_ = name;
-    // Our own hold on the slave: keeps the master from seeing hang-ups.
-    slaveKeep_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slaveKeep_ < 0) fail("open pty slave");
-    // ... under a high number, for the port link (see the header).
-    if (const int high = ::fcntl(slaveKeep_, F_DUPFD_CLOEXEC, kLinkedDescriptorFloor); high >= 0) {
-      ::close(slaveKeep_);
-      slaveKeep_ = high;
-    }
-    linkTarget_ = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(slaveKeep_);
-    termios tio{};
-    if (::tcgetattr(slaveKeep_, &tio) != 0) fail("tcgetattr");
-    ::cfmakeraw(&tio);
-    if (::tcsetattr(slaveKeep_, TCSANOW, &tio) != 0) fail("tcsetattr");
-    // Non-blocking master: an answer nobody reads must never stall the loop.
-    if (::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK) != 0) fail("fcntl");
+    openTerminal();
     if (::pipe2(stopPipe_, O_CLOEXEC | O_NONBLOCK) != 0) fail("pipe2");
-    if (!options_.portLink.empty()) {
-      // Links a stopped virtual printer left behind go, whatever their case,
-      // so the lookup cannot find one of them first.
-      std::error_code ec;
-      std::string ignored;
-      for (const fs::path &entry : entriesNamedLike(options_.portLink))
-        if (kindOf(entry, &ignored) == EntryKind::Stale) fs::remove(entry, ec);
-      fs::create_symlink(linkTarget_, options_.portLink, ec);
-      if (ec) throw std::system_error(ec, "symlink " + options_.portLink.string());
+    if (!portLink_.empty()) {
+      makePortLink(portLink_, linkTarget_);
       linkMade_ = true;
     }
   } catch (...) {
@@ -177,33 +66,70 @@ PtyServer::PtyServer(PtyServerOptions options)
   }
 }
 
-void PtyServer::checkPortLink(const std::filesystem::path &portLink) {
-  PtyServerOptions options;
-  options.portLink = portLink;
-  checkPortLinkFree(std::move(options));
+void PtyDoor::openTerminal() {
+  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master_ < 0) fail("posix_openpt");
+  if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0) fail("grantpt/unlockpt");
+  char name[128];
+  if (::ptsname_r(master_, name, sizeof name) != 0) fail("ptsname_r");
+  slavePath_ = name;
+  // Our own hold on the slave: keeps the master from seeing hang-ups.
+  slaveKeep_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slaveKeep_ < 0) fail("open pty slave");
+  // ... under a high number, for the port link (port_link.h).
+  if (const int high = ::fcntl(slaveKeep_, F_DUPFD_CLOEXEC, kLinkedDescriptorFloor); high >= 0) {
+    ::close(slaveKeep_);
+    slaveKeep_ = high;
+  }
+  linkTarget_ = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(slaveKeep_);
+  termios tio{};
+  if (::tcgetattr(slaveKeep_, &tio) != 0) fail("tcgetattr");
+  ::cfmakeraw(&tio);
+  if (::tcsetattr(slaveKeep_, TCSANOW, &tio) != 0) fail("tcsetattr");
+  // Non-blocking master: an answer nobody reads must never stall the loop.
+  if (::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK) != 0) fail("fcntl");
 }
 
-PtyServer::~PtyServer() {
+PtyDoor::~PtyDoor() {
   stop();
-  // Only our own link: another virtual printer may have taken the name since.
-  std::error_code ec;
-  if (linkMade_ && readLink(options_.portLink) == linkTarget_) fs::remove(options_.portLink, ec);
+  if (linkMade_) removePortLink(portLink_, linkTarget_);
   closeFd(master_);
   closeFd(slaveKeep_);
   closeFd(stopPipe_[0]);
   closeFd(stopPipe_[1]);
 }
 
-void PtyServer::start() {
+std::vector<std::string> PtyDoor::describe() const {
+  std::vector<std::string> lines{
+      "virtual IT433TD on " + slavePath_ + ", port " + options_.port + " (" + portLink_.string() +
+      "), printer " + std::string(printer::stateName(context_.state.load()))};
+  if (options_.baud > 0)
+    lines.push_back("the port is read at " + std::to_string(static_cast<long>(options_.baud)) +
+                    " baud (" + std::to_string(static_cast<long>(bytesPerSecond_)) +
+                    " bytes a second, 11 bits a byte)");
+  return lines;
+}
+
+std::string PtyDoor::hint() const {
+  if (!options_.ports || !options_.ports->isTemporary()) return {};
+  return "for other programs: export IT433TD_PORTS=" + options_.ports->path().string();
+}
+
+std::vector<std::string> PtyDoor::environment() const {
+  if (!options_.ports) return {};
+  return {"IT433TD_PORTS=" + options_.ports->path().string()};
+}
+
+void PtyDoor::start() {
   if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
 }
 
-void PtyServer::stop() {
+void PtyDoor::stop() {
   requestStop();
   if (thread_.joinable()) thread_.join();
 }
 
-void PtyServer::requestStop() noexcept {
+void PtyDoor::requestStop() noexcept {
   stopAsked_.store(true);
   const char byte = 1;
   if (stopPipe_[1] >= 0) {
@@ -211,8 +137,7 @@ void PtyServer::requestStop() noexcept {
   }
 }
 
-bool PtyServer::finishWhenClosed(std::chrono::milliseconds silence) {
-  closingSilence_ = silence;
+void PtyDoor::finish() {
   closing_.store(true);
   // The loop never touches this descriptor; with it closed, the master
   // hangs up once the last program closes the slave.
@@ -220,20 +145,33 @@ bool PtyServer::finishWhenClosed(std::chrono::milliseconds silence) {
   const char byte = 1;
   [[maybe_unused]] ssize_t ignored = ::write(stopPipe_[1], &byte, 1);
   if (thread_.joinable()) thread_.join();
-  return !heldSilently_;
 }
 
-void PtyServer::run() {
+void PtyDoor::run() {
   serve();
   // What is still queued in the pseudo-terminal: a stop prints it too.
   while (readMaster() == Read::Bytes) {
   }
   printer_.finish(closing_.load() && !stopAsked_.load() && !heldSilently_ ? "the port closed"
                                                                           : "the printer stopped");
-  writer_->drain();  // the unfinished receipt is on paper before run() returns
+  context_.writer.drain();  // the unfinished receipt is on paper before run() returns
 }
 
-void PtyServer::serve() {
+bool PtyDoor::closingWait(std::chrono::steady_clock::time_point lastByte, int *waitMs) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(lastByte + kPortSilence -
+                                                                 std::chrono::steady_clock::now());
+  if (left.count() <= 0) {
+    heldSilently_ = true;
+    tell("stopped waiting for the port: a program holds it open and has sent nothing for " +
+         durationWords(kPortSilence));
+    return false;
+  }
+  *waitMs = *waitMs < 0 ? static_cast<int>(left.count())
+                        : std::min(*waitMs, static_cast<int>(left.count()));
+  return true;
+}
+
+void PtyDoor::serve() {
   using Clock = std::chrono::steady_clock;
   lineCheckedAt_ = Clock::now();
   Clock::time_point lastByte = lineCheckedAt_;
@@ -241,18 +179,7 @@ void PtyServer::serve() {
     int waitMs = -1;
     const std::size_t allowance = lineAllowance(&waitMs);
     const bool closing = closing_.load();
-    if (closing) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(lastByte + closingSilence_ -
-                                                                     Clock::now());
-      if (left.count() <= 0) {
-        heldSilently_ = true;
-        tell("stopped waiting for the port: a program holds it open and has sent nothing for " +
-             durationWords(closingSilence_));
-        return;
-      }
-      waitMs = waitMs < 0 ? static_cast<int>(left.count())
-                          : std::min(waitMs, static_cast<int>(left.count()));
-    }
+    if (closing && !closingWait(lastByte, &waitMs)) return;
     // While the paced line has carried nothing yet, only a stop is awaited.
     pollfd fds[2] = {{stopPipe_[0], POLLIN, 0}, {master_, POLLIN, 0}};
     const int ready = ::poll(fds, allowance ? 2 : 1, waitMs);
@@ -286,9 +213,9 @@ void PtyServer::serve() {
   }
 }
 
-std::size_t PtyServer::lineAllowance(int *waitMs) {
+std::size_t PtyDoor::lineAllowance(int *waitMs) {
   *waitMs = -1;
-  const double rate = options_.bytesPerSecond;
+  const double rate = bytesPerSecond_;
   if (rate <= 0) return 4096;
   const auto now = std::chrono::steady_clock::now();
   const double elapsed = std::chrono::duration<double>(now - lineCheckedAt_).count();
@@ -303,11 +230,11 @@ std::size_t PtyServer::lineAllowance(int *waitMs) {
   return 0;
 }
 
-PtyServer::Read PtyServer::readMaster(std::size_t limit) {
+PtyDoor::Read PtyDoor::readMaster(std::size_t limit) {
   std::uint8_t buffer[4096];
   const ssize_t got = ::read(master_, buffer, std::min(limit, sizeof buffer));
   if (got > 0) {
-    if (options_.bytesPerSecond > 0) lineCredit_ -= static_cast<double>(got);
+    if (bytesPerSecond_ > 0) lineCredit_ -= static_cast<double>(got);
     printer_.feed(buffer, static_cast<std::size_t>(got));
     return Read::Bytes;
   }
@@ -315,7 +242,7 @@ PtyServer::Read PtyServer::readMaster(std::size_t limit) {
   return got < 0 && errno == EIO ? Read::HungUp : Read::Nothing;
 }
 
-void PtyServer::answer(std::uint8_t byte) {
+void PtyDoor::answer(std::uint8_t byte) {
   for (;;) {
     if (::write(master_, &byte, 1) == 1) return;
     if (errno != EINTR) break;
@@ -323,12 +250,49 @@ void PtyServer::answer(std::uint8_t byte) {
   tell("status answer dropped: the port's input is full");
 }
 
-std::vector<std::filesystem::path> PtyServer::transcriptsWritten() const {
-  return writer_->transcriptsWritten();
+void PtyDoor::tell(const std::string &line) const {
+  if (context_.log) context_.log(line);
 }
 
-void PtyServer::tell(const std::string &line) const {
-  if (options_.log) options_.log(line);
+void PtyDoorKind::addOptions(CLI::App &command) {
+  command.add_option("--port", port, "the port name to map, e.g. COM1");
+  command.add_option("--ports-dir", portsFolder,
+                     "put the port's entry into this IT433TD_PORTS folder "
+                     "(default: a temporary folder, printed)");
+  command.add_option("--baud", baud,
+                     "read the port no faster than a serial line at this speed carries "
+                     "(11 bits a byte), e.g. 57600")
+      ->check(CLI::Range(1.0, 4000000.0));
 }
 
-}  // namespace it433td::printer
+void PtyDoorKind::prepare() {
+  if (baud > 0 && !wanted())
+    throw ToolError(kExitBadInput, "--baud paces the pseudo-terminal: it needs --port");
+  if (!wanted()) return;
+  checkPortNameForFolder(port);
+  folder_.emplace(portsFolder.empty() ? PortsFolder::temporary() : PortsFolder::given(portsFolder));
+  try {
+    checkPortLinkFree(folder_->entryFor(port));
+  } catch (const PortNameTaken &error) {
+    throw ToolError(kExitBadInput, error.what());
+  }
+}
+
+std::unique_ptr<Door> PtyDoorKind::open(const DoorContext &context) {
+  PtyDoorOptions options;
+  options.port = port;
+  if (folder_) options.ports.emplace(std::move(*folder_));
+  options.baud = baud;
+  folder_.reset();
+  try {
+    auto opened = std::make_unique<PtyDoor>(std::move(options), context);
+    door = opened.get();
+    return opened;
+  } catch (const PortNameTaken &error) {
+    throw ToolError(kExitBadInput, error.what());
+  }
+}
+
+std::unique_ptr<DoorKind> ptyDoorKind() { return std::make_unique<PtyDoorKind>(); }
+
+}  // namespace it433td::tools

@@ -1,8 +1,8 @@
 // child_command.cpp - posix_spawnp, waitpid and kill.
-#include "child_command.h"
+#include "emulator/run/child_command.h"
 
-#include "shown_text.h"
-#include "tool_error.h"
+#include "common/shown_text.h"
+#include "common/tool_error.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,12 +1,13 @@
 // emulate_run.cpp - start COMMAND, wait for it and for the printer, sum up.
-#include "emulate_run.h"
+#include "emulator/run/emulate_run.h"
 
-#include "child_command.h"
-#include "expected_receipts.h"
-#include "output_folder.h"
-#include "receipt_summary.h"
-#include "shown_text.h"
-#include "tool_error.h"
+#include "emulator/run/child_command.h"
+#include "emulator/run/expected_receipts.h"
+#include "common/output_folder.h"
+#include "common/receipt_summary.h"
+#include "common/shown_text.h"
+#include "common/tool_error.h"
+#include "receipt_warnings.h"
 
 #include <atomic>
 #include <cstdio>
@@ -20,14 +21,6 @@ namespace {
 
 bool isStop(int signal) {
   return signal == SIGINT || signal == SIGTERM || signal == SIGHUP || signal == SIGQUIT;
-}
-
-std::vector<std::string> addressesFor(VirtualPrinterSession &session) {
-  std::vector<std::string> environment;
-  if (session.hasPty()) environment.push_back("IT433TD_PORTS=" + session.ports().path().string());
-  if (session.listener())
-    environment.push_back("IT433TD_PRINTER_ADDRESS=" + session.listener()->address());
-  return environment;
 }
 
 int waitForCommand(ChildCommand &command, VirtualPrinterSession &session, const sigset_t &signals) {
@@ -91,7 +84,7 @@ void checkRunOptions(const RunOptions &options) {
 int runOnPrinter(VirtualPrinterSession &session, const RunOptions &options,
                  const sigset_t &signals, const sigset_t &before,
                  const std::function<void(const std::string &)> &say) {
-  const std::vector<std::string> environment = addressesFor(session);
+  const std::vector<std::string> environment = session.environment();
   std::string shownEnvironment;
   for (const std::string &variable : environment) shownEnvironment += " " + variable;
   say("running " + commandLineText(options.command) + " with" + shownEnvironment);

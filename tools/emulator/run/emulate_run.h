@@ -11,7 +11,7 @@
 // receipt could not be written.
 #pragma once
 
-#include "virtual_printer_session.h"
+#include "emulator/session.h"
 
 #include <csignal>
 #include <filesystem>

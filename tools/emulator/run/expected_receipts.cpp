@@ -1,14 +1,14 @@
 // expected_receipts.cpp - receipt files matched by number, diffs, and
 // files replaced by rename.
-#include "expected_receipts.h"
+#include "emulator/run/expected_receipts.h"
 
-#include "input_file.h"
-#include "output_folder.h"
+#include "common/input_file.h"
+#include "common/output_folder.h"
 #include "receipt_folder.h"
-#include "receipt_summary.h"
-#include "shown_text.h"
-#include "tool_error.h"
-#include "unified_diff.h"
+#include "common/receipt_summary.h"
+#include "common/shown_text.h"
+#include "common/tool_error.h"
+#include "emulator/run/unified_diff.h"
 
 #include <cerrno>
 #include <cstdio>

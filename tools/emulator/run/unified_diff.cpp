@@ -6,9 +6,9 @@
 // search costs the lines times the differences, so a middle of more than
 // kMaxSearchedLines is shown whole, removed and added: still a correct
 // diff, only not the shortest.
-#include "unified_diff.h"
+#include "emulator/run/unified_diff.h"
 
-#include "shown_text.h"
+#include "common/shown_text.h"
 
 #include <dtl/dtl.hpp>
 

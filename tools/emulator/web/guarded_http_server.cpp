@@ -1,6 +1,6 @@
 // guarded_http_server.cpp - the waiting room, the workers, and the stream
 // through which cpp-httplib reads a request and writes its answer.
-#include "guarded_http_server.h"
+#include "emulator/web/guarded_http_server.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

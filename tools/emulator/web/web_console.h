@@ -5,16 +5,7 @@
 // buttons that change it; downloads of each receipt's PNG and transcript.
 // New receipts and state changes reach the page as server-sent events.
 //
-// What it serves and accepts:
-//   GET  /                      the page (with this run's token)
-//   GET  /page.css, /page.js    its style and script
-//   GET  /favicon.svg           its icon
-//   GET  /events                server-sent events: "run" (first: this run's
-//                               id), "state", "receipt" (number, warnings)
-//   GET  /receipts/N.png|.txt   a receipt written in this run, by number
-//                               only (?download: as an attachment)
-//   POST /state                 body "online", "paper-out", "offline";
-//                               only with header X-IT433TD-Token: <token>
+// What it serves and accepts: routes.h.
 // A page from another origin can neither read the token nor send that
 // header without a CORS preflight, which is never granted, so it cannot
 // change the state. A request whose Host is not one of the page's own names

@@ -1,10 +1,10 @@
 // web_hosts.cpp - this machine's names and addresses, and the Host values
 // made of them.
-#include "web_hosts.h"
+#include "emulator/web/web_hosts.h"
 
-#include "host_port.h"
-#include "shown_text.h"
-#include "tool_error.h"
+#include "common/host_port.h"
+#include "common/shown_text.h"
+#include "common/tool_error.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
