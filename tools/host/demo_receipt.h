@@ -1,4 +1,4 @@
-// demo_receipt.h - the receipt `it433td demo` prints (tools/demo-receipt.txt,
+// demo_receipt.h - the receipt `it433td demo` prints (demo-receipt.txt,
 // built into the program).
 #pragma once
 

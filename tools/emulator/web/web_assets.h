@@ -1,4 +1,4 @@
-// web_assets.h - the web page's files (tools/web/), built into the program.
+// web_assets.h - the web page's files (page/), built into the program.
 #pragma once
 
 #include <string_view>
