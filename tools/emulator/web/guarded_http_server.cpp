@@ -203,32 +203,7 @@ void GuardedHttpServer::watch() {
       arrived.swap(entering_);
       open = open_;
     }
-    for (Connection &connection : arrived) {
-      if (connection.answered == 0 && open > kMaxConnections) {
-        // Room for the newcomer: the connection that has waited longest for
-        // its request goes; with none waiting, the newcomer.
-        const auto oldest = std::min_element(
-            waiting.begin(), waiting.end(),
-            [](const Connection &a, const Connection &b) { return a.since < b.since; });
-        if (oldest == waiting.end()) {
-          tell(connection.fd, "503 Service Unavailable");
-          closeConnection(connection.fd);
-          --open;
-          continue;
-        }
-        closeConnection(oldest->fd);
-        waiting.erase(oldest);
-        --open;
-      }
-      if (holdsWholeHead(connection.bytes)) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ready_.push_back(std::move(connection));
-        workReady_.notify_one();
-      } else {
-        waiting.push_back(std::move(connection));
-      }
-    }
-
+    for (Connection &connection : arrived) seat(std::move(connection), waiting, open);
     fds.assign(1, {wakePipe_[0], POLLIN, 0});
     auto next = Clock::time_point::max();
     for (const Connection &connection : waiting) {
@@ -241,22 +216,54 @@ void GuardedHttpServer::watch() {
     char drained[64];
     while (::read(wakePipe_[0], drained, sizeof drained) > 0) {
     }
-    std::vector<Connection> still;
-    const auto now = Clock::now();
-    for (std::size_t i = 0; i < waiting.size(); ++i) {
-      Connection &connection = waiting[i];
-      if (fds[i + 1].revents && !readFrom(connection)) continue;
-      if (connection.bytes.empty() ? now >= connection.since + kFirstByteTime
-                                   : now >= connection.firstByte + kRequestTime) {
-        if (!connection.bytes.empty()) tell(connection.fd, "408 Request Timeout");
-        closeConnection(connection.fd);
-        continue;
-      }
-      still.push_back(std::move(connection));
-    }
-    waiting.swap(still);
+    readWaiting(waiting, fds);
   }
   for (const Connection &connection : waiting) closeConnection(connection.fd);
+}
+
+void GuardedHttpServer::seat(Connection connection, std::vector<Connection> &waiting,
+                             std::size_t &open) {
+  if (connection.answered == 0 && open > kMaxConnections) {
+    // Room for the newcomer: the connection that has waited longest for
+    // its request goes; with none waiting, the newcomer.
+    const auto oldest = std::min_element(
+        waiting.begin(), waiting.end(),
+        [](const Connection &a, const Connection &b) { return a.since < b.since; });
+    if (oldest == waiting.end()) {
+      tell(connection.fd, "503 Service Unavailable");
+      closeConnection(connection.fd);
+      --open;
+      return;
+    }
+    closeConnection(oldest->fd);
+    waiting.erase(oldest);
+    --open;
+  }
+  if (holdsWholeHead(connection.bytes)) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ready_.push_back(std::move(connection));
+    workReady_.notify_one();
+  } else {
+    waiting.push_back(std::move(connection));
+  }
+}
+
+void GuardedHttpServer::readWaiting(std::vector<Connection> &waiting,
+                                    const std::vector<pollfd> &fds) {
+  std::vector<Connection> still;
+  const auto now = Clock::now();
+  for (std::size_t i = 0; i < waiting.size(); ++i) {
+    Connection &connection = waiting[i];
+    if (fds[i + 1].revents && !readFrom(connection)) continue;
+    if (connection.bytes.empty() ? now >= connection.since + kFirstByteTime
+                                 : now >= connection.firstByte + kRequestTime) {
+      if (!connection.bytes.empty()) tell(connection.fd, "408 Request Timeout");
+      closeConnection(connection.fd);
+      continue;
+    }
+    still.push_back(std::move(connection));
+  }
+  waiting.swap(still);
 }
 
 bool GuardedHttpServer::readFrom(Connection &connection) {

@@ -25,6 +25,7 @@
 #pragma once
 
 #include <httplib.h>
+#include <poll.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -78,6 +79,12 @@ private:
 
   void enter(Connection connection);  // into the waiting room, from any thread
   void watch();                       // the waiting room's loop
+  // A connection handed over: to the workers with a whole head, else to
+  // the room (closing the one that waited longest when the room is full).
+  void seat(Connection connection, std::vector<Connection> &waiting, std::size_t &open);
+  // What the waiting connections sent since the last poll; those out of
+  // time are closed.
+  void readWaiting(std::vector<Connection> &waiting, const std::vector<pollfd> &fds);
   // Reads what a waiting connection sent; false once it is done with.
   bool readFrom(Connection &connection);
   void work();                        // a worker's loop
