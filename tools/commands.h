@@ -20,7 +20,8 @@ namespace it433td::tools {
   X(addPrintCommand)           \
   X(addEmulateCommand)         \
   X(addRenderCommand)          \
-  X(addStatusCommand)
+  X(addStatusCommand)          \
+  /* end of the subcommands */
 
 struct CommonOptions {
   std::filesystem::path modulePath;  // --module, default <bin>/../lib/libPkg_Vossik.so.6

@@ -24,10 +24,11 @@
 
 namespace it433td::tools {
 
-// The doors, in the order they open and describe themselves.
+// The doors, in the order they open and describe themselves; one line each.
 #define IT433TD_DOORS(X) \
   X(ptyDoorKind)         \
-  X(networkDoorKind)
+  X(networkDoorKind)     \
+  /* end of the doors */
 
 // What every door of one virtual printer shares.
 struct DoorContext {
