@@ -3,10 +3,10 @@
 // NAME-2.txt, ...) until the next label. Through the run's control socket
 // (run_control.h); outside a run it fails.
 #include "commands.h"
-#include "golden_names.h"
-#include "run_control.h"
-#include "shown_text.h"
-#include "tool_error.h"
+#include "emulator/run/golden_names.h"
+#include "emulator/run/run_control.h"
+#include "common/shown_text.h"
+#include "common/tool_error.h"
 
 #include <chrono>
 #include <cstdlib>

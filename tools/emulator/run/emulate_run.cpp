@@ -1,0 +1,208 @@
+// emulate_run.cpp - start COMMAND, wait for it and for the printer, sum up.
+#include "emulator/run/emulate_run.h"
+
+#include "emulator/run/child_command.h"
+#include "emulator/run/expected_receipts.h"
+#include "common/output_folder.h"
+#include "common/receipt_summary.h"
+#include "common/shown_text.h"
+#include "common/tool_error.h"
+#include "receipt_warnings.h"
+
+#include <atomic>
+#include <cstdio>
+#include <exception>
+#include <pthread.h>
+#include <thread>
+
+namespace it433td::tools {
+
+namespace {
+
+bool isStop(int signal) {
+  return signal == SIGINT || signal == SIGTERM || signal == SIGHUP || signal == SIGQUIT;
+}
+
+int waitForCommand(ChildCommand &command, VirtualPrinterSession &session, const sigset_t &signals) {
+  for (;;) {
+    siginfo_t info{};
+    const int signal = sigwaitinfo(&signals, &info);
+    if (signal < 0 || session.takeStateSignal(signal)) continue;
+    if (signal == SIGCHLD) {
+      if (const auto status = command.ended()) return *status;
+    } else if (isStop(signal)) {
+      // Sent to it433td (kill, a CI runner's timeout): to COMMAND's whole
+      // group, its children with it. (A Ctrl-C at the terminal reaches
+      // COMMAND's group itself, which is then the terminal's foreground.)
+      command.signal(signal);
+    }
+  }
+}
+
+// On a thread of its own, so that a stop signal can cut the wait short:
+// *interrupted is then true.
+std::vector<printer::WrittenReceipt> finishPrinting(VirtualPrinterSession &session,
+                                                   const sigset_t &signals, bool *interrupted,
+                                                   const std::function<void(const std::string &)> &say) {
+  std::vector<printer::WrittenReceipt> written;
+  std::exception_ptr failed;
+  std::atomic<bool> done{false};
+  const pthread_t waiting = pthread_self();
+  std::thread finisher([&] {
+    try {
+      written = session.finish();
+    } catch (...) {
+      failed = std::current_exception();
+    }
+    done = true;
+    pthread_kill(waiting, SIGCHLD);  // wakes sigwaitinfo below
+  });
+  *interrupted = false;
+  while (!done) {
+    const int signal = sigwaitinfo(&signals, nullptr);
+    if (signal < 0 || session.takeStateSignal(signal) || !isStop(signal) || *interrupted) continue;
+    say("stopping: the printer no longer waits for the port and the network jobs");
+    session.interrupt();
+    *interrupted = true;
+  }
+  finisher.join();
+  if (failed) std::rethrow_exception(failed);
+  return written;
+}
+
+}  // namespace
+
+namespace {
+
+// `inner` is `outer` or lies inside it (both as absolute, lexically normal
+// paths, links resolved where they exist).
+bool within(const std::filesystem::path &inner, const std::filesystem::path &outer) {
+  auto at = inner.begin();
+  for (const std::filesystem::path &part : outer) {
+    if (at == inner.end() || *at != part) return false;
+    ++at;
+  }
+  return true;
+}
+
+std::filesystem::path resolved(const std::filesystem::path &folder) {
+  std::error_code ec;
+  std::filesystem::path path = std::filesystem::weakly_canonical(std::filesystem::absolute(folder), ec);
+  if (ec) path = std::filesystem::absolute(folder).lexically_normal();
+  if (!path.empty() && !path.has_filename()) path = path.parent_path();  // no trailing "/"
+  return path;
+}
+
+void checkApart(const std::filesystem::path &out, const std::filesystem::path &golden,
+                const std::string &option) {
+  if (out.empty() || golden.empty()) return;
+  const std::filesystem::path a = resolved(out), b = resolved(golden);
+  const std::string where = a == b            ? " is the same folder as "
+                            : within(a, b)    ? " is inside "
+                            : within(b, a)    ? " holds "
+                                              : "";
+  if (where.empty()) return;
+  throw ToolError(kExitBadInput, "--out " + shownText(out.string()) + where + option + " " +
+                                     shownText(golden.string()) +
+                                     ": the run's receipts must go to a folder of their own, "
+                                     "apart from the golden ones");
+}
+
+}  // namespace
+
+std::unique_ptr<GoldenFolder> checkRunOptions(const RunOptions &options) {
+  checkApart(options.out, options.expect, "--expect");
+  checkApart(options.out, options.updateExpected, "--update-expected");
+  if (!options.updateExpected.empty()) {
+    if (const std::string problem = prepareFolder(options.updateExpected); !problem.empty())
+      throw ToolError(kExitBadInput,
+                      "--update-expected " + shownText(options.updateExpected.string()) + ": " + problem);
+    GoldenFolder(options.updateExpected, "--update-expected");  // no link or FIFO to replace
+  }
+  if (options.expect.empty()) return nullptr;
+  return std::make_unique<GoldenFolder>(options.expect, "--expect");
+}
+
+std::string acceptCommandFor(const std::vector<std::string> &commandLine) {
+  std::vector<std::string> words(commandLine);
+  for (std::string &word : words) {
+    if (word == "--") break;  // COMMAND's own words follow
+    if (word == "--expect") word = "--update-expected";
+    if (word.rfind("--expect=", 0) == 0) word = "--update-expected=" + word.substr(9);
+  }
+  return commandLineText(words);
+}
+
+int runOnPrinter(VirtualPrinterSession &session, const RunOptions &options,
+                 const GoldenFolder *expected, const sigset_t &signals, const sigset_t &before,
+                 const std::function<void(const std::string &)> &say) {
+  const std::vector<std::string> environment = session.environment();
+  std::string shownEnvironment;
+  for (const std::string &variable : environment) shownEnvironment += " " + variable;
+  say("running " + commandLineText(options.command) + " with" + shownEnvironment);
+  std::fflush(stdout);  // before COMMAND writes to the same output
+  ChildCommand command(options.command, environment, before);
+  const int commandStatus = waitForCommand(command, session, signals);
+  say(commandLineText({options.command[0]}) + " exited with status " +
+      std::to_string(commandStatus) + "; the printer finishes the last receipt");
+
+  bool interrupted = false;
+  const std::vector<printer::WrittenReceipt> written =
+      finishPrinting(session, signals, &interrupted, say);
+  // Whatever COMMAND left running (a status monitor, a stray copy) is
+  // ended: a run leaves nothing behind.
+  if (command.endTree(std::chrono::seconds(2)))
+    say("ended what " + commandLineText({options.command[0]}) + " left running");
+  std::size_t warnings = 0;
+  std::vector<RunReceipt> receipts;
+  for (const printer::WrittenReceipt &receipt : written) {
+    printWarningsOf(receipt.transcript.stem().string(), receipt.warnings);
+    warnings += receipt.warnings.size();
+    receipts.push_back({receipt.transcript, receipt.label});
+  }
+  say(receiptsSummary(written.size(), warnings));
+  std::vector<std::string> failures;  // what turns COMMAND's success into status 1
+  bool goldenUnreadable = false;      // ... or into 2
+  if (interrupted) failures.push_back("stopped before the last receipt was written");
+  if (const std::size_t lost = session.receiptsLost())
+    failures.push_back(counted(lost, "receipt") + " could not be written");
+  if (options.strict && warnings) failures.push_back("--strict: " + printer::warningCount(warnings));
+  bool accept = false;
+  if (expected) {
+    const std::string folder = shownText(expected->path().string());
+    try {
+      if (const std::size_t differences = compareWithExpected(*expected, receipts)) {
+        failures.push_back("--expect: " + counted(differences, "difference") + " from " + folder);
+        accept = true;
+      } else {
+        say("--expect: every receipt as in " + folder);
+      }
+    } catch (const ToolError &error) {
+      failures.push_back(error.what());
+      goldenUnreadable = true;
+    }
+  }
+  if (!options.updateExpected.empty()) {
+    // Golden receipts only from a whole run: never some receipts short.
+    if (commandStatus == 0 && !interrupted && !session.receiptsLost()) {
+      try {
+        updateExpected(options.updateExpected, receipts);
+      } catch (const ToolError &error) {
+        failures.push_back(error.what());
+      }
+    } else {
+      say("--update-expected: nothing written, the run failed");
+    }
+  }
+  std::fflush(stdout);
+  for (const std::string &failure : failures) printMessage(stderr, "it433td: " + failure);
+  if (accept && !options.acceptCommand.empty())
+    printMessage(stderr, "it433td: to accept these receipts as the golden ones, run: " +
+                             options.acceptCommand);
+  // COMMAND's own failure wins over anything found after it.
+  if (commandStatus != 0) return commandStatus;
+  if (goldenUnreadable) return kExitBadInput;
+  return failures.empty() ? kExitOk : kExitOperationFailed;
+}
+
+}  // namespace it433td::tools
