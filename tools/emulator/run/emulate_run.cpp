@@ -3,6 +3,7 @@
 
 #include "emulator/run/child_command.h"
 #include "emulator/run/expected_receipts.h"
+#include "emulator/run/run_control.h"
 #include "common/output_folder.h"
 #include "common/receipt_summary.h"
 #include "common/shown_text.h"
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <pthread.h>
 #include <thread>
 
@@ -39,35 +41,50 @@ int waitForCommand(ChildCommand &command, VirtualPrinterSession &session, const 
   }
 }
 
-// On a thread of its own, so that a stop signal can cut the wait short:
-// *interrupted is then true.
-std::vector<printer::WrittenReceipt> finishPrinting(VirtualPrinterSession &session,
-                                                   const sigset_t &signals, bool *interrupted,
-                                                   const std::function<void(const std::string &)> &say) {
-  std::vector<printer::WrittenReceipt> written;
+// How the wait for the last receipt ended.
+enum class Finished { Whole, Stopped, TimedOut };
+
+// On a thread of its own, so that a stop signal or the time-out can cut the
+// wait short.
+Finished finishPrinting(VirtualPrinterSession &session, const sigset_t &signals,
+                        std::chrono::seconds timeout, std::vector<printer::WrittenReceipt> *written,
+                        const std::function<void(const std::string &)> &say) {
   std::exception_ptr failed;
   std::atomic<bool> done{false};
   const pthread_t waiting = pthread_self();
   std::thread finisher([&] {
     try {
-      written = session.finish();
+      *written = session.finish();
     } catch (...) {
       failed = std::current_exception();
     }
     done = true;
-    pthread_kill(waiting, SIGCHLD);  // wakes sigwaitinfo below
+    pthread_kill(waiting, SIGCHLD);  // wakes sigtimedwait below
   });
-  *interrupted = false;
+  Finished how = Finished::Whole;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!done) {
-    const int signal = sigwaitinfo(&signals, nullptr);
-    if (signal < 0 || session.takeStateSignal(signal) || !isStop(signal) || *interrupted) continue;
-    say("stopping: the printer no longer waits for the port and the network jobs");
-    session.interrupt();
-    *interrupted = true;
+    const auto left = std::max(std::chrono::nanoseconds(0), deadline - std::chrono::steady_clock::now());
+    const timespec wait{static_cast<time_t>(left.count() / 1'000'000'000),
+                        static_cast<long>(left.count() % 1'000'000'000)};
+    const int signal = sigtimedwait(&signals, nullptr, &wait);
+    if (how != Finished::Whole) continue;  // cut short already: wait for the finisher
+    if (signal < 0 && errno == EAGAIN) {
+      std::string busy;
+      for (const std::string &holder : session.holders()) busy += (busy.empty() ? ": " : "; ") + holder;
+      say("the printer still has work after " + std::to_string(timeout.count()) +
+          " s (--finish-timeout)" + busy + "; it stops, and what has arrived is written");
+      session.interrupt();
+      how = Finished::TimedOut;
+    } else if (signal > 0 && !session.takeStateSignal(signal) && isStop(signal)) {
+      say("stopping: the printer no longer waits for the port and the network jobs");
+      session.interrupt();
+      how = Finished::Stopped;
+    }
   }
   finisher.join();
   if (failed) std::rethrow_exception(failed);
-  return written;
+  return how;
 }
 
 }  // namespace
@@ -136,23 +153,29 @@ std::string acceptCommandFor(const std::vector<std::string> &commandLine) {
 int runOnPrinter(VirtualPrinterSession &session, const RunOptions &options,
                  const GoldenFolder *expected, const sigset_t &signals, const sigset_t &before,
                  const std::function<void(const std::string &)> &say) {
-  const std::vector<std::string> environment = session.environment();
+  // COMMAND names its receipts through the run's control socket.
+  std::optional<RunControl> control;
+  control.emplace(options.runFolder, [&session](const std::string &name) { return session.label(name); });
+  std::vector<std::string> environment = session.environment();
   std::string shownEnvironment;
   for (const std::string &variable : environment) shownEnvironment += " " + variable;
-  say("running " + commandLineText(options.command) + " with" + shownEnvironment);
+  environment.push_back(control->environment());
+  say("running " + commandLineText(options.command) + " with" + shownEnvironment + " " +
+      kRunSocketVariable + "=...");
   std::fflush(stdout);  // before COMMAND writes to the same output
   ChildCommand command(options.command, environment, before);
   const int commandStatus = waitForCommand(command, session, signals);
   say(commandLineText({options.command[0]}) + " exited with status " +
       std::to_string(commandStatus) + "; the printer finishes the last receipt");
 
-  bool interrupted = false;
-  const std::vector<printer::WrittenReceipt> written =
-      finishPrinting(session, signals, &interrupted, say);
+  std::vector<printer::WrittenReceipt> written;
+  const Finished finished = finishPrinting(session, signals, options.finishTimeout, &written, say);
+  control.reset();
   // Whatever COMMAND left running (a status monitor, a stray copy) is
   // ended: a run leaves nothing behind.
   if (command.endTree(std::chrono::seconds(2)))
     say("ended what " + commandLineText({options.command[0]}) + " left running");
+  const bool interrupted = finished != Finished::Whole;
   std::size_t warnings = 0;
   std::vector<RunReceipt> receipts;
   for (const printer::WrittenReceipt &receipt : written) {
@@ -163,7 +186,11 @@ int runOnPrinter(VirtualPrinterSession &session, const RunOptions &options,
   say(receiptsSummary(written.size(), warnings));
   std::vector<std::string> failures;  // what turns COMMAND's success into status 1
   bool goldenUnreadable = false;      // ... or into 2
-  if (interrupted) failures.push_back("stopped before the last receipt was written");
+  if (finished == Finished::Stopped) failures.push_back("stopped before the last receipt was written");
+  if (finished == Finished::TimedOut)
+    failures.push_back("--finish-timeout: the printer still had work " +
+                       std::to_string(options.finishTimeout.count()) + " s after " +
+                       commandLineText({options.command[0]}) + " ended");
   if (const std::size_t lost = session.receiptsLost())
     failures.push_back(counted(lost, "receipt") + " could not be written");
   if (options.strict && warnings) failures.push_back("--strict: " + printer::warningCount(warnings));

@@ -16,6 +16,7 @@
 #include "emulator/run/expected_receipts.h"
 #include "emulator/session.h"
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -32,6 +33,8 @@ struct RunOptions {
   std::filesystem::path updateExpected;  // write them there, when COMMAND succeeded
   std::filesystem::path out;             // --out, when given
   std::string acceptCommand;             // the command line that accepts the receipts
+  std::filesystem::path runFolder;       // the run's private folder (mode 0700): its control socket
+  std::chrono::seconds finishTimeout{60};  // the longest wait for the last receipt
 };
 
 // Before anything starts: a golden folder that is not there (a typo), one

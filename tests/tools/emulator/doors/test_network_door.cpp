@@ -135,7 +135,7 @@ TEST(NetworkDoor, AJobOnAnyStreamSocketEndsAtItsSizeLimitWithANote) {
   limits.jobLimit = 10;
   send(pair[1], "0123456789ABCDEF\n\x1Bw");
   ::shutdown(pair[1], SHUT_WR);
-  printNetworkJob(pair[0], "a socket pair", limits, printer.context, stop[0]);
+  printNetworkJob(pair[0], "a socket pair", "", limits, printer.context, stop[0]);
   for (int fd : {pair[0], pair[1], stop[0], stop[1]}) ::close(fd);
   const auto transcripts = printer.transcripts();
   ASSERT_EQ(transcripts.size(), 1u);
