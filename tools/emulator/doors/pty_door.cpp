@@ -217,10 +217,9 @@ bool PtyDoor::closingWait(int *waitMs) {
     heldSilently_ = true;
     std::string held;
     for (const std::string &holder : processesHolding(slavePath_))
-      held += (held.empty() ? " (" : ", ") + holder;
-    tell("stopped waiting for the port: it is held open" + (held.empty() ? "" : held + ")") +
-         " but has had no print data for " + durationWords(kPortSilence) +
-         " (status requests alone do not keep it)");
+      held += (held.empty() ? " by " : ", ") + holder;
+    tell("stopped waiting for the port: it is held open" + held + " but has had no print data for " +
+         durationWords(kPortSilence) + " (status requests alone do not keep it)");
     return false;
   }
   *waitMs = *waitMs < 0 ? static_cast<int>(left.count())

@@ -157,11 +157,10 @@ int runOnPrinter(VirtualPrinterSession &session, const RunOptions &options,
   std::optional<RunControl> control;
   control.emplace(options.runFolder, [&session](const std::string &name) { return session.label(name); });
   std::vector<std::string> environment = session.environment();
+  environment.push_back(control->environment());
   std::string shownEnvironment;
   for (const std::string &variable : environment) shownEnvironment += " " + variable;
-  environment.push_back(control->environment());
-  say("running " + commandLineText(options.command) + " with" + shownEnvironment + " " +
-      kRunSocketVariable + "=...");
+  say("running " + commandLineText(options.command) + " with" + shownEnvironment);
   std::fflush(stdout);  // before COMMAND writes to the same output
   ChildCommand command(options.command, environment, before);
   const int commandStatus = waitForCommand(command, session, signals);
