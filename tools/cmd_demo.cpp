@@ -4,6 +4,7 @@
 #include "shown_text.h"
 #include "demo_receipt.h"
 #include "output_folder.h"
+#include "qr_folder.h"
 #include "receipt_job.h"
 #include "tool_error.h"
 #include "virtual_printer_session.h"
@@ -29,7 +30,7 @@ int runDemo(const DemoOptions &options, const CommonOptions &common) {
   // Refused before anything is printed: a receipt nobody can see, or a QR
   // code the module cannot render.
   prepareOutputFolder(options.out);
-  prepareQrFolder();
+  const RunQrFolder qrFolder;
 
   SessionOptions sessionOptions;
   sessionOptions.port = kDemoPort;

@@ -2,6 +2,7 @@
 #include "commands.h"
 #include "shown_text.h"
 #include "input_file.h"
+#include "qr_folder.h"
 #include "receipt_job.h"
 #include "tool_error.h"
 
@@ -27,9 +28,10 @@ int runPrint(const PrintOptions &options, const CommonOptions &common) {
     throw ToolError(kExitBadInput, shownText(options.file) + ": " + receipt.error);
 
   // Every reason to refuse comes before the first byte is printed.
+  std::optional<RunQrFolder> qrFolder;
   for (const ReceiptStep &step : receipt.steps)
     if (step.kind == ReceiptStep::Kind::QrCode) {
-      prepareQrFolder();
+      qrFolder.emplace();
       break;
     }
 
