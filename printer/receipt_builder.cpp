@@ -105,17 +105,7 @@ void ReceiptBuilder::onEvent(const PrinterEvent &event) {
       ++unknownRunCount_;
       break;
     }
-    case EventKind::Foreign:
-      // Named inline where it came ("[UNKNOWN ESC a]"); its bytes print nothing.
-      markInline("[UNKNOWN " + event.detail.substr(0, event.detail.rfind(" (")) + "]");
-      warn(event.detail + ": not an IT433TD command",
-           hexBytes(event.bytes, static_cast<std::uint64_t>(event.value)) +
-               (event.expected ? " (claims " + std::to_string(event.expected) +
-                                     " data bytes, more than any such command: the bytes "
-                                     "after it are read as they came)"
-                               : "") +
-               at(event.offset));
-      break;
+    case EventKind::Foreign: addForeign(event); break;
     case EventKind::Truncated: {
       std::string counts = std::to_string(event.received);
       if (event.expected) counts += " of " + std::to_string(event.expected);
@@ -125,6 +115,18 @@ void ReceiptBuilder::onEvent(const PrinterEvent &event) {
       break;
     }
   }
+}
+
+void ReceiptBuilder::addForeign(const PrinterEvent &event) {
+  // Named inline where it came ("[UNKNOWN ESC a]"); its bytes print nothing.
+  markInline("[UNKNOWN " + event.detail.substr(0, event.detail.rfind(" (")) + "]");
+  warn(event.detail + ": not an IT433TD command",
+       hexBytes(event.bytes, static_cast<std::uint64_t>(event.value)) +
+           (event.expected ? " (claims " + std::to_string(event.expected) +
+                                 " data bytes, more than any such command: the bytes after it "
+                                 "are read as they came)"
+                           : "") +
+           at(event.offset));
 }
 
 void ReceiptBuilder::finish(std::string_view ending) {

@@ -32,6 +32,8 @@ public:
 
 private:
   void addText(const PrinterEvent &event);
+  // An ESC/POS command: marked where it came and named in a warning.
+  void addForeign(const PrinterEvent &event);
   // Writes the marker of the run of unknown bytes still being counted.
   void flushUnknownRun();
   // A marker inside the line (unknown bytes, ESC/POS commands); past

@@ -261,23 +261,7 @@ void StreamDecoder::completeCommand() {
   const bool ours = command_[0] == kDLE || (command_[0] == kESC && (command_[1] == 'w' ||
                     command_[1] == 'J' || command_[1] == '|')) ||
                     (command_[0] == kGS && command_[1] == 'v');
-  if (!ours) {
-    ForeignCommandShape shape = foreignCommandShape(command_.data(), command_.size());
-    pending_ = PrinterEvent{};
-    pending_.kind = EventKind::Foreign;
-    pending_.offset = commandStart_;
-    pending_.detail = foreignCommandName(command_.data(), command_.size());
-    pending_.bytes.assign(command_.begin(), command_.end());
-    pending_.value = static_cast<int>(command_.size());
-    // A length no command of its kind has is a stray header, not a
-    // command: the bytes after it are read as they come.
-    if (shape.dataBytes > shape.maxDataBytes) {
-      pending_.expected = shape.dataBytes;
-      shape.dataBytes = 0;
-    }
-    startData(shape.dataBytes, false, shape.untilNul);
-    return;
-  }
+  if (!ours) return startForeign();
   if (command_[0] == kDLE) {  // a status request, answered as it arrived (feed)
     command_.clear();
     return;
@@ -293,48 +277,68 @@ void StreamDecoder::completeCommand() {
     pending_.offset = commandStart_;
     startData(command_[6], true);
     return;
-  } else {  // raster header
-    const int mode = command_[3] & 0x03;
-    const std::uint64_t widthBytes = command_[4] + 256u * command_[5];
-    const std::uint64_t heightDots = command_[6] + 256u * command_[7];
-    const std::uint64_t printedWidth = widthBytes * 8 * ((mode & 1) ? 2 : 1);
-    const std::uint64_t printedHeight = heightDots * ((mode & 2) ? 2 : 1);
-    pending_ = PrinterEvent{};
-    pending_.kind = EventKind::RasterImage;
-    pending_.offset = commandStart_;
-    pending_.value = mode;
-    pending_.width = static_cast<int>(widthBytes * 8);
-    pending_.height = static_cast<int>(heightDots);
-    // A header the printer cannot take at all (rows longer than the paper's
-    // 72 bytes, more rows than one image holds) is no image: its bytes are
-    // read on as they come, so a stray header swallows nothing. One it
-    // takes but cannot print has its data counted off.
-    std::string reject;
-    bool taken = true;
-    if (widthBytes > kPaperWidthDots / 8) {
-      reject = "more than " + std::to_string(kPaperWidthDots / 8) + " bytes a row";
-      taken = false;
-    } else if (heightDots > kMaxImageHeightDots) {
-      reject = "more than " + std::to_string(kMaxImageHeightDots) + " rows";
-      taken = false;
-    } else if (widthBytes == 0 || heightDots == 0) {
-      reject = "empty";
-    } else if (printedWidth > kPaperWidthDots) {
-      reject = "wider than the paper";
-    } else if (printedHeight > kMaxImageHeightDots) {
-      reject = "taller than " + std::to_string(kMaxImageHeightDots) + " dots";
-    }
-    if (!reject.empty()) {
-      pending_.kind = EventKind::RasterRejected;
-      pending_.width = static_cast<int>(printedWidth);
-      pending_.height = static_cast<int>(printedHeight);
-      pending_.detail = reject;
-    }
-    startData(taken ? widthBytes * heightDots : 0, reject.empty());
-    return;
+  } else {
+    return startRaster();
   }
   command_.clear();
   emit(std::move(event));
+}
+
+void StreamDecoder::startForeign() {
+  ForeignCommandShape shape = foreignCommandShape(command_.data(), command_.size());
+  pending_ = PrinterEvent{};
+  pending_.kind = EventKind::Foreign;
+  pending_.offset = commandStart_;
+  pending_.detail = foreignCommandName(command_.data(), command_.size());
+  pending_.bytes.assign(command_.begin(), command_.end());
+  pending_.value = static_cast<int>(command_.size());
+  // A length no command of its kind has is a stray header, not a
+  // command: the bytes after it are read as they come.
+  if (shape.dataBytes > shape.maxDataBytes) {
+    pending_.expected = shape.dataBytes;
+    shape.dataBytes = 0;
+  }
+  startData(shape.dataBytes, false, shape.untilNul);
+}
+
+void StreamDecoder::startRaster() {
+  const int mode = command_[3] & 0x03;
+  const std::uint64_t widthBytes = command_[4] + 256u * command_[5];
+  const std::uint64_t heightDots = command_[6] + 256u * command_[7];
+  const std::uint64_t printedWidth = widthBytes * 8 * ((mode & 1) ? 2 : 1);
+  const std::uint64_t printedHeight = heightDots * ((mode & 2) ? 2 : 1);
+  pending_ = PrinterEvent{};
+  pending_.kind = EventKind::RasterImage;
+  pending_.offset = commandStart_;
+  pending_.value = mode;
+  pending_.width = static_cast<int>(widthBytes * 8);
+  pending_.height = static_cast<int>(heightDots);
+  // A header the printer cannot take at all (rows longer than the paper's
+  // 72 bytes, more rows than one image holds) is no image: its bytes are
+  // read on as they come, so a stray header swallows nothing. One it takes
+  // but cannot print has its data counted off.
+  std::string reject;
+  bool taken = true;
+  if (widthBytes > kPaperWidthDots / 8) {
+    reject = "more than " + std::to_string(kPaperWidthDots / 8) + " bytes a row";
+    taken = false;
+  } else if (heightDots > kMaxImageHeightDots) {
+    reject = "more than " + std::to_string(kMaxImageHeightDots) + " rows";
+    taken = false;
+  } else if (widthBytes == 0 || heightDots == 0) {
+    reject = "empty";
+  } else if (printedWidth > kPaperWidthDots) {
+    reject = "wider than the paper";
+  } else if (printedHeight > kMaxImageHeightDots) {
+    reject = "taller than " + std::to_string(kMaxImageHeightDots) + " dots";
+  }
+  if (!reject.empty()) {
+    pending_.kind = EventKind::RasterRejected;
+    pending_.width = static_cast<int>(printedWidth);
+    pending_.height = static_cast<int>(printedHeight);
+    pending_.detail = reject;
+  }
+  startData(taken ? widthBytes * heightDots : 0, reject.empty());
 }
 
 void StreamDecoder::startData(std::uint64_t count, bool keep, bool untilNul) {

@@ -108,6 +108,10 @@ private:
   void startData(std::uint64_t count, bool keep, bool untilNul = false);
   void endData();
   void completeCommand();
+  // The header of an ESC/POS command, or of a raster image, is whole: its
+  // data (if it has any the printer takes) follows.
+  void startForeign();
+  void startRaster();
   void mismatch();
   void flushText();
   void emit(PrinterEvent event);

@@ -150,10 +150,22 @@ std::string acceptCommandFor(const std::vector<std::string> &commandLine) {
   return commandLineText(words);
 }
 
-int runOnPrinter(VirtualPrinterSession &session, const RunOptions &options,
-                 const GoldenFolder *expected, const sigset_t &signals, const sigset_t &before,
-                 const std::function<void(const std::string &)> &say) {
-  // COMMAND names its receipts through the run's control socket.
+namespace {
+
+// What the run came to, for its summary and its exit status.
+struct RunEnd {
+  int commandStatus = 0;
+  Finished finished = Finished::Whole;
+  std::vector<printer::WrittenReceipt> written;
+  std::vector<std::string> failures;  // what turns COMMAND's success into status 1
+  bool goldenUnreadable = false;      // ... or into 2
+  bool accept = false;                // --expect found differences
+};
+
+// COMMAND with the doors' addresses and the run's control socket, waited
+// for; then the last receipts, and what COMMAND left running ended.
+RunEnd runCommand(VirtualPrinterSession &session, const RunOptions &options, const sigset_t &signals,
+                  const sigset_t &before, const std::function<void(const std::string &)> &say) {
   std::optional<RunControl> control;
   control.emplace(options.runFolder, [&session](const std::string &name) { return session.label(name); });
   std::vector<std::string> environment = session.environment();
@@ -163,72 +175,86 @@ int runOnPrinter(VirtualPrinterSession &session, const RunOptions &options,
   say("running " + commandLineText(options.command) + " with" + shownEnvironment);
   std::fflush(stdout);  // before COMMAND writes to the same output
   ChildCommand command(options.command, environment, before);
-  const int commandStatus = waitForCommand(command, session, signals);
+  RunEnd end;
+  end.commandStatus = waitForCommand(command, session, signals);
   say(commandLineText({options.command[0]}) + " exited with status " +
-      std::to_string(commandStatus) + "; the printer finishes the last receipt");
-
-  std::vector<printer::WrittenReceipt> written;
-  const Finished finished = finishPrinting(session, signals, options.finishTimeout, &written, say);
+      std::to_string(end.commandStatus) + "; the printer finishes the last receipt");
+  end.finished = finishPrinting(session, signals, options.finishTimeout, &end.written, say);
   control.reset();
   // Whatever COMMAND left running (a status monitor, a stray copy) is
   // ended: a run leaves nothing behind.
   if (command.endTree(std::chrono::seconds(2)))
     say("ended what " + commandLineText({options.command[0]}) + " left running");
-  const bool interrupted = finished != Finished::Whole;
-  std::size_t warnings = 0;
-  std::vector<RunReceipt> receipts;
-  for (const printer::WrittenReceipt &receipt : written) {
-    printWarningsOf(receipt.transcript.stem().string(), receipt.warnings);
-    warnings += receipt.warnings.size();
-    receipts.push_back({receipt.transcript, receipt.label});
-  }
-  say(receiptsSummary(written.size(), warnings));
-  std::vector<std::string> failures;  // what turns COMMAND's success into status 1
-  bool goldenUnreadable = false;      // ... or into 2
-  if (finished == Finished::Stopped) failures.push_back("stopped before the last receipt was written");
-  if (finished == Finished::TimedOut)
-    failures.push_back("--finish-timeout: the printer still had work " +
-                       std::to_string(options.finishTimeout.count()) + " s after " +
-                       commandLineText({options.command[0]}) + " ended");
-  if (const std::size_t lost = session.receiptsLost())
-    failures.push_back(counted(lost, "receipt") + " could not be written");
-  if (options.strict && warnings) failures.push_back("--strict: " + printer::warningCount(warnings));
-  bool accept = false;
+  return end;
+}
+
+// --expect and --update-expected, for the run's receipts.
+void checkGoldenReceipts(RunEnd &end, const std::vector<RunReceipt> &receipts, bool whole,
+                         const RunOptions &options, const GoldenFolder *expected,
+                         const std::function<void(const std::string &)> &say) {
   if (expected) {
     const std::string folder = shownText(expected->path().string());
     try {
       if (const std::size_t differences = compareWithExpected(*expected, receipts)) {
-        failures.push_back("--expect: " + counted(differences, "difference") + " from " + folder);
-        accept = true;
+        end.failures.push_back("--expect: " + counted(differences, "difference") + " from " + folder);
+        end.accept = true;
       } else {
         say("--expect: every receipt as in " + folder);
       }
     } catch (const ToolError &error) {
-      failures.push_back(error.what());
-      goldenUnreadable = true;
+      end.failures.push_back(error.what());
+      end.goldenUnreadable = true;
     }
   }
-  if (!options.updateExpected.empty()) {
-    // Golden receipts only from a whole run: never some receipts short.
-    if (commandStatus == 0 && !interrupted && !session.receiptsLost()) {
-      try {
-        updateExpected(options.updateExpected, receipts);
-      } catch (const ToolError &error) {
-        failures.push_back(error.what());
-      }
-    } else {
-      say("--update-expected: nothing written, the run failed");
-    }
+  if (options.updateExpected.empty()) return;
+  // Golden receipts only from a whole run: never some receipts short.
+  if (!whole) {
+    say("--update-expected: nothing written, the run failed");
+    return;
   }
+  try {
+    updateExpected(options.updateExpected, receipts);
+  } catch (const ToolError &error) {
+    end.failures.push_back(error.what());
+  }
+}
+
+}  // namespace
+
+int runOnPrinter(VirtualPrinterSession &session, const RunOptions &options,
+                 const GoldenFolder *expected, const sigset_t &signals, const sigset_t &before,
+                 const std::function<void(const std::string &)> &say) {
+  RunEnd end = runCommand(session, options, signals, before, say);
+  std::size_t warnings = 0;
+  std::vector<RunReceipt> receipts;
+  for (const printer::WrittenReceipt &receipt : end.written) {
+    printWarningsOf(receipt.transcript.stem().string(), receipt.warnings);
+    warnings += receipt.warnings.size();
+    receipts.push_back({receipt.transcript, receipt.label});
+  }
+  say(receiptsSummary(end.written.size(), warnings));
+  if (end.finished == Finished::Stopped)
+    end.failures.push_back("stopped before the last receipt was written");
+  if (end.finished == Finished::TimedOut)
+    end.failures.push_back("--finish-timeout: the printer still had work " +
+                           std::to_string(options.finishTimeout.count()) + " s after " +
+                           commandLineText({options.command[0]}) + " ended");
+  if (const std::size_t lost = session.receiptsLost())
+    end.failures.push_back(counted(lost, "receipt") + " could not be written");
+  if (options.strict && warnings) end.failures.push_back("--strict: " + printer::warningCount(warnings));
+  const bool whole = end.commandStatus == 0 && end.finished == Finished::Whole && !session.receiptsLost();
+  checkGoldenReceipts(end, receipts, whole, options, expected, say);
   std::fflush(stdout);
-  for (const std::string &failure : failures) printMessage(stderr, "it433td: " + failure);
-  if (accept && !options.acceptCommand.empty())
+  for (const std::string &failure : end.failures) printMessage(stderr, "it433td: " + failure);
+  if (end.accept && !options.acceptCommand.empty())
     printMessage(stderr, "it433td: to accept these receipts as the golden ones, run: " +
                              options.acceptCommand);
-  // COMMAND's own failure wins over anything found after it.
-  if (commandStatus != 0) return commandStatus;
-  if (goldenUnreadable) return kExitBadInput;
-  return failures.empty() ? kExitOk : kExitOperationFailed;
+  // COMMAND's own failure wins over anything found after it: it is what the
+  // run is about, and a golden folder's fault says nothing of it. Then a
+  // golden folder that could not be read (bad input), then the rest.
+  if (end.commandStatus != 0) return end.commandStatus;
+  if (end.goldenUnreadable) return kExitBadInput;
+  return end.failures.empty() ? kExitOk : kExitOperationFailed;
 }
 
 }  // namespace it433td::tools
