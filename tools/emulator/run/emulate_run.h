@@ -3,14 +3,17 @@
 //
 // COMMAND runs with the printer's addresses in its environment
 // (IT433TD_PORTS for the port, IT433TD_PRINTER_ADDRESS for the network
-// port). Once it has ended, the printer waits until the last receipt is
-// written (VirtualPrinterSession::finish), then the run is summed up: the
-// receipts and their warnings, with --expect the differences from the
-// golden receipts. The exit status is COMMAND's when it failed: that is
+// port) and the run's control socket (IT433TD_RUN_SOCKET, run_control.h),
+// through which it labels its receipts. Once it has ended, the printer
+// waits until the print data stops (VirtualPrinterSession::finish), at
+// most --finish-timeout, what COMMAND left running is ended, and the run is
+// summed up: the receipts and their warnings, with --expect the
+// differences from the golden receipts. The exit status is COMMAND's when it failed: that is
 // what the run is about, and nothing found after it (a golden folder that
 // cannot be read any more) says anything about it. When COMMAND succeeded:
 // 2 when a golden folder could not be read after all, else 1 when --strict
-// found warnings, --expect a difference, or a receipt could not be written.
+// found warnings, --expect a difference, a receipt could not be written,
+// or the wait for the last receipt was stopped or timed out.
 #pragma once
 
 #include "emulator/run/expected_receipts.h"
