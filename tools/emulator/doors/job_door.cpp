@@ -85,14 +85,7 @@ void JobDoor::stop() {
   ready_.clear();
 }
 
-void JobDoor::takeWhatArrived() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (!roomOpen_) return;
-  const std::uint64_t ticket = ++sortsAsked_;
-  const char byte = 1;
-  [[maybe_unused]] ssize_t ignored = ::write(arrivedPipe_[1], &byte, 1);
-  sortedOut_.wait_for(lock, kSortOutBound, [&] { return sortsDone_ >= ticket || !roomOpen_; });
-}
+void JobDoor::takeWhatArrived() { sortOut_.ask(arrivedPipe_[1], kSortOutBound); }
 
 std::vector<std::string> JobDoor::holders() const {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -106,20 +99,16 @@ std::vector<std::string> JobDoor::holders() const {
 
 void JobDoor::watchDoor() {
   std::vector<Connection> silent;  // accepted, nothing sent yet
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    roomOpen_ = true;
-  }
+  sortOut_.serving(true);
   watchConnections(silent);
+  sortOut_.serving(false);
   for (Connection &connection : silent) closeFd(connection.fd);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     doorClosed_ = true;
-    roomOpen_ = false;
     silentCount_ = 0;
   }
   jobReady_.notify_all();
-  sortedOut_.notify_all();
 }
 
 void JobDoor::watchConnections(std::vector<Connection> &silent) {
@@ -162,18 +151,12 @@ void JobDoor::sortOutNow(std::vector<Connection> &silent) {
   char bytes[16];
   while (::read(arrivedPipe_[0], bytes, sizeof bytes) > 0) {
   }
-  std::uint64_t asked = 0;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    asked = sortsAsked_;
-  }
+  const std::uint64_t asked = sortOut_.waiting();
   admit(silent);
   std::vector<pollfd> fds(kFirstConnection, pollfd{-1, 0, 0});
   for (const Connection &connection : silent) fds.push_back({connection.fd, POLLIN, 0});
   if (::poll(fds.data(), fds.size(), 0) > 0) sortOut(silent, fds);
-  std::lock_guard<std::mutex> lock(mutex_);
-  sortsDone_ = asked;
-  sortedOut_.notify_all();
+  if (asked) sortOut_.answered(asked);
 }
 
 void JobDoor::sortOut(std::vector<Connection> &silent, const std::vector<pollfd> &fds) {

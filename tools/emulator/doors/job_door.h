@@ -15,6 +15,7 @@
 #pragma once
 
 #include "emulator/door.h"
+#include "emulator/doors/door_request.h"
 #include "emulator/doors/network_job.h"
 
 #include <condition_variable>
@@ -93,11 +94,9 @@ private:
   int finishPipe_[2] = {-1, -1};   // wakes the room for finish()
   int arrivedPipe_[2] = {-1, -1};  // wakes the room for takeWhatArrived()
 
+  DoorRequest sortOut_;  // takeWhatArrived()
   mutable std::mutex mutex_;
   std::condition_variable jobReady_;
-  std::condition_variable sortedOut_;
-  std::uint64_t sortsAsked_ = 0, sortsDone_ = 0;
-  bool roomOpen_ = false;         // the waiting room's thread runs
   std::size_t silentCount_ = 0;   // connections in the room, for holders()
   std::string printing_;          // the peer of the job at the printer, or ""
   std::deque<Connection> ready_;  // sent their first byte, in that order

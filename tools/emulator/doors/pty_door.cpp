@@ -160,23 +160,11 @@ std::vector<std::string> PtyDoor::holders() const {
   return {"the port " + options_.port + held};
 }
 
-void PtyDoor::takeWhatArrived() {
-  std::unique_lock<std::mutex> lock(drainMutex_);
-  if (!serving_) return;
-  const std::uint64_t ticket = ++drainsAsked_;
-  const char byte = 1;
-  [[maybe_unused]] ssize_t ignored = ::write(stopPipe_[1], &byte, 1);
-  drained_.wait_for(lock, kDrainBound + std::chrono::seconds(5),
-                    [&] { return drainsDone_ >= ticket || !serving_; });
-}
+void PtyDoor::takeWhatArrived() { drain_.ask(stopPipe_[1], kDrainBound + std::chrono::seconds(5)); }
 
 void PtyDoor::drain() {
-  std::uint64_t asked = 0;
-  {
-    std::lock_guard<std::mutex> lock(drainMutex_);
-    asked = drainsAsked_;
-    if (asked == drainsDone_) return;  // woken for a stop or the closing wait
-  }
+  const std::uint64_t asked = drain_.waiting();
+  if (!asked) return;  // woken for a stop or the closing wait
   const auto bound = std::chrono::steady_clock::now() + kDrainBound;
   while (!stopAsked_.load() && std::chrono::steady_clock::now() < bound) {
     int waitMs = -1;
@@ -186,22 +174,13 @@ void PtyDoor::drain() {
       break;  // nothing waits: every byte sent so far is in
     }
   }
-  std::lock_guard<std::mutex> lock(drainMutex_);
-  drainsDone_ = asked;
-  drained_.notify_all();
+  drain_.answered(asked);
 }
 
 void PtyDoor::run() {
-  {
-    std::lock_guard<std::mutex> lock(drainMutex_);
-    serving_ = true;
-  }
+  drain_.serving(true);
   serve();
-  {
-    std::lock_guard<std::mutex> lock(drainMutex_);
-    serving_ = false;
-    drained_.notify_all();
-  }
+  drain_.serving(false);
   // What is still queued in the pseudo-terminal: a stop prints it too.
   while (readMaster() == Read::Bytes) {
   }

@@ -18,14 +18,13 @@
 
 #include "common/ports_folder.h"
 #include "emulator/door.h"
+#include "emulator/doors/door_request.h"
 #include "emulator/receipt_labels.h"
 #include "virtual_printer.h"
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -136,10 +135,7 @@ private:
   std::uint64_t printDataSeen_ = 0;
   LabelStamp labels_;
   printer::VirtualPrinter printer_;
-  mutable std::mutex drainMutex_;  // takeWhatArrived() and the door's thread
-  std::condition_variable drained_;
-  std::uint64_t drainsAsked_ = 0, drainsDone_ = 0;
-  bool serving_ = false;  // the thread reads the port
+  DoorRequest drain_;  // takeWhatArrived()
   std::thread thread_;
 };
 
