@@ -47,7 +47,8 @@ void checkLabels(const std::string &input) {
       if (static_cast<unsigned char>(c) < 0x21 || static_cast<unsigned char>(c) >= 0x7F)
         fault("unsafe byte in the name of \"" + label + "\": " + stem);
     const std::size_t dash = stem.find_last_not_of("0123456789");
-    if (dash != stem.size() - 1 && stem[dash] == '-') fault("a second receipt's name: " + stem);
+    if (dash != std::string::npos && dash != stem.size() - 1 && stem[dash] == '-')
+      fault("a second receipt's name: " + stem);
   }
   if (a != b && labelProblem(a).empty() && labelProblem(b).empty() && labelStem(a) == labelStem(b))
     fault("two labels, one name: " + labelStem(a));
