@@ -181,6 +181,24 @@ TEST_F(ToolCopy, StatusSeesPaperOutAndOfflineToggledBySignals) {
   EXPECT_EQ(printer->wait(10s), 0);
 }
 
+// A stray header on the port (an ESC/POS QR header claiming 65,535 bytes,
+// a raster header of a size no paper has) swallows neither the next
+// receipt printed through the module nor the status request after it.
+TEST_F(ToolCopy, AStrayHeaderSwallowsNeitherTheNextReceiptNorItsStatus) {
+  auto printer = emulate("POS3");
+  std::ofstream(ports_ / "POS3", std::ios::binary) << std::string("\x1D(k\xFF\xFF\x1Dv0\x00\xFF\xFF\xFF\xFF", 13);
+  const Finished printed = run(tool_, withModule({"print", "--port", "POS3", writeReceipt("Total 4,50\ncut\n").string()}),
+                               {portsVariable()});
+  EXPECT_EQ(printed.exitStatus, 0) << printed.err;
+  const Finished asked = run(tool_, withModule({"status", "--port", "POS3"}), {portsVariable()});
+  EXPECT_NE(asked.out.find("POS3: online"), std::string::npos) << asked.out << asked.err;
+  printer->signal(SIGTERM);
+  EXPECT_EQ(printer->wait(10s), 0);
+  const auto transcripts = filesIn(out_, ".txt");
+  ASSERT_EQ(transcripts.size(), 1u) << printer->output();
+  EXPECT_NE(readFile(transcripts[0]).find("]\nTotal 4,50\n"), std::string::npos) << readFile(transcripts[0]);
+}
+
 TEST_F(ToolCopy, FailuresExitNonZeroAndNameTheirCause) {
   const fs::path good = writeReceipt("Olá\ncut\n");
   Finished unmapped = run(tool_, withModule({"print", "--port", "NOPORT", good.string()}),
