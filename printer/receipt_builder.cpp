@@ -336,7 +336,8 @@ void ReceiptBuilder::closeImageRun() {
   imageRunOpen_ = false;
   if (receipt_.empty() || receipt_.items.back().kind != ItemKind::Image) return;
   PrintedItem &item = receipt_.items.back();
-  item.transcript = "[IMAGE " + std::to_string(item.width) + "x" + std::to_string(item.height) + "]";
+  item.transcript =
+      "[IMAGE " + std::to_string(item.width) + "x" + std::to_string(item.height) + "]";
   transcriptBytes_ += item.transcript.size();
 }
 

@@ -13,7 +13,7 @@
 namespace it433td::printer {
 
 struct CodeOnPaper {
-  std::string format;    // "QR", "CODE128"
+  std::string format;  // "QR", "CODE128"
   std::string bytes;
   std::size_t item = 0;  // the first picture item the code lies on
 };

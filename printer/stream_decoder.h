@@ -39,11 +39,11 @@ constexpr int kMaxImageHeightDots = 4096; // printed height cap of one raster im
 constexpr std::size_t kTextEventLimit = 4096;
 
 enum class EventKind {
-  Text,            // bytes: code page 850 text
+  Text,  // bytes: code page 850 text
   LineFeed,
   CondensedOn,
   CondensedOff,
-  Code128,         // bytes: the barcode data
+  Code128,  // bytes: the barcode data
   Cut,
   RasterImage,     // width/height (dots, before scaling), value: mode, raster
   RasterRejected,  // width/height as printed, detail: why; its data was skipped,

@@ -45,7 +45,8 @@ std::uint64_t VirtualPrinter::printDataBytes() const noexcept {
 bool VirtualPrinter::receiptBegun() const noexcept { return streamPrintData() > handedOutAt_; }
 
 std::int64_t VirtualPrinter::streamPrintData() const noexcept {
-  return static_cast<std::int64_t>(decoder_.offset()) - 3 * static_cast<std::int64_t>(streamRequests_);
+  return static_cast<std::int64_t>(decoder_.offset()) -
+         3 * static_cast<std::int64_t>(streamRequests_);
 }
 
 void VirtualPrinter::onEvent(const PrinterEvent &event) {

@@ -175,7 +175,8 @@ void addEmulateCommand(CLI::App &app, std::shared_ptr<CommonOptions> common) {
                    "--expect reads them")
       ->needs(run)
       ->excludes(expect);
-  command->callback([options, common] { common->exitStatus = runEmulate(*options, common->commandLine); });
+  command->callback(
+      [options, common] { common->exitStatus = runEmulate(*options, common->commandLine); });
 }
 
 }  // namespace it433td::tools

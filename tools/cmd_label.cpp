@@ -35,8 +35,9 @@ int runLabel(const std::string &name) {
 void addLabelCommand(CLI::App &app, std::shared_ptr<CommonOptions> common) {
   auto name = std::make_shared<std::string>();
   CLI::App *command = app.add_subcommand(
-      "label", "inside a run of emulate -- COMMAND: the receipts printed from now on are NAME's "
-               "golden receipts (NAME.txt, NAME-2.txt, ...), until the next label");
+      "label",
+      "inside a run of emulate -- COMMAND: the receipts printed from now on are NAME's "
+      "golden receipts (NAME.txt, NAME-2.txt, ...), until the next label");
   command->add_option("NAME", *name, "the name, e.g. a test's id")->required();
   command->callback([name, common] { common->exitStatus = runLabel(*name); });
 }

@@ -160,8 +160,8 @@ int32_t buildPrinterFile(const MonoBitmap &image, int32_t indent, int32_t traili
   if (bottom > top) appendFeed(out, top);  // an all-white image is one feed
   for (int32_t y = top; y < bottom; y += kMaxRasterDots)
     appendBand(out, image, indent, y, std::min(kMaxRasterDots, bottom - y));
-  appendFeed(out, static_cast<int64_t>(image.height() - (bottom > top ? bottom : 0)) +
-                     trailingFeedDots);
+  appendFeed(out,
+             static_cast<int64_t>(image.height() - (bottom > top ? bottom : 0)) + trailingFeedDots);
   return P32GECODEBAR_OK;
 }
 

@@ -199,9 +199,9 @@ TEST(PytestPlugin, LabelsEachTestsReceiptsWithItsIdUnderEmulate) {
   TempFolder temp;
   const fs::path python = IT433TD_PYTHON;
   fs::copy(kSource / "bindings/python", temp.path / "package", fs::copy_options::recursive);
-  const Finished installed = run(python, {"-m", "pip", "install", "--quiet", "--no-build-isolation",
-                                          "--no-index", "--target", (temp.path / "site").string(),
-                                          (temp.path / "package").string()});
+  const Finished installed =
+      run(python, {"-m", "pip", "install", "--quiet", "--no-build-isolation", "--no-index",
+                   "--target", (temp.path / "site").string(), (temp.path / "package").string()});
   ASSERT_EQ(installed.exitStatus, 0) << installed.out << installed.err;
   std::ofstream(temp.path / "test_till.py") << R"(import it433td
 
@@ -222,15 +222,17 @@ def test_change():
     env.insert(env.end(), {"LD_PRELOAD=" + preload, "ASAN_OPTIONS=detect_leaks=0"});
   fs::create_directories(temp.path / "ports");
   const fs::path golden = temp.path / "golden";
-  const Finished ran = run(kPrefix / "bin" / "it433td",
-                           {"emulate", "--port", "COM1", "--ports-dir", (temp.path / "ports").string(),
-                            "--update-expected", golden.string(), "--", python.string(), "-m", "pytest",
-                            "-q", "-p", "no:cacheprovider", "--rootdir", temp.path.string(),
-                            (temp.path / "test_till.py").string()},
-                           env, 120s);
+  const Finished ran = run(
+      kPrefix / "bin" / "it433td",
+      {"emulate", "--port", "COM1", "--ports-dir", (temp.path / "ports").string(),
+       "--update-expected", golden.string(), "--", python.string(), "-m", "pytest", "-q", "-p",
+       "no:cacheprovider", "--rootdir", temp.path.string(), (temp.path / "test_till.py").string()},
+      env, 120s);
   ASSERT_EQ(ran.exitStatus, 0) << ran.out << ran.err;
-  EXPECT_EQ(readFile(golden / "test_till.py%3A%3Atest_total.txt"), "Total 4,50\n[CUT]\n") << ran.out;
-  EXPECT_EQ(readFile(golden / "test_till.py%3A%3Atest_change.txt"), "Troco 0,50\n[CUT]\n") << ran.out;
+  EXPECT_EQ(readFile(golden / "test_till.py%3A%3Atest_total.txt"), "Total 4,50\n[CUT]\n")
+      << ran.out;
+  EXPECT_EQ(readFile(golden / "test_till.py%3A%3Atest_change.txt"), "Troco 0,50\n[CUT]\n")
+      << ran.out;
 }
 
 }  // namespace

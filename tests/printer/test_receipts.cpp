@@ -103,7 +103,7 @@ TEST(Receipts, EscapedDataKeepsUtf8AndEscapesEverythingElse) {
   EXPECT_EQ(escapeBytes(std::string("a\0\\\"\n\xC3\xA3\xC3\x7F\xFF", 10)),
             "a\\x00\\\\\\\"\\x0Aã\\xC3\\x7F\\xFF");
   EXPECT_EQ(escapeBytes("\xED\xA0\x80"), "\\xED\\xA0\\x80");  // a surrogate is not UTF-8
-  EXPECT_EQ(escapeBytes("\xC2\x9B\xC2\xA0"), "\\xC2\\x9B\xC2\xA0");   // a C1 control is escaped
+  EXPECT_EQ(escapeBytes("\xC2\x9B\xC2\xA0"), "\\xC2\\x9B\xC2\xA0");  // a C1 control is escaped
 }
 
 TEST(Receipts, ImagesPrintOneToOneAndScaled) {
@@ -398,7 +398,8 @@ TEST(StatusAnswers, AnswersComeAtOnceMidJobAndUnknownRequestsGetNone) {
 // header of a size no paper has) swallows nothing: the next receipt prints
 // and the status request after it is answered.
 TEST(StatusAnswers, AStrayHeaderLeavesTheNextReceiptAndItsStatusRequest) {
-  for (const std::string &stray : {std::string("\x1D(k\xFF\xFF", 5), rasterHeader(0, 0xFFFF, 0xFFFF)}) {
+  for (const std::string &stray :
+       {std::string("\x1D(k\xFF\xFF", 5), rasterHeader(0, 0xFFFF, 0xFFFF)}) {
     const Printed p = print(stray + "\x0FTotal 4,50\n\x1Bw\x10\x04\x01");
     EXPECT_EQ(p.answers, "\x12");
     ASSERT_EQ(p.transcripts.size(), 1u);

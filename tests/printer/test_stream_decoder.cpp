@@ -121,9 +121,10 @@ TEST(StreamDecoder, AStrayHeaderSwallowsNothing) {
             (Events{"IMAGE REJECTED 524280x65535 (more than 72 bytes a row)", "TEXT bytes=6F6B"}));
   EXPECT_EQ(decodeAll(rasterHeader(0, 1, 4097) + "ok", 4),
             (Events{"IMAGE REJECTED 8x4097 (more than 4096 rows)", "TEXT bytes=6F6B"}));
-  EXPECT_EQ(decodeAll("\x1D(k\xFF\xFFok", 4),
-            (Events{"FOREIGN bytes=1D286BFFFF value=5 (GS ( k (QR code and 2D symbols, ESC/POS)) 0/65535",
-                    "TEXT bytes=6F6B"}));
+  EXPECT_EQ(
+      decodeAll("\x1D(k\xFF\xFFok", 4),
+      (Events{"FOREIGN bytes=1D286BFFFF value=5 (GS ( k (QR code and 2D symbols, ESC/POS)) 0/65535",
+              "TEXT bytes=6F6B"}));
   EXPECT_EQ(decodeAll(std::string("\x1B*\x21\x00\x04ok", 7), 4),
             (Events{"FOREIGN bytes=1B2A210004 value=5 (ESC * (bit image, ESC/POS)) 0/3072",
                     "TEXT bytes=6F6B"}));

@@ -186,9 +186,11 @@ TEST_F(ToolCopy, StatusSeesPaperOutAndOfflineToggledBySignals) {
 // receipt printed through the module nor the status request after it.
 TEST_F(ToolCopy, AStrayHeaderSwallowsNeitherTheNextReceiptNorItsStatus) {
   auto printer = emulate("POS3");
-  std::ofstream(ports_ / "POS3", std::ios::binary) << std::string("\x1D(k\xFF\xFF\x1Dv0\x00\xFF\xFF\xFF\xFF", 13);
-  const Finished printed = run(tool_, withModule({"print", "--port", "POS3", writeReceipt("Total 4,50\ncut\n").string()}),
-                               {portsVariable()});
+  std::ofstream(ports_ / "POS3", std::ios::binary)
+      << std::string("\x1D(k\xFF\xFF\x1Dv0\x00\xFF\xFF\xFF\xFF", 13);
+  const Finished printed = run(
+      tool_, withModule({"print", "--port", "POS3", writeReceipt("Total 4,50\ncut\n").string()}),
+      {portsVariable()});
   EXPECT_EQ(printed.exitStatus, 0) << printed.err;
   const Finished asked = run(tool_, withModule({"status", "--port", "POS3"}), {portsVariable()});
   EXPECT_NE(asked.out.find("POS3: online"), std::string::npos) << asked.out << asked.err;
@@ -196,7 +198,8 @@ TEST_F(ToolCopy, AStrayHeaderSwallowsNeitherTheNextReceiptNorItsStatus) {
   EXPECT_EQ(printer->wait(10s), 0);
   const auto transcripts = filesIn(out_, ".txt");
   ASSERT_EQ(transcripts.size(), 1u) << printer->output();
-  EXPECT_NE(readFile(transcripts[0]).find("]\nTotal 4,50\n"), std::string::npos) << readFile(transcripts[0]);
+  EXPECT_NE(readFile(transcripts[0]).find("]\nTotal 4,50\n"), std::string::npos)
+      << readFile(transcripts[0]);
 }
 
 TEST_F(ToolCopy, FailuresExitNonZeroAndNameTheirCause) {
@@ -798,9 +801,10 @@ Finished runScript(const ToolCopyPaths &paths, const std::vector<std::string> &o
                    const std::string &script, std::chrono::seconds limit = 60s) {
   std::vector<std::string> args{"emulate", "--port", "RUN1", "--ports-dir", paths.ports.string()};
   args.insert(args.end(), options.begin(), options.end());
-  args.insert(args.end(), {"--", "/bin/bash", "-c",
-                           "print() { printf '%s\\n\\033w' \"$1\" > \"$IT433TD_PORTS/RUN1\"; }\n" + script,
-                           "bash", paths.tool.string()});
+  args.insert(args.end(),
+              {"--", "/bin/bash", "-c",
+               "print() { printf '%s\\n\\033w' \"$1\" > \"$IT433TD_PORTS/RUN1\"; }\n" + script,
+               "bash", paths.tool.string()});
   return run(paths.tool, args, {}, limit);
 }
 
@@ -810,8 +814,9 @@ Finished runScript(const ToolCopyPaths &paths, const std::vector<std::string> &o
 TEST_F(ToolCopy, LabelledReceiptsMatchByNameSoATestAddedInTheMiddleIsTheOneDifference) {
   const fs::path golden = temp_.path / "golden";
   const auto tests = [&](const std::vector<std::string> &options, const std::string &names) {
-    return runScript(paths(), options, "print Setup; for t in " + names +
-                                           "; do \"$1\" label \"tests/till.py::$t\" || exit; print $t; done");
+    return runScript(paths(), options,
+                     "print Setup; for t in " + names +
+                         "; do \"$1\" label \"tests/till.py::$t\" || exit; print $t; done");
   };
   const Finished first = tests({"--update-expected", golden.string()}, "test_a test_c");
   ASSERT_EQ(first.exitStatus, 0) << first.out << first.err;
@@ -853,23 +858,27 @@ TEST_F(ToolCopy, RunsEndWhateverCommandLeavesBehindAndNothingOfItOutlivesThem) {
     for (pid_t pid = 0; list >> pid;) all = all && ::kill(pid, 0) != 0;
     return all;
   };
-  const std::string leaveBehind = "{ exec 3<> \"$IT433TD_PORTS/RUN1\"; while :; do printf \"$BYTES\" >&3; "
-                                  "sleep 1; done; } >/dev/null 2>&1 & echo $! > " + pids.string() + "; ";
-  const Finished monitor = runScript(paths(), {}, "BYTES='\\020\\004\\001'; " + leaveBehind + "print Hi");
+  const std::string leaveBehind =
+      "{ exec 3<> \"$IT433TD_PORTS/RUN1\"; while :; do printf \"$BYTES\" >&3; "
+      "sleep 1; done; } >/dev/null 2>&1 & echo $! > " +
+      pids.string() + "; ";
+  const Finished monitor =
+      runScript(paths(), {}, "BYTES='\\020\\004\\001'; " + leaveBehind + "print Hi");
   EXPECT_EQ(monitor.exitStatus, 0) << monitor.out << monitor.err;
   EXPECT_NE(monitor.out.find("no print data for 10 s"), std::string::npos) << monitor.out;
   EXPECT_TRUE(gone());
-  const Finished printing = runScript(paths(), {"--finish-timeout", "3"}, "BYTES=x; " + leaveBehind);
+  const Finished printing =
+      runScript(paths(), {"--finish-timeout", "3"}, "BYTES=x; " + leaveBehind);
   EXPECT_EQ(printing.exitStatus, 1);
   EXPECT_NE(printing.out.find("after 3 s (--finish-timeout): the port RUN1, held open by process "),
             std::string::npos)
       << printing.out;
   EXPECT_TRUE(gone());
 
-  Background stopped(tool_, {"emulate", "--port", "RUN1", "--ports-dir", ports_.string(), "--",
-                             "/bin/bash", "-c",
-                             "sleep 300 & echo $! > " + pids.string() + "; setsid sleep 300 & echo $! >> " +
-                                 pids.string() + "; wait"});
+  Background stopped(
+      tool_, {"emulate", "--port", "RUN1", "--ports-dir", ports_.string(), "--", "/bin/bash", "-c",
+              "sleep 300 & echo $! > " + pids.string() + "; setsid sleep 300 & echo $! >> " +
+                  pids.string() + "; wait"});
   ASSERT_TRUE(stopped.waitForLine("running", 10s)) << stopped.output();
   for (int i = 0; i < 100 && readFile(pids).find('\n') == readFile(pids).rfind('\n'); ++i)
     std::this_thread::sleep_for(50ms);  // both started
@@ -889,15 +898,17 @@ TEST_F(ToolCopy, GoldenFoldersAreCheckedBeforeCommandRunsAndNeverHideItsFailure)
   std::ofstream(golden / "receipt-0001.txt") << "Hi\n[CUT]\n";
   const fs::path made = temp_.path / "ran";
   for (const fs::path &out : {golden, golden / "inside", temp_.path}) {
-    const Finished refused =
-        runScript(paths(), {"--out", out.string(), "--expect", golden.string()}, "touch " + made.string());
+    const Finished refused = runScript(
+        paths(), {"--out", out.string(), "--expect", golden.string()}, "touch " + made.string());
     EXPECT_EQ(refused.exitStatus, 2) << out;
-    EXPECT_NE(refused.err.find("must go to a folder of their own"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("must go to a folder of their own"), std::string::npos)
+        << refused.err;
   }
   fs::create_symlink(temp_.path / "secret", golden / "receipt-0002.txt");
   const Finished link = runScript(paths(), {"--expect", golden.string()}, "touch " + made.string());
   EXPECT_EQ(link.exitStatus, 2);
-  EXPECT_NE(link.err.find("receipt-0002.txt: a symbolic link, not a receipt file"), std::string::npos)
+  EXPECT_NE(link.err.find("receipt-0002.txt: a symbolic link, not a receipt file"),
+            std::string::npos)
       << link.err;
   EXPECT_FALSE(fs::exists(made));
 

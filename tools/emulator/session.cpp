@@ -96,7 +96,8 @@ std::string VirtualPrinterSession::label(const std::string &name) {
   if (std::string problem = labelProblem(name); !problem.empty()) return problem;
   for (const auto &door : doors_) door->takeWhatArrived();
   labels_.set(name);
-  if (log_) log_("label \"" + name + "\": the receipts that follow are " + labelStem(name) + ".txt, ...");
+  if (log_)
+    log_("label \"" + name + "\": the receipts that follow are " + labelStem(name) + ".txt, ...");
   return "";
 }
 

@@ -133,8 +133,9 @@ TEST(BmpToPrn, WhiteRowsAroundThePictureBecomeFeedAndInsideItRasterRows) {
   // Rows 300 to 400 are one picture: the 98 white rows between its bands
   // go as raster rows too, never as a feed.
   const std::vector<std::pair<int, int>> expected{
-      {PrinterCommand::kFeed, 255},   {PrinterCommand::kFeed, 45},  {PrinterCommand::kRaster, 100},
-      {PrinterCommand::kRaster, 1},   {PrinterCommand::kFeed, 255}, {PrinterCommand::kFeed, tail - 255}};
+      {PrinterCommand::kFeed, 255},   {PrinterCommand::kFeed, 45},
+      {PrinterCommand::kRaster, 100}, {PrinterCommand::kRaster, 1},
+      {PrinterCommand::kFeed, 255},   {PrinterCommand::kFeed, tail - 255}};
   EXPECT_EQ(kinds, expected);
   ASSERT_EQ(paper.images.size(), 1u);
   // Dot 15 shifted by the indent of 3 is dot 18: the third byte.

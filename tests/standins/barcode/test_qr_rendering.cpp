@@ -152,7 +152,8 @@ TEST(QrRendering, TheQuietZoneIsFeedAndTheSymbolOnePicture) {
       whiteRows += std::all_of(begin, begin + raster.widthBytes, [](uint8_t b) { return b == 0; });
       lastByteUsed |= begin[raster.widthBytes - 1] != 0;
     }
-    EXPECT_TRUE(lastByteUsed || raster.widthBytes == 1) << "command " << c << " wider than its black";
+    EXPECT_TRUE(lastByteUsed || raster.widthBytes == 1)
+        << "command " << c << " wider than its black";
     expectedSize += 8 + static_cast<size_t>(raster.widthBytes * raster.rows);
   }
   EXPECT_GT(whiteRows, 0);

@@ -90,8 +90,9 @@ TEST(VirtualPrinterPaper, ASymbolWithAWhiteModuleRowIsOneImageAndIsRead) {
   const Rendering r = renderQr(folder, bytesOf("TILL-A#3"), 'M', 16, 3);
   ASSERT_EQ(r.status, P32GECODEBAR_OK);
   std::vector<std::string> transcripts;
-  vp::VirtualPrinter printer([&](vp::Receipt &&receipt) { transcripts.push_back(vp::transcriptOf(receipt)); },
-                             [](uint8_t) {});
+  vp::VirtualPrinter printer(
+      [&](vp::Receipt &&receipt) { transcripts.push_back(vp::transcriptOf(receipt)); },
+      [](uint8_t) {});
   printer.feed(r.prn->data(), r.prn->size());
   printer.feed("\x1Bw");
   printer.finish();

@@ -58,9 +58,10 @@ public:
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
       if (left.count() <= 0) return ended(durationWords(limits_.jobTimeout) + " time limit");
       // Status requests alone do not keep a job at the printer.
-      const auto quiet = std::chrono::ceil<std::chrono::milliseconds>(
-          lastPrintData_ + limits_.idleTimeout - now);
-      if (quiet.count() <= 0) return {"no print data for " + durationWords(limits_.idleTimeout), false};
+      const auto quiet =
+          std::chrono::ceil<std::chrono::milliseconds>(lastPrintData_ + limits_.idleTimeout - now);
+      if (quiet.count() <= 0)
+        return {"no print data for " + durationWords(limits_.idleTimeout), false};
       pollfd fds[2] = {{stopFd, POLLIN, 0}, {connection_, POLLIN, 0}};
       const int ready = ::poll(fds, 2, static_cast<int>(std::min(left, quiet).count()));
       if (ready < 0 && errno == EINTR) continue;
@@ -180,8 +181,8 @@ private:
   int receipts_ = 0;
   long paperDots_ = 0;
   std::uint64_t received_ = 0;
-  std::string reached_;      // the limit on printing reached, or ""
-  bool cutOff_ = false;      // and something past it was not printed
+  std::string reached_;  // the limit on printing reached, or ""
+  bool cutOff_ = false;  // and something past it was not printed
   std::string heldAfterLimit_;
   std::uint64_t printDataSeen_ = 0;
   Clock::time_point lastPrintData_{};

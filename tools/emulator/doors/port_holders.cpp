@@ -13,12 +13,13 @@ std::vector<std::string> processesHolding(const std::string &device) {
   std::vector<std::string> holders;
   const std::string self = std::to_string(::getpid());
   std::error_code ec;
-  for (fs::directory_iterator process("/proc", ec), end; !ec && process != end; process.increment(ec)) {
+  for (fs::directory_iterator process("/proc", ec), end; !ec && process != end;
+       process.increment(ec)) {
     const std::string pid = process->path().filename().string();
     if (pid == self || pid.empty() || !std::isdigit(static_cast<unsigned char>(pid[0]))) continue;
     std::error_code unreadable;
-    for (fs::directory_iterator fd(process->path() / "fd", unreadable), last; !unreadable && fd != last;
-         fd.increment(unreadable)) {
+    for (fs::directory_iterator fd(process->path() / "fd", unreadable), last;
+         !unreadable && fd != last; fd.increment(unreadable)) {
       std::error_code gone;
       if (fs::read_symlink(fd->path(), gone).string() != device) continue;
       std::string name;

@@ -190,15 +190,16 @@ void PtyDoor::run() {
 }
 
 bool PtyDoor::closingWait(int *waitMs) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-      lastPrintData_ + kPortSilence - std::chrono::steady_clock::now());
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(lastPrintData_ + kPortSilence -
+                                                                 std::chrono::steady_clock::now());
   if (left.count() <= 0) {
     heldSilently_ = true;
     std::string held;
     for (const std::string &holder : processesHolding(slavePath_))
       held += (held.empty() ? " by " : ", ") + holder;
-    tell("stopped waiting for the port: it is held open" + held + " but has had no print data for " +
-         durationWords(kPortSilence) + " (status requests alone do not keep it)");
+    tell("stopped waiting for the port: it is held open" + held +
+         " but has had no print data for " + durationWords(kPortSilence) +
+         " (status requests alone do not keep it)");
     return false;
   }
   *waitMs = *waitMs < 0 ? static_cast<int>(left.count())
@@ -231,8 +232,7 @@ void PtyDoor::serve() {
     }
     if (!allowance || !(fds[1].revents & (POLLIN | POLLHUP | POLLERR))) continue;
     switch (readMaster(allowance)) {
-      case Read::Bytes:
-        break;
+      case Read::Bytes: break;
       case Read::HungUp:
         // Every byte written before the last close has been read: the
         // master's read fails with EIO only once its input is empty.

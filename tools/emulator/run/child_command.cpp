@@ -80,7 +80,8 @@ ChildCommand::ChildCommand(const std::vector<std::string> &argv,
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
   // glibc reports a program that cannot be executed here, not as an exit
   // status of the child.
-  const int failed = ::posix_spawnp(&pid_, args[0], &actions, &attributes, args.data(), envp.data());
+  const int failed =
+      ::posix_spawnp(&pid_, args[0], &actions, &attributes, args.data(), envp.data());
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (failed != 0) {

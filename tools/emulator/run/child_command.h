@@ -49,7 +49,7 @@ public:
 private:
   void takeTerminal(pid_t group) const;
 
-  pid_t pid_ = -1;  // also the process group's ID
+  pid_t pid_ = -1;     // also the process group's ID
   int terminal_ = -1;  // the terminal whose foreground COMMAND has, if any
   std::optional<int> status_;
   bool treeEnded_ = false;

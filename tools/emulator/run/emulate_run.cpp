@@ -64,14 +64,16 @@ Finished finishPrinting(VirtualPrinterSession &session, const sigset_t &signals,
   Finished how = Finished::Whole;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!done) {
-    const auto left = std::max(std::chrono::nanoseconds(0), deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::max(std::chrono::nanoseconds(0), deadline - std::chrono::steady_clock::now());
     const timespec wait{static_cast<time_t>(left.count() / 1'000'000'000),
                         static_cast<long>(left.count() % 1'000'000'000)};
     const int signal = sigtimedwait(&signals, nullptr, &wait);
     if (how != Finished::Whole) continue;  // cut short already: wait for the finisher
     if (signal < 0 && errno == EAGAIN) {
       std::string busy;
-      for (const std::string &holder : session.holders()) busy += (busy.empty() ? ": " : "; ") + holder;
+      for (const std::string &holder : session.holders())
+        busy += (busy.empty() ? ": " : "; ") + holder;
       say("the printer still has work after " + std::to_string(timeout.count()) +
           " s (--finish-timeout)" + busy + "; it stops, and what has arrived is written");
       session.interrupt();
@@ -104,7 +106,8 @@ bool within(const std::filesystem::path &inner, const std::filesystem::path &out
 
 std::filesystem::path resolved(const std::filesystem::path &folder) {
   std::error_code ec;
-  std::filesystem::path path = std::filesystem::weakly_canonical(std::filesystem::absolute(folder), ec);
+  std::filesystem::path path =
+      std::filesystem::weakly_canonical(std::filesystem::absolute(folder), ec);
   if (ec) path = std::filesystem::absolute(folder).lexically_normal();
   if (!path.empty() && !path.has_filename()) path = path.parent_path();  // no trailing "/"
   return path;
@@ -114,10 +117,10 @@ void checkApart(const std::filesystem::path &out, const std::filesystem::path &g
                 const std::string &option) {
   if (out.empty() || golden.empty()) return;
   const std::filesystem::path a = resolved(out), b = resolved(golden);
-  const std::string where = a == b            ? " is the same folder as "
-                            : within(a, b)    ? " is inside "
-                            : within(b, a)    ? " holds "
-                                              : "";
+  const std::string where = a == b         ? " is the same folder as "
+                            : within(a, b) ? " is inside "
+                            : within(b, a) ? " holds "
+                                           : "";
   if (where.empty()) return;
   throw ToolError(kExitBadInput, "--out " + shownText(out.string()) + where + option + " " +
                                      shownText(golden.string()) +
@@ -164,10 +167,12 @@ struct RunEnd {
 
 // COMMAND with the doors' addresses and the run's control socket, waited
 // for; then the last receipts, and what COMMAND left running ended.
-RunEnd runCommand(VirtualPrinterSession &session, const RunOptions &options, const sigset_t &signals,
-                  const sigset_t &before, const std::function<void(const std::string &)> &say) {
+RunEnd runCommand(VirtualPrinterSession &session, const RunOptions &options,
+                  const sigset_t &signals, const sigset_t &before,
+                  const std::function<void(const std::string &)> &say) {
   std::optional<RunControl> control;
-  control.emplace(options.runFolder, [&session](const std::string &name) { return session.label(name); });
+  control.emplace(options.runFolder,
+                  [&session](const std::string &name) { return session.label(name); });
   std::vector<std::string> environment = session.environment();
   environment.push_back(control->environment());
   std::string shownEnvironment;
@@ -196,7 +201,8 @@ void checkGoldenReceipts(RunEnd &end, const std::vector<RunReceipt> &receipts, b
     const std::string folder = shownText(expected->path().string());
     try {
       if (const std::size_t differences = compareWithExpected(*expected, receipts)) {
-        end.failures.push_back("--expect: " + counted(differences, "difference") + " from " + folder);
+        end.failures.push_back("--expect: " + counted(differences, "difference") + " from " +
+                               folder);
         end.accept = true;
       } else {
         say("--expect: every receipt as in " + folder);
@@ -241,8 +247,10 @@ int runOnPrinter(VirtualPrinterSession &session, const RunOptions &options,
                            commandLineText({options.command[0]}) + " ended");
   if (const std::size_t lost = session.receiptsLost())
     end.failures.push_back(counted(lost, "receipt") + " could not be written");
-  if (options.strict && warnings) end.failures.push_back("--strict: " + printer::warningCount(warnings));
-  const bool whole = end.commandStatus == 0 && end.finished == Finished::Whole && !session.receiptsLost();
+  if (options.strict && warnings)
+    end.failures.push_back("--strict: " + printer::warningCount(warnings));
+  const bool whole =
+      end.commandStatus == 0 && end.finished == Finished::Whole && !session.receiptsLost();
   checkGoldenReceipts(end, receipts, whole, options, expected, say);
   std::fflush(stdout);
   for (const std::string &failure : end.failures) printMessage(stderr, "it433td: " + failure);

@@ -73,7 +73,8 @@ std::string notAGoldenFile(const struct stat &info) {
 
 std::string readTranscript(const fs::path &file) {
   const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) throw ToolError(kExitBadInput, shownText(file.string()) + ": cannot be read" + reason(errno));
+  if (fd < 0)
+    throw ToolError(kExitBadInput, shownText(file.string()) + ": cannot be read" + reason(errno));
   std::string content;
   char buffer[64 * 1024];
   for (;;) {
@@ -93,8 +94,7 @@ void writeWhole(const fs::path &file, const std::string &content) {
   const fs::path part = file.parent_path() / ("." + file.filename().string() + "-" +
                                               std::to_string(::getpid()) + ".part");
   ::unlink(part.c_str());  // one a killed run of ours left
-  const int fd =
-      ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   bool written = fd >= 0;
   for (std::size_t done = 0; written && done < content.size();) {
     const ssize_t wrote = ::write(fd, content.data() + done, content.size() - done);
@@ -137,7 +137,8 @@ GoldenFolder::GoldenFolder(const fs::path &folder, const std::string &option)
       const int failed = ::fstatat(fd_, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ? errno : 0;
       const std::string problem = failed ? "cannot be read" + reason(failed) : notAGoldenFile(info);
       if (!problem.empty())
-        throw ToolError(kExitBadInput, option + ": " + shownText((folder / name).string()) + ": " + problem);
+        throw ToolError(kExitBadInput,
+                        option + ": " + shownText((folder / name).string()) + ": " + problem);
     }
   } catch (...) {
     ::close(fd_);
@@ -149,12 +150,14 @@ GoldenFolder::~GoldenFolder() { ::close(fd_); }
 
 std::string GoldenFolder::read(const std::string &name) const {
   const std::string shown = option_ + ": " + shownText((path_ / name).string());
-  const int fd = ::openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  const int fd =
+      ::openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0)
     throw ToolError(kExitBadInput, shown + (errno == ELOOP ? ": a symbolic link, not a receipt file"
-                                                          : ": cannot be read" + reason(errno)));
+                                                           : ": cannot be read" + reason(errno)));
   struct stat info {};
-  std::string problem = ::fstat(fd, &info) != 0 ? "cannot be read" + reason(errno) : notAGoldenFile(info);
+  std::string problem =
+      ::fstat(fd, &info) != 0 ? "cannot be read" + reason(errno) : notAGoldenFile(info);
   std::string content;
   char buffer[64 * 1024];
   while (problem.empty()) {
@@ -172,7 +175,8 @@ std::string GoldenFolder::read(const std::string &name) const {
   return content;
 }
 
-std::size_t compareWithExpected(const GoldenFolder &golden, const std::vector<RunReceipt> &receipts) {
+std::size_t compareWithExpected(const GoldenFolder &golden,
+                                const std::vector<RunReceipt> &receipts) {
   std::set<std::string> expected(golden.names().begin(), golden.names().end());
   const std::string folder = shownText(golden.path().string());
   std::size_t differences = 0;
@@ -184,8 +188,9 @@ std::size_t compareWithExpected(const GoldenFolder &golden, const std::vector<Ru
   const std::vector<std::string> names = goldenNamesOf(receipts);
   for (std::size_t i = 0; i < receipts.size(); ++i) {
     const RunReceipt &receipt = receipts[i];
-    const std::string which = "receipt " + std::to_string(i + 1) +
-                              (receipt.label.empty() ? "" : " \"" + shownText(receipt.label) + "\"");
+    const std::string which =
+        "receipt " + std::to_string(i + 1) +
+        (receipt.label.empty() ? "" : " \"" + shownText(receipt.label) + "\"");
     const std::string printed = readTranscript(receipt.transcript);
     const fs::path file = golden.path() / names[i];
     if (expected.erase(names[i]) == 0) {
@@ -225,13 +230,14 @@ void updateExpected(const fs::path &folder, const std::vector<RunReceipt> &recei
   std::size_t removed = 0;
   for (const std::string &name : stale) {
     struct stat info {};
-    if (::fstatat(fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) continue;
+    if (::fstatat(fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode))
+      continue;
     if (::unlinkat(fd, name.c_str(), 0) != 0 && errno != ENOENT) {
       const int error = errno;
       ::close(fd);
-      throw ToolError(kExitOperationFailed, "--update-expected: " +
-                                                shownText((folder / name).string()) +
-                                                ": cannot be removed" + reason(error));
+      throw ToolError(kExitOperationFailed,
+                      "--update-expected: " + shownText((folder / name).string()) +
+                          ": cannot be removed" + reason(error));
     }
     ++removed;
   }

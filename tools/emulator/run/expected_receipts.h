@@ -60,7 +60,8 @@ struct RunReceipt {
 // transcript differs from its golden file, each receipt the folder lacks
 // and each golden file the run did not print. Returns how many there are.
 // Throws ToolError (kExitBadInput) for a file that cannot be read.
-std::size_t compareWithExpected(const GoldenFolder &golden, const std::vector<RunReceipt> &receipts);
+std::size_t compareWithExpected(const GoldenFolder &golden,
+                                const std::vector<RunReceipt> &receipts);
 
 // Makes `folder` hold the run's transcripts under their golden names, each
 // file replaced whole (written under a temporary name, then renamed), and

@@ -13,8 +13,8 @@ namespace it433td::tools {
 namespace {
 
 bool keptAsItIs(unsigned char byte) {
-  return std::isalnum(byte) || std::string_view("._-+,=@[]()").find(static_cast<char>(byte)) !=
-                                   std::string_view::npos;
+  return std::isalnum(byte) ||
+         std::string_view("._-+,=@[]()").find(static_cast<char>(byte)) != std::string_view::npos;
 }
 
 // CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices on Windows, whatever
@@ -42,7 +42,8 @@ std::string labelProblem(std::string_view label) {
     const std::size_t length = printer::utf8SequenceLength(label, i);
     const auto byte = static_cast<unsigned char>(label[i]);
     if (length == 0) return "a label must be UTF-8 text";
-    if (byte < 0x20 || byte == 0x7F || (byte == 0xC2 && static_cast<unsigned char>(label[i + 1]) < 0xA0))
+    if (byte < 0x20 || byte == 0x7F ||
+        (byte == 0xC2 && static_cast<unsigned char>(label[i + 1]) < 0xA0))
       return "a label cannot hold a control character";
     i += length;
   }
@@ -58,8 +59,7 @@ std::string labelStem(std::string_view label) {
   for (std::size_t i = 0; i < label.size(); ++i) {
     const auto byte = static_cast<unsigned char>(label[i]);
     const bool encoded = !keptAsItIs(byte) || (byte == '.' && (i == 0 || i + 1 == label.size())) ||
-                         (i == 0 && isWindowsDeviceName(label)) ||
-                         (finalNumber && i + 1 == digits);
+                         (i == 0 && isWindowsDeviceName(label)) || (finalNumber && i + 1 == digits);
     if (!encoded) {
       stem += static_cast<char>(byte);
       continue;
@@ -72,7 +72,8 @@ std::string labelStem(std::string_view label) {
 }
 
 std::string GoldenNames::next(const std::string &label) {
-  if (label.empty()) return printer::receiptFileName(static_cast<std::int64_t>(++unlabelled_), ".txt");
+  if (label.empty())
+    return printer::receiptFileName(static_cast<std::int64_t>(++unlabelled_), ".txt");
   const std::string stem = labelStem(label);
   const std::size_t count = ++labelled_[stem];
   return stem + (count == 1 ? "" : "-" + std::to_string(count)) + ".txt";

@@ -171,8 +171,8 @@ void RunControl::answer(int connection) {
 std::string requestLabel(const std::string &name, std::chrono::milliseconds timeout) {
   const char *path = std::getenv(kRunSocketVariable);
   if (!path || !*path)
-    return "not inside a run of `it433td emulate ... -- COMMAND` (" + std::string(kRunSocketVariable) +
-           " is not set)";
+    return "not inside a run of `it433td emulate ... -- COMMAND` (" +
+           std::string(kRunSocketVariable) + " is not set)";
   if (name.find('\n') != std::string::npos) return "a label cannot hold a line feed";
   sockaddr_un address{};
   if (!socketAddress(path, &address)) return std::string(kRunSocketVariable) + " names no socket";

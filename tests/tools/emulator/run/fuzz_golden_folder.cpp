@@ -36,7 +36,8 @@ namespace {
 
 void checkLabels(const std::string &input) {
   const std::size_t nul = input.find('\0');
-  const std::string a = input.substr(0, nul), b = nul == std::string::npos ? "" : input.substr(nul + 1);
+  const std::string a = input.substr(0, nul),
+                    b = nul == std::string::npos ? "" : input.substr(nul + 1);
   for (const std::string &label : {a, b}) {
     if (!labelProblem(label).empty()) continue;
     const std::string stem = labelStem(label);
@@ -82,18 +83,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::string name;
     for (int length = next() % 8; length > 0; --length) name += "ab.-%x"[next() % 6];
     if (next() % 4 != 0) name += ".txt";
-    if (name.empty() || name == "." || name == ".." || fs::exists(fs::symlink_status(golden / name)))
+    if (name.empty() || name == "." || name == ".." ||
+        fs::exists(fs::symlink_status(golden / name)))
       continue;
     const fs::path path = golden / name;
     std::string bytes;
-    for (int length = next() % 64; length > 0 && at < size; --length) bytes += static_cast<char>(next());
+    for (int length = next() % 64; length > 0 && at < size; --length)
+      bytes += static_cast<char>(next());
     switch (kind) {
       case 0:
-      case 1: std::ofstream(path, std::ios::binary) << bytes; files[name] = bytes; break;
+      case 1:
+        std::ofstream(path, std::ios::binary) << bytes;
+        files[name] = bytes;
+        break;
       case 2: fs::create_symlink(folder.root / "secret", path); break;
       case 3: ::mkfifo(path.c_str(), 0600); break;
       case 4: fs::create_directory(path); break;
-      case 5: std::ofstream(path, std::ios::binary) << bytes; swapped.push_back(name); break;
+      case 5:
+        std::ofstream(path, std::ios::binary) << bytes;
+        swapped.push_back(name);
+        break;
     }
   }
   try {
@@ -111,7 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         if (file != files.end()) fault("a regular golden file refused: " + name);
         continue;
       }
-      if (file == files.end() || content != file->second) fault("read what is no golden file: " + name);
+      if (file == files.end() || content != file->second)
+        fault("read what is no golden file: " + name);
     }
   } catch (const ToolError &error) {
     // Refused: only for an entry named *.txt that is not a regular file.

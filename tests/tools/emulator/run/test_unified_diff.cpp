@@ -25,7 +25,9 @@ struct Folder {
   fs::path path;
 };
 
-void write(const fs::path &file, const std::string &text) { std::ofstream(file, std::ios::binary) << text; }
+void write(const fs::path &file, const std::string &text) {
+  std::ofstream(file, std::ios::binary) << text;
+}
 
 std::string read(const fs::path &file) {
   std::ostringstream text;
@@ -60,8 +62,8 @@ std::string edited(std::mt19937 &random, const std::string &text) {
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
     switch (random() % 6) {
-      case 0: break;                                            // removed
-      case 1: out += randomText(random, 2); break;              // replaced
+      case 0: break;                                              // removed
+      case 1: out += randomText(random, 2); break;                // replaced
       case 2: out += line + "\n" + randomText(random, 3); break;  // lines added after
       default: out += line + "\n";
     }
