@@ -122,7 +122,7 @@ void TcpListener::serve(const Connection &job) {
     }
   }
   if (ending.limit)
-    printer.endJob("job ended: " + ending.why);
+    printer.endJobAtLimit(ending.why);
   else
     printer.finish(ending.why);
   if (options_.log)

@@ -11,7 +11,7 @@
 // `jobTimeout` in all, past `jobLimit` bytes, or once it has printed
 // kMaxReceiptsPerJob receipts or kMaxPaperDotsPerJob of paper. A limit shows
 // in the transcript as "[NOTE job ended: <why>]" where the job stopped
-// (VirtualPrinter::endJob); any other ending is named in the warning of a
+// (VirtualPrinter::endJobAtLimit); any other ending is named in the warning of a
 // receipt it leaves uncut.
 //
 // Each job has a decoder and print head of its own, so a job that sends junk

@@ -20,9 +20,9 @@ void VirtualPrinter::finish(std::string_view ending) {
   builder_.finish(ending);
 }
 
-void VirtualPrinter::endJob(std::string_view note) {
+void VirtualPrinter::endJobAtLimit(std::string_view limit) {
   decoder_.finish();
-  builder_.finishWithNote(note);
+  builder_.finishAtLimit(limit);
 }
 
 void VirtualPrinter::onEvent(const PrinterEvent &event) {
