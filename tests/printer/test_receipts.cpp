@@ -300,28 +300,13 @@ std::vector<WarningCase> warningCases() {
   return {
       // A receipt as the module prints the demo: condensed code page 850
       // text of 64 columns, a CODE128, a QR printer file, a feed, a cut.
-      {"clean",
-       "\x0F"
-       "PADARIA P\xC7O DOURADO - S\xC6o Paulo\n" +
-           std::string(64, '-') +
-           "\n"
-           "Caf\x82 coado   A\x87\xA3"
-           "car org\x83nico\n\x12" +
-           code128("PEDIDO-0001234") + "\n" + qrRaster("00020126480014br.gov.bcb.pix", 3, 16) +
-           "\x1BJ\x30" + cut,
+      {"clean", "\x0F" "PADARIA P\xC7O DOURADO - S\xC6o Paulo\n" + std::string(64, '-') + "\n"
+                "Caf\x82 coado   A\x87\xA3" "car org\x83nico\n\x12" + code128("PEDIDO-0001234") +
+                "\n" + qrRaster("00020126480014br.gov.bcb.pix", 3, 16) + "\x1BJ\x30" + cut,
        {}},
-      {"escpos",
-       "\x1B@\x1B"
-       "a\x01\x1B"
-       "E\x01\x1B!\x30\x1Bt\x02\x1D!\x11ok\x1B"
-       "d\x03" +
-           std::string("\x1Dk\x04"
-                       "123\0\x1Dk\x49\x02{B",
-                       13) +
-           std::string("\x1D(k\x03\x00"
-                       "1Q0",
-                       8) +
-           "\n\x1DVA\x03" + cut,
+      {"escpos", "\x1B@\x1B" "a\x01\x1B" "E\x01\x1B!\x30\x1Bt\x02\x1D!\x11ok\x1B" "d\x03" +
+                     std::string("\x1Dk\x04" "123\0\x1Dk\x49\x02{B", 13) +
+                     std::string("\x1D(k\x03\x00" "1Q0", 8) + "\n\x1DVA\x03" + cut,
        {"[WARNING ESC @ (initialise, ESC/POS): not an IT433TD command: 1B 40 at byte 0]",
         "[WARNING ESC a (justification, ESC/POS)", "[WARNING ESC E (bold, ESC/POS)",
         "[WARNING ESC ! (print mode, ESC/POS)", "[WARNING ESC t (character code table, ESC/POS)",
@@ -330,34 +315,24 @@ std::vector<WarningCase> warningCases() {
         "at byte 22, 1D 6B 49 02 7B 42 at byte 29]",
         "[WARNING GS ( k (QR code and 2D symbols, ESC/POS)", "[WARNING GS V (cut, ESC/POS)"}},
       // Offsets count from the byte after the last cut.
-      {"unknown_byte",
-       "one\n" + cut + "a\rb\n" + cut,
+      {"unknown_byte", "one\n" + cut + "a\rb\n" + cut,
        {"[WARNING unknown byte, not an IT433TD command: 0D at byte 1]"}},
-      {"utf8",
-       "Ol\xC3\xA1 caf\xC3\xA9\n" + cut,
+      {"utf8", "Ol\xC3\xA1 caf\xC3\xA9\n" + cut,
        {"[WARNING UTF-8 text, but the IT433TD prints code page 850 (2 times): \"á\" C3 A1 at byte 2, "
         "\"é\" C3 A9 at byte 8]"}},
       // A sequence split between two text events (4096 bytes each) still counts.
-      {"utf8_across_text_events",
-       std::string(4095, 'a') + "\xC3\xA9\n" + cut,
-       {"[WARNING text wider than the paper",
-        "[WARNING UTF-8 text, but the IT433TD prints code page 850: \"é\" C3 A9 at byte 4095]"}},
+      {"utf8_across_text_events", std::string(4095, 'a') + "\xC3\xA9\n" + cut,
+       {"[WARNING text wider than the paper", "[WARNING UTF-8 text, but the IT433TD prints code page 850: \"é\" C3 A9 at byte 4095]"}},
       {"no_cut", "total\n", {kNotCut.substr(0, kNotCut.size() - 1)}},
       {"text_too_wide", std::string(49, 'x') + "\n" + cut, {kWrapped + "at byte 48]"}},
-      {"image_too_wide",
-       rasterHeader(0, 73, 1) + std::string(73, '\xFF') + cut,
+      {"image_too_wide", rasterHeader(0, 73, 1) + std::string(73, '\xFF') + cut,
        {"[WARNING image not printed: wider than the paper (576 dots): 584x1 at byte 0]"}},
-      {"code128_too_wide",
-       code128(std::string(60, 'A')) + cut,
+      {"code128_too_wide", code128(std::string(60, 'A')) + cut,
        {"[WARNING CODE128 not printed: wider than the paper (576 dots): \"AAAAAAAAAAAAAAAAAAAAAAAA...\" "
         "at byte 0]"}},
-      {"cut_short",
-       "ok\n\x1B|30",
-       {"[WARNING command cut short by the end of the stream: CODE128, 4 bytes at byte 3]",
-        kNotCut}},
-      {"ended_by_a_limit",
-       "half a receipt\n",
-       {"[NOTE job ended: 16 MiB size limit]"},
+      {"cut_short", "ok\n\x1B|30",
+       {"[WARNING command cut short by the end of the stream: CODE128, 4 bytes at byte 3]", kNotCut}},
+      {"ended_by_a_limit", "half a receipt\n", {"[NOTE job ended: 16 MiB size limit]"},
        "16 MiB size limit"},
   };
 }
