@@ -1,9 +1,10 @@
 // cmd_print.cpp - it433td print --port NAME FILE: a receipt file on a port.
 #include "commands.h"
-#include "shown_text.h"
-#include "input_file.h"
-#include "receipt_job.h"
-#include "tool_error.h"
+#include "common/shown_text.h"
+#include "common/input_file.h"
+#include "host/qr_folder.h"
+#include "host/receipt_job.h"
+#include "common/tool_error.h"
 
 #include <chrono>
 #include <cstdio>
@@ -27,9 +28,10 @@ int runPrint(const PrintOptions &options, const CommonOptions &common) {
     throw ToolError(kExitBadInput, shownText(options.file) + ": " + receipt.error);
 
   // Every reason to refuse comes before the first byte is printed.
+  std::optional<RunQrFolder> qrFolder;
   for (const ReceiptStep &step : receipt.steps)
     if (step.kind == ReceiptStep::Kind::QrCode) {
-      prepareQrFolder();
+      qrFolder.emplace();
       break;
     }
 

@@ -1,9 +1,12 @@
 // main.cpp - it433td: prints receipts through the IT433TD driver module,
 // emulates the printer on a pseudo-terminal, and shows a demo receipt.
 #include "commands.h"
-#include "shown_text.h"
-#include "driver_module.h"
-#include "tool_error.h"
+#include "common/shown_text.h"
+#include "host/driver_module.h"
+#include "common/tool_error.h"
+
+#include "operation_rules.h"
+#include "port_names.h"
 
 #include <cstdio>
 #include <cstring>
@@ -38,12 +41,20 @@ int main(int argc, char **argv) {
   common->modulePath = defaultModulePath();
   app.add_option("--module", common->modulePath, "the driver module to load")
       ->capture_default_str();
+  // Laid out as CLI11 lays out options, so the manual page (help2man) reads
+  // it as a list.
+  char environment[512];
+  std::snprintf(environment, sizeof environment,
+                "Environment:\n  %-26s  the folder of port names (default %s)\n  %-26s  the "
+                "folder the module renders QR codes in (default: a private folder for each "
+                "print or demo run, removed at its end)",
+                it433td::kPortsFolderVariable, it433td::kDefaultPortsFolder,
+                it433td::driver::kQrFolderVariable);
+  app.footer(environment);
 
-  addDemoCommand(app, common);
-  addPrintCommand(app, common);
-  addEmulateCommand(app, common);
-  addRenderCommand(app, common);
-  addStatusCommand(app, common);
+#define IT433TD_ADD_SUBCOMMAND(add) add(app, common);
+  IT433TD_SUBCOMMANDS(IT433TD_ADD_SUBCOMMAND)
+#undef IT433TD_ADD_SUBCOMMAND
 
   // CLI11 would only say that a subcommand is required.
   if (const char *word = firstWord(argc, argv)) {
