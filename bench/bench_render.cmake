@@ -1,6 +1,8 @@
 # bench_render drives the virtual printer library (Linux only).
 if(TARGET it433td_printer)
   target_link_libraries(bench_render PRIVATE it433td_printer)
+  target_compile_definitions(bench_render PRIVATE
+    IT433TD_DEMO_STREAM="${CMAKE_CURRENT_SOURCE_DIR}/demo-receipt.prn")
 else()
   set_target_properties(bench_render PROPERTIES EXCLUDE_FROM_ALL TRUE)
 endif()

@@ -2,6 +2,8 @@
 // decoding, laying out, drawing and writing receipt files. Random bytes are
 // the worst junk a port can carry (a wrong baud rate, a binary file sent to
 // the printer); a tall text receipt is the most paper one receipt can hold.
+// The demo receipt, as the module sends it, a thousand times over is a busy
+// till's day.
 // The files go to a folder in tmpfs (/dev/shm) where there is one.
 #include <benchmark/benchmark.h>
 
@@ -9,6 +11,8 @@
 #include "virtual_printer.h"
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <unistd.h>
@@ -53,6 +57,9 @@ void printStream(benchmark::State &state, const std::string &stream) {
                                                   benchmark::Counter::kAvgIterations);
   state.counters["file_MB"] = benchmark::Counter(static_cast<double>(written) / 1e6,
                                                  benchmark::Counter::kAvgIterations);
+  // Seconds a receipt, decoded, drawn and written.
+  state.counters["s_per_receipt"] = benchmark::Counter(
+      static_cast<double>(receipts), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void randomBytes(benchmark::State &state) {
@@ -70,6 +77,19 @@ void tallTextReceipt(benchmark::State &state) {
   printStream(state, stream + "\x1Bw");
 }
 BENCHMARK(tallTextReceipt)->Unit(benchmark::kMillisecond);
+
+// bench/demo-receipt.prn: tools/demo-receipt.txt printed through the module
+// and both stand-ins into a file (`it433td print --port FILE ...`), text,
+// CODE128, QR printer file and cut.
+void demoReceipts(benchmark::State &state) {
+  std::ifstream in(IT433TD_DEMO_STREAM, std::ios::binary);
+  const std::string demo{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (demo.empty()) return state.SkipWithError("cannot read " IT433TD_DEMO_STREAM);
+  std::string stream;
+  for (std::int64_t i = 0; i < state.range(0); ++i) stream += demo;
+  printStream(state, stream);
+}
+BENCHMARK(demoReceipts)->Arg(1000)->Unit(benchmark::kSecond);
 
 }  // namespace
 

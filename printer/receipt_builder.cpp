@@ -34,14 +34,6 @@ void stackBelow(PrintedItem &top, const PrintedItem &bottom) {
   top.height += bottom.height;
 }
 
-// Kinds of warning that are not named after a command.
-constexpr const char *kUnknownByte = "unknown byte, not an IT433TD command";
-constexpr const char *kUtf8Text = "UTF-8 text, but the IT433TD prints code page 850";
-constexpr const char *kTooWide =
-    "text wider than the paper (48 columns, 64 condensed), wrapped onto the next line";
-constexpr const char *kNotCut = "no cut (ESC w) before the receipt ended";
-constexpr const char *kCutShort = "command cut short by the end of the stream";
-
 // "[UNKNOWN 0x01]", or "[UNKNOWN 0x01 x20000]" for a run of the same byte.
 std::string unknownMarker(unsigned char byte, std::uint64_t count) {
   char marker[48];
@@ -80,8 +72,8 @@ void ReceiptBuilder::onEvent(const PrinterEvent &event) {
       const std::string size = std::to_string(event.width) + "x" + std::to_string(event.height);
       addNote("[IMAGE REJECTED " + size + ": " + event.detail + "]");
       const bool wide = event.detail == "wider than the paper";
-      warn("image not printed: " + event.detail +
-               (wide ? " (" + std::to_string(kPaperWidthDots) + " dots)" : ""),
+      warn(WarningKind::ImageNotPrinted,
+           event.detail + (wide ? " (" + std::to_string(kPaperWidthDots) + " dots)" : ""),
            size + at(event.offset));
       break;
     }
@@ -111,7 +103,7 @@ void ReceiptBuilder::onEvent(const PrinterEvent &event) {
       if (event.expected) counts += " of " + std::to_string(event.expected);
       counts += event.received == 1 ? " byte" : " bytes";
       addNote("[TRUNCATED " + event.detail + ": " + counts + "]");
-      warn(kCutShort, event.detail + ", " + counts + at(event.offset));
+      warn(WarningKind::CutShort, {}, event.detail + ", " + counts + at(event.offset));
       break;
     }
   }
@@ -120,7 +112,7 @@ void ReceiptBuilder::onEvent(const PrinterEvent &event) {
 void ReceiptBuilder::addForeign(const PrinterEvent &event) {
   // Named inline where it came ("[UNKNOWN ESC a]"); its bytes print nothing.
   markInline("[UNKNOWN " + event.detail.substr(0, event.detail.rfind(" (")) + "]");
-  warn(event.detail + ": not an IT433TD command",
+  warn(WarningKind::EscposCommand, event.detail,
        hexBytes(event.bytes, static_cast<std::uint64_t>(event.value)) +
            (event.expected ? " (claims " + std::to_string(event.expected) +
                                  " data bytes, more than any such command: the bytes after it "
@@ -134,17 +126,17 @@ void ReceiptBuilder::finish(std::string_view ending) {
   flushUnknownRun();
   printPendingLine();
   if (!receipt_.empty()) {
-    warn(kNotCut, std::string(ending));
+    warn(WarningKind::NotCut, {}, std::string(ending));
     endReceipt(false, false);
   }
   endStream();
 }
 
-void ReceiptBuilder::finishWithNote(std::string_view note) {
+void ReceiptBuilder::finishAtLimit(std::string_view limit) {
   endSkipping();
   flushUnknownRun();
   printPendingLine();
-  placeWarningLine("[NOTE " + std::string(note) + "]");
+  placeWarningLine(WarningTally(WarningKind::JobEnded, std::string(limit)).line());
   endReceipt(false, false);
   endStream();
 }
@@ -161,13 +153,14 @@ void ReceiptBuilder::addText(const PrinterEvent &event) {
   for (char c : event.bytes) {
     const int width = condensed_ ? kCondensedCharDots : kNormalCharDots;
     if (lineX_ + width > kPaperWidthDots) {  // wrap as the printer does
-      warn(kTooWide, at(offset).substr(1));
+      warn(WarningKind::TextTooWide, {}, at(offset).substr(1));
       printLine(true);
     }
     const unsigned char byte = static_cast<unsigned char>(c);
     if (utf8_.take(byte, offset))
-      warn(kUtf8Text, "\"" + utf8_.found() + "\" " + hexBytes(utf8_.found(), utf8_.found().size()) +
-                          at(utf8_.foundAt()));
+      warn(WarningKind::Utf8Text, {},
+           "\"" + utf8_.found() + "\" " + hexBytes(utf8_.found(), utf8_.found().size()) +
+               at(utf8_.foundAt()));
     const std::string &glyph = cp850Glyph(byte);
     lineGlyphs_.push_back({glyph, lineX_, width});
     lineTranscript_ += glyph;
@@ -182,8 +175,8 @@ void ReceiptBuilder::flushUnknownRun() {
   unknownRunCount_ = 0;
   markInline(unknownMarker(unknownRunByte_, count));
   const std::string byte = hexBytes(std::string(1, static_cast<char>(unknownRunByte_)), 1);
-  warn(kUnknownByte, byte + (count > 1 ? " x" + std::to_string(count) : "") + at(unknownRunOffset_),
-       count);
+  warn(WarningKind::UnknownByte, {},
+       byte + (count > 1 ? " x" + std::to_string(count) : "") + at(unknownRunOffset_), count);
 }
 
 void ReceiptBuilder::markInline(const std::string &marker) {
@@ -198,9 +191,10 @@ void ReceiptBuilder::markInline(const std::string &marker) {
   if (transcriptBytes_ + lineTranscript_.size() >= kMaxReceiptTranscriptBytes) printPendingLine();
 }
 
-void ReceiptBuilder::warn(std::string what, std::string example, std::uint64_t times) {
+void ReceiptBuilder::warn(WarningKind kind, std::string subject, std::string example,
+                          std::uint64_t times) {
   for (WarningTally &tally : warnings_) {
-    if (tally.what() != what) continue;
+    if (!tally.counts(kind, subject)) continue;
     tally.add(std::move(example), times);
     PrintedItem &item = receipt_.items[tally.item];
     transcriptBytes_ -= item.transcript.size();
@@ -209,11 +203,11 @@ void ReceiptBuilder::warn(std::string what, std::string example, std::uint64_t t
     return;
   }
   for (WarningTally &tally : pendingWarnings_) {
-    if (tally.what() != what) continue;
+    if (!tally.counts(kind, subject)) continue;
     tally.add(std::move(example), times);
     return;
   }
-  pendingWarnings_.emplace_back(std::move(what));
+  pendingWarnings_.emplace_back(kind, std::move(subject));
   pendingWarnings_.back().add(std::move(example), times);
   if (lineGlyphs_.empty() && lineTranscript_.empty()) placePendingWarnings();
 }
@@ -283,8 +277,8 @@ void ReceiptBuilder::addBarcode(const PrinterEvent &event) {
   if (!bars.error.empty()) {
     addNote("[CODE128 \"" + escapeBytes(data) + "\" NOT PRINTED: " + escapeBytes(bars.error) + "]");
     constexpr std::size_t kShown = 24;
-    warn("CODE128 not printed: " + escapeBytes(bars.error) +
-             (wide ? " (" + std::to_string(kPaperWidthDots) + " dots)" : ""),
+    warn(WarningKind::Code128NotPrinted,
+         escapeBytes(bars.error) + (wide ? " (" + std::to_string(kPaperWidthDots) + " dots)" : ""),
          "\"" + escapeBytes(data.substr(0, kShown)) + (data.size() > kShown ? "..." : "") + "\"" +
              at(event.offset));
     return;

@@ -25,10 +25,10 @@ public:
   // warning that says so and why the stream ended (`ending`, e.g. "end of
   // the job").
   void finish(std::string_view ending);
-  // The same, for a job ended by a limit of its port: the receipt (made if
-  // there is none) ends with the line "[NOTE <note>]", which counts as its
-  // warning.
-  void finishWithNote(std::string_view note);
+  // The same, for a job ended by a limit of its port (`limit`, e.g. "16 MiB
+  // size limit"): the receipt (made if there is none) ends with the line
+  // "[NOTE job ended: <limit>]", which counts as its warning.
+  void finishAtLimit(std::string_view limit);
 
 private:
   void addText(const PrinterEvent &event);
@@ -39,9 +39,10 @@ private:
   // A marker inside the line (unknown bytes, ESC/POS commands); past
   // kMaxUnknownRunsPerReceipt of them the receipt is junk.
   void markInline(const std::string &marker);
-  // Counts a warning of the kind `what`. A new kind gets its line after the
-  // line being printed (or at once if the line buffer is empty).
-  void warn(std::string what, std::string example, std::uint64_t times = 1);
+  // Counts a warning of `kind` about `subject` (empty for a kind that names
+  // none), at the place `example`. A new one gets its line after the line
+  // being printed (or at once if the line buffer is empty).
+  void warn(WarningKind kind, std::string subject, std::string example, std::uint64_t times = 1);
   void placePendingWarnings();
   void placeWarningLine(std::string line);
   // " at byte N": an offset from the stream, counted from the last cut.

@@ -7,6 +7,12 @@
 
 namespace it433td::printer {
 
+std::string warningWhat(WarningKind kind, std::string_view subject) {
+  std::string what(infoOf(kind).says);
+  if (const std::size_t at = what.find("{}"); at != std::string::npos) what.replace(at, 2, subject);
+  return what;
+}
+
 void WarningTally::add(std::string example, std::uint64_t times) {
   times_ += times;
   if (examples_.size() < kWarningExamples)
@@ -16,7 +22,7 @@ void WarningTally::add(std::string example, std::uint64_t times) {
 }
 
 std::string WarningTally::line() const {
-  std::string text = "[WARNING " + what_;
+  std::string text = "[" + std::string(infoOf(kind_).marker) + " " + warningWhat(kind_, subject_);
   if (times_ > 1) text += " (" + std::to_string(times_) + " times)";
   for (std::size_t i = 0; i < examples_.size(); ++i) text += (i ? ", " : ": ") + examples_[i];
   if (more_) text += ", ...";

@@ -1,13 +1,16 @@
 // receipt_warnings.h - what on a receipt is most likely a developer's
-// mistake, tallied by kind.
+// mistake, tallied by kind (warning_kinds.h) and subject.
 //
-// Each kind of warning is one transcript line on a receipt, however often
-// it happens there: what it is, how many times, and the first few places,
+// Each kind of warning (for one subject: one ESC/POS command, one reason an
+// image was refused) is one transcript line on a receipt, however often it
+// happens there: what it is, how many times, and the first few places,
 // as offsets counted from the receipt's first byte (the byte after the
 // previous cut, or the start of the job):
 //   [WARNING ESC a (justification, ESC/POS): not an IT433TD command (2 times): 1B 61 01 at byte 0, 1B 61 00 at byte 19]
 // So a job of thousands of unknown bytes still has a short transcript.
 #pragma once
+
+#include "warning_kinds.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -21,9 +24,12 @@ constexpr std::size_t kWarningExamples = 4;  // places shown per kind
 
 class WarningTally {
 public:
-  explicit WarningTally(std::string what) : what_(std::move(what)) {}
+  WarningTally(WarningKind kind, std::string subject) : kind_(kind), subject_(std::move(subject)) {}
 
-  const std::string &what() const { return what_; }
+  // The tally of `kind` about `subject`.
+  bool counts(WarningKind kind, std::string_view subject) const {
+    return kind == kind_ && subject == subject_;
+  }
   // One more occurrence (or `times` at once: a run of one unknown byte).
   void add(std::string example, std::uint64_t times = 1);
   std::string line() const;
@@ -31,7 +37,8 @@ public:
   std::size_t item = 0;  // the receipt's item that shows the line, once placed
 
 private:
-  std::string what_;
+  WarningKind kind_;
+  std::string subject_;
   std::uint64_t times_ = 0;
   std::vector<std::string> examples_;
   bool more_ = false;  // places not shown

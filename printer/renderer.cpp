@@ -86,15 +86,14 @@ public:
   void text(const PrintedItem &line) {
     for (const Glyph &glyph : line.glyphs) {
       if (glyph.utf8.empty() || glyph.utf8 == " ") continue;
-      const double size = glyph.width == kCondensedCharDots ? kCondensedFontSize : kNormalFontSize;
-      cairo_set_font_size(cr_.get(), size);
+      fontSize(glyph.width == kCondensedCharDots ? kCondensedFontSize : kNormalFontSize);
       cairo_move_to(cr_.get(), glyph.x, line.y + kBaselineDots);
       cairo_show_text(cr_.get(), glyph.utf8.c_str());
     }
   }
 
   void centredText(const std::string &utf8, int y) {
-    cairo_set_font_size(cr_.get(), kNormalFontSize);
+    fontSize(kNormalFontSize);
     cairo_text_extents_t extents;
     cairo_text_extents(cr_.get(), utf8.c_str(), &extents);
     cairo_move_to(cr_.get(), std::max(0.0, (kPaperWidthDots - extents.x_advance) / 2),
@@ -124,42 +123,56 @@ public:
     cairo_rectangle(cr_.get(), 0, top, width, kWarningBannerDots);
     cairo_fill(cr_.get());
     cairo_set_operator(cr_.get(), CAIRO_OPERATOR_CLEAR);  // no ink: white
-    cairo_set_font_size(cr_.get(), kNormalFontSize);
+    fontSize(kNormalFontSize);
     cairo_move_to(cr_.get(), kNormalCharDots, top + (kWarningBannerDots - kLineHeightDots) / 2.0 + kBaselineDots);
     cairo_show_text(cr_.get(), utf8.c_str());
     cairo_set_operator(cr_.get(), CAIRO_OPERATOR_OVER);
   }
 
-  // Pixel access; call flushPixels() before and markDirty() after.
+  // Full ink on the dots of row y from x for `count` dots where ink(i) says
+  // so, clipped to the surface; call flushPixels() before and markDirty()
+  // after.
   void flushPixels() { cairo_surface_flush(surface_.get()); }
   void markDirty() { cairo_surface_mark_dirty(surface_.get()); }
-  void dot(int x, int y) {
-    const int width = cairo_image_surface_get_width(surface_.get());
-    const int height = cairo_image_surface_get_height(surface_.get());
-    if (x < 0 || y < 0 || x >= width || y >= height) return;
-    unsigned char *data = cairo_image_surface_get_data(surface_.get());
-    const int stride = cairo_image_surface_get_stride(surface_.get());
-    data[dotIndex(x, y, stride)] = 0xFF;  // full ink
+  template <typename Ink>
+  void dotRow(int x, int y, int count, Ink ink) {
+    if (y < 0 || y >= height_) return;
+    unsigned char *row = data_ + dotIndex(0, y, stride_);
+    for (int i = std::max(0, -x); i < count && x + i < width_; ++i)
+      if (ink(i)) row[x + i] = 0xFF;
   }
 
 private:
+  // The scaled font changes only with the size: setting the same size again
+  // would make cairo look it up anew for every glyph.
+  void fontSize(double size) {
+    if (size == fontSize_) return;
+    cairo_set_font_size(cr_.get(), size);
+    fontSize_ = size;
+  }
+
   Surface surface_;
   Context cr_;
+  unsigned char *data_ = cairo_image_surface_get_data(surface_.get());
+  int width_ = cairo_image_surface_get_width(surface_.get());
+  int height_ = cairo_image_surface_get_height(surface_.get());
+  int stride_ = cairo_image_surface_get_stride(surface_.get());
+  double fontSize_ = 0;
 };
 
 void drawDots(Canvas &canvas, const PrintedItem &item) {
   canvas.flushPixels();
   if (item.kind == ItemKind::Barcode) {
-    for (size_t m = 0; m < item.modules.size(); ++m) {
-      if (!item.modules[m]) continue;
-      const int left = item.x + static_cast<int>(m) * item.moduleWidth;
-      for (int y = 0; y < kBarHeightDots; ++y)
-        for (int dx = 0; dx < item.moduleWidth; ++dx) canvas.dot(left + dx, item.y + y);
-    }
+    const int count = static_cast<int>(item.modules.size()) * item.moduleWidth;
+    for (int y = 0; y < kBarHeightDots; ++y)
+      canvas.dotRow(item.x, item.y + y, count, [&](int i) {
+        return item.modules[static_cast<size_t>(i / item.moduleWidth)] != 0;
+      });
   } else {
-    for (int y = 0; y < item.height; ++y)
-      for (int x = 0; x < item.width; ++x)
-        if (item.pixels[dotIndex(x, y, item.width)]) canvas.dot(x, item.y + y);
+    for (int y = 0; y < item.height; ++y) {
+      const std::uint8_t *dots = item.pixels.data() + dotIndex(0, y, item.width);
+      canvas.dotRow(0, item.y + y, item.width, [&](int i) { return dots[i] != 0; });
+    }
   }
   canvas.markDirty();
 }

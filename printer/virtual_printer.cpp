@@ -30,10 +30,10 @@ void VirtualPrinter::finish(std::string_view ending) {
   handedOutAt_ = 0;
 }
 
-void VirtualPrinter::endJob(std::string_view note) {
+void VirtualPrinter::endJobAtLimit(std::string_view limit) {
   decoder_.finish();
   streamRequests_ = 0;
-  builder_.finishWithNote(note);
+  builder_.finishAtLimit(limit);
   handedOutAt_ = 0;
 }
 

@@ -40,9 +40,9 @@ public:
   void finish(std::string_view ending = "end of the input");
   // Ends a job that a limit of its port cut off (time, size): as finish(),
   // but the receipt (one is made if none is open) ends with the line
-  // "[NOTE <note>]", e.g. note "job ended: 16 MiB size limit", which is its
-  // warning. The one way a port ends a job early.
-  void endJob(std::string_view note);
+  // "[NOTE job ended: <limit>]", e.g. for limit "16 MiB size limit", which
+  // is its warning. The one way a port ends a job early.
+  void endJobAtLimit(std::string_view limit);
 
   // Safe from any thread and from a signal handler (a lock-free atomic).
   void setState(PrinterState state) noexcept { state_->store(state); }

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Fuzzes every parser that takes bytes from outside with libFuzzer (clang,
-# AddressSanitizer and UndefinedBehaviorSanitizer), one target after another:
+# AddressSanitizer and UndefinedBehaviorSanitizer), as many targets at once
+# as there are cores, each on a core of its own for its whole time:
 #
 #   scripts/fuzz.sh                      20 seconds a target (the test command's run)
 #   scripts/fuzz.sh --long SECONDS       as long as asked, a target
+#   scripts/fuzz.sh --build-only         build the targets, fuzz nothing
 #   scripts/fuzz.sh ... TARGET...        only these (names as in the table below)
 #
 # Each target starts from its committed seeds (tests/<folder>/corpus_<name>,
@@ -16,6 +18,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=20
+build_only=0
 wanted=()
 while (($#)); do
   case $1 in
@@ -23,7 +26,8 @@ while (($#)); do
       [[ ${2:-} =~ ^[1-9][0-9]*$ ]] || { echo "fuzz.sh: --long needs a number of seconds" >&2; exit 2; }
       seconds=$2
       shift 2 ;;
-    -h | --help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --build-only) build_only=1; shift ;;
+    -h | --help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "fuzz.sh: unknown option $1" >&2; exit 2 ;;
     *) wanted+=("$1"); shift ;;
   esac
@@ -54,35 +58,58 @@ for t in "${targets[@]}"; do
   read -r name _ <<<"$t"
   if selected "$name"; then names+=("fuzz_$name"); fi
 done
-if ! { cmake --preset linux-fuzz -B "$build" &&
+# Configured once; the build re-runs the configuration when a CMake file changes.
+if ! { { [[ -f $build/CMakeCache.txt ]] || cmake --preset linux-fuzz -B "$build"; } &&
        cmake --build "$build" -j"$(nproc)" --target "${names[@]}"; } >"$log" 2>&1; then
   cat "$log" >&2
   echo "fuzz.sh: building the fuzz targets failed (log above, also in $log)" >&2
   exit 2
 fi
+((build_only)) && exit 0
 
 # A UBSan report ends the run with its stack, as ASan's does.
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-failed=0
-summary=()
-for t in "${targets[@]}"; do
-  read -r name seeds max_len <<<"$t"
-  selected "$name" || continue
-  corpus=$build/corpus/$name
-  findings=$build/findings/$name
-  out=$build/logs/$name.log
+# Runs one target for its time; its exit status is kept in its log folder.
+fuzz_one() {
+  local name=$1 seeds=$2 max_len=$3
+  local corpus=$build/corpus/$name findings=$build/findings/$name out=$build/logs/$name.log
   mkdir -p "$corpus" "$findings" "$build/logs"
+  rm -f "$build/logs/$name.status"
   echo "== fuzz_$name: ${seconds} s (log: $out)"
   # Slow inputs (a tall picture, a long receipt) get less of the time, so
   # the many fast ones are not starved; a single input over 10 s is a finding.
-  status=0
+  local status=0
   "$build/bin/fuzz_$name" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 \
     -entropic_scale_per_exec_time=1 -print_final_stats=1 \
     -artifact_prefix="$findings/" "$corpus" "$seeds" >"$out" 2>&1 || status=$?
+  echo "$status" >"$build/logs/$name.status"
+}
+
+# One target a core: each gets the same time and the same core as alone.
+running=0
+for t in "${targets[@]}"; do
+  read -r name seeds max_len <<<"$t"
+  selected "$name" || continue
+  if ((running == $(nproc))); then
+    wait -n
+    ((running--))
+  fi
+  fuzz_one "$name" "$seeds" "$max_len" &
+  ((++running))
+done
+wait
+
+failed=0
+summary=()
+for t in "${targets[@]}"; do
+  read -r name _ <<<"$t"
+  selected "$name" || continue
+  out=$build/logs/$name.log
+  status=$(cat "$build/logs/$name.status" 2>/dev/null || echo "no status")
   runs=$(awk '/^stat::number_of_executed_units:/ { print $2 }' "$out")
   rate=$(awk '/^stat::average_exec_per_sec:/ { print $2 }' "$out")
-  if ((status == 0)); then
+  if [[ $status == 0 ]]; then
     summary+=("$(printf '%-16s %12s %10s   ok' "$name" "${runs:-?}" "${rate:-?}")")
     continue
   fi

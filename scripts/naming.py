@@ -7,8 +7,19 @@
 BUILD is a configured build folder: its compile_commands.json gives each
 file's compiler flags. The files of the first are read, then the files that
 only the later ones compile (a Windows cross-build: build-wine/win64, for
-platform_win32.cpp and the other Windows sides). Only our own sources count:
-files under the source tree, not generated into a build folder.
+platform_win32.cpp and the other Windows sides): each source once, for one
+build. Only our own sources count: files under the source tree, not
+generated into a build folder.
+
+`check` parses the files that one target compiles with the same command
+together, as one translation unit, so that the system headers they share
+(the standard library, GoogleTest, CLI11, cpp-httplib: most of the time)
+are parsed and walked once, not once a file: clang-tidy then reports every
+name of every file, as it does one file at a time. Two files of one target
+may both hold a name of internal linkage (`kESC` in two anonymous
+namespaces): the first such clash ends that unit, and the files from the
+clashing one on are checked again in a unit of their own; a file that
+fails on its own is reported as before.
 
 `fix` gathers every file's replacements first and applies them all at once
 (clang-apply-replacements), so a name is renamed in every file that uses it,
@@ -16,6 +27,7 @@ the Windows sides included; rebuild and run the tests afterwards. A name
 that clang-tidy cannot rename (one made inside a macro) stays listed.
 """
 import functools
+import itertools
 import json
 import os
 import re
@@ -34,6 +46,8 @@ GCC_ONLY_OPTIONS = {"-fno-keep-inline-dllexport"}
 MINGW_COMPILER = re.compile(r"(?P<triple>[^/]+-w64-mingw32)-g(cc|\+\+)[^/]*$")
 FINDING = re.compile(r"^(?P<where>/[^:]+:\d+:\d+): (?:error|warning): (?P<what>.*) "
                      r"\[(?P<check>[^\],]+)(,-warnings-as-errors)?\]$")
+# What clang itself cannot compile (a clash of two files in one unit).
+COMPILE_ERROR = re.compile(r"^(?P<file>/[^:]+):\d+:\d+: (?:fatal )?error: .*\[clang-diagnostic-error\]$")
 
 
 def tool(name):
@@ -64,7 +78,8 @@ def clang_arguments(arguments, file):
         kept.append("--target=" + mingw["triple"])
         if Path(file).suffix != ".c":
             kept += ["-isystem" + folder for folder in mingw_cxx_includes(compiler)]
-    return kept + ["-Wno-everything"]
+    # No error limit: a unit that clashes is still read to its end.
+    return kept + ["-Wno-everything", "-ferror-limit=0"]
 
 
 def our_sources(builds):
@@ -93,10 +108,16 @@ def our_sources(builds):
     return chosen
 
 
+def findings_in(output):
+    found = [FINDING.match(line) for line in output.splitlines()]
+    return {(m["where"], m["what"], m["check"]) for m in found if m}
+
+
 def run_clang_tidy(sources, work, export_fixes):
-    """Runs clang-tidy on every file, as many at once as there are cores;
-    gives back the unique findings and the output of the files that failed
-    without one (a file clang cannot read)."""
+    """Runs clang-tidy on every file, one file a unit, as many at once as
+    there are cores (what `fix` needs: each use of a name as the file alone
+    sees it); gives back the unique findings and the output of the files
+    that failed without one (a file clang cannot read)."""
     (work / "compile_commands.json").write_text(json.dumps(list(sources.values())))
     clang_tidy = tool("clang-tidy-14")
     header_filter = "^" + re.escape(str(ROOT)) + "/"
@@ -112,11 +133,80 @@ def run_clang_tidy(sources, work, export_fixes):
     findings, failures = set(), []
     with ThreadPoolExecutor(max_workers=os.cpu_count()) as pool:
         for done in pool.map(one, enumerate(sorted(sources))):
-            found = [FINDING.match(line) for line in done.stdout.splitlines()]
-            found = {(m["where"], m["what"], m["check"]) for m in found if m}
+            found = findings_in(done.stdout)
             findings |= found
             if done.returncode != 0 and not found:
                 failures.append(done.stdout + done.stderr)
+    return findings, failures
+
+
+def units(sources):
+    """The files grouped by the command that compiles them (one target's
+    files, in one build), largest group first."""
+    groups = {}
+    for file, entry in sorted(sources.items()):
+        command = [a for a in entry["arguments"] if a != file]
+        if "-o" in command:
+            at = command.index("-o")
+            del command[at:at + 2]
+        groups.setdefault((entry["directory"], tuple(command)), []).append(file)
+    return sorted(groups.items(), key=lambda group: -len(group[1]))
+
+
+def check_in_units(sources, work):
+    """Runs clang-tidy over each group of units() as one translation unit
+    that includes the group's files in turn, as many units at once as there
+    are cores. Where clang finds an error in a later file of a unit (a clash
+    with an earlier one), what was found stands and the files from that one
+    on are checked again as a unit of their own; an error in a unit's first
+    file, or in a header, has each file checked alone. Gives back what
+    run_clang_tidy does."""
+    clang_tidy = tool("clang-tidy-14")
+    header_filter = "^" + re.escape(str(ROOT)) + "/"
+    # The unit is read with our rule, as each of its files is: clang-tidy
+    # takes the .clang-tidy nearest to each file (none for system headers).
+    shutil.copy(ROOT / ".clang-tidy", work / ".clang-tidy")
+    numbers = itertools.count()
+
+    def run(directory, command, files):
+        unit = work / f"unit-{next(numbers)}"
+        unit.mkdir()
+        source = unit / ("unit" + Path(files[0]).suffix)
+        source.write_text("".join(f'#include "{file}"\n' for file in files))
+        (unit / "compile_commands.json").write_text(json.dumps(
+            [{"directory": directory, "file": str(source), "arguments": [*command, str(source)]}]))
+        return subprocess.run([clang_tidy, "-p", str(unit), "--quiet",
+                               "--header-filter=" + header_filter, str(source)],
+                              capture_output=True, text=True)
+
+    def check(group):
+        (directory, command), files = group
+        findings, failures = set(), []
+        while files:
+            done = run(directory, command, files)
+            findings |= {f for f in findings_in(done.stdout) if not f[2].startswith("clang-")}
+            errors = [m["file"] for m in map(COMPILE_ERROR.match, done.stdout.splitlines()) if m]
+            if not errors:
+                if done.returncode != 0 and not findings_in(done.stdout):
+                    failures.append(done.stdout + done.stderr)
+                break
+            if errors[0] in files[1:]:
+                files = files[files.index(errors[0]):]
+                continue
+            if len(files) == 1:
+                failures.append(done.stdout + done.stderr)
+                break
+            for alone in map(check, [((directory, command), [file]) for file in files]):
+                findings |= alone[0]
+                failures += alone[1]
+            break
+        return findings, failures
+
+    findings, failures = set(), []
+    with ThreadPoolExecutor(max_workers=os.cpu_count()) as pool:
+        for found, failed in pool.map(check, units(sources)):
+            findings |= found
+            failures += failed
     return findings, failures
 
 
@@ -143,7 +233,10 @@ def main():
     # tests beside it wait on the printer's pauses and need little CPU.
     sources = our_sources(builds)
     with tempfile.TemporaryDirectory(prefix="it433td-naming-") as work:
-        findings, failures = run_clang_tidy(sources, Path(work), export_fixes=mode == "fix")
+        if mode == "check":
+            findings, failures = check_in_units(sources, Path(work))
+            return report(findings, failures, len(sources))
+        findings, failures = run_clang_tidy(sources, Path(work), export_fixes=True)
         if mode == "fix" and findings:
             subprocess.run([tool("clang-apply-replacements-14"), f"{work}/fixes"], check=True)
             print(f"naming: applied clang-tidy's renames for {len(findings)} finding(s)")

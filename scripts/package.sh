@@ -12,38 +12,55 @@
 #   own; every DLL stripped, its debug information in a .debug file it names
 #   (--add-gnu-debuglink), in it433td-<version>-windows-<width>-debug.zip.
 #
-#   scripts/package.sh
+#   scripts/package.sh          both
+#   scripts/package.sh debs     the Debian packages only
+#   scripts/package.sh zips     the Windows zips only (after `debs`: the
+#                               version is read from the release build)
 #
 # Everything lands in build-linux/packages/. Needs the test command's
 # packages (scripts/deps.sh test: mingw-w64 for the zips, lintian).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
+what=${1:-both}
+case $what in
+  both | debs | zips) ;;
+  *) echo "usage: scripts/package.sh [debs|zips]" >&2; exit 2 ;;
+esac
 build=build-linux
 out=$root/$build/packages
 wine_work=${IT433TD_WINE_WORK:-$root/build-wine}
 log=$root/$build/package.log
+[[ $what == zips ]] && log=$root/$build/package-zips.log
 mkdir -p "$build"
 : >"$log"
 
 quietly() { "$@" >>"$log" 2>&1 || { tail -n 40 "$log"; echo "package.sh: failed: $*" >&2; exit 1; }; }
 
-echo "== release build ($build) and Debian packages (log: $log)" >&2
-quietly cmake --preset linux
-quietly cmake --build "$build" -j"$(nproc)"
-rm -rf "$out"
-mkdir -p "$out"
-quietly cpack --config "$build/CPackConfig.cmake" -B "$out/cpack"
-mv "$out"/cpack/*.deb "$out/"
-rm -rf "$out/cpack"
-# Errors and warnings fail the packages; notes are left in the log.
-if ! lintian --fail-on error,warning "$out"/*.deb >>"$log" 2>&1; then
-  grep -E '^[EW]: ' "$log" >&2 || tail -n 20 "$log" >&2
-  echo "package.sh: lintian found errors or warnings in the Debian packages" >&2
-  exit 1
+if [[ $what != zips ]]; then
+  echo "== release build ($build) and Debian packages (log: $log)" >&2
+  quietly cmake --preset linux
+  quietly cmake --build "$build" -j"$(nproc)"
+  rm -rf "$out"
+  mkdir -p "$out"
+  quietly cpack --config "$build/CPackConfig.cmake" -B "$out/cpack"
+  mv "$out"/cpack/*.deb "$out/"
+  rm -rf "$out/cpack"
+  # Errors and warnings fail the packages; notes are left in the log.
+  if ! lintian --fail-on error,warning "$out"/*.deb >>"$log" 2>&1; then
+    grep -E '^[EW]: ' "$log" >&2 || tail -n 20 "$log" >&2
+    echo "package.sh: lintian found errors or warnings in the Debian packages" >&2
+    exit 1
+  fi
+  if [[ $what == debs ]]; then
+    ls -1 "$out"/*.deb
+    exit 0
+  fi
 fi
 
 echo "== Windows zips" >&2
+mkdir -p "$out"
+rm -f "$out"/*.zip
 quietly "$root/scripts/build-windows.sh" "$wine_work"
 version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
 qrencode=$("$root/scripts/fetch-qrencode-source.sh" "${IT433TD_QRENCODE_CACHE:-/var/tmp/it433td-src}")
@@ -82,4 +99,5 @@ for entry in x86_64:win64:Pkg_Vossik.def i686:win32:Pkg_Vossik_i686.def; do
 done
 rm -rf "$out/stage"
 
-ls -1 "$out"/*.deb "$out"/*.zip
+[[ $what == both ]] && ls -1 "$out"/*.deb
+ls -1 "$out"/*.zip

@@ -2,11 +2,17 @@
 // cuts, markers, status answers.
 #include "printer_streams.h"
 #include "renderer.h"
+#include "source_text.h"
 #include "status_answers.h"
 #include "transcript.h"
 #include "virtual_printer.h"
+#include "warning_kinds.h"
 
 #include <gtest/gtest.h>
+
+#include <map>
+#include <regex>
+#include <set>
 
 using namespace it433td::printer;
 using namespace printer_test;
@@ -277,11 +283,41 @@ TEST(HeavyInput, ThirtyThousandOneRowImagesJoinWithoutRecopyingThePicture) {
 
 // --- warnings: each kind found on a job that has it, none on a clean one --
 
+// Whether `text` is a line of the kind: "[MARKER says", where {} stands for
+// a subject of at least one character, then "]", a count or the places.
+// Unless `whole`, `text` may stop anywhere, as the docs' examples do.
+bool fitsKind(const WarningKindInfo &info, std::string_view text, bool whole) {
+  const std::string says(info.says);
+  const std::size_t hole = says.find("{}");
+  const std::string head = "[" + std::string(info.marker) + " " + says.substr(0, hole);
+  const std::string tail = hole == std::string::npos ? "" : says.substr(hole + 2);
+  if (!whole && text.size() <= head.size()) return head.rfind(text, 0) == 0;
+  if (text.rfind(head, 0) != 0) return false;
+  std::string_view rest = text.substr(head.size());
+  if (hole != std::string::npos) {
+    const std::size_t at = rest.empty() ? std::string::npos : rest.find(tail, 1);
+    if (at == std::string::npos) return false;
+    if (tail.empty()) return !whole || rest.back() == ']';  // the subject runs on
+    rest.remove_prefix(at + tail.size());
+  }
+  if (!whole) return true;
+  return rest == "]" ||
+         ((rest.rfind(" (", 0) == 0 || rest.rfind(": ", 0) == 0) && rest.back() == ']');
+}
+
+// The kinds `text` fits; a line or an example must fit exactly one.
+std::vector<WarningKind> kindsFitting(std::string_view text, bool whole) {
+  std::vector<WarningKind> kinds;
+  for (const WarningKindInfo &info : kWarningKinds)
+    if (fitsKind(info, text, whole)) kinds.push_back(info.kind);
+  return kinds;
+}
+
 struct WarningCase {
   const char *name;
   std::string stream;
   std::vector<std::string> expected;  // the last receipt's warning lines, each by its start
-  const char *limitNote = nullptr;    // the job is ended by a limit of its port
+  const char *limit = nullptr;        // the job is ended by this limit of its port
 };
 
 std::vector<WarningCase> warningCases() {
@@ -322,7 +358,7 @@ std::vector<WarningCase> warningCases() {
       {"cut_short", "ok\n\x1B|30",
        {"[WARNING command cut short by the end of the stream: CODE128, 4 bytes at byte 3]", kNotCut}},
       {"ended_by_a_limit", "half a receipt\n", {"[NOTE job ended: 16 MiB size limit]"},
-       "job ended: 16 MiB size limit"},
+       "16 MiB size limit"},
   };
 }
 
@@ -333,11 +369,14 @@ std::vector<Receipt> printJob(const WarningCase &c, bool byteByByte) {
     for (char byte : c.stream) printer.feed(std::string_view(&byte, 1));
   else
     printer.feed(c.stream);
-  c.limitNote ? printer.endJob(c.limitNote) : printer.finish();
+  c.limit ? printer.endJobAtLimit(c.limit) : printer.finish();
   return receipts;
 }
 
+// Every kind of warning_kinds.h is written by some job here, each line as its
+// kind says.
 TEST(Warnings, EachKindIsFoundOnAJobThatHasItAndNoneOnACleanReceipt) {
+  std::set<WarningKind> written;
   for (const WarningCase &c : warningCases()) {
     SCOPED_TRACE(c.name);
     const std::vector<Receipt> receipts = printJob(c, false);
@@ -345,8 +384,12 @@ TEST(Warnings, EachKindIsFoundOnAJobThatHasItAndNoneOnACleanReceipt) {
     const Receipt &last = receipts.back();
     const std::vector<std::string> found = warningsOf(last);
     ASSERT_EQ(found.size(), c.expected.size()) << transcriptOf(last);
-    for (size_t i = 0; i < found.size(); ++i)
+    for (size_t i = 0; i < found.size(); ++i) {
       EXPECT_EQ(found[i].rfind(c.expected[i].substr(0, c.expected[i].find('\n')), 0), 0u) << found[i];
+      const std::vector<WarningKind> kinds = kindsFitting(found[i], true);
+      EXPECT_EQ(kinds.size(), 1u) << found[i] << ": a line of no kind, or of several";
+      written.insert(kinds.begin(), kinds.end());
+    }
     // Bytes in any chunking give the same receipts, warnings and offsets.
     const std::vector<Receipt> pieces = printJob(c, true);
     ASSERT_EQ(pieces.size(), receipts.size());
@@ -361,6 +404,47 @@ TEST(Warnings, EachKindIsFoundOnAJobThatHasItAndNoneOnACleanReceipt) {
   std::string printed;
   for (const Glyph &glyph : escpos.items.at(0).glyphs) printed += glyph.utf8;
   EXPECT_EQ(printed, "ok");
+  for (const WarningKindInfo &info : kWarningKinds)
+    EXPECT_EQ(written.count(info.kind), 1u) << info.name << ": no job in warningCases() has it";
+}
+
+// docs/readme-printer.md's Warnings table: one row per kind, under its
+// anchor, with its meaning and an example line of that kind; no other row.
+TEST(Warnings, EveryKindHasItsRowInTheDocsAndEveryRowAKind) {
+  const std::string path = "docs/readme-printer.md";
+  const std::string section =
+      it433td::test::between(it433td::test::readSource(path), "\n### Warnings\n", "\n### ", path);
+  static const std::regex tableRow(R"(\n\|([^\n]*)\|(?=\n))");
+  static const std::regex kindRow(R"re(^ <a id="([\w-]+)"></a>(.+?) \| `([^`]+)` $)re");
+  struct Row {
+    std::string meaning, example;
+  };
+  std::map<std::string, Row> rows;
+  for (std::sregex_iterator m(section.begin(), section.end(), tableRow), end; m != end; ++m) {
+    const std::string cells = (*m)[1];
+    if (cells == " kind | the line starts with " || cells == "---|---") continue;
+    std::smatch row;
+    if (!std::regex_match(cells, row, kindRow)) {
+      ADD_FAILURE() << path << ": a row without a kind's anchor:" << cells;
+      continue;
+    }
+    EXPECT_TRUE(rows.insert({row[1], {row[2], row[3]}}).second) << row[1] << ": two rows";
+  }
+  std::set<std::string_view> anchors;
+  for (const WarningKindInfo &info : kWarningKinds) {
+    SCOPED_TRACE(info.name);
+    EXPECT_TRUE(anchors.insert(info.anchor).second) << "an anchor of two kinds";
+    const auto row = rows.find(std::string(info.anchor));
+    if (row == rows.end()) {
+      ADD_FAILURE() << path << " has no row <a id=\"" << info.anchor << "\">";
+      continue;
+    }
+    EXPECT_EQ(row->second.meaning, info.meaning);
+    EXPECT_EQ(kindsFitting(row->second.example, false), std::vector<WarningKind>{info.kind})
+        << row->second.example << ": not (only) a line of this kind";
+  }
+  for (const auto &[anchor, row] : rows)
+    EXPECT_EQ(anchors.count(anchor), 1u) << path << ": the row " << anchor << " is no kind";
 }
 
 TEST(StatusAnswers, EachStateAnswersAllFourRequests) {

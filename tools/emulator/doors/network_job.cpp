@@ -74,7 +74,7 @@ public:
   // Ends the job as its ending says, and tells how much it sent.
   std::uint64_t end(const Ending &ending) {
     if (ending.limit)
-      printer_.endJob("job ended: " + ending.why);
+      printer_.endJobAtLimit(ending.why);
     else
       printer_.finish(ending.why);
     return received_;

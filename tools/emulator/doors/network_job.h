@@ -10,7 +10,7 @@
 // `jobTimeout` in all, past `jobLimit` bytes, or once it has printed
 // kMaxReceiptsPerJob receipts or kMaxPaperDotsPerJob of paper. A limit that
 // cut something off shows in the transcript as "[NOTE job ended: <why>]"
-// where the job stopped (VirtualPrinter::endJob): a job of exactly 200
+// where the job stopped (VirtualPrinter::endJobAtLimit): a job of exactly 200
 // receipts, or one that only asks for the status past its limit, keeps its
 // receipts and no note. Any other ending is named in the warning of a
 // receipt it leaves uncut.
