@@ -176,8 +176,12 @@ bool privateAndEmpty(int fd) {
   if (fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid() ||
       (info.st_mode & 077) != 0)
     return false;
-  DIR *listing = fdopendir(dup(fd));
-  if (!listing) return false;
+  const int listed = fcntl(fd, F_DUPFD_CLOEXEC, 0);  // closedir closes it
+  DIR *listing = listed < 0 ? nullptr : fdopendir(listed);
+  if (!listing) {
+    if (listed >= 0) close(listed);
+    return false;
+  }
   bool empty = true;
   while (const dirent *entry = readdir(listing))
     if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
