@@ -235,4 +235,9 @@ void removeReceiptTemporariesOnSignals() {
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::sigaction(signal, &action, nullptr);
 }
 
+std::filesystem::path pictureOf(const std::filesystem::path &transcript) {
+  std::filesystem::path picture = transcript;
+  return picture.replace_extension(".png");
+}
+
 }  // namespace it433td::printer

@@ -41,6 +41,9 @@ std::int64_t receiptNumberOf(const std::filesystem::path &file);
 // 42, ".txt" -> "receipt-0042.txt": the name a folder gives its receipt.
 std::string receiptFileName(std::int64_t number, std::string_view extension);
 
+// The picture that goes with a transcript: receipt-0001.txt -> .png.
+std::filesystem::path pictureOf(const std::filesystem::path &transcript);
+
 // Removes the temporary files that receipt writers of this process are
 // filling right now. Async-signal-safe: for a handler of a fatal signal.
 void removeReceiptTemporaries() noexcept;

@@ -35,7 +35,7 @@ targets=(
   "stream_decoder  tests/printer/corpus_stream_decoder          4096"
   "decoder         tests/printer/corpus                         4096"
   "bmp_codec       tests/standins/barcode/corpus_bmp_codec      1024"
-  "receipt_file    tests/tools/corpus_receipt_file              4096"
+  "receipt_file    tests/tools/host/corpus_receipt_file         4096"
   "port_names      tests/contract/corpus_port_names             1024"
 )
 known=" $(for t in "${targets[@]}"; do read -r n _ <<<"$t"; printf '%s ' "$n"; done)"

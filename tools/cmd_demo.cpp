@@ -1,12 +1,14 @@
 // cmd_demo.cpp - it433td demo: a sample receipt through the real module, the
 // device and barcode libraries and the virtual printer on a pseudo-terminal.
 #include "commands.h"
-#include "shown_text.h"
-#include "demo_receipt.h"
-#include "output_folder.h"
-#include "receipt_job.h"
-#include "tool_error.h"
-#include "virtual_printer_session.h"
+#include "common/shown_text.h"
+#include "host/demo_receipt.h"
+#include "common/output_folder.h"
+#include "host/receipt_job.h"
+#include "common/tool_error.h"
+#include "emulator/doors/pty_door.h"
+#include "emulator/session.h"
+#include "receipt_folder.h"
 
 #include <cstdio>
 
@@ -31,16 +33,18 @@ int runDemo(const DemoOptions &options, const CommonOptions &common) {
   prepareOutputFolder(options.out);
   prepareQrFolder();
 
+  PtyDoorKind port;
+  port.port = kDemoPort;
   SessionOptions sessionOptions;
-  sessionOptions.port = kDemoPort;
+  sessionOptions.doorKinds = {&port};
   sessionOptions.outputFolder = options.out;
   VirtualPrinterSession session(sessionOptions);
   // Before the module's first use: the device library and the module's raw
   // copy of the QR printer file both look COM1 up there.
-  session.ports().useInThisProcess();
+  port.door->ports()->useInThisProcess();
 
   std::printf("Printing the demo receipt on %s (the virtual printer on %s)\n", kDemoPort,
-              session.server().slavePath().c_str());
+              port.door->slavePath().c_str());
   std::fflush(stdout);
   std::optional<JobFailure> failure;
   {
@@ -53,13 +57,13 @@ int runDemo(const DemoOptions &options, const CommonOptions &common) {
   if (failure) {
     std::string message = describeFailure(*failure, kDemoPort);
     for (const auto &transcript : transcripts)
-      message += "\n  printed so far: " + std::filesystem::absolute(pictureOf(transcript)).string();
+      message += "\n  printed so far: " + std::filesystem::absolute(printer::pictureOf(transcript)).string();
     throw ToolError(kExitOperationFailed, message);
   }
   if (transcripts.empty()) throw ToolError(kExitOperationFailed, "the virtual printer wrote no receipt");
   for (const auto &transcript : transcripts)
     printMessage(stdout,
-                 "receipt picture: " + std::filesystem::absolute(pictureOf(transcript)).string() +
+                 "receipt picture: " + std::filesystem::absolute(printer::pictureOf(transcript)).string() +
                      "\nreceipt transcript: " + std::filesystem::absolute(transcript).string());
   return kExitOk;
 }

@@ -8,13 +8,14 @@
 // toggles offline (cover open); SIGINT, SIGTERM, SIGHUP and SIGQUIT stop the
 // printer, which writes what it has been sent (no temporary file is left).
 #include "commands.h"
-#include "emulate_run.h"
-#include "shown_text.h"
-#include "host_port.h"
-#include "tool_error.h"
-#include "virtual_printer_session.h"
-#include "web_console.h"
-#include "web_hosts.h"
+#include "emulator/run/emulate_run.h"
+#include "common/shown_text.h"
+#include "common/host_port.h"
+#include "common/tool_error.h"
+#include "emulator/door.h"
+#include "emulator/session.h"
+#include "emulator/web/web_console.h"
+#include "emulator/web/web_hosts.h"
 
 #include <csignal>
 #include <cstdio>
@@ -29,18 +30,13 @@ namespace {
 using printer::PrinterState;
 
 struct EmulateOptions {
-  std::string port;
+  std::vector<std::unique_ptr<DoorKind>> doors = doorKinds();  // each with its options
   std::filesystem::path out;  // required but with a COMMAND: then a temporary folder
   RunOptions run;
-  std::filesystem::path portsFolder;
   bool paperOut = false;
   bool offline = false;
-  std::string listen;
   std::string web;
   std::vector<std::string> webHosts;
-  double baud = 0;
-  unsigned jobTimeoutSeconds = 60;
-  std::uint64_t jobLimit = std::uint64_t{16} << 20;
 };
 
 void say(const std::string &line) { printMessage(stdout, line); }
@@ -60,11 +56,17 @@ struct RunFolder {
   std::filesystem::path path;
 };
 
+// "emulate needs --port NAME, --listen [HOST:]PORT, or both".
+std::string doorsNeeded(const EmulateOptions &options) {
+  std::string ways;
+  for (const auto &kind : options.doors) ways += (ways.empty() ? "" : ", ") + kind->howToAsk();
+  return "emulate needs " + ways + (options.doors.size() == 2 ? ", or both" : ", or several");
+}
+
 int runEmulate(const EmulateOptions &options) {
-  if (options.port.empty() && options.listen.empty())
-    throw ToolError(kExitBadInput, "emulate needs --port NAME, --listen [HOST:]PORT, or both");
-  if (options.baud > 0 && options.port.empty())
-    throw ToolError(kExitBadInput, "--baud paces the pseudo-terminal: it needs --port");
+  bool anyDoor = false;
+  for (const auto &kind : options.doors) anyDoor = anyDoor || kind->wanted();
+  if (!anyDoor) throw ToolError(kExitBadInput, doorsNeeded(options));
   const bool running = !options.run.command.empty();
   if (options.out.empty() && !running)
     throw ToolError(kExitBadInput, "emulate needs --out DIR, the folder for the receipts");
@@ -85,42 +87,24 @@ int runEmulate(const EmulateOptions &options) {
   pthread_sigmask(SIG_BLOCK, &signals, &before);
 
   SessionOptions sessionOptions;
-  sessionOptions.port = options.port;
+  for (const auto &kind : options.doors) sessionOptions.doorKinds.push_back(kind.get());
   sessionOptions.outputFolder = runFolder ? runFolder->path : options.out;
-  sessionOptions.portsFolder = options.portsFolder;
   sessionOptions.initialState = options.offline    ? PrinterState::Offline
                                 : options.paperOut ? PrinterState::PaperOut
                                                    : PrinterState::Online;
   sessionOptions.log = say;
-  sessionOptions.baud = options.baud;
-  if (!options.listen.empty())
-    sessionOptions.listen = parseHostPort(options.listen, "127.0.0.1", "--listen");
-  sessionOptions.jobTimeout = std::chrono::seconds(options.jobTimeoutSeconds);
-  sessionOptions.jobLimit = options.jobLimit;
   if (!options.web.empty()) sessionOptions.web = parseHostPort(options.web, "127.0.0.1", "--web");
   for (const std::string &name : options.webHosts) sessionOptions.webHosts.push_back(webHostName(name));
   VirtualPrinterSession session(sessionOptions);
 
-  const std::string state(printer::stateName(session.state()));
-  if (session.hasPty()) {
-    say("virtual IT433TD on " + session.server().slavePath() + ", port " + options.port + " (" +
-        session.ports().entryFor(options.port).string() + "), printer " + state);
-    if (options.baud > 0)
-      say("the port is read at " + std::to_string(static_cast<long>(options.baud)) + " baud (" +
-          std::to_string(static_cast<long>(printer::lineBytesPerSecond(options.baud))) +
-          " bytes a second, 11 bits a byte)");
-  }
-  if (session.listener())
-    say("network printer on " + session.listener()->address() +
-        ": raw print jobs, one at a time, each at most " +
-        printer::durationWords(std::chrono::seconds(options.jobTimeoutSeconds)) + " and " +
-        printer::sizeWords(options.jobLimit) + ", printer " + state);
+  for (const auto &door : session.doors())
+    for (const std::string &line : door->describe()) say(line);
   if (session.web()) say("web page: " + session.web()->url());
   say("receipts go to " + std::filesystem::absolute(sessionOptions.outputFolder).string() +
       (runFolder ? " (removed at the end; --out DIR keeps them)" : ""));
   if (running) return runOnPrinter(session, options.run, signals, before, say);
-  if (session.hasPty() && options.portsFolder.empty())
-    say("for other programs: export IT433TD_PORTS=" + session.ports().path().string());
+  for (const auto &door : session.doors())
+    if (const std::string hint = door->hint(); !hint.empty()) say(hint);
   say("kill -USR1 " + std::to_string(::getpid()) + " toggles paper-out, kill -USR2 " +
       std::to_string(::getpid()) + " toggles offline; Ctrl-C stops");
   say("ready");
@@ -143,30 +127,13 @@ void addEmulateCommand(CLI::App &app, std::shared_ptr<CommonOptions> common) {
       "emulate",
       "run the virtual printer on a pseudo-terminal under a port name, on a network port, "
       "or both, until stopped; or for one run of COMMAND, given after --");
-  command->add_option("--port", options->port, "the port name to map, e.g. COM1");
   command->add_option("--out", options->out,
                       "folder for the receipts, written at each cut (with COMMAND: a temporary "
                       "folder unless given)");
-  command->add_option("--ports-dir", options->portsFolder,
-                      "put the port's entry into this IT433TD_PORTS folder "
-                      "(default: a temporary folder, printed)");
   auto *paperOut = command->add_flag("--paper-out", options->paperOut, "start out of paper");
   command->add_flag("--offline", options->offline, "start offline (cover open)")
       ->excludes(paperOut);
-  auto *listen = command->add_option("--listen", options->listen,
-                                     "take raw print jobs over TCP on [HOST:]PORT (e.g. 9100; "
-                                     "host 127.0.0.1 unless given)");
-  command
-      ->add_option("--job-timeout", options->jobTimeoutSeconds,
-                   "end a network job after this many seconds at the printer (default 60)")
-      ->check(CLI::Range(1u, 86400u))
-      ->needs(listen);
-  command
-      ->add_option("--job-limit", options->jobLimit,
-                   "end a network job past this many bytes, e.g. 16MiB (the default), 512K")
-      ->transform(CLI::AsSizeValue(false))
-      ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 40))
-      ->needs(listen);
+  for (const auto &kind : options->doors) kind->addOptions(*command);
   auto *web = command->add_option(
       "--web", options->web, "serve the live web page on [HOST:]PORT (host 127.0.0.1 unless given)");
   command
@@ -175,10 +142,6 @@ void addEmulateCommand(CLI::App &app, std::shared_ptr<CommonOptions> common) {
                    "bound to a loopback address it answers to localhost, 127.0.0.1 and [::1], "
                    "elsewhere also to this machine's names and addresses)")
       ->needs(web);
-  command->add_option("--baud", options->baud,
-                      "read the port no faster than a serial line at this speed carries "
-                      "(11 bits a byte), e.g. 57600")
-      ->check(CLI::Range(1.0, 4000000.0));
   auto *run = command->add_option(
       "COMMAND", options->run.command,
       "-- COMMAND ARGS...: run COMMAND with IT433TD_PORTS (and IT433TD_PRINTER_ADDRESS with "

@@ -1,9 +1,9 @@
 // cmd_print.cpp - it433td print --port NAME FILE: a receipt file on a port.
 #include "commands.h"
-#include "shown_text.h"
-#include "input_file.h"
-#include "receipt_job.h"
-#include "tool_error.h"
+#include "common/shown_text.h"
+#include "common/input_file.h"
+#include "host/receipt_job.h"
+#include "common/tool_error.h"
 
 #include <chrono>
 #include <cstdio>

@@ -2,15 +2,14 @@
 // byte streams printed on the virtual printer's paper, with each receipt's
 // warnings and a summary; --strict makes any warning exit status 1 (for CI).
 #include "commands.h"
-#include "input_file.h"
-#include "output_folder.h"
+#include "common/input_file.h"
+#include "common/output_folder.h"
 #include "receipt_folder.h"
-#include "receipt_summary.h"
+#include "common/receipt_summary.h"
 #include "receipt_warnings.h"
-#include "shown_text.h"
-#include "tool_error.h"
+#include "common/shown_text.h"
+#include "common/tool_error.h"
 #include "transcript.h"
-#include "virtual_printer_session.h"
 #include "virtual_printer.h"
 
 #include <cstdio>
@@ -59,7 +58,7 @@ int runRender(const RenderOptions &options) {
           status = kExitOperationFailed;
           return;
         }
-        printMessage(stdout, "receipt picture: " + pictureOf(written).string() +
+        printMessage(stdout, "receipt picture: " + printer::pictureOf(written).string() +
                                  "\nreceipt transcript: " + written.string());
         printWarningsOf(written.stem().string(), found);
       },

@@ -3,12 +3,12 @@
 // device library's status request but never calls it; a host calls it
 // through the module's exported slot Cli_Vossik::MEGENCOM32_StatusDoDispositivo.
 #include "commands.h"
-#include "shown_text.h"
-#include "driver_module.h"
+#include "common/shown_text.h"
+#include "host/driver_module.h"
 #include "MEGENCOM32.h"
-#include "receipt_job.h"
-#include "status_names.h"
-#include "tool_error.h"
+#include "host/receipt_job.h"
+#include "host/status_names.h"
+#include "common/tool_error.h"
 
 #include <cstdio>
 

@@ -1,9 +1,9 @@
 // main.cpp - it433td: prints receipts through the IT433TD driver module,
 // emulates the printer on a pseudo-terminal, and shows a demo receipt.
 #include "commands.h"
-#include "shown_text.h"
-#include "driver_module.h"
-#include "tool_error.h"
+#include "common/shown_text.h"
+#include "host/driver_module.h"
+#include "common/tool_error.h"
 
 #include <cstdio>
 #include <cstring>
@@ -39,11 +39,9 @@ int main(int argc, char **argv) {
   app.add_option("--module", common->modulePath, "the driver module to load")
       ->capture_default_str();
 
-  addDemoCommand(app, common);
-  addPrintCommand(app, common);
-  addEmulateCommand(app, common);
-  addRenderCommand(app, common);
-  addStatusCommand(app, common);
+#define IT433TD_ADD_SUBCOMMAND(add) add(app, common);
+  IT433TD_SUBCOMMANDS(IT433TD_ADD_SUBCOMMAND)
+#undef IT433TD_ADD_SUBCOMMAND
 
   // CLI11 would only say that a subcommand is required.
   if (const char *word = firstWord(argc, argv)) {

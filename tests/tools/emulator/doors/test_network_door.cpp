@@ -1,0 +1,150 @@
+// The network door at unit level: real sockets and the printer engine
+// behind them.
+#include "emulator/doors/network_door.h"
+#include "printer_streams.h"
+#include "receipt_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace it433td::tools;
+using it433td::printer::PrinterState;
+using it433td::printer::ReceiptWriter;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Folder {
+  Folder() {
+    std::string pattern = (fs::temp_directory_path() / "it433td-door-XXXXXX").string();
+    if (::mkdtemp(pattern.data())) path = pattern;
+  }
+  ~Folder() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+  fs::path path;
+};
+
+std::string readFile(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A door's printer: writer and state, declared before the door.
+struct Printer {
+  explicit Printer(const fs::path &out) : writer(out, nullptr) {}
+  ReceiptWriter writer;
+  std::atomic<PrinterState> state{PrinterState::Online};
+  std::vector<std::string> log;
+  std::mutex logMutex;
+  DoorContext context{writer, state, [this](const std::string &line) {
+                        std::lock_guard<std::mutex> lock(logMutex);
+                        log.push_back(line);
+                      }};
+  std::vector<std::string> transcripts() {
+    writer.drain();
+    std::vector<std::string> texts;
+    for (const fs::path &file : writer.transcriptsWritten()) texts.push_back(readFile(file));
+    return texts;
+  }
+};
+
+int connectTo(std::uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+void send(int fd, const std::string &bytes) {
+  ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+}
+
+int readByte(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  unsigned char byte = 0;
+  if (::poll(&p, 1, 5000) != 1 || ::recv(fd, &byte, 1, 0) != 1) return -1;
+  return byte;
+}
+
+NetworkDoorOptions anyPort() {
+  NetworkDoorOptions options;
+  options.port = "0";
+  options.limits.idleTimeout = 1s;  // the silent client's end comes soon
+  return options;
+}
+
+// Jobs print in the order of their first bytes, not of their connections:
+// a client that connects and says nothing holds nobody up. Status requests
+// are answered on the job's own connection.
+TEST(NetworkDoor, JobsPrintInTheOrderTheyStartAndSilenceHoldsNobody) {
+  Folder folder;
+  Printer printer(folder.path);
+  NetworkDoor door(anyPort(), printer.context);
+  door.start();
+  const int silent = connectTo(door.port());
+  const int first = connectTo(door.port());
+  const int second = connectTo(door.port());
+  ASSERT_GE(silent, 0);
+  send(first, "first\n");
+  std::this_thread::sleep_for(100ms);  // its first byte comes first
+  send(second, "second\n\x1Bw");
+  printer.state = PrinterState::PaperOut;
+  send(first, std::string("\x10\x04\x04", 3));
+  EXPECT_EQ(readByte(first), 0x72);  // paper out, on the connection that asked
+  send(first, "\x1Bw");
+  ::close(first);
+  ::close(second);
+  door.finish();  // the silent one is closed at its idle limit, not printed
+  ::close(silent);
+  EXPECT_EQ(printer.transcripts(), (std::vector<std::string>{"first\n[CUT]\n", "second\n[CUT]\n"}));
+  EXPECT_EQ(printer.log.size(), 2u);
+}
+
+// The job loop takes any connected stream socket: here one end of a Unix
+// socket pair. Its limits end it with a note, and the bytes past the size
+// limit are never printed.
+TEST(NetworkDoor, AJobOnAnyStreamSocketEndsAtItsSizeLimitWithANote) {
+  Folder folder;
+  Printer printer(folder.path);
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+  int stop[2];
+  ASSERT_EQ(::pipe(stop), 0);
+  JobLimits limits;
+  limits.jobLimit = 10;
+  send(pair[1], "0123456789ABCDEF\n\x1Bw");
+  ::shutdown(pair[1], SHUT_WR);
+  printNetworkJob(pair[0], "a socket pair", limits, printer.context, stop[0]);
+  for (int fd : {pair[0], pair[1], stop[0], stop[1]}) ::close(fd);
+  const auto transcripts = printer.transcripts();
+  ASSERT_EQ(transcripts.size(), 1u);
+  EXPECT_EQ(transcripts[0].rfind("0123456789", 0), 0u) << transcripts[0];
+  EXPECT_EQ(transcripts[0].find("AB"), std::string::npos) << transcripts[0];
+  EXPECT_NE(transcripts[0].find("[NOTE job ended: 10 bytes size limit]"), std::string::npos)
+      << transcripts[0];
+  ASSERT_EQ(printer.log.size(), 1u);
+  EXPECT_EQ(printer.log[0], "network job from a socket pair: 10 bytes, 10 bytes size limit");
+}
+
+}  // namespace

@@ -1,0 +1,196 @@
+// job_door.cpp - the waiting room, and the order in which jobs reach the
+// printer.
+#include "emulator/doors/job_door.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace it433td::tools {
+
+namespace {
+
+void closeFd(int &fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+// The room's fixed entries ahead of the connections in its poll list.
+constexpr std::size_t kStopEntry = 0, kListenerEntry = 1, kFinishEntry = 2, kFirstConnection = 3;
+
+}  // namespace
+
+JobDoor::JobDoor(int listener, PeerName peerName, const JobLimits &limits,
+                 const DoorContext &context)
+    : listener_(listener), peerName_(std::move(peerName)), limits_(limits), context_(context) {
+  if (::pipe2(stopPipe_, O_CLOEXEC | O_NONBLOCK) != 0 ||
+      ::pipe2(finishPipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+    const int failed = errno;
+    closeFd(listener_);
+    closeFd(stopPipe_[0]);
+    closeFd(stopPipe_[1]);
+    throw std::system_error(failed, std::generic_category(), "pipe2");
+  }
+}
+
+JobDoor::~JobDoor() {
+  stop();
+  closeFd(listener_);
+  closeFd(stopPipe_[0]);
+  closeFd(stopPipe_[1]);
+  closeFd(finishPipe_[0]);
+  closeFd(finishPipe_[1]);
+}
+
+void JobDoor::start() {
+  if (door_.joinable()) return;
+  door_ = std::thread([this] { watchDoor(); });
+  printer_ = std::thread([this] { printJobs(); });
+}
+
+void JobDoor::requestStop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  jobReady_.notify_all();
+  const char byte = 1;
+  [[maybe_unused]] ssize_t ignored = ::write(stopPipe_[1], &byte, 1);  // full: already asked
+}
+
+void JobDoor::finish() {
+  const char byte = 1;
+  [[maybe_unused]] ssize_t ignored = ::write(finishPipe_[1], &byte, 1);
+  if (door_.joinable()) door_.join();
+  if (printer_.joinable()) printer_.join();
+}
+
+void JobDoor::stop() {
+  requestStop();
+  if (door_.joinable()) door_.join();
+  if (printer_.joinable()) printer_.join();
+  for (Connection &waiting : ready_) closeFd(waiting.fd);  // never started: nothing printed
+  ready_.clear();
+}
+
+void JobDoor::watchDoor() {
+  std::vector<Connection> silent;  // accepted, nothing sent yet
+  watchConnections(silent);
+  for (Connection &connection : silent) closeFd(connection.fd);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    doorClosed_ = true;
+  }
+  jobReady_.notify_all();
+}
+
+void JobDoor::watchConnections(std::vector<Connection> &silent) {
+  std::vector<pollfd> fds;
+  bool finishing = false;  // the listen queue is taken once more, then never
+  for (;;) {
+    fds.assign({{stopPipe_[0], POLLIN, 0},
+                {finishing ? -1 : listener_, POLLIN, 0},
+                {finishing ? -1 : finishPipe_[0], POLLIN, 0}});
+    for (const Connection &connection : silent) fds.push_back({connection.fd, POLLIN, 0});
+    if (::poll(fds.data(), fds.size(), nextTimeoutMs(silent)) < 0) {
+      if (errno == EINTR) continue;
+      if (context_.log) context_.log(std::string("poll failed: ") + std::strerror(errno));
+      return;
+    }
+    if (fds[kStopEntry].revents) return;
+    sortOut(silent, fds);
+    const bool finishNow = !finishing && fds[kFinishEntry].revents;
+    if (fds[kListenerEntry].revents || finishNow) admit(silent);
+    finishing = finishing || finishNow;
+    if (finishing && silent.empty()) return;
+  }
+}
+
+int JobDoor::nextTimeoutMs(const std::vector<Connection> &silent) const {
+  auto wait = std::chrono::milliseconds(-1);
+  const auto now = Clock::now();
+  for (const Connection &connection : silent) {
+    const auto left = std::max(std::chrono::milliseconds(0),
+                               std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   connection.since + limits_.idleTimeout - now));
+    if (wait.count() < 0 || left < wait) wait = left;
+  }
+  return static_cast<int>(wait.count());
+}
+
+void JobDoor::sortOut(std::vector<Connection> &silent, const std::vector<pollfd> &fds) {
+  // In the order the bytes came; the silent ones are closed at their limit.
+  std::vector<Connection> stillSilent;
+  const auto now = Clock::now();
+  for (std::size_t i = 0; i < silent.size(); ++i) {
+    Connection &connection = silent[i];
+    char byte = 0;
+    const short events = fds[i + kFirstConnection].revents;
+    const ssize_t peeked = events ? ::recv(connection.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) : -1;
+    const bool gone = events && (peeked == 0 || (peeked < 0 && errno != EAGAIN && errno != EINTR));
+    if (peeked == 1) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ready_.push_back(std::move(connection));
+      jobReady_.notify_one();
+    } else if (gone || now - connection.since >= limits_.idleTimeout) {
+      closeFd(connection.fd);
+    } else {
+      stillSilent.push_back(std::move(connection));
+    }
+  }
+  silent.swap(stillSilent);
+}
+
+void JobDoor::admit(std::vector<Connection> &silent) {
+  for (;;) {
+    const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) {
+      // Out of descriptors: the connections stay in the listen queue a
+      // moment, rather than the room spinning on them.
+      if (errno == EMFILE || errno == ENFILE) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      return;  // EAGAIN: all taken; or the client gave up first
+    }
+    std::size_t waiting = silent.size();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      waiting += ready_.size();
+    }
+    if (waiting >= kMaxWaitingConnections) {
+      refuse(fd, peerName_(fd));
+      continue;
+    }
+    refusing_ = false;
+    silent.push_back({fd, peerName_(fd), Clock::now()});
+  }
+}
+
+// Closed at once, so the client learns it now instead of waiting in line.
+void JobDoor::refuse(int fd, const std::string &peer) {
+  ::close(fd);
+  if (!refusing_ && context_.log)
+    context_.log("network connection from " + peer + " refused: " +
+                 std::to_string(kMaxWaitingConnections) +
+                 " connections already waiting (more refusals are not logged until one is taken)");
+  refusing_ = true;
+}
+
+void JobDoor::printJobs() {
+  for (;;) {
+    Connection job;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      jobReady_.wait(lock, [this] { return stopping_ || !ready_.empty() || doorClosed_; });
+      if (stopping_ || ready_.empty()) return;  // stopped, or every job served
+      job = std::move(ready_.front());
+      ready_.pop_front();
+    }
+    printNetworkJob(job.fd, job.peer, limits_, context_, stopPipe_[0]);
+    closeFd(job.fd);
+  }
+}
+
+}  // namespace it433td::tools

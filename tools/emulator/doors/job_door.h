@@ -1,0 +1,97 @@
+// job_door.h - a door that takes raw print jobs on a listening stream
+// socket, shared by a team without any one client holding the printer.
+//
+// Jobs print one at a time, in the order their first bytes arrive: a
+// connection that has sent nothing waits in the door's waiting room and
+// does not hold the printer (one that sends nothing for `idleTimeout` is
+// closed). At most kMaxWaitingConnections wait, silent or ready; beyond
+// that a connection is closed at once. Each job is printed by
+// printNetworkJob (network_job.h), within its limits; receipts go to the
+// shared writer, numbered with those of the other doors.
+//
+// A door of this kind is only its listener: the network door
+// (network_door.h) makes a TCP socket; another family (a Unix-domain
+// socket) would make its own and describe its peers.
+#pragma once
+
+#include "emulator/door.h"
+#include "emulator/doors/network_job.h"
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <poll.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace it433td::tools {
+
+// Connections waiting for the printer, silent or with a job ready.
+constexpr std::size_t kMaxWaitingConnections = 64;
+
+class JobDoor : public Door {
+public:
+  // "127.0.0.1:50412": the peer of a connection, for the log.
+  using PeerName = std::function<std::string(int connection)>;
+
+  // Takes `listener`, a listening socket (closed with the door).
+  JobDoor(int listener, PeerName peerName, const JobLimits &limits, const DoorContext &context);
+  ~JobDoor() override;  // stop()
+  JobDoor(const JobDoor &) = delete;
+  JobDoor &operator=(const JobDoor &) = delete;
+
+  const JobLimits &limits() const { return limits_; }
+  const DoorContext &context() const { return context_; }
+
+  void start() override;  // the waiting room and the printer, on threads of their own
+  // Prints what the clients connected so far send, then ends the threads:
+  // the connections still in the listen queue are taken, each one's job is
+  // printed to its end (within its limits; one that stays silent waits at
+  // most `idleTimeout`), and no later connection is taken.
+  void finish() override;
+  void requestStop() override;
+  // Ends the job being served (what has arrived is printed, its unfinished
+  // receipt written), closes the waiting connections and ends the threads.
+  void stop() override;
+
+private:
+  using Clock = std::chrono::steady_clock;
+  struct Connection {
+    int fd = -1;
+    std::string peer;
+    Clock::time_point since;
+  };
+
+  // The waiting room: accepts, and watches each connection until its first byte.
+  void watchDoor();
+  void watchConnections(std::vector<Connection> &silent);  // until a stop or finish
+  // How long the room may wait for its next event: the nearest idle limit.
+  int nextTimeoutMs(const std::vector<Connection> &silent) const;
+  // A first byte (or the end of a connection that sent none) takes the
+  // connection out of the room: into the printer's queue or closed.
+  void sortOut(std::vector<Connection> &silent, const std::vector<pollfd> &fds);
+  void admit(std::vector<Connection> &silent);
+  void refuse(int fd, const std::string &peer);
+  // The printer: serves the ready jobs, one at a time, in order.
+  void printJobs();
+
+  int listener_ = -1;
+  PeerName peerName_;
+  JobLimits limits_;
+  DoorContext context_;
+  int stopPipe_[2] = {-1, -1};
+  int finishPipe_[2] = {-1, -1};  // wakes the room for finish()
+
+  std::mutex mutex_;
+  std::condition_variable jobReady_;
+  std::deque<Connection> ready_;  // sent their first byte, in that order
+  bool stopping_ = false;
+  bool doorClosed_ = false;  // no more jobs will come
+  bool refusing_ = false;    // the last connection was refused (logged once)
+  std::thread door_;
+  std::thread printer_;
+};
+
+}  // namespace it433td::tools
