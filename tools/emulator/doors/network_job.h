@@ -8,9 +8,12 @@
 // read them. The job ends when its sender closes, when it sends nothing for
 // `idleTimeout`, after `jobTimeout` in all, past `jobLimit` bytes, or once
 // it has printed kMaxReceiptsPerJob receipts or kMaxPaperDotsPerJob of
-// paper. A limit shows in the transcript as "[NOTE job ended: <why>]" where
-// the job stopped (VirtualPrinter::endJob); any other ending is named in
-// the warning of a receipt it leaves uncut.
+// paper; or when the door stops: everything that has arrived is printed
+// first. A limit, or a stop while the job still arrives, shows in the
+// transcript as "[NOTE job ended: <why>]" where the job stopped
+// (VirtualPrinter::endJob); any other ending (the client's close, its
+// silence, a reset) is named in the log line and in the warning of a
+// receipt it leaves uncut.
 //
 // The socket may be of any family (TCP, a Unix-domain socket): only its
 // reads and writes are used.
@@ -40,8 +43,8 @@ struct JobLimits {
 
 // Prints the job of `connection` (which stays open: the caller closes it)
 // and logs one line: "network job from <peer>: <n> bytes, <how it ended>".
-// `stopFd` becomes readable when the door stops: what has arrived is then
-// printed and the job ends.
+// `stopFd` becomes readable when the door stops (it may be already): what
+// has arrived is then printed and the job ends.
 void printNetworkJob(int connection, const std::string &peer, const JobLimits &limits,
                      const DoorContext &context, int stopFd);
 
