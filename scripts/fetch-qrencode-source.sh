@@ -84,9 +84,12 @@ LIST
             -o "APT::Sandbox::User=root" -qq)
   apt-get "${apt_opts[@]}" update >&2
   # Only the upstream tarball is needed; the Debian packaging part may be
-  # missing from a mirror without harm.
-  apt-get "${apt_opts[@]}" source --download-only qrencode >&2 || true
-  [[ -f $tarball ]] || { echo "apt-get source did not fetch $tarball from $mirror" >&2; exit 1; }
+  # missing from a mirror without harm. apt's words about it ("E: Failed to
+  # fetch ... debian.tar.xz 404 Not Found") go to a log, shown only when the
+  # tarball did not come.
+  apt-get "${apt_opts[@]}" source --download-only qrencode >"$apt_dir/source.log" 2>&1 || true
+  [[ -f $tarball ]] || { cat "$apt_dir/source.log" >&2
+                         echo "apt-get source did not fetch $tarball from $mirror" >&2; exit 1; }
 fi
 
 echo "$sha256  $tarball" | sha256sum --check --quiet - >&2

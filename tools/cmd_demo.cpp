@@ -4,6 +4,7 @@
 #include "common/shown_text.h"
 #include "host/demo_receipt.h"
 #include "common/output_folder.h"
+#include "host/qr_folder.h"
 #include "host/receipt_job.h"
 #include "common/tool_error.h"
 #include "emulator/doors/pty_door.h"
@@ -31,7 +32,7 @@ int runDemo(const DemoOptions &options, const CommonOptions &common) {
   // Refused before anything is printed: a receipt nobody can see, or a QR
   // code the module cannot render.
   prepareOutputFolder(options.out);
-  prepareQrFolder();
+  const RunQrFolder qrFolder;
 
   PtyDoorKind port;
   port.port = kDemoPort;

@@ -2,6 +2,7 @@
 #include "commands.h"
 #include "common/shown_text.h"
 #include "common/input_file.h"
+#include "host/qr_folder.h"
 #include "host/receipt_job.h"
 #include "common/tool_error.h"
 
@@ -27,9 +28,10 @@ int runPrint(const PrintOptions &options, const CommonOptions &common) {
     throw ToolError(kExitBadInput, shownText(options.file) + ": " + receipt.error);
 
   // Every reason to refuse comes before the first byte is printed.
+  std::optional<RunQrFolder> qrFolder;
   for (const ReceiptStep &step : receipt.steps)
     if (step.kind == ReceiptStep::Kind::QrCode) {
-      prepareQrFolder();
+      qrFolder.emplace();
       break;
     }
 

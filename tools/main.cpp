@@ -5,6 +5,9 @@
 #include "host/driver_module.h"
 #include "common/tool_error.h"
 
+#include "operation_rules.h"
+#include "port_names.h"
+
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -38,6 +41,16 @@ int main(int argc, char **argv) {
   common->modulePath = defaultModulePath();
   app.add_option("--module", common->modulePath, "the driver module to load")
       ->capture_default_str();
+  // Laid out as CLI11 lays out options, so the manual page (help2man) reads
+  // it as a list.
+  char environment[512];
+  std::snprintf(environment, sizeof environment,
+                "Environment:\n  %-26s  the folder of port names (default %s)\n  %-26s  the "
+                "folder the module renders QR codes in (default: a private folder for each "
+                "print or demo run, removed at its end)",
+                it433td::kPortsFolderVariable, it433td::kDefaultPortsFolder,
+                it433td::driver::kQrFolderVariable);
+  app.footer(environment);
 
 #define IT433TD_ADD_SUBCOMMAND(add) add(app, common);
   IT433TD_SUBCOMMANDS(IT433TD_ADD_SUBCOMMAND)

@@ -1,9 +1,9 @@
 // it433td end to end: the real module, the device and barcode libraries, a
 // pseudo-terminal and the virtual printer; pictures read back with zxing-cpp.
 //
-// Each case runs its own copy of it433td, so the Dados folder beside it (where
-// the module renders QR printer files) is its own and cases run in parallel.
-// The demo case runs the built program itself (ctest RESOURCE_LOCK).
+// Each case runs its own copy of it433td, in a folder that shows whatever it
+// writes beside itself; cases run in parallel. The demo case runs the built
+// program itself.
 #include "barcodes.h"
 #include "printer_streams.h"
 #include "tool_process.h"
@@ -120,8 +120,11 @@ TEST_F(ToolCopy, PrintOnTheEmulatedPrinterGivesOneReceiptPerCutWithReadableCodes
       "cut\n"
       "Segunda via: ação concluída\n"
       "cut\n");
-  const Finished printed = run(tool_, withModule({"print", "--port", "POS1", file.string()}),
-                               {portsVariable()});
+  // No Dados beside the program: a private QR folder under TMPDIR, removed.
+  fs::create_directories(temp_.path / "tmp");
+  const Finished printed =
+      run(tool_, withModule({"print", "--port", "POS1", file.string()}),
+          {portsVariable(), "XDG_RUNTIME_DIR=", "TMPDIR=" + (temp_.path / "tmp").string()});
   EXPECT_EQ(printed.exitStatus, 0) << printed.err;
   EXPECT_NE(printed.out.find("printed"), std::string::npos);
 
@@ -141,7 +144,8 @@ TEST_F(ToolCopy, PrintOnTheEmulatedPrinterGivesOneReceiptPerCutWithReadableCodes
   EXPECT_NE(readFile(transcripts[1]).find("Segunda via: ação concluída\n[CUT]"),
             std::string::npos)
       << readFile(transcripts[1]);
-  EXPECT_TRUE(fs::is_directory(temp_.path / "bin" / "Dados"));  // made by it433td for the module
+  EXPECT_EQ(std::distance(fs::directory_iterator(temp_.path / "bin"), {}), 1) << "beside it433td";
+  EXPECT_TRUE(fs::is_empty(temp_.path / "tmp"));
 }
 
 TEST_F(ToolCopy, StatusSeesPaperOutAndOfflineToggledBySignals) {
@@ -223,7 +227,7 @@ TEST_F(ToolCopy, FailuresExitNonZeroAndNameTheirCause) {
   EXPECT_NE(endless.err.find("/dev/zero"), std::string::npos) << endless.err;
 
   // A QR folder that cannot be prepared stops the job before the port is
-  // even opened: Dados beside the program, or the folder IT433TD_DADOS_DIR names.
+  // even opened, naming the variable that chooses another.
   const fs::path withQr = writeReceipt("Olá\nqr 123\ncut\n", "qr.txt");
   const fs::path blocked = writeReceipt("a file", "blocked");
   const auto printWithQr = [&](const std::string &environment) {
@@ -231,10 +235,9 @@ TEST_F(ToolCopy, FailuresExitNonZeroAndNameTheirCause) {
                            {environment});
     EXPECT_EQ(refused.exitStatus, 3) << environment << refused.err;
     EXPECT_EQ(refused.err.find("IniciaPorta"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("(IT433TD_DADOS_DIR)"), std::string::npos) << refused.err;
   };
   printWithQr("IT433TD_DADOS_DIR=" + blocked.string());
-  std::ofstream(temp_.path / "bin" / "Dados") << "a file where the folder belongs";
-  printWithQr(portsVariable());
 
   Finished noModule =
       run(tool_, {"--module", (temp_.path / "libnone.so").string(), "print", "--port", "X", good.string()});

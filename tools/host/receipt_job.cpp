@@ -1,16 +1,13 @@
 // receipt_job.cpp - the calling order a host follows: StartIT433TD (done by
 // the caller), IniciaPorta, the operations, FechaPorta.
 #include "host/receipt_job.h"
-#include "common/shown_text.h"
+#include "host/qr_folder.h"
 
+#include "Cli_Vossik.h"
 #include "MEGENCOM32.h"
 #include "operation_rules.h"
-#include "common/output_folder.h"
 #include "common/ports_folder.h"
 #include "host/status_names.h"
-#include "common/tool_error.h"
-
-#include <cstdlib>
 
 namespace it433td::tools {
 
@@ -64,6 +61,7 @@ std::string describeFailure(const JobFailure &failure, const std::string &port) 
   if (failure.line > 0) where += " (line " + std::to_string(failure.line) + ")";
   std::string message = where + " failed: " + describeStatus(failure.status);
   if (failure.status == MEGENCOM32_NO_SUCH_PORT) message += "\n  " + explainPortName(port);
+  if (failure.status == IT433TD_NOT_RENDERED) message += "\n  " + describeQrFolder();
   return message;
 }
 
@@ -91,21 +89,6 @@ std::optional<JobFailure> printReceipt(DriverModule &module, const std::string &
   progress.end(closed == 0);
   if (!failure && closed != 0) failure = JobFailure{"FechaPorta_IT433TD", 0, closed};
   return failure;
-}
-
-std::filesystem::path qrFolder() {
-  const char *named = std::getenv(driver::kQrFolderVariable);
-  return driver::qrFolder<std::filesystem::path>(
-      named ? named : "", [] { return executableFolder() / driver::kDadosFolder; });
-}
-
-void prepareQrFolder() {
-  const std::filesystem::path folder = qrFolder();
-  const std::string problem = prepareFolder(folder);
-  if (!problem.empty())
-    throw ToolError(kExitNoModule, "the module's QR folder " + shownText(folder.string()) + " " +
-                                       problem +
-                                       ": no QR code could be rendered");
 }
 
 }  // namespace it433td::tools

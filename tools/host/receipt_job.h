@@ -7,7 +7,6 @@
 #include "host/receipt_file.h"
 
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,15 +28,5 @@ std::string describeFailure(const JobFailure &failure, const std::string &port);
 // failure, or nothing when every operation answered 0.
 std::optional<JobFailure> printReceipt(DriverModule &module, const std::string &port,
                                        const std::vector<ReceiptStep> &steps, Progress &progress);
-
-// Where the module has the barcode library render QR printer files: the
-// folder IT433TD_DADOS_DIR names when it is set and not empty, otherwise
-// Dados beside the running executable (the host).
-std::filesystem::path qrFolder();
-
-// Makes qrFolder() ready: the module does not create it, a host must. Throws
-// ToolError (kExitNoModule) naming the folder and the cause, before anything
-// is printed, since no QR code could be rendered.
-void prepareQrFolder();
 
 }  // namespace it433td::tools
