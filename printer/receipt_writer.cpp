@@ -6,6 +6,8 @@
 
 #include <malloc.h>
 
+#include <chrono>
+
 namespace it433td::printer {
 
 namespace {
@@ -21,9 +23,11 @@ std::filesystem::path preparedFolder(const std::filesystem::path &folder) {
 // MB). glibc keeps freed blocks that size in its heaps, as its threshold for
 // mapping them rises with each one it unmaps, so an emulator would keep the
 // memory of its tallest job for good. With a fixed threshold they are mapped
-// and given back whole; and whenever the writer has nothing left to write,
-// what the heaps hold free is given back too (giveBackFreeMemory).
+// and given back whole; and once the writer has had nothing to write for a
+// moment (not between the receipts of one job), what the heaps hold free is
+// given back too (giveBackFreeMemory).
 constexpr int kMappedFromBytes = 256 * 1024;
+constexpr auto kIdleBeforeGivingBack = std::chrono::seconds(1);
 
 void giveBackFreeMemory() { malloc_trim(0); }
 
@@ -83,11 +87,14 @@ void ReceiptWriter::run() {
   std::unique_lock<std::mutex> lock(mutex_);
   bool wrote = false;  // since the free memory was last given back
   for (;;) {
-    if (wrote && queue_.empty()) {
-      wrote = false;
-      lock.unlock();
-      giveBackFreeMemory();
-      lock.lock();
+    if (wrote && queue_.empty() && !closing_) {
+      if (!changed_.wait_for(lock, kIdleBeforeGivingBack,
+                             [this] { return !queue_.empty() || closing_; })) {
+        wrote = false;
+        lock.unlock();
+        giveBackFreeMemory();
+        lock.lock();
+      }
       continue;
     }
     changed_.wait(lock, [this] { return !queue_.empty() || closing_; });
