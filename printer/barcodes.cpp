@@ -1,4 +1,4 @@
-// barcodes.cpp - zxing-cpp 1.4 behind two small functions.
+// barcodes.cpp - zxing-cpp 1.4 behind a few small functions.
 #include "barcodes.h"
 
 #include "receipt.h"
@@ -7,6 +7,7 @@
 #include <ZXing/MultiFormatWriter.h>
 #include <ZXing/ReadBarcode.h>
 
+#include <algorithm>
 #include <exception>
 
 namespace it433td::printer {
@@ -23,7 +24,33 @@ std::string formatName(ZXing::BarcodeFormat format) {
 
 DecodedCode toDecoded(const ZXing::Result &result) {
   const ZXing::ByteArray &bytes = result.bytes();
-  return {formatName(result.format()), std::string(bytes.begin(), bytes.end())};
+  DecodedCode code{formatName(result.format()), std::string(bytes.begin(), bytes.end())};
+  const ZXing::Position &corners = result.position();
+  code.left = code.right = corners[0].x;
+  code.top = code.bottom = corners[0].y;
+  for (const ZXing::PointI &corner : corners) {
+    code.left = std::min(code.left, corner.x);
+    code.right = std::max(code.right, corner.x);
+    code.top = std::min(code.top, corner.y);
+    code.bottom = std::max(code.bottom, corner.y);
+  }
+  return code;
+}
+
+std::vector<DecodedCode> readInGrey(const std::uint8_t *grey, int width, int height, int rowStride,
+                                    ZXing::BarcodeFormats formats) {
+  std::vector<DecodedCode> found;
+  ZXing::DecodeHints hints;
+  hints.setFormats(formats);
+  hints.setTryHarder(true);
+  try {
+    for (const ZXing::Result &result : ZXing::ReadBarcodes(
+             ZXing::ImageView(grey, width, height, ZXing::ImageFormat::Lum, rowStride), hints))
+      if (result.isValid()) found.push_back(toDecoded(result));
+  } catch (const std::exception &) {
+    // A reader failure means no code was found; the picture still prints.
+  }
+  return found;
 }
 
 }  // namespace
@@ -47,43 +74,15 @@ Code128Bars encodeCode128(std::string_view data) {
   return bars;
 }
 
-std::optional<DecodedCode> decodeQrInImage(const std::vector<std::uint8_t> &pixels, int width,
-                                           int height) {
-  constexpr int kBorder = 16;
-  if (width <= 0 || height <= 0 ||
-      pixels.size() != static_cast<size_t>(width) * static_cast<size_t>(height))
-    return std::nullopt;
-  const int paddedWidth = width + 2 * kBorder;
-  const int paddedHeight = height + 2 * kBorder;
-  std::vector<std::uint8_t> grey(dotCount(paddedWidth, paddedHeight), 0xFF);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x)
-      if (pixels[dotIndex(x, y, width)]) grey[dotIndex(x + kBorder, y + kBorder, paddedWidth)] = 0;
-  ZXing::DecodeHints hints;
-  hints.setFormats(ZXing::BarcodeFormat::QRCode);
-  hints.setTryHarder(true);
-  try {
-    const ZXing::Result result = ZXing::ReadBarcode(
-        ZXing::ImageView(grey.data(), paddedWidth, paddedHeight, ZXing::ImageFormat::Lum), hints);
-    if (result.isValid()) return toDecoded(result);
-  } catch (const std::exception &) {
-    // A reader failure means no code was found; the image still prints.
-  }
-  return std::nullopt;
+std::vector<DecodedCode> readQrAndCode128InGrey(const std::uint8_t *grey, int width, int height,
+                                                int rowStride) {
+  return readInGrey(grey, width, height, rowStride,
+                    ZXing::BarcodeFormat::QRCode | ZXing::BarcodeFormat::Code128);
 }
 
 std::vector<DecodedCode> decodeAllInGrey(const std::uint8_t *grey, int width, int height,
                                          int rowStride) {
-  std::vector<DecodedCode> found;
-  ZXing::DecodeHints hints;
-  hints.setTryHarder(true);
-  try {
-    for (const ZXing::Result &result : ZXing::ReadBarcodes(
-             ZXing::ImageView(grey, width, height, ZXing::ImageFormat::Lum, rowStride), hints))
-      if (result.isValid()) found.push_back(toDecoded(result));
-  } catch (const std::exception &) {
-  }
-  return found;
+  return readInGrey(grey, width, height, rowStride, ZXing::BarcodeFormats{});
 }
 
 }  // namespace it433td::printer

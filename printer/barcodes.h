@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,19 +17,19 @@ struct Code128Bars {
 };
 Code128Bars encodeCode128(std::string_view data);
 
-// A code found in an image: its format ("QR", "CODE128", ...) and its bytes.
+// A code found in a picture: its format ("QR", "CODE128", ...), its bytes,
+// and the box it lies in (dots of the picture, right and bottom inclusive).
 struct DecodedCode {
   std::string format;
   std::string bytes;
+  int left = 0, top = 0, right = 0, bottom = 0;
 };
 
-// Looks for one QR code in a printed image (pixels row by row, width*height,
-// non-zero = black dot). A white border is added, since a raster image sent
-// to the printer often has no quiet zone of its own.
-std::optional<DecodedCode> decodeQrInImage(const std::vector<std::uint8_t> &pixels, int width,
-                                           int height);
+// Every QR code and CODE128 symbol in an 8-bit grey picture (0 = black).
+std::vector<DecodedCode> readQrAndCode128InGrey(const std::uint8_t *grey, int width, int height,
+                                                int rowStride);
 
-// Every barcode and QR code in an 8-bit grey image (0 = black), e.g. a
+// Every barcode and 2D code of any format in an 8-bit grey picture, e.g. a
 // rendered receipt.
 std::vector<DecodedCode> decodeAllInGrey(const std::uint8_t *grey, int width, int height,
                                          int rowStride);

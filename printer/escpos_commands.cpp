@@ -1,6 +1,7 @@
 // escpos_commands.cpp - one table of ESC/POS commands: code, meaning, length.
 #include "escpos_commands.h"
 
+#include <cstdint>
 #include <cstdio>
 
 namespace it433td::printer {
@@ -110,9 +111,19 @@ const Entry *find(std::uint8_t lead, std::uint8_t code) {
   return nullptr;
 }
 
-ForeignCommandShape known(std::size_t header, std::uint64_t data = 0, bool untilNul = false) {
-  return {ForeignCommandShape::Length::Known, header, data, untilNul};
+// `most`: the data a real command of the kind carries at most; by default
+// what its length bytes can count.
+ForeignCommandShape known(std::size_t header, std::uint64_t data = 0, bool untilNul = false,
+                          std::uint64_t most = UINT64_MAX) {
+  return {ForeignCommandShape::Length::Known, header, data, untilNul, most};
 }
+
+// The largest data of the commands whose length bytes can claim far more:
+// GS ( k stores at most a QR code of version 40 (7089 bytes and 3 function
+// bytes); ESC * at most 1023 columns (nH 0 to 3); GS * at most x * y = 1536.
+constexpr std::uint64_t kMostSymbolData = 7092;
+constexpr std::uint64_t kMostBitImageColumns = 1023;
+constexpr std::uint64_t kMostDefinedImageBlocks = 1536;
 
 constexpr ForeignCommandShape kNeedMore{ForeignCommandShape::Length::NeedMore};
 
@@ -153,16 +164,16 @@ ForeignCommandShape foreignCommandShape(const std::uint8_t *head, std::size_t si
       return known(4, at(3));
     case Shape::Extended:
       if (size < 5) return kNeedMore;
-      return known(5, at(3) + 256 * at(4));
+      return known(5, at(3) + 256 * at(4), false, head[2] == 'k' ? kMostSymbolData : UINT64_MAX);
     case Shape::BitImage: {
       if (size < 5) return kNeedMore;
       const std::uint64_t columns = at(3) + 256 * at(4);
       const std::uint64_t bytesPerColumn = head[2] <= 1 ? 1 : (head[2] == 32 || head[2] == 33) ? 3 : 0;
-      return known(5, columns * bytesPerColumn);
+      return known(5, columns * bytesPerColumn, false, kMostBitImageColumns * bytesPerColumn);
     }
     case Shape::DefineImage:
       if (size < 4) return kNeedMore;
-      return known(4, at(2) * at(3) * 8);
+      return known(4, at(2) * at(3) * 8, false, kMostDefinedImageBlocks * 8);
     case Shape::Tabs: return known(2, 33, true);
   }
   return {};

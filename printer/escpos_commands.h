@@ -26,6 +26,9 @@ struct ForeignCommandShape {
   std::size_t headerBytes = 0;  // Known: the command's bytes before its data
   std::uint64_t dataBytes = 0;  // Known: data bytes after the header (untilNul: at most)
   bool untilNul = false;        // the data ends with a NUL byte (GS k format A, ESC D)
+  // Known: the most data a real command of this kind carries. A header
+  // claiming more is a stray one (a command cut off, junk), not a command.
+  std::uint64_t maxDataBytes = 0;
 };
 
 // What the command whose first bytes are head[0..size) is (size >= 2, head[0]

@@ -78,6 +78,9 @@ struct Receipt {
   bool cut = false;      // ended by the cutter (not by the end of the stream)
   bool continued = false;  // ended because the paper (or transcript) ran past its limit
   std::vector<PrintedItem> items;
+  // What a test run named the receipt as it was printed (its golden file's
+  // name, `it433td label`); set by the port it came through, never printed.
+  std::string label;
 
   bool empty() const { return items.empty(); }
 };

@@ -3,6 +3,7 @@
 
 #include "barcodes.h"
 #include "cp850.h"
+#include "receipt_codes.h"
 #include "transcript.h"
 
 #include <algorithm>
@@ -78,7 +79,7 @@ void ReceiptBuilder::onEvent(const PrinterEvent &event) {
     case EventKind::RasterRejected: {
       const std::string size = std::to_string(event.width) + "x" + std::to_string(event.height);
       addNote("[IMAGE REJECTED " + size + ": " + event.detail + "]");
-      const bool wide = event.width > kPaperWidthDots;
+      const bool wide = event.detail == "wider than the paper";
       warn("image not printed: " + event.detail +
                (wide ? " (" + std::to_string(kPaperWidthDots) + " dots)" : ""),
            size + at(event.offset));
@@ -104,12 +105,7 @@ void ReceiptBuilder::onEvent(const PrinterEvent &event) {
       ++unknownRunCount_;
       break;
     }
-    case EventKind::Foreign:
-      // Named inline where it came ("[UNKNOWN ESC a]"); its bytes print nothing.
-      markInline("[UNKNOWN " + event.detail.substr(0, event.detail.rfind(" (")) + "]");
-      warn(event.detail + ": not an IT433TD command",
-           hexBytes(event.bytes, static_cast<std::uint64_t>(event.value)) + at(event.offset));
-      break;
+    case EventKind::Foreign: addForeign(event); break;
     case EventKind::Truncated: {
       std::string counts = std::to_string(event.received);
       if (event.expected) counts += " of " + std::to_string(event.expected);
@@ -119,6 +115,18 @@ void ReceiptBuilder::onEvent(const PrinterEvent &event) {
       break;
     }
   }
+}
+
+void ReceiptBuilder::addForeign(const PrinterEvent &event) {
+  // Named inline where it came ("[UNKNOWN ESC a]"); its bytes print nothing.
+  markInline("[UNKNOWN " + event.detail.substr(0, event.detail.rfind(" (")) + "]");
+  warn(event.detail + ": not an IT433TD command",
+       hexBytes(event.bytes, static_cast<std::uint64_t>(event.value)) +
+           (event.expected ? " (claims " + std::to_string(event.expected) +
+                                 " data bytes, more than any such command: the bytes after it "
+                                 "are read as they came)"
+                           : "") +
+           at(event.offset));
 }
 
 void ReceiptBuilder::finish(std::string_view ending) {
@@ -310,8 +318,8 @@ void ReceiptBuilder::addImage(const PrinterEvent &event) {
     }
   }
   // Raster images printed back to back are one picture on the paper (a
-  // printer file may send a symbol as many bands): join them, and read the
-  // picture once the run ends.
+  // printer file may send a symbol as many bands): join them. The codes on
+  // it are read once the stretch of paper it lies on ends (closePicture).
   if (imageRunOpen_ && !receipt_.empty() && receipt_.items.back().kind == ItemKind::Image &&
       receipt_.lengthDots + item.height <= kMaxReceiptDots) {
     stackBelow(receipt_.items.back(), item);
@@ -328,21 +336,35 @@ void ReceiptBuilder::closeImageRun() {
   imageRunOpen_ = false;
   if (receipt_.empty() || receipt_.items.back().kind != ItemKind::Image) return;
   PrintedItem &item = receipt_.items.back();
-  item.transcript = "[IMAGE " + std::to_string(item.width) + "x" + std::to_string(item.height);
-  if (auto code = decodeQrInImage(item.pixels, item.width, item.height))
-    item.transcript += " " + code->format + " \"" + escapeBytes(code->bytes) + "\"";
-  item.transcript += "]";
+  item.transcript =
+      "[IMAGE " + std::to_string(item.width) + "x" + std::to_string(item.height) + "]";
   transcriptBytes_ += item.transcript.size();
+}
+
+void ReceiptBuilder::closePicture() {
+  closeImageRun();
+  const std::size_t first = pictureStart_;
+  pictureStart_ = kNoPicture;
+  if (first >= receipt_.items.size()) return;
+  for (const CodeOnPaper &code : readCodes(receipt_, first, receipt_.items.size())) {
+    std::string &line = receipt_.items[code.item].transcript;  // "[IMAGE WxH ...]"
+    const std::string shown = " " + code.format + " \"" + escapeBytes(code.bytes) + "\"";
+    line.insert(line.size() - 1, shown);
+    transcriptBytes_ += shown.size();
+  }
 }
 
 // A receipt ends, to go on in the next one, when its paper or its transcript
 // would grow past the limit (notes and markers take no paper, so junk input
 // is bounded by the transcript's budget).
 void ReceiptBuilder::place(PrintedItem item) {
+  if (!mayBePartOfAPicture(item)) closePicture();
   const size_t transcriptBytes = item.transcript.size() + 1;  // and its newline
   if (!receipt_.empty() && (receipt_.lengthDots + item.height > kMaxReceiptDots ||
                             transcriptBytes_ + transcriptBytes > kMaxReceiptTranscriptBytes))
     endReceipt(false, true);
+  if (item.kind == ItemKind::Image && pictureStart_ == kNoPicture)
+    pictureStart_ = receipt_.items.size();
   transcriptBytes_ += transcriptBytes;
   item.y = receipt_.lengthDots;
   receipt_.lengthDots += item.height;
@@ -375,7 +397,7 @@ void ReceiptBuilder::endSkipping() {
 }
 
 void ReceiptBuilder::endReceipt(bool cut, bool continued) {
-  closeImageRun();
+  closePicture();
   if (receipt_.empty()) return;  // a cut with nothing printed since the last one
   receipt_.cut = cut;
   receipt_.continued = continued;

@@ -5,6 +5,8 @@
 #include "receipt_warnings.h"
 #include "stream_decoder.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string_view>
 
@@ -30,6 +32,8 @@ public:
 
 private:
   void addText(const PrinterEvent &event);
+  // An ESC/POS command: marked where it came and named in a warning.
+  void addForeign(const PrinterEvent &event);
   // Writes the marker of the run of unknown bytes still being counted.
   void flushUnknownRun();
   // A marker inside the line (unknown bytes, ESC/POS commands); past
@@ -48,9 +52,12 @@ private:
   void addNote(std::string transcript);
   void addBarcode(const PrinterEvent &event);
   void addImage(const PrinterEvent &event);
-  // Ends a run of back-to-back images: reads the joined picture for the
-  // transcript.
+  // Ends a run of back-to-back images: one picture item, its transcript
+  // line "[IMAGE WxH]".
   void closeImageRun();
+  // Ends the stretch of paper that holds images and nothing else with ink
+  // (feeds, empty lines, notes): reads its codes into the image lines.
+  void closePicture();
   void place(PrintedItem item);
   void endReceipt(bool cut, bool continued);
   // Junk: counts an event that is not laid out, up to the next cut.
@@ -65,6 +72,8 @@ private:
   int lineX_ = 0;
   int nextNumber_ = 1;
   bool imageRunOpen_ = false;  // the last item is an image still growing
+  static constexpr std::size_t kNoPicture = SIZE_MAX;
+  std::size_t pictureStart_ = kNoPicture;  // the first item of the open stretch of pictures
   unsigned char unknownRunByte_ = 0;
   std::uint64_t unknownRunCount_ = 0;  // unknown bytes in a row, not yet marked
   size_t transcriptBytes_ = 0;         // of the items on the receipt so far

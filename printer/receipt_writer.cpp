@@ -108,7 +108,8 @@ void ReceiptWriter::run() {
     std::string error;
     const std::filesystem::path transcript = folder_.write(receipt, &error);
     std::vector<std::string> warnings = warningsOf(receipt);
-    const std::string count = warnings.empty() ? "" : ", " + warningCount(warnings.size());
+    const std::string count = (receipt.label.empty() ? "" : ", label \"" + receipt.label + "\"") +
+                              (warnings.empty() ? "" : ", " + warningCount(warnings.size()));
     if (transcript.empty()) {
       tell("receipt not written: " + error);
     } else {
@@ -120,7 +121,7 @@ void ReceiptWriter::run() {
       ++lost_;
     } else {
       WrittenReceipt written{receiptNumberOf(transcript), transcript, transcript,
-                             std::move(warnings)};
+                             std::move(warnings), receipt.label};
       written.picture.replace_extension(".png");
       written_.push_back(written);
       if (listener_) {

@@ -32,6 +32,7 @@ struct WrittenReceipt {
   std::filesystem::path picture;
   std::filesystem::path transcript;
   std::vector<std::string> warnings;  // its "[WARNING" and "[NOTE" lines; none when clean
+  std::string label;                  // Receipt::label
 };
 
 class ReceiptWriter {
@@ -41,7 +42,7 @@ public:
 
   // Proves the folder can take files (throws OutputFolderUnusable), then
   // starts the writing thread. `log` gets one line per receipt written or
-  // lost ("receipt written: out/receipt-0001.txt, 2 warnings").
+  // lost ("receipt written: out/receipt-0001.txt, label \"test_a\", 2 warnings").
   ReceiptWriter(std::filesystem::path folder, std::function<void(const std::string &)> log);
   ~ReceiptWriter();  // writes what is queued, then ends the thread
   ReceiptWriter(const ReceiptWriter &) = delete;

@@ -84,7 +84,39 @@ void StreamDecoder::feed(std::string_view bytes) {
   feed(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size());
 }
 
+// Status requests are real-time commands: a printer answers them as they
+// arrive, wherever that is, even inside another command's header or data.
+// So the bytes are looked at for DLE EOT n first; the commands are read up
+// to the request's last byte, then the request is handed out. The request's
+// bytes are still read as whatever they stand in (image data, say).
 void StreamDecoder::feed(const std::uint8_t *data, std::size_t size) {
+  std::size_t begin = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (realTimeHeld_ == 0) {  // only a DLE can begin a request: skip to the next one
+      const void *dle = std::memchr(data + i, kDLE, size - i);
+      if (!dle) break;
+      i = static_cast<std::size_t>(static_cast<const std::uint8_t *>(dle) - data);
+    }
+    const std::uint8_t byte = data[i];
+    if (realTimeHeld_ == 2) {
+      realTimeHeld_ = 0;
+      read(data + begin, i + 1 - begin);
+      begin = i + 1;
+      PrinterEvent request;
+      request.kind = EventKind::StatusRequest;
+      request.value = byte;
+      request.offset = offset_ - 3;
+      emit(std::move(request));
+    } else if (byte == kDLE) {
+      realTimeHeld_ = 1;
+    } else {
+      realTimeHeld_ = realTimeHeld_ == 1 && byte == kEOT ? 2 : 0;
+    }
+  }
+  read(data + begin, size - begin);
+}
+
+void StreamDecoder::read(const std::uint8_t *data, std::size_t size) {
   std::size_t i = 0;
   while (i < size) {
     if (dataLeft_ > 0) {
@@ -118,7 +150,7 @@ void StreamDecoder::feedData(const std::uint8_t *data, std::size_t size, std::si
     if (pending_.bytes.size() < kForeignBytesKept)
       pending_.bytes.append(reinterpret_cast<const char *>(data),
                             std::min(chunk, kForeignBytesKept - pending_.bytes.size()));
-    pending_.value += static_cast<int>(chunk);  // at most 520200 bytes (GS *)
+    pending_.value += static_cast<int>(chunk);  // at most 65540 bytes (GS ( L)
   }
   dataLeft_ -= chunk;
   offset_ += chunk;
@@ -143,6 +175,7 @@ void StreamDecoder::finish() {
     emit(std::move(event));
   }
   offset_ = 0;
+  realTimeHeld_ = 0;
 }
 
 void StreamDecoder::take(std::uint8_t byte) {
@@ -228,21 +261,12 @@ void StreamDecoder::completeCommand() {
   const bool ours = command_[0] == kDLE || (command_[0] == kESC && (command_[1] == 'w' ||
                     command_[1] == 'J' || command_[1] == '|')) ||
                     (command_[0] == kGS && command_[1] == 'v');
-  if (!ours) {
-    const ForeignCommandShape shape = foreignCommandShape(command_.data(), command_.size());
-    pending_ = PrinterEvent{};
-    pending_.kind = EventKind::Foreign;
-    pending_.offset = commandStart_;
-    pending_.detail = foreignCommandName(command_.data(), command_.size());
-    pending_.bytes.assign(command_.begin(), command_.end());
-    pending_.value = static_cast<int>(command_.size());
-    startData(shape.dataBytes, false, shape.untilNul);
+  if (!ours) return startForeign();
+  if (command_[0] == kDLE) {  // a status request, answered as it arrived (feed)
+    command_.clear();
     return;
   }
-  if (command_[0] == kDLE) {
-    event.kind = EventKind::StatusRequest;
-    event.value = command_[2];
-  } else if (command_[0] == kESC && command_[1] == 'w') {
+  if (command_[0] == kESC && command_[1] == 'w') {
     event.kind = EventKind::Cut;
   } else if (command_[0] == kESC && command_[1] == 'J') {
     event.kind = EventKind::Feed;
@@ -253,36 +277,68 @@ void StreamDecoder::completeCommand() {
     pending_.offset = commandStart_;
     startData(command_[6], true);
     return;
-  } else {  // raster header
-    const int mode = command_[3] & 0x03;
-    const std::uint64_t widthBytes = command_[4] + 256u * command_[5];
-    const std::uint64_t heightDots = command_[6] + 256u * command_[7];
-    const std::uint64_t printedWidth = widthBytes * 8 * ((mode & 1) ? 2 : 1);
-    const std::uint64_t printedHeight = heightDots * ((mode & 2) ? 2 : 1);
-    pending_ = PrinterEvent{};
-    pending_.kind = EventKind::RasterImage;
-    pending_.offset = commandStart_;
-    pending_.value = mode;
-    pending_.width = static_cast<int>(widthBytes * 8);
-    pending_.height = static_cast<int>(heightDots);
-    std::string reject;
-    if (widthBytes == 0 || heightDots == 0)
-      reject = "empty";
-    else if (printedWidth > kPaperWidthDots)
-      reject = "wider than the paper";
-    else if (printedHeight > kMaxImageHeightDots)
-      reject = "taller than " + std::to_string(kMaxImageHeightDots) + " dots";
-    if (!reject.empty()) {
-      pending_.kind = EventKind::RasterRejected;
-      pending_.width = static_cast<int>(printedWidth);
-      pending_.height = static_cast<int>(printedHeight);
-      pending_.detail = reject;
-    }
-    startData(widthBytes * heightDots, reject.empty());
-    return;
+  } else {
+    return startRaster();
   }
   command_.clear();
   emit(std::move(event));
+}
+
+void StreamDecoder::startForeign() {
+  ForeignCommandShape shape = foreignCommandShape(command_.data(), command_.size());
+  pending_ = PrinterEvent{};
+  pending_.kind = EventKind::Foreign;
+  pending_.offset = commandStart_;
+  pending_.detail = foreignCommandName(command_.data(), command_.size());
+  pending_.bytes.assign(command_.begin(), command_.end());
+  pending_.value = static_cast<int>(command_.size());
+  // A length no command of its kind has is a stray header, not a
+  // command: the bytes after it are read as they come.
+  if (shape.dataBytes > shape.maxDataBytes) {
+    pending_.expected = shape.dataBytes;
+    shape.dataBytes = 0;
+  }
+  startData(shape.dataBytes, false, shape.untilNul);
+}
+
+void StreamDecoder::startRaster() {
+  const int mode = command_[3] & 0x03;
+  const std::uint64_t widthBytes = command_[4] + 256u * command_[5];
+  const std::uint64_t heightDots = command_[6] + 256u * command_[7];
+  const std::uint64_t printedWidth = widthBytes * 8 * ((mode & 1) ? 2 : 1);
+  const std::uint64_t printedHeight = heightDots * ((mode & 2) ? 2 : 1);
+  pending_ = PrinterEvent{};
+  pending_.kind = EventKind::RasterImage;
+  pending_.offset = commandStart_;
+  pending_.value = mode;
+  pending_.width = static_cast<int>(widthBytes * 8);
+  pending_.height = static_cast<int>(heightDots);
+  // A header the printer cannot take at all (rows longer than the paper's
+  // 72 bytes, more rows than one image holds) is no image: its bytes are
+  // read on as they come, so a stray header swallows nothing. One it takes
+  // but cannot print has its data counted off.
+  std::string reject;
+  bool taken = true;
+  if (widthBytes > kPaperWidthDots / 8) {
+    reject = "more than " + std::to_string(kPaperWidthDots / 8) + " bytes a row";
+    taken = false;
+  } else if (heightDots > kMaxImageHeightDots) {
+    reject = "more than " + std::to_string(kMaxImageHeightDots) + " rows";
+    taken = false;
+  } else if (widthBytes == 0 || heightDots == 0) {
+    reject = "empty";
+  } else if (printedWidth > kPaperWidthDots) {
+    reject = "wider than the paper";
+  } else if (printedHeight > kMaxImageHeightDots) {
+    reject = "taller than " + std::to_string(kMaxImageHeightDots) + " dots";
+  }
+  if (!reject.empty()) {
+    pending_.kind = EventKind::RasterRejected;
+    pending_.width = static_cast<int>(printedWidth);
+    pending_.height = static_cast<int>(printedHeight);
+    pending_.detail = reject;
+  }
+  startData(taken ? widthBytes * heightDots : 0, reject.empty());
 }
 
 void StreamDecoder::startData(std::uint64_t count, bool keep, bool untilNul) {
@@ -312,7 +368,7 @@ void StreamDecoder::mismatch() {
   command_.clear();
   emit(std::move(event));
   offset_ = commandStart_ + 1;
-  feed(rest.data(), rest.size());
+  read(rest.data(), rest.size());
 }
 
 void StreamDecoder::flushText() {

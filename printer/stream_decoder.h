@@ -13,7 +13,8 @@
 //   DLE EOT n                       real-time status request
 // A common ESC/POS command that is not one of these (ESC @, GS k, ...; see
 // escpos_commands.h) becomes one Foreign event, its parameter and data bytes
-// skipped with it. Any other byte is unknown: it becomes an Unknown event
+// skipped with it, up to what a real command of its kind carries. A status
+// request is answered wherever it arrives, even inside another command. Any other byte is unknown: it becomes an Unknown event
 // and decoding goes on with the next byte. A command whose fixed bytes do
 // not match (ESC | 4...) makes its first byte unknown and the bytes after it
 // are decoded afresh.
@@ -38,19 +39,24 @@ constexpr int kMaxImageHeightDots = 4096; // printed height cap of one raster im
 constexpr std::size_t kTextEventLimit = 4096;
 
 enum class EventKind {
-  Text,            // bytes: code page 850 text
+  Text,  // bytes: code page 850 text
   LineFeed,
   CondensedOn,
   CondensedOff,
-  Code128,         // bytes: the barcode data
+  Code128,  // bytes: the barcode data
   Cut,
   RasterImage,     // width/height (dots, before scaling), value: mode, raster
-  RasterRejected,  // width/height as printed, detail: why; its data was skipped
+  RasterRejected,  // width/height as printed, detail: why; its data was skipped,
+                   // unless the header was no image's (more than 72 bytes a
+                   // row or 4096 rows): the bytes after it were read as they came
   Feed,            // value: dots
-  StatusRequest,   // value: n (the printer answers 1 to 4, see status_answers.h)
+  StatusRequest,   // value: n (the printer answers 1 to 4, see status_answers.h);
+                   // handed out where it arrives, even inside another command
   Unknown,         // bytes: the one unknown byte
   Foreign,         // an ESC/POS command: detail its name, bytes its first
-                   // kForeignBytesKept bytes, value its length
+                   // kForeignBytesKept bytes, value its length; expected, when
+                   // not 0, the data it claimed, more than any such command
+                   // carries: none was skipped
   Truncated,       // detail: command name; received/expected byte counts
 };
 
@@ -92,6 +98,8 @@ public:
 private:
   enum class Match { Incomplete, Complete, Mismatch };
 
+  // Reads commands from bytes already looked at for status requests.
+  void read(const std::uint8_t *data, std::size_t size);
   void take(std::uint8_t byte);
   void takeInCommand(std::uint8_t byte);
   Match classify();
@@ -100,6 +108,10 @@ private:
   void startData(std::uint64_t count, bool keep, bool untilNul = false);
   void endData();
   void completeCommand();
+  // The header of an ESC/POS command, or of a raster image, is whole: its
+  // data (if it has any the printer takes) follows.
+  void startForeign();
+  void startRaster();
   void mismatch();
   void flushText();
   void emit(PrinterEvent event);
@@ -116,6 +128,7 @@ private:
   std::uint64_t offset_ = 0;           // bytes taken so far
   std::uint64_t textStart_ = 0;        // offset of the held text's first byte
   std::uint64_t commandStart_ = 0;     // offset of command_[0]
+  int realTimeHeld_ = 0;               // bytes of DLE EOT n seen so far (0 to 2)
 };
 
 }  // namespace it433td::printer

@@ -40,7 +40,8 @@ std::string escapeBytes(std::string_view bytes) {
     } else if (c >= 0x20 && c < 0x7F) {
       out += static_cast<char>(c);
       ++i;
-    } else if (size_t length = c >= 0x80 ? utf8SequenceLength(bytes, i) : 0) {
+    } else if (size_t length = c >= 0x80 ? utf8SequenceLength(bytes, i) : 0;
+               length && !(c == 0xC2 && static_cast<unsigned char>(bytes[i + 1]) < 0xA0)) {
       out.append(bytes.substr(i, length));
       i += length;
     } else {

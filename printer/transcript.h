@@ -5,7 +5,8 @@
 //   [CODE128 "123456"]                 a barcode
 //   [CODE128 "..." NOT PRINTED: why]    data the barcode cannot carry
 //   [IMAGE 264x264]                    a raster image, printed size in dots
-//   [IMAGE 264x264 QR "payload"]       ... holding a QR code, with its content
+//   [IMAGE 264x264 QR "payload"]       ... on which a QR code (or CODE128) was read
+//                                      off the paper, with its content (receipt_codes.h)
 //   [IMAGE REJECTED 800x8: why]        an image the printer skipped
 //   [FEED 40]                          paper fed by 40 dots
 //   [UNKNOWN 0x0D]                     an unknown byte (inline, where it came)
@@ -44,7 +45,10 @@ Utf8Lead utf8Lead(unsigned char lead);
 std::size_t utf8SequenceLength(std::string_view text, std::size_t at);
 
 // Quotes bytes for a marker: printable ASCII and well-formed UTF-8 stay,
-// '"' and '\' get a backslash, every other byte becomes \xNN.
+// '"' and '\' get a backslash, every other byte becomes \xNN, C1 controls
+// in UTF-8 (U+0080-U+009F, which a terminal may act on) included. So a
+// transcript holds no control character but its line feeds (and DEL, from
+// text byte 0x7F, which a terminal ignores).
 std::string escapeBytes(std::string_view bytes);
 
 std::string transcriptOf(const Receipt &receipt);

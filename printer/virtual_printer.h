@@ -51,11 +51,22 @@ public:
   // printer (a pseudo-terminal and network jobs). It must outlive this.
   void shareState(std::atomic<PrinterState> &shared) noexcept { state_ = &shared; }
   std::uint64_t statusRequests() const noexcept { return statusRequests_.load(); }
+  // Bytes fed that were not status requests, all streams together: what
+  // keeps a port busy, where a status monitor's requests alone do not.
+  std::uint64_t printDataBytes() const noexcept;
+  // True once bytes other than status requests have come since the last
+  // receipt was handed out (or the stream began): a receipt has begun.
+  bool receiptBegun() const noexcept;
 
 private:
   void onEvent(const PrinterEvent &event);
+  // Print data of the current stream so far (its bytes less its requests').
+  std::int64_t streamPrintData() const noexcept;
 
   AnswerSink answers_;
+  std::uint64_t bytesFed_ = 0;
+  std::uint64_t streamRequests_ = 0;  // status requests of the current stream
+  std::int64_t handedOutAt_ = 0;      // streamPrintData() when the last receipt went out
   ReceiptBuilder builder_;
   StreamDecoder decoder_;
   std::atomic<PrinterState> ownState_{PrinterState::Online};

@@ -36,6 +36,8 @@ targets=(
   "decoder         tests/printer/corpus                         4096"
   "bmp_codec       tests/standins/barcode/corpus_bmp_codec      1024"
   "receipt_file    tests/tools/host/corpus_receipt_file         4096"
+  "unified_diff    tests/tools/emulator/run/corpus_unified_diff 4096"
+  "golden_folder   tests/tools/emulator/run/corpus_golden_folder 1024"
   "port_names      tests/contract/corpus_port_names             1024"
 )
 known=" $(for t in "${targets[@]}"; do read -r n _ <<<"$t"; printf '%s ' "$n"; done)"

@@ -35,18 +35,20 @@ struct EmulateOptions {
   RunOptions run;
   bool paperOut = false;
   bool offline = false;
+  unsigned finishTimeoutSeconds = 60;
   std::string web;
   std::vector<std::string> webHosts;
 };
 
 void say(const std::string &line) { printMessage(stdout, line); }
 
-// The receipts of a run without --out: a fresh folder, removed at the end.
+// A run's private folder (mode 0700, mkdtemp's): its control socket, and
+// its receipts without --out. Removed at the end.
 struct RunFolder {
   RunFolder() {
     std::string name = (std::filesystem::temp_directory_path() / "it433td-run-XXXXXX").string();
     if (!::mkdtemp(name.data()))
-      throw ToolError(kExitBadInput, "cannot make a temporary folder for the receipts: " + name);
+      throw ToolError(kExitBadInput, "cannot make a temporary folder for the run: " + name);
     path = name;
   }
   ~RunFolder() {
@@ -63,16 +65,21 @@ std::string doorsNeeded(const EmulateOptions &options) {
   return "emulate needs " + ways + (options.doors.size() == 2 ? ", or both" : ", or several");
 }
 
-int runEmulate(const EmulateOptions &options) {
+int runEmulate(const EmulateOptions &options, const std::vector<std::string> &commandLine) {
   bool anyDoor = false;
   for (const auto &kind : options.doors) anyDoor = anyDoor || kind->wanted();
   if (!anyDoor) throw ToolError(kExitBadInput, doorsNeeded(options));
   const bool running = !options.run.command.empty();
   if (options.out.empty() && !running)
     throw ToolError(kExitBadInput, "emulate needs --out DIR, the folder for the receipts");
-  checkRunOptions(options.run);
+  RunOptions run = options.run;
+  run.out = options.out;
+  run.finishTimeout = std::chrono::seconds(options.finishTimeoutSeconds);
+  run.acceptCommand = acceptCommandFor(commandLine);
+  const std::unique_ptr<GoldenFolder> expected = running ? checkRunOptions(run) : nullptr;
   std::optional<RunFolder> runFolder;
-  if (options.out.empty()) runFolder.emplace();
+  if (running) runFolder.emplace();
+  if (runFolder) run.runFolder = runFolder->path;
 
   sigset_t signals, before;
   sigemptyset(&signals);
@@ -88,7 +95,7 @@ int runEmulate(const EmulateOptions &options) {
 
   SessionOptions sessionOptions;
   for (const auto &kind : options.doors) sessionOptions.doorKinds.push_back(kind.get());
-  sessionOptions.outputFolder = runFolder ? runFolder->path : options.out;
+  sessionOptions.outputFolder = options.out.empty() ? runFolder->path : options.out;
   sessionOptions.initialState = options.offline    ? PrinterState::Offline
                                 : options.paperOut ? PrinterState::PaperOut
                                                    : PrinterState::Online;
@@ -101,8 +108,8 @@ int runEmulate(const EmulateOptions &options) {
     for (const std::string &line : door->describe()) say(line);
   if (session.web()) say("web page: " + session.web()->url());
   say("receipts go to " + std::filesystem::absolute(sessionOptions.outputFolder).string() +
-      (runFolder ? " (removed at the end; --out DIR keeps them)" : ""));
-  if (running) return runOnPrinter(session, options.run, signals, before, say);
+      (options.out.empty() ? " (removed at the end; --out DIR keeps them)" : ""));
+  if (running) return runOnPrinter(session, run, expected.get(), signals, before, say);
   for (const auto &door : session.doors())
     if (const std::string hint = door->hint(); !hint.empty()) say(hint);
   say("kill -USR1 " + std::to_string(::getpid()) + " toggles paper-out, kill -USR2 " +
@@ -151,16 +158,25 @@ void addEmulateCommand(CLI::App &app, std::shared_ptr<CommonOptions> common) {
       ->needs(run);
   auto *expect = command->add_option(
       "--expect", options->run.expect,
-      "with COMMAND: compare the Nth receipt's transcript with DIR/receipt-000N.txt, a unified "
-      "diff for each difference; exit status 1 on any when COMMAND succeeded");
+      "with COMMAND: compare each receipt's transcript with its golden file in DIR (NAME.txt, "
+      "NAME-2.txt, ... after `it433td label NAME`; receipt-000N.txt for the Nth unlabelled one), "
+      "a unified diff for each difference; exit status 1 on any when COMMAND succeeded");
   expect->needs(run);
+  command
+      ->add_option("--finish-timeout", options->finishTimeoutSeconds,
+                   "with COMMAND: wait at most this many seconds, once it has ended, for the "
+                   "printer to finish (default 60); then end, naming what still held it, "
+                   "with exit status 1")
+      ->check(CLI::Range(1u, 86400u))
+      ->needs(run);
   command
       ->add_option("--update-expected", options->run.updateExpected,
                    "with COMMAND: when it succeeds, write the receipts' transcripts to DIR as "
                    "--expect reads them")
       ->needs(run)
       ->excludes(expect);
-  command->callback([options, common] { common->exitStatus = runEmulate(*options); });
+  command->callback(
+      [options, common] { common->exitStatus = runEmulate(*options, common->commandLine); });
 }
 
 }  // namespace it433td::tools

@@ -12,6 +12,8 @@
 
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace it433td::tools {
 
@@ -21,10 +23,12 @@ namespace it433td::tools {
   X(addEmulateCommand)         \
   X(addRenderCommand)          \
   X(addStatusCommand)          \
+  X(addLabelCommand)           \
   /* end of the subcommands */
 
 struct CommonOptions {
   std::filesystem::path modulePath;  // --module, default <bin>/../lib/libPkg_Vossik.so.6
+  std::vector<std::string> commandLine;  // it433td's own argv, as it was run
   int exitStatus = 0;
 };
 

@@ -39,6 +39,7 @@ int main(int argc, char **argv) {
   app.fallthrough();
   auto common = std::make_shared<CommonOptions>();
   common->modulePath = defaultModulePath();
+  common->commandLine.assign(argv, argv + argc);
   app.add_option("--module", common->modulePath, "the driver module to load")
       ->capture_default_str();
   // Laid out as CLI11 lays out options, so the manual page (help2man) reads

@@ -69,6 +69,63 @@ namespace Vossik
 
     public enum PrinterStatus { Online, PaperOut, Offline }
 
+    // Golden receipts by name, under `it433td emulate ... --expect DIR --
+    // COMMAND`: after Run.Label("till_total") the receipts printed are
+    // DIR/till_total.txt, till_total-2.txt, ... until the next label.
+    // Through the run's control socket (a Unix socket named by
+    // IT433TD_RUN_SOCKET: Mono and .NET on Linux; .NET on Windows 10 1803
+    // and later); not a call of the module.
+    public static class Run
+    {
+        public const string SocketVariable = "IT433TD_RUN_SOCKET";
+
+        public static bool Inside
+        {
+            get { return !string.IsNullOrEmpty(Environment.GetEnvironmentVariable(SocketVariable)); }
+        }
+
+        // Returns once the run has read what was printed before; throws
+        // InvalidOperationException outside a run, for a name the run
+        // refuses, or when the run does not answer within the timeout.
+        public static void Label(string name, int timeoutMilliseconds = 120000)
+        {
+            string path = Environment.GetEnvironmentVariable(SocketVariable);
+            if (string.IsNullOrEmpty(path))
+                throw new InvalidOperationException(
+                    "not inside a run of `it433td emulate ... -- COMMAND` (" + SocketVariable + " is not set)");
+            if (name.IndexOf('\n') >= 0)
+                throw new ArgumentException("a label cannot hold a line feed");
+            string answer;
+            try
+            {
+                using (var socket = new System.Net.Sockets.Socket(System.Net.Sockets.AddressFamily.Unix,
+                           System.Net.Sockets.SocketType.Stream, System.Net.Sockets.ProtocolType.Unspecified))
+                {
+                    socket.SendTimeout = socket.ReceiveTimeout = timeoutMilliseconds;
+                    socket.Connect(new System.Net.Sockets.UnixDomainSocketEndPoint(path));
+                    socket.Send(Encoding.UTF8.GetBytes("label " + name + "\n"));
+                    var received = new System.IO.MemoryStream();
+                    var buffer = new byte[1024];
+                    int got;
+                    while (received.Length <= 1024 && (got = socket.Receive(buffer)) > 0)
+                    {
+                        received.Write(buffer, 0, got);
+                        if (buffer[got - 1] == (byte)'\n') break;
+                    }
+                    answer = Encoding.UTF8.GetString(received.ToArray()).TrimEnd('\n');
+                }
+            }
+            catch (System.Net.Sockets.SocketException e)
+            {
+                throw new InvalidOperationException(
+                    "the run's control socket " + path + " does not answer (" + e.Message + "); has the run ended?", e);
+            }
+            if (answer != "ok")
+                throw new InvalidOperationException("label \"" + name + "\": " +
+                    (answer.StartsWith("error ") ? answer.Substring(6) : "unexpected answer " + answer));
+        }
+    }
+
     // A non-zero status: the module's own (negative) or a vendor library's.
     public class VossikException : Exception
     {

@@ -17,6 +17,7 @@ interface
 
 uses
   {$IFDEF FPC}{$IFDEF UNIX}cwstring, { code page conversions through iconv }{$ENDIF}{$ENDIF}
+  {$IFDEF UNIX}Sockets, BaseUnix, { the run's control socket: Label }{$ENDIF}
   SysUtils;
 
 const
@@ -88,6 +89,19 @@ function ToCP850(const S: UnicodeString): CP850String;
 { Raises EVossik when Status is not 0. }
 procedure Check(const Operation: string; Status: Integer);
 
+{$IFDEF UNIX}
+{ Golden receipts by name, under `it433td emulate ... --expect DIR --
+  COMMAND`: after LabelReceipts('till_total') the receipts printed are
+  DIR/till_total.txt, till_total-2.txt, ... until the next label. Through
+  the run's control socket (a Unix socket named by IT433TD_RUN_SOCKET), not
+  a call of the module; returns once the run has read what was printed
+  before. Raises ELabel outside a run, for a name the run refuses, or when
+  the run does not answer within TimeoutSeconds. }
+type
+  ELabel = class(Exception);
+procedure LabelReceipts(const Name: UTF8String; TimeoutSeconds: Integer = 120);
+{$ENDIF}
+
 implementation
 
 constructor EVossik.CreateStatus(const AOperation: string; AStatus: Integer);
@@ -120,5 +134,57 @@ begin
   if Status <> 0 then
     raise EVossik.CreateStatus(Operation, Status);
 end;
+
+{$IFDEF UNIX}
+procedure LabelReceipts(const Name: UTF8String; TimeoutSeconds: Integer);
+var
+  Path, Request, Answer: AnsiString;
+  Address: sockaddr_un;
+  Socket, Got: LongInt;
+  Bound: TTimeVal;
+  Buffer: array[0..1023] of AnsiChar;
+begin
+  Path := GetEnvironmentVariable('IT433TD_RUN_SOCKET');
+  if Path = '' then
+    raise ELabel.Create('not inside a run of `it433td emulate ... -- COMMAND` ' +
+      '(IT433TD_RUN_SOCKET is not set)');
+  if Pos(#10, Name) > 0 then
+    raise ELabel.Create('a label cannot hold a line feed');
+  FillChar(Address, SizeOf(Address), 0);
+  Address.sun_family := AF_UNIX;
+  if Length(Path) >= SizeOf(Address.sun_path) then
+    raise ELabel.Create('IT433TD_RUN_SOCKET names no socket: ' + Path);
+  Move(Path[1], Address.sun_path[0], Length(Path));
+  Socket := fpSocket(AF_UNIX, SOCK_STREAM, 0);
+  if Socket < 0 then
+    raise ELabel.Create('no socket');
+  try
+    Bound.tv_sec := TimeoutSeconds;
+    Bound.tv_usec := 0;
+    fpSetSockOpt(Socket, SOL_SOCKET, SO_SNDTIMEO, @Bound, SizeOf(Bound));
+    fpSetSockOpt(Socket, SOL_SOCKET, SO_RCVTIMEO, @Bound, SizeOf(Bound));
+    if fpConnect(Socket, @Address, SizeOf(Address)) <> 0 then
+      raise ELabel.Create('the run''s control socket ' + Path + ' does not answer; has the run ended?');
+    Request := 'label ' + Name + #10;
+    if fpSend(Socket, @Request[1], Length(Request), 0) <> Length(Request) then
+      raise ELabel.Create('the run did not take the label');
+    Answer := '';
+    repeat
+      Got := fpRecv(Socket, @Buffer[0], SizeOf(Buffer), 0);
+      if Got > 0 then
+        Answer := Answer + Copy(Buffer, 0, Got);
+    until (Got <= 0) or (Pos(#10, Answer) > 0) or (Length(Answer) > 1024);
+  finally
+    CloseSocket(Socket);
+  end;
+  if Pos(#10, Answer) > 0 then
+    SetLength(Answer, Pos(#10, Answer) - 1);
+  if Answer <> 'ok' then
+    if Copy(Answer, 1, 6) = 'error ' then
+      raise ELabel.Create('label "' + Name + '": ' + Copy(Answer, 7, MaxInt))
+    else
+      raise ELabel.Create('label "' + Name + '": the run did not answer in time');
+end;
+{$ENDIF}
 
 end.

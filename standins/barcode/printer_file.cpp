@@ -115,7 +115,9 @@ void appendRaster(std::vector<uint8_t> &out, const MonoBitmap &image, int32_t in
   const int32_t step = command.doubleHeight ? 2 : 1;
   const int32_t end = command.top + command.dataRows * step;
   std::array<uint8_t, kPaperBytes + 1> paper{};
-  size_t widthBytes = 0;
+  // At least one byte: a command of white rows alone (inside the picture)
+  // would otherwise be an empty image, which the printer refuses.
+  size_t widthBytes = 1;
   for (int32_t y = command.top; y < end; y += step)
     widthBytes = std::max(widthBytes, placeRow(image, y, indent, paper));
 
@@ -130,8 +132,8 @@ void appendRaster(std::vector<uint8_t> &out, const MonoBitmap &image, int32_t in
   }
 }
 
-// A band of rows that all hold black: planned as a whole at its widest row,
-// then each command sent only as wide as its own rows need.
+// A band of rows: planned as a whole at its widest row, then each command
+// sent only as wide as its own rows need.
 void appendBand(std::vector<uint8_t> &out, const MonoBitmap &image, int32_t indent, int32_t top,
                 int32_t rows) {
   std::array<uint8_t, kPaperBytes + 1> paper{};
@@ -151,22 +153,15 @@ int32_t buildPrinterFile(const MonoBitmap &image, int32_t indent, int32_t traili
     return P32GECODEBAR_TOO_WIDE;
 
   out.clear();
-  int64_t pendingFeed = 0;
-  int32_t y = 0;
-  while (y < image.height()) {
-    if (image.rowIsWhite(y)) {
-      ++pendingFeed;
-      ++y;
-      continue;
-    }
-    int32_t end = y;
-    while (end < image.height() && end - y < kMaxRasterDots && !image.rowIsWhite(end)) ++end;
-    appendFeed(out, pendingFeed);
-    pendingFeed = 0;
-    appendBand(out, image, indent, y, end - y);
-    y = end;
-  }
-  appendFeed(out, pendingFeed + trailingFeedDots);
+  int32_t top = 0;
+  while (top < image.height() && image.rowIsWhite(top)) ++top;
+  int32_t bottom = image.height();
+  while (bottom > top && image.rowIsWhite(bottom - 1)) --bottom;
+  if (bottom > top) appendFeed(out, top);  // an all-white image is one feed
+  for (int32_t y = top; y < bottom; y += kMaxRasterDots)
+    appendBand(out, image, indent, y, std::min(kMaxRasterDots, bottom - y));
+  appendFeed(out,
+             static_cast<int64_t>(image.height() - (bottom > top ? bottom : 0)) + trailingFeedDots);
   return P32GECODEBAR_OK;
 }
 

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fstream>
 #include <regex>
 
 using namespace tool_test;
@@ -189,6 +190,49 @@ TEST_F(Binding, PascalUnitCompiledWithFreePascal) {
               "-Fl" + (kPrefix / "lib").string(), (kSource / "examples/pascal/receipt.pas").string()});
   printsTheReceipt(temp_.path / "receipt", {}, true);
   guideShows(kSource / "examples/pascal/receipt.pas");
+}
+
+// The pytest plugin, installed with the binding by pip, loaded by Debian's
+// pytest on its own, under `it433td emulate -- pytest`: each test's receipt
+// is its golden file, named after the test's id.
+TEST(PytestPlugin, LabelsEachTestsReceiptsWithItsIdUnderEmulate) {
+  TempFolder temp;
+  const fs::path python = IT433TD_PYTHON;
+  fs::copy(kSource / "bindings/python", temp.path / "package", fs::copy_options::recursive);
+  const Finished installed =
+      run(python, {"-m", "pip", "install", "--quiet", "--no-build-isolation", "--no-index",
+                   "--target", (temp.path / "site").string(), (temp.path / "package").string()});
+  ASSERT_EQ(installed.exitStatus, 0) << installed.out << installed.err;
+  std::ofstream(temp.path / "test_till.py") << R"(import it433td
+
+def print_receipt(text):
+    with it433td.Printer("COM1") as printer:
+        printer.text(text + "\n")
+        printer.cut()
+
+def test_total():
+    print_receipt("Total 4,50")
+
+def test_change():
+    print_receipt("Troco 0,50")
+)";
+  std::vector<std::string> env{"PYTHONPATH=" + (temp.path / "site").string(),
+                               "LD_LIBRARY_PATH=" + (kPrefix / "lib").string()};
+  if (const std::string preload = IT433TD_SANITIZER_PRELOAD; !preload.empty())
+    env.insert(env.end(), {"LD_PRELOAD=" + preload, "ASAN_OPTIONS=detect_leaks=0"});
+  fs::create_directories(temp.path / "ports");
+  const fs::path golden = temp.path / "golden";
+  const Finished ran = run(
+      kPrefix / "bin" / "it433td",
+      {"emulate", "--port", "COM1", "--ports-dir", (temp.path / "ports").string(),
+       "--update-expected", golden.string(), "--", python.string(), "-m", "pytest", "-q", "-p",
+       "no:cacheprovider", "--rootdir", temp.path.string(), (temp.path / "test_till.py").string()},
+      env, 120s);
+  ASSERT_EQ(ran.exitStatus, 0) << ran.out << ran.err;
+  EXPECT_EQ(readFile(golden / "test_till.py%3A%3Atest_total.txt"), "Total 4,50\n[CUT]\n")
+      << ran.out;
+  EXPECT_EQ(readFile(golden / "test_till.py%3A%3Atest_change.txt"), "Troco 0,50\n[CUT]\n")
+      << ran.out;
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 #      by an ordinary user, who unpacked the packages and so may write
 #      beside it, all printing a QR code on the virtual printer (emulate,
 #      that user's too); it433td leaves nothing beside itself, nor its
-#      private QR folder;
+#      private QR folder; pytest loads the binding package's plugin;
 #   3. both zips: the licence, the notices and the stand-ins' headers with
 #      their statuses; every DLL stripped, naming its .debug file in the
 #      debug zip, its PE header Windows 6.0 or later; the module's version
@@ -108,6 +108,11 @@ mkdir -p "$python/dados"
    LD_LIBRARY_PATH=$scratch/each/libpkg-vossik6/usr/lib \
    /usr/bin/python3 "$root/usr/share/doc/libpkg-vossik-dev/examples/python/receipt.py" COM1) ||
   fail "the Python sample failed"
+# Its pytest plugin, found by pytest itself through the package's metadata
+# (a folder without tests: pytest's status is 5).
+plugins=$(PYTHONPATH=$scratch/each/python3-it433td/usr/lib/python3/dist-packages /usr/bin/python3 \
+  -m pytest --trace-config --co -q -p no:cacheprovider "$python/dados" 2>&1 || true)
+grep -q 'it433td.pytest_plugin' <<<"$plugins" || fail "pytest does not load the package's plugin: $plugins"
 
 # The tool as that user, no IT433TD_DADOS_DIR: nothing beside it, no QR folder left.
 printf 'Recibo do usuario\nqr https://nfce.exemplo.com.br/consulta?p=43\ncut\n' >"$scratch/user.txt"

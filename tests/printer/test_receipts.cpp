@@ -79,8 +79,8 @@ TEST(Receipts, CutsSplitTheStreamIntoReceipts) {
 
 TEST(Receipts, MarkersForBarcodesFeedsUnknownBytesAndCutShortCommands) {
   const Printed p = print("a\rb\n" + code128("12\"34") + "\n\x1BJ\x28" +
-                          code128(std::string("\xE9", 1)) + rasterHeader(0, 80, 1) +
-                          std::string(80, 0) + "\x1B|30\x01");
+                          code128(std::string("\xE9", 1)) + rasterHeader(1, 40, 1) +
+                          std::string(40, 0) + "\x1B|30\x01");
   ASSERT_EQ(p.transcripts.size(), 1u);
   EXPECT_EQ(p.transcripts[0],
             "a[UNKNOWN 0x0D]b\n"
@@ -93,7 +93,7 @@ TEST(Receipts, MarkersForBarcodesFeedsUnknownBytesAndCutShortCommands) {
             "[IMAGE REJECTED 640x1: wider than the paper]\n"
             "[WARNING image not printed: wider than the paper (576 dots): 640x1 at byte 28]\n"
             "[TRUNCATED CODE128: 5 bytes]\n"
-            "[WARNING command cut short by the end of the stream: CODE128, 5 bytes at byte 116]\n" +
+            "[WARNING command cut short by the end of the stream: CODE128, 5 bytes at byte 76]\n" +
                 kNotCut);
   EXPECT_EQ(p.receipts[0].lengthDots, kLineHeightDots + kBarHeightDots + kLineHeightDots +
                                           kLineHeightDots + 40);
@@ -103,6 +103,7 @@ TEST(Receipts, EscapedDataKeepsUtf8AndEscapesEverythingElse) {
   EXPECT_EQ(escapeBytes(std::string("a\0\\\"\n\xC3\xA3\xC3\x7F\xFF", 10)),
             "a\\x00\\\\\\\"\\x0Aã\\xC3\\x7F\\xFF");
   EXPECT_EQ(escapeBytes("\xED\xA0\x80"), "\\xED\\xA0\\x80");  // a surrogate is not UTF-8
+  EXPECT_EQ(escapeBytes("\xC2\x9B\xC2\xA0"), "\\xC2\\x9B\xC2\xA0");  // a C1 control is escaped
 }
 
 TEST(Receipts, ImagesPrintOneToOneAndScaled) {
@@ -139,6 +140,30 @@ TEST(Receipts, ImagesPrintedBackToBackAreOnePicture) {
   EXPECT_EQ(p.receipts[0].items[0].height, static_cast<int>(rows));
   EXPECT_EQ(p.transcripts[0], "[IMAGE " + std::to_string(width) + "x" + std::to_string(rows) +
                                   " QR \"" + payload + "\"]\n\n[CUT]\n");
+}
+
+// A code is read from the paper, not from one command: a QR code whose
+// all-white module row is sent as a feed between two images (as the
+// barcode library once sent TILL-A#3) is read across both.
+TEST(Receipts, ACodeSplitByAFeedIsReadFromThePaper) {
+  const std::string whole = qrRaster("TILL-A#3", 3, 16);
+  const size_t rowBytes = static_cast<unsigned char>(whole[4]);
+  const size_t rows = static_cast<unsigned char>(whole[6]);
+  std::string stream;
+  for (size_t y = 0; y < rows;) {
+    const auto white = [&](size_t row) {
+      return whole.find_first_not_of('\0', 8 + row * rowBytes) >= 8 + (row + 1) * rowBytes;
+    };
+    size_t end = y;
+    while (end < rows && white(end) == white(y)) ++end;
+    stream += white(y) ? "\x1BJ" + std::string(1, static_cast<char>(end - y))
+                       : rasterHeader(0, static_cast<int>(rowBytes), static_cast<int>(end - y)) +
+                             whole.substr(8 + y * rowBytes, (end - y) * rowBytes);
+    y = end;
+  }
+  const std::string transcript = print(stream + "\x1Bw").transcripts.at(0);
+  EXPECT_EQ(transcript.find("[IMAGE 104x21 QR \"TILL-A#3\"]\n[FEED 3]\n[IMAGE 104x39]\n"), 10u)
+      << transcript;
 }
 
 // Bands of different widths: a narrower one goes under the picture as it is,
@@ -289,8 +314,8 @@ std::vector<WarningCase> warningCases() {
        {"[WARNING text wider than the paper", "[WARNING UTF-8 text, but the IT433TD prints code page 850: \"é\" C3 A9 at byte 4095]"}},
       {"no_cut", "total\n", {kNotCut.substr(0, kNotCut.size() - 1)}},
       {"text_too_wide", std::string(49, 'x') + "\n" + cut, {kWrapped + "at byte 48]"}},
-      {"image_too_wide", rasterHeader(0, 73, 1) + std::string(73, '\xFF') + cut,
-       {"[WARNING image not printed: wider than the paper (576 dots): 584x1 at byte 0]"}},
+      {"image_too_wide", rasterHeader(1, 37, 1) + std::string(37, '\xFF') + cut,
+       {"[WARNING image not printed: wider than the paper (576 dots): 592x1 at byte 0]"}},
       {"code128_too_wide", code128(std::string(60, 'A')) + cut,
        {"[WARNING CODE128 not printed: wider than the paper (576 dots): \"AAAAAAAAAAAAAAAAAAAAAAAA...\" "
         "at byte 0]"}},
@@ -367,6 +392,19 @@ TEST(StatusAnswers, AnswersComeAtOnceMidJobAndUnknownRequestsGetNone) {
   // A status request mid-text neither prints nor breaks the line.
   printer.feed("rest\n\x1Bw");
   EXPECT_EQ(receipts, 1);
+}
+
+// A stray header (an ESC/POS QR header claiming 65,535 bytes, a raster
+// header of a size no paper has) swallows nothing: the next receipt prints
+// and the status request after it is answered.
+TEST(StatusAnswers, AStrayHeaderLeavesTheNextReceiptAndItsStatusRequest) {
+  for (const std::string &stray :
+       {std::string("\x1D(k\xFF\xFF", 5), rasterHeader(0, 0xFFFF, 0xFFFF)}) {
+    const Printed p = print(stray + "\x0FTotal 4,50\n\x1Bw\x10\x04\x01");
+    EXPECT_EQ(p.answers, "\x12");
+    ASSERT_EQ(p.transcripts.size(), 1u);
+    EXPECT_NE(p.transcripts[0].find("Total 4,50\n"), std::string::npos) << p.transcripts[0];
+  }
 }
 
 TEST(StatusAnswers, StateNamesRoundTrip) {

@@ -99,12 +99,9 @@ TEST(StreamDecoder, IsReadyForANewStreamAfterFinish) {
   EXPECT_EQ(events.back(), "CUT");
 }
 
-TEST(StreamDecoder, ImagesBeyondThePaperAreSkippedWithTheirData) {
-  // 73 bytes = 584 dots: wider than 576. Its data must not print as text.
-  std::string wide = rasterHeader(0, 73, 1) + std::string(73, 'A') + "\n";
-  EXPECT_EQ(decodeAll(wide, 5),
-            (Events{"IMAGE REJECTED 584x1 (wider than the paper)", "LF"}));
-  // Double width makes 37 bytes too wide as well; 36 fit exactly.
+TEST(StreamDecoder, ImagesBeyondThePaperAreRejected) {
+  // Double width makes 37 bytes too wide: an image the printer takes but
+  // cannot print, its data skipped; 36 bytes fit exactly.
   EXPECT_EQ(decodeAll(rasterHeader(1, 37, 1) + std::string(37, 'A'), 3),
             (Events{"IMAGE REJECTED value=1 592x1 (wider than the paper)"}));
   EXPECT_EQ(decodeAll(rasterHeader(1, 36, 1) + std::string(36, 0), 3).at(0).rfind("IMAGE value=1 288x1", 0),
@@ -115,16 +112,40 @@ TEST(StreamDecoder, ImagesBeyondThePaperAreSkippedWithTheirData) {
             (Events{"IMAGE REJECTED 0x5 (empty)", "TEXT bytes=78"}));
 }
 
-TEST(StreamDecoder, AHugeClaimedImageAllocatesNothingUpFront) {
-  // 0xFFFF x 0xFFFF bytes claimed, a few sent: a truncated image, no allocation.
-  std::string stream = rasterHeader(0, 0xFFFF, 0xFFFF) + "abc";
-  EXPECT_EQ(decodeAll(stream, 4), (Events{"TRUNCATED (IMAGE) 11/4294836233"}));
+// A header of a size no command of its kind has is reported, and what
+// follows it is read as it came, never swallowed as its data.
+TEST(StreamDecoder, AStrayHeaderSwallowsNothing) {
+  EXPECT_EQ(decodeAll(rasterHeader(0, 73, 1) + "ok", 5),
+            (Events{"IMAGE REJECTED 584x1 (more than 72 bytes a row)", "TEXT bytes=6F6B"}));
+  EXPECT_EQ(decodeAll(rasterHeader(0, 0xFFFF, 0xFFFF) + "ok", 4),
+            (Events{"IMAGE REJECTED 524280x65535 (more than 72 bytes a row)", "TEXT bytes=6F6B"}));
+  EXPECT_EQ(decodeAll(rasterHeader(0, 1, 4097) + "ok", 4),
+            (Events{"IMAGE REJECTED 8x4097 (more than 4096 rows)", "TEXT bytes=6F6B"}));
+  EXPECT_EQ(
+      decodeAll("\x1D(k\xFF\xFFok", 4),
+      (Events{"FOREIGN bytes=1D286BFFFF value=5 (GS ( k (QR code and 2D symbols, ESC/POS)) 0/65535",
+              "TEXT bytes=6F6B"}));
+  EXPECT_EQ(decodeAll(std::string("\x1B*\x21\x00\x04ok", 7), 4),
+            (Events{"FOREIGN bytes=1B2A210004 value=5 (ESC * (bit image, ESC/POS)) 0/3072",
+                    "TEXT bytes=6F6B"}));
+  // The largest real ones still take their data.
+  EXPECT_EQ(decodeAll("\x1D(k\xB4\x1B" + std::string(7092, 'x'), 9).size(), 1u);
 }
 
-TEST(StreamDecoder, LongTextComesInBoundedEvents) {
-  const Events events = decodeAll(std::string(kTextEventLimit + 10, 'x'), 100);
-  ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(events[1], "TEXT bytes=" + std::string(20, '7').replace(0, 20, "78787878787878787878"));
+// A status request is answered where it arrives, even inside another
+// command's data, which keeps its bytes.
+TEST(StreamDecoder, StatusRequestsInsideCommandsAreHandedOutWhereTheyArrive) {
+  const std::vector<std::pair<std::string, std::string>> commands = {
+      {rasterHeader(0, 1, 3) + "\x10\x04\x02", "IMAGE 8x3 raster=3/A31245E9"},
+      {code128("\x10\x04\x02"), "CODE128 bytes=100402"},
+      {std::string("\x1D(k\x03\x00\x10\x04\x02", 8),
+       "FOREIGN bytes=1D286B0300100402 value=8 (GS ( k (QR code and 2D symbols, ESC/POS))"}};
+  for (const auto &[command, event] : commands) {
+    const Events events = decodeAll(command, 4);
+    EXPECT_EQ(events, (Events{event, "STATUS value=2"}));
+    for (size_t split = 0; split <= command.size(); ++split)
+      EXPECT_EQ(decodeAll(command, split), events) << "split at " << split;
+  }
 }
 
 }  // namespace

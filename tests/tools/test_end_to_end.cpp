@@ -73,6 +73,12 @@ std::vector<fs::path> filesIn(const fs::path &folder, const std::string &extensi
   return files;
 }
 
+// Where a case's copy of it433td and its ports folder are.
+struct ToolCopyPaths {
+  fs::path tool;
+  fs::path ports;
+};
+
 // A copy of it433td in a folder of its own, with the module's path given.
 class ToolCopy : public ::testing::Test {
 protected:
@@ -102,6 +108,8 @@ protected:
     EXPECT_TRUE(printer->waitForLine("ready", 10s)) << printer->output();
     return printer;
   }
+
+  ToolCopyPaths paths() const { return {tool_, ports_}; }
 
   TempFolder temp_;
   fs::path tool_ = temp_.path / "bin" / "it433td";
@@ -171,6 +179,27 @@ TEST_F(ToolCopy, StatusSeesPaperOutAndOfflineToggledBySignals) {
   EXPECT_NE(asked.out.find("POS2: offline"), std::string::npos) << asked.out;
   printer->signal(SIGINT);
   EXPECT_EQ(printer->wait(10s), 0);
+}
+
+// A stray header on the port (an ESC/POS QR header claiming 65,535 bytes,
+// a raster header of a size no paper has) swallows neither the next
+// receipt printed through the module nor the status request after it.
+TEST_F(ToolCopy, AStrayHeaderSwallowsNeitherTheNextReceiptNorItsStatus) {
+  auto printer = emulate("POS3");
+  std::ofstream(ports_ / "POS3", std::ios::binary)
+      << std::string("\x1D(k\xFF\xFF\x1Dv0\x00\xFF\xFF\xFF\xFF", 13);
+  const Finished printed = run(
+      tool_, withModule({"print", "--port", "POS3", writeReceipt("Total 4,50\ncut\n").string()}),
+      {portsVariable()});
+  EXPECT_EQ(printed.exitStatus, 0) << printed.err;
+  const Finished asked = run(tool_, withModule({"status", "--port", "POS3"}), {portsVariable()});
+  EXPECT_NE(asked.out.find("POS3: online"), std::string::npos) << asked.out << asked.err;
+  printer->signal(SIGTERM);
+  EXPECT_EQ(printer->wait(10s), 0);
+  const auto transcripts = filesIn(out_, ".txt");
+  ASSERT_EQ(transcripts.size(), 1u) << printer->output();
+  EXPECT_NE(readFile(transcripts[0]).find("]\nTotal 4,50\n"), std::string::npos)
+      << readFile(transcripts[0]);
 }
 
 TEST_F(ToolCopy, FailuresExitNonZeroAndNameTheirCause) {
@@ -793,6 +822,133 @@ TEST_F(ToolCopy, RunModeWaitsForTheLastReceiptAndChecksWarningsAndGoldenReceipts
   const Finished missing = run(tool_, {"emulate", "--listen", "127.0.0.1:0", "--", "no-such-cmd"});
   EXPECT_EQ(missing.exitStatus, 127);
   EXPECT_NE(missing.err.find("cannot run \"no-such-cmd\""), std::string::npos) << missing.err;
+}
+
+// `emulate --port RUN1 OPTIONS -- bash -c SCRIPT bash TOOL`: in SCRIPT,
+// print TEXT prints a receipt on the port and "$1" is it433td.
+Finished runScript(const ToolCopyPaths &paths, const std::vector<std::string> &options,
+                   const std::string &script, std::chrono::seconds limit = 60s) {
+  std::vector<std::string> args{"emulate", "--port", "RUN1", "--ports-dir", paths.ports.string()};
+  args.insert(args.end(), options.begin(), options.end());
+  args.insert(args.end(),
+              {"--", "/bin/bash", "-c",
+               "print() { printf '%s\\n\\033w' \"$1\" > \"$IT433TD_PORTS/RUN1\"; }\n" + script,
+               "bash", paths.tool.string()});
+  return run(paths.tool, args, {}, limit);
+}
+
+// Golden receipts by name: a labelled test added in the middle is the one
+// difference, one removed the one missing; receipts before any label keep
+// their numbers; a failing --expect says how to accept the change.
+TEST_F(ToolCopy, LabelledReceiptsMatchByNameSoATestAddedInTheMiddleIsTheOneDifference) {
+  const fs::path golden = temp_.path / "golden";
+  const auto tests = [&](const std::vector<std::string> &options, const std::string &names) {
+    return runScript(paths(), options,
+                     "print Setup; for t in " + names +
+                         "; do \"$1\" label \"tests/till.py::$t\" || exit; print $t; done");
+  };
+  const Finished first = tests({"--update-expected", golden.string()}, "test_a test_c");
+  ASSERT_EQ(first.exitStatus, 0) << first.out << first.err;
+  EXPECT_EQ(readFile(golden / "receipt-0001.txt"), "Setup\n[CUT]\n");
+  EXPECT_EQ(readFile(golden / "tests%2Ftill.py%3A%3Atest_c.txt"), "test_c\n[CUT]\n");
+
+  const Finished added = tests({"--expect", golden.string()}, "test_a test_b test_c");
+  EXPECT_EQ(added.exitStatus, 1);
+  EXPECT_NE(added.err.find("--expect: 1 difference from"), std::string::npos) << added.err;
+  EXPECT_NE(added.out.find("receipt 3 \"tests/till.py::test_b\" is not in " + golden.string() +
+                           " (tests%2Ftill.py%3A%3Atest_b.txt):\n--- /dev/null"),
+            std::string::npos)
+      << added.out;
+  EXPECT_NE(added.err.find("to accept these receipts as the golden ones, run: " + tool_.string() +
+                           " emulate --port RUN1 --ports-dir " + ports_.string() +
+                           " --update-expected " + golden.string() + " -- /bin/bash -c"),
+            std::string::npos)
+      << added.err;
+
+  const Finished removed = tests({"--expect", golden.string()}, "test_a");
+  EXPECT_NE(removed.err.find("--expect: 1 difference from"), std::string::npos) << removed.err;
+  EXPECT_NE(removed.out.find("tests%2Ftill.py%3A%3Atest_c.txt was not printed:"), std::string::npos)
+      << removed.out;
+  const Finished outside = run(tool_, {"label", "test_a"});
+  EXPECT_EQ(outside.exitStatus, 2);
+  EXPECT_NE(outside.err.find("not inside a run"), std::string::npos) << outside.err;
+}
+
+// A run ends however COMMAND leaves the port: a status monitor left behind
+// (status requests every second) is not waited for past 10 s, one that
+// keeps printing not past --finish-timeout, which names it; and what
+// COMMAND left running, a process that left its group included, is ended.
+// A SIGTERM to it433td reaches COMMAND's whole tree.
+TEST_F(ToolCopy, RunsEndWhateverCommandLeavesBehindAndNothingOfItOutlivesThem) {
+  const fs::path pids = temp_.path / "pids";
+  const auto gone = [&] {
+    std::ifstream list(pids);
+    bool all = true;
+    for (pid_t pid = 0; list >> pid;) all = all && ::kill(pid, 0) != 0;
+    return all;
+  };
+  const std::string leaveBehind =
+      "{ exec 3<> \"$IT433TD_PORTS/RUN1\"; while :; do printf \"$BYTES\" >&3; "
+      "sleep 1; done; } >/dev/null 2>&1 & echo $! > " +
+      pids.string() + "; ";
+  const Finished monitor =
+      runScript(paths(), {}, "BYTES='\\020\\004\\001'; " + leaveBehind + "print Hi");
+  EXPECT_EQ(monitor.exitStatus, 0) << monitor.out << monitor.err;
+  EXPECT_NE(monitor.out.find("no print data for 10 s"), std::string::npos) << monitor.out;
+  EXPECT_TRUE(gone());
+  const Finished printing =
+      runScript(paths(), {"--finish-timeout", "3"}, "BYTES=x; " + leaveBehind);
+  EXPECT_EQ(printing.exitStatus, 1);
+  EXPECT_NE(printing.out.find("after 3 s (--finish-timeout): the port RUN1, held open by process "),
+            std::string::npos)
+      << printing.out;
+  EXPECT_TRUE(gone());
+
+  Background stopped(
+      tool_, {"emulate", "--port", "RUN1", "--ports-dir", ports_.string(), "--", "/bin/bash", "-c",
+              "sleep 300 & echo $! > " + pids.string() + "; setsid sleep 300 & echo $! >> " +
+                  pids.string() + "; wait"});
+  ASSERT_TRUE(stopped.waitForLine("running", 10s)) << stopped.output();
+  for (int i = 0; i < 100 && readFile(pids).find('\n') == readFile(pids).rfind('\n'); ++i)
+    std::this_thread::sleep_for(50ms);  // both started
+  stopped.signal(SIGTERM);
+  EXPECT_EQ(stopped.wait(20s), 128 + SIGTERM) << stopped.output();
+  EXPECT_TRUE(gone()) << readFile(pids);
+}
+
+// Golden folders are checked before COMMAND runs (it would make a file):
+// --out that is, lies in or holds the golden folder, and a golden file that
+// is a link, are refused with exit status 2. A golden file found unreadable
+// after COMMAND ran gives 2 when COMMAND succeeded, and never hides its
+// failure.
+TEST_F(ToolCopy, GoldenFoldersAreCheckedBeforeCommandRunsAndNeverHideItsFailure) {
+  const fs::path golden = temp_.path / "golden";
+  fs::create_directories(golden);
+  std::ofstream(golden / "receipt-0001.txt") << "Hi\n[CUT]\n";
+  const fs::path made = temp_.path / "ran";
+  for (const fs::path &out : {golden, golden / "inside", temp_.path}) {
+    const Finished refused = runScript(
+        paths(), {"--out", out.string(), "--expect", golden.string()}, "touch " + made.string());
+    EXPECT_EQ(refused.exitStatus, 2) << out;
+    EXPECT_NE(refused.err.find("must go to a folder of their own"), std::string::npos)
+        << refused.err;
+  }
+  fs::create_symlink(temp_.path / "secret", golden / "receipt-0002.txt");
+  const Finished link = runScript(paths(), {"--expect", golden.string()}, "touch " + made.string());
+  EXPECT_EQ(link.exitStatus, 2);
+  EXPECT_NE(link.err.find("receipt-0002.txt: a symbolic link, not a receipt file"),
+            std::string::npos)
+      << link.err;
+  EXPECT_FALSE(fs::exists(made));
+
+  fs::remove(golden / "receipt-0002.txt");
+  const std::string swap = "print Hi; ln -sf " + (temp_.path / "secret").string() + " " +
+                           (golden / "receipt-0001.txt").string() + "; exit ";
+  EXPECT_EQ(runScript(paths(), {"--expect", golden.string()}, swap + "3").exitStatus, 3);
+  std::ofstream(golden / "receipt-0001.txt", std::ios::trunc) << "Hi\n[CUT]\n";
+  const Finished swapped = runScript(paths(), {"--expect", golden.string()}, swap + "0");
+  EXPECT_EQ(swapped.exitStatus, 2);
+  EXPECT_NE(swapped.err.find("a symbolic link"), std::string::npos) << swapped.err;
 }
 
 // The demo prints on a port named COM1, so the module applies the serial

@@ -30,11 +30,15 @@ namespace it433td::tools {
   X(networkDoorKind)     \
   /* end of the doors */
 
+class ReceiptLabels;
+
 // What every door of one virtual printer shares.
 struct DoorContext {
   printer::ReceiptWriter &writer;
   std::atomic<printer::PrinterState> &state;
   std::function<void(const std::string &)> log;
+  // The labels its receipts get (receipt_labels.h); none outside a run.
+  const ReceiptLabels *labels = nullptr;
 };
 
 class Door {
@@ -62,6 +66,14 @@ public:
   // From any other thread: cuts finish() short; the door then ends as
   // stop() does.
   virtual void requestStop() = 0;
+  // From any other thread, before the run's label changes: takes in what
+  // programs have sent the door so far (what waits in the pseudo-terminal,
+  // network jobs already sent), so that it keeps the label it was sent
+  // under. Returns once it has, within a bound of its own.
+  virtual void takeWhatArrived() {}
+  // What still keeps the door busy, for a run that ends without it: "the
+  // port COM1, held open by process 4711 (python3)". Empty when nothing.
+  virtual std::vector<std::string> holders() const { return {}; }
   // Ends serving: what has arrived is printed and the unfinished receipt
   // written. Safe to call twice.
   virtual void stop() = 0;

@@ -4,6 +4,7 @@
 #include "emulator/session.h"
 
 #include "common/tool_error.h"
+#include "emulator/run/golden_names.h"
 #include "emulator/web/web_console.h"
 
 #include <csignal>
@@ -24,7 +25,7 @@ VirtualPrinterSession::VirtualPrinterSession(const SessionOptions &options)
     // Every door's options first: a refusal leaves no output folder behind.
     for (DoorKind *kind : options.doorKinds) kind->prepare();
     writer_ = std::make_unique<printer::ReceiptWriter>(options.outputFolder, options.log);
-    const DoorContext context{*writer_, state_, options.log};
+    const DoorContext context{*writer_, state_, options.log, &labels_};
     for (DoorKind *kind : options.doorKinds)
       if (kind->wanted()) doors_.push_back(kind->open(context));
     if (options.web) {
@@ -89,6 +90,22 @@ std::vector<printer::WrittenReceipt> VirtualPrinterSession::finish() {
 
 void VirtualPrinterSession::interrupt() {
   for (const auto &door : doors_) door->requestStop();
+}
+
+std::string VirtualPrinterSession::label(const std::string &name) {
+  if (std::string problem = labelProblem(name); !problem.empty()) return problem;
+  for (const auto &door : doors_) door->takeWhatArrived();
+  labels_.set(name);
+  if (log_)
+    log_("label \"" + name + "\": the receipts that follow are " + labelStem(name) + ".txt, ...");
+  return "";
+}
+
+std::vector<std::string> VirtualPrinterSession::holders() const {
+  std::vector<std::string> busy;
+  for (const auto &door : doors_)
+    for (std::string &holder : door->holders()) busy.push_back(std::move(holder));
+  return busy;
 }
 
 }  // namespace it433td::tools

@@ -5,6 +5,7 @@
 
 #include "common/host_port.h"
 #include "emulator/door.h"
+#include "emulator/receipt_labels.h"
 #include "receipt_writer.h"
 
 #include <atomic>
@@ -59,9 +60,18 @@ public:
   void interrupt();
   std::size_t receiptsLost() const { return writer_->receiptsLost(); }
 
+  // Any thread: the receipts printed from now on are `name`'s (their
+  // golden files' names, run/golden_names.h). Each door first takes in
+  // what was sent before (Door::takeWhatArrived). Returns "" once the label
+  // holds, or why the name cannot be one.
+  std::string label(const std::string &name);
+  // What still keeps any door busy (Door::holders).
+  std::vector<std::string> holders() const;
+
 private:
   std::atomic<printer::PrinterState> state_;
   std::function<void(const std::string &)> log_;
+  ReceiptLabels labels_;
   std::unique_ptr<printer::ReceiptWriter> writer_;
   std::unique_ptr<WebConsole> web_;
   std::vector<std::unique_ptr<Door>> doors_;  // stopped and closed before the writer

@@ -9,6 +9,12 @@
         printer.cut()
         print(printer.status())      # Status.ONLINE, PAPER_OUT or OFFLINE
 
+Under `it433td emulate ... --expect DIR -- COMMAND`, label("test_receipt")
+names the receipts printed after it (DIR/test_receipt.txt, then
+test_receipt-2.txt, ...), so that a receipt added or removed elsewhere is
+the one difference; the pytest plugin (it433td.pytest_plugin, loaded by
+pytest itself) labels each test's receipts with the test's id.
+
 Every operation blocks for the printer's fixed pauses (500 ms per text()
 call, 200 ms per code128(), 3 s per qr()), so send a receipt's lines in one
 text() call. A non-zero status from the module raises PrinterError; text
@@ -20,11 +26,12 @@ ModuleNotLoaded (an OSError) naming the paths tried.
 import ctypes
 import enum
 import os
+import socket
 import sys
 import threading
 
-__all__ = ["ModuleNotLoaded", "Printer", "PrinterError", "Status", "TextNotPrintable",
-           "set_dados_dir", "status_name"]
+__all__ = ["LabelError", "ModuleNotLoaded", "Printer", "PrinterError", "Status",
+           "TextNotPrintable", "in_run", "label", "set_dados_dir", "status_name"]
 
 _WINDOWS = sys.platform == "win32"
 # On Linux the module's soname: the runtime package installs it (the
@@ -113,6 +120,53 @@ class Status(enum.Enum):
 
     def __str__(self):
         return self.value
+
+
+class LabelError(RuntimeError):
+    """label() could not name the receipts: outside a run, the run gone, or
+    a name the run refuses."""
+
+
+# The run's control socket (it433td's tools/run_control.h): one request a
+# connection, "label NAME\n", answered "ok\n" or "error WHY\n".
+_RUN_SOCKET = "IT433TD_RUN_SOCKET"
+
+
+def in_run():
+    """True inside a run of `it433td emulate ... -- COMMAND`."""
+    return bool(os.environ.get(_RUN_SOCKET))
+
+
+def label(name, timeout=120):
+    """Inside a run of `it433td emulate ... -- COMMAND`: the receipts printed
+    from now on are `name`'s golden receipts (NAME.txt, NAME-2.txt, ...),
+    until the next label. Returns once the run has read everything printed
+    before it. Raises LabelError outside a run or for a name the run refuses
+    (empty, control characters, too long for a file name)."""
+    path = os.environ.get(_RUN_SOCKET)
+    if not path:
+        raise LabelError("not inside a run of `it433td emulate ... -- COMMAND` (%s is not set)"
+                         % _RUN_SOCKET)
+    if "\n" in name:
+        raise LabelError("a label cannot hold a line feed: %r" % (name,))
+    answer = b""
+    try:
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
+            connection.settimeout(timeout)
+            connection.connect(path)
+            connection.sendall(b"label " + name.encode("utf-8", "surrogateescape") + b"\n")
+            while not answer.endswith(b"\n") and len(answer) <= 1024:
+                chunk = connection.recv(1024)
+                if not chunk:
+                    break
+                answer += chunk
+    except OSError as error:
+        raise LabelError("the run's control socket %s does not answer (%s); has the run ended?"
+                         % (path, error)) from None
+    answer = answer.decode("utf-8", "replace").rstrip("\n")
+    if answer != "ok":
+        raise LabelError("label %r: %s" % (name, answer[6:] if answer.startswith("error ") else
+                                           "unexpected answer %r" % answer))
 
 
 def set_dados_dir(path):

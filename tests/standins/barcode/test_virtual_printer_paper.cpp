@@ -10,6 +10,7 @@
 #include "barcode_test_support.h"
 #include "printer_file.h"
 #include "renderer.h"
+#include "transcript.h"
 #include "virtual_printer.h"
 
 using namespace barcode_test;
@@ -79,6 +80,24 @@ TEST(VirtualPrinterPaper, CompactQrFilePrintsLikeThePlainOne) {
     ASSERT_EQ(compactPages[0].height, paper.image.height);
     EXPECT_TRUE(compactPages[0].pixels == paper.image.pixels) << length;
   }
+}
+
+// TILL-A#3 has a module row that is all white: drawn as one picture, the
+// printer reads the symbol, where two bands with a feed between were read
+// as two images and no code.
+TEST(VirtualPrinterPaper, ASymbolWithAWhiteModuleRowIsOneImageAndIsRead) {
+  TempFolder folder;
+  const Rendering r = renderQr(folder, bytesOf("TILL-A#3"), 'M', 16, 3);
+  ASSERT_EQ(r.status, P32GECODEBAR_OK);
+  std::vector<std::string> transcripts;
+  vp::VirtualPrinter printer(
+      [&](vp::Receipt &&receipt) { transcripts.push_back(vp::transcriptOf(receipt)); },
+      [](uint8_t) {});
+  printer.feed(r.prn->data(), r.prn->size());
+  printer.feed("\x1Bw");
+  printer.finish();
+  ASSERT_EQ(transcripts.size(), 1u);
+  EXPECT_EQ(transcripts[0], "[FEED 12]\n[IMAGE 96x63 QR \"TILL-A#3\"]\n[FEED 132]\n[CUT]\n");
 }
 
 // A picture taller than the printer takes in one raster image (4,096 dot

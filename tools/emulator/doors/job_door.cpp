@@ -2,6 +2,8 @@
 // printer.
 #include "emulator/doors/job_door.h"
 
+#include "emulator/receipt_labels.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -20,7 +22,11 @@ void closeFd(int &fd) {
 }
 
 // The room's fixed entries ahead of the connections in its poll list.
-constexpr std::size_t kStopEntry = 0, kListenerEntry = 1, kFinishEntry = 2, kFirstConnection = 3;
+constexpr std::size_t kStopEntry = 0, kListenerEntry = 1, kFinishEntry = 2, kArrivedEntry = 3,
+                      kFirstConnection = 4;
+
+// A bound on takeWhatArrived(): the room answers at once unless it is gone.
+constexpr std::chrono::seconds kSortOutBound{5};
 
 }  // namespace
 
@@ -28,11 +34,11 @@ JobDoor::JobDoor(int listener, PeerName peerName, const JobLimits &limits,
                  const DoorContext &context)
     : listener_(listener), peerName_(std::move(peerName)), limits_(limits), context_(context) {
   if (::pipe2(stopPipe_, O_CLOEXEC | O_NONBLOCK) != 0 ||
-      ::pipe2(finishPipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+      ::pipe2(finishPipe_, O_CLOEXEC | O_NONBLOCK) != 0 ||
+      ::pipe2(arrivedPipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
     const int failed = errno;
     closeFd(listener_);
-    closeFd(stopPipe_[0]);
-    closeFd(stopPipe_[1]);
+    for (int *fd : {&stopPipe_[0], &stopPipe_[1], &finishPipe_[0], &finishPipe_[1]}) closeFd(*fd);
     throw std::system_error(failed, std::generic_category(), "pipe2");
   }
 }
@@ -44,6 +50,8 @@ JobDoor::~JobDoor() {
   closeFd(stopPipe_[1]);
   closeFd(finishPipe_[0]);
   closeFd(finishPipe_[1]);
+  closeFd(arrivedPipe_[0]);
+  closeFd(arrivedPipe_[1]);
 }
 
 void JobDoor::start() {
@@ -74,13 +82,28 @@ void JobDoor::stop() {
   ready_.clear();
 }
 
+void JobDoor::takeWhatArrived() { sortOut_.ask(arrivedPipe_[1], kSortOutBound); }
+
+std::vector<std::string> JobDoor::holders() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::string> busy;
+  if (!printing_.empty()) busy.push_back("a network job from " + printing_);
+  if (const std::size_t waiting = ready_.size() + silentCount_)
+    busy.push_back(std::to_string(waiting) + " network connection" + (waiting == 1 ? "" : "s") +
+                   " waiting");
+  return busy;
+}
+
 void JobDoor::watchDoor() {
   std::vector<Connection> silent;  // accepted, nothing sent yet
+  sortOut_.serving(true);
   watchConnections(silent);
+  sortOut_.serving(false);
   for (Connection &connection : silent) closeFd(connection.fd);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     doorClosed_ = true;
+    silentCount_ = 0;
   }
   jobReady_.notify_all();
 }
@@ -91,7 +114,8 @@ void JobDoor::watchConnections(std::vector<Connection> &silent) {
   for (;;) {
     fds.assign({{stopPipe_[0], POLLIN, 0},
                 {finishing ? -1 : listener_, POLLIN, 0},
-                {finishing ? -1 : finishPipe_[0], POLLIN, 0}});
+                {finishing ? -1 : finishPipe_[0], POLLIN, 0},
+                {arrivedPipe_[0], POLLIN, 0}});
     for (const Connection &connection : silent) fds.push_back({connection.fd, POLLIN, 0});
     if (::poll(fds.data(), fds.size(), nextTimeoutMs(silent)) < 0) {
       if (errno == EINTR) continue;
@@ -103,6 +127,7 @@ void JobDoor::watchConnections(std::vector<Connection> &silent) {
       return;
     }
     sortOut(silent, fds);
+    if (fds[kArrivedEntry].revents) sortOutNow(silent);
     const bool finishNow = !finishing && fds[kFinishEntry].revents;
     if (fds[kListenerEntry].revents || finishNow) admit(silent);
     finishing = finishing || finishNow;
@@ -122,6 +147,18 @@ int JobDoor::nextTimeoutMs(const std::vector<Connection> &silent) const {
   return static_cast<int>(wait.count());
 }
 
+void JobDoor::sortOutNow(std::vector<Connection> &silent) {
+  char bytes[16];
+  while (::read(arrivedPipe_[0], bytes, sizeof bytes) > 0) {
+  }
+  const std::uint64_t asked = sortOut_.waiting();
+  admit(silent);
+  std::vector<pollfd> fds(kFirstConnection, pollfd{-1, 0, 0});
+  for (const Connection &connection : silent) fds.push_back({connection.fd, POLLIN, 0});
+  if (::poll(fds.data(), fds.size(), 0) > 0) sortOut(silent, fds);
+  if (asked) sortOut_.answered(asked);
+}
+
 void JobDoor::sortOut(std::vector<Connection> &silent, const std::vector<pollfd> &fds) {
   // In the order the bytes came; the silent ones are closed at their limit.
   std::vector<Connection> stillSilent;
@@ -133,6 +170,7 @@ void JobDoor::sortOut(std::vector<Connection> &silent, const std::vector<pollfd>
     const ssize_t peeked = events ? ::recv(connection.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) : -1;
     const bool gone = events && (peeked == 0 || (peeked < 0 && errno != EAGAIN && errno != EINTR));
     if (peeked == 1) {
+      if (context_.labels) connection.label = context_.labels->current();
       std::lock_guard<std::mutex> lock(mutex_);
       ready_.push_back(std::move(connection));
       jobReady_.notify_one();
@@ -143,6 +181,8 @@ void JobDoor::sortOut(std::vector<Connection> &silent, const std::vector<pollfd>
     }
   }
   silent.swap(stillSilent);
+  std::lock_guard<std::mutex> lock(mutex_);
+  silentCount_ = silent.size();
 }
 
 void JobDoor::takeLastJobs(std::vector<Connection> &silent) {
@@ -151,6 +191,7 @@ void JobDoor::takeLastJobs(std::vector<Connection> &silent) {
   for (Connection &connection : silent) {
     char byte = 0;
     if (::recv(connection.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 1) {
+      if (context_.labels) connection.label = context_.labels->current();
       std::lock_guard<std::mutex> lock(mutex_);
       ready_.push_back(std::move(connection));
     } else {
@@ -183,7 +224,9 @@ void JobDoor::admit(std::vector<Connection> &silent) {
     else
       crowded_ = false;
     refusing_ = false;
-    silent.push_back({fd, peerName_(fd), Clock::now()});
+    silent.push_back({fd, peerName_(fd), Clock::now(), ""});
+    std::lock_guard<std::mutex> lock(mutex_);
+    silentCount_ = silent.size();
   }
 }
 
@@ -224,9 +267,12 @@ void JobDoor::printJobs() {
       if (ready_.empty()) return;
       job = std::move(ready_.front());
       ready_.pop_front();
+      printing_ = job.peer;
     }
-    printNetworkJob(job.fd, job.peer, limits_, context_, stopPipe_[0]);
+    printNetworkJob(job.fd, job.peer, job.label, limits_, context_, stopPipe_[0]);
     closeFd(job.fd);
+    std::lock_guard<std::mutex> lock(mutex_);
+    printing_.clear();
   }
 }
 

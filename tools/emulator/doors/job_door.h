@@ -23,6 +23,7 @@
 #pragma once
 
 #include "emulator/door.h"
+#include "emulator/doors/door_request.h"
 #include "emulator/doors/network_job.h"
 
 #include <condition_variable>
@@ -65,6 +66,11 @@ public:
   // each one still arriving with a note; closes the silent connections and
   // ends the threads.
   void stop() override;
+  // The waiting room takes the listen queue and sorts out the connections
+  // that have sent their first bytes: a job keeps the label current when
+  // its first byte reached the door, whenever it prints.
+  void takeWhatArrived() override;
+  std::vector<std::string> holders() const override;
 
 private:
   using Clock = std::chrono::steady_clock;
@@ -72,6 +78,7 @@ private:
     int fd = -1;
     std::string peer;
     Clock::time_point since;
+    std::string label;  // current when its first byte arrived (receipt_labels.h)
   };
 
   // The waiting room: accepts, and watches each connection until its first byte.
@@ -87,6 +94,8 @@ private:
   void takeLastJobs(std::vector<Connection> &silent);
   void admit(std::vector<Connection> &silent);
   void makeRoom(std::vector<Connection> &silent);
+  // For takeWhatArrived(): the listen queue taken and the room sorted out now.
+  void sortOutNow(std::vector<Connection> &silent);
   void refuse(int fd, const std::string &peer);
   // The printer: serves the ready jobs, one at a time, in order.
   void printJobs();
@@ -96,10 +105,14 @@ private:
   JobLimits limits_;
   DoorContext context_;
   int stopPipe_[2] = {-1, -1};
-  int finishPipe_[2] = {-1, -1};  // wakes the room for finish()
+  int finishPipe_[2] = {-1, -1};   // wakes the room for finish()
+  int arrivedPipe_[2] = {-1, -1};  // wakes the room for takeWhatArrived()
 
-  std::mutex mutex_;
+  DoorRequest sortOut_;  // takeWhatArrived()
+  mutable std::mutex mutex_;
   std::condition_variable jobReady_;
+  std::size_t silentCount_ = 0;   // connections in the room, for holders()
+  std::string printing_;          // the peer of the job at the printer, or ""
   std::deque<Connection> ready_;  // sent their first byte, in that order
   bool doorClosed_ = false;  // no more jobs will come
   bool refusing_ = false;    // the last connection was refused (logged once)

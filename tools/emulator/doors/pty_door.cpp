@@ -3,6 +3,7 @@
 
 #include "common/tool_error.h"
 #include "emulator/doors/limit_words.h"
+#include "emulator/doors/port_holders.h"
 #include "emulator/doors/port_link.h"
 
 #include <algorithm>
@@ -47,8 +48,13 @@ PtyDoor::PtyDoor(PtyDoorOptions options, const DoorContext &context)
       portLink_(linkOf(options_)),
       bytesPerSecond_(lineBytesPerSecond(options_.baud)),
       context_(context),
-      printer_([this](printer::Receipt &&receipt) { context_.writer.submit(std::move(receipt)); },
-               [this](std::uint8_t byte) { answer(byte); }) {
+      labels_(context.labels),
+      printer_(
+          [this](printer::Receipt &&receipt) {
+            labels_.stamp(receipt);
+            context_.writer.submit(std::move(receipt));
+          },
+          [this](std::uint8_t byte) { answer(byte); }) {
   printer_.shareState(context_.state);
   try {
     openTerminal();
@@ -147,8 +153,34 @@ void PtyDoor::finish() {
   if (thread_.joinable()) thread_.join();
 }
 
+std::vector<std::string> PtyDoor::holders() const {
+  std::string held;
+  for (const std::string &holder : processesHolding(slavePath_))
+    held += (held.empty() ? ", held open by " : ", ") + holder;
+  return {"the port " + options_.port + held};
+}
+
+void PtyDoor::takeWhatArrived() { drain_.ask(stopPipe_[1], kDrainBound + std::chrono::seconds(5)); }
+
+void PtyDoor::drain() {
+  const std::uint64_t asked = drain_.waiting();
+  if (!asked) return;  // woken for a stop or the closing wait
+  const auto bound = std::chrono::steady_clock::now() + kDrainBound;
+  while (!stopAsked_.load() && std::chrono::steady_clock::now() < bound) {
+    int waitMs = -1;
+    if (const std::size_t allowance = lineAllowance(&waitMs); allowance == 0) {
+      ::poll(nullptr, 0, waitMs);  // the paced line carries the next bytes
+    } else if (readMaster(allowance) != Read::Bytes) {
+      break;  // nothing waits: every byte sent so far is in
+    }
+  }
+  drain_.answered(asked);
+}
+
 void PtyDoor::run() {
+  drain_.serving(true);
   serve();
+  drain_.serving(false);
   // What is still queued in the pseudo-terminal: a stop prints it too.
   while (readMaster() == Read::Bytes) {
   }
@@ -157,13 +189,17 @@ void PtyDoor::run() {
   context_.writer.drain();  // the unfinished receipt is on paper before run() returns
 }
 
-bool PtyDoor::closingWait(std::chrono::steady_clock::time_point lastByte, int *waitMs) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(lastByte + kPortSilence -
+bool PtyDoor::closingWait(int *waitMs) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(lastPrintData_ + kPortSilence -
                                                                  std::chrono::steady_clock::now());
   if (left.count() <= 0) {
     heldSilently_ = true;
-    tell("stopped waiting for the port: a program holds it open and has sent nothing for " +
-         durationWords(kPortSilence));
+    std::string held;
+    for (const std::string &holder : processesHolding(slavePath_))
+      held += (held.empty() ? " by " : ", ") + holder;
+    tell("stopped waiting for the port: it is held open" + held +
+         " but has had no print data for " + durationWords(kPortSilence) +
+         " (status requests alone do not keep it)");
     return false;
   }
   *waitMs = *waitMs < 0 ? static_cast<int>(left.count())
@@ -172,14 +208,12 @@ bool PtyDoor::closingWait(std::chrono::steady_clock::time_point lastByte, int *w
 }
 
 void PtyDoor::serve() {
-  using Clock = std::chrono::steady_clock;
-  lineCheckedAt_ = Clock::now();
-  Clock::time_point lastByte = lineCheckedAt_;
+  lineCheckedAt_ = lastPrintData_ = std::chrono::steady_clock::now();
   for (;;) {
     int waitMs = -1;
     const std::size_t allowance = lineAllowance(&waitMs);
     const bool closing = closing_.load();
-    if (closing && !closingWait(lastByte, &waitMs)) return;
+    if (closing && !closingWait(&waitMs)) return;
     // While the paced line has carried nothing yet, only a stop is awaited.
     pollfd fds[2] = {{stopPipe_[0], POLLIN, 0}, {master_, POLLIN, 0}};
     const int ready = ::poll(fds, allowance ? 2 : 1, waitMs);
@@ -193,13 +227,12 @@ void PtyDoor::serve() {
       while (::read(stopPipe_[0], bytes, sizeof bytes) > 0) {
       }
       if (stopAsked_.load()) return;
-      continue;  // closing_ was set: the wait above now counts
+      drain();   // if takeWhatArrived() asked for it
+      continue;  // or closing_ was set: the wait above now counts
     }
     if (!allowance || !(fds[1].revents & (POLLIN | POLLHUP | POLLERR))) continue;
     switch (readMaster(allowance)) {
-      case Read::Bytes:
-        lastByte = Clock::now();
-        break;
+      case Read::Bytes: break;
       case Read::HungUp:
         // Every byte written before the last close has been read: the
         // master's read fails with EIO only once its input is empty.
@@ -235,7 +268,12 @@ PtyDoor::Read PtyDoor::readMaster(std::size_t limit) {
   const ssize_t got = ::read(master_, buffer, std::min(limit, sizeof buffer));
   if (got > 0) {
     if (bytesPerSecond_ > 0) lineCredit_ -= static_cast<double>(got);
+    labels_.beforeFeed(printer_);
     printer_.feed(buffer, static_cast<std::size_t>(got));
+    if (printer_.printDataBytes() > printDataSeen_) {  // not status requests alone
+      printDataSeen_ = printer_.printDataBytes();
+      lastPrintData_ = std::chrono::steady_clock::now();
+    }
     return Read::Bytes;
   }
   // EAGAIN (nothing waiting) or EINTR: later. EIO: no program holds the slave.

@@ -18,6 +18,8 @@
 
 #include "common/ports_folder.h"
 #include "emulator/door.h"
+#include "emulator/doors/door_request.h"
+#include "emulator/receipt_labels.h"
 #include "virtual_printer.h"
 
 #include <atomic>
@@ -40,9 +42,12 @@ struct PtyDoorOptions {
   double baud = 0;
 };
 
-// A holder of the port that sends nothing for this long is not waited for
-// at the end of a run (as long as a silent network client).
+// A holder of the port that sends no print data for this long is not
+// waited for at the end of a run (as long as a silent network client).
 constexpr std::chrono::milliseconds kPortSilence{10000};
+// The longest takeWhatArrived() reads for (a program that never stops
+// writing does not hold a label up).
+constexpr std::chrono::milliseconds kDrainBound{10000};
 
 // Bytes a second that a serial line carries at `baud`, with a start bit,
 // 8 data bits, the parity bit the module asks for and a stop bit.
@@ -76,13 +81,18 @@ public:
   // until the last holder closes it: a detached copy of a QR printer file
   // still writing is waited for, and every byte it wrote is printed. Then
   // it ends as stop() does, an uncut receipt with the ending "the port
-  // closed". A holder that sends nothing for kPortSilence is not waited for.
+  // closed". A holder that sends no print data for kPortSilence is not
+  // waited for: status requests alone do not keep the port.
   void finish() override;
   // Safe from any thread and from a signal handler.
   void requestStop() noexcept override;
   // requestStop(), then waits for the thread: what is still queued is
   // read, the stream finished and the unfinished receipt written.
   void stop() override;
+  // The door's thread reads what waits in the pseudo-terminal (at the
+  // line's pace with --baud), for at most kDrainBound.
+  void takeWhatArrived() override;
+  std::vector<std::string> holders() const override;
 
   std::uint64_t statusRequests() const noexcept { return printer_.statusRequests(); }
 
@@ -98,7 +108,9 @@ private:
   void serve();
   // While closing: how long the loop may wait before the holder counts as
   // silent; false once it does.
-  bool closingWait(std::chrono::steady_clock::time_point lastByte, int *waitMs);
+  bool closingWait(int *waitMs);
+  // Reads what waits, for takeWhatArrived(), and tells it.
+  void drain();
   // Bytes the line has carried since the last read (a serial line's pace),
   // and how long until it carries the next few.
   std::size_t lineAllowance(int *waitMs);
@@ -119,7 +131,11 @@ private:
   bool linkMade_ = false;
   double lineCredit_ = 0;  // bytes the line has carried and we have not read
   std::chrono::steady_clock::time_point lineCheckedAt_{};
+  std::chrono::steady_clock::time_point lastPrintData_{};
+  std::uint64_t printDataSeen_ = 0;
+  LabelStamp labels_;
   printer::VirtualPrinter printer_;
+  DoorRequest drain_;  // takeWhatArrived()
   std::thread thread_;
 };
 

@@ -1,14 +1,15 @@
 // unified_diff.cpp - the shortest edit script from dtl (libdtl-dev, the
-// Myers algorithm), hunks printed here.
+// Myers algorithm); the hunks are made here, as `diff -u` makes them.
 //
-// The common head and tail are set aside first (but for the context), so
-// a receipt that differs in one line costs no more than that line. The
-// search costs the lines times the differences, so a middle of more than
-// kMaxSearchedLines is shown whole, removed and added: still a correct
-// diff, only not the shortest.
+// The common head and tail are set aside first, so a receipt that differs
+// in one line costs no more than that line. The search costs the lines
+// times the differences, so a middle of more than kMaxSearchedLines is
+// shown whole, removed and added: still a correct diff, only not the
+// shortest.
 #include "emulator/run/unified_diff.h"
 
 #include "common/shown_text.h"
+#include "transcript.h"
 
 #include <dtl/dtl.hpp>
 
@@ -35,29 +36,73 @@ Lines linesOf(std::string_view text) {
   return lines;
 }
 
+// True for a line a terminal shows as it is: well-formed UTF-8 without C0
+// or C1 controls (DEL, which a terminal ignores, may stay). A transcript
+// has no other lines, so its diff is the exact one `patch` applies.
+bool safeAsItIs(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const std::size_t length = printer::utf8SequenceLength(text, i);
+    if (length == 0 || byte < 0x20 ||
+        (byte == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0))
+      return false;
+    i += length;
+  }
+  return true;
+}
+
 void addLine(std::string &out, char mark, const std::string &line) {
   const bool whole = !line.empty() && line.back() == '\n';
+  const std::string_view text = std::string_view(line).substr(0, line.size() - (whole ? 1 : 0));
   out += mark;
-  out += shownText(whole ? std::string_view(line).substr(0, line.size() - 1) : line);
+  if (safeAsItIs(text))
+    out += text;
+  else
+    out += shownText(text);  // a golden file no run wrote: shown, not applied
   out += whole ? "\n" : "\n\\ No newline at end of file\n";
 }
 
 // "-3,4", "-3" for one line, and the line before for none, as diff -u has it.
-std::string range(char mark, long long start, long long count) {
+std::string range(char mark, std::size_t start, std::size_t count) {
   std::string text(1, mark);
   text += std::to_string(count == 0 ? start - 1 : start);
   if (count != 1) text += "," + std::to_string(count);
   return text;
 }
 
-struct Hunk {
-  long long beforeStart = 0, beforeCount = 0, afterStart = 0, afterCount = 0;
-  std::string body;
-};
+enum class Edit { Keep, Remove, Add };
 
-void addHunk(std::string &out, const Hunk &hunk) {
-  out += "@@ " + range('-', hunk.beforeStart, hunk.beforeCount) + " " +
-         range('+', hunk.afterStart, hunk.afterCount) + " @@\n" + hunk.body;
+// The edit script over whole texts: the common head, dtl's script for the
+// middle, the common tail.
+std::vector<Edit> editScript(const Lines &a, const Lines &b) {
+  std::size_t head = 0;
+  while (head < a.size() && head < b.size() && a[head] == b[head]) ++head;
+  std::size_t tail = 0;
+  while (tail < a.size() - head && tail < b.size() - head &&
+         a[a.size() - 1 - tail] == b[b.size() - 1 - tail])
+    ++tail;
+  std::vector<Edit> edits(head, Edit::Keep);
+  const Lines middleA(a.begin() + static_cast<long>(head), a.end() - static_cast<long>(tail));
+  const Lines middleB(b.begin() + static_cast<long>(head), b.end() - static_cast<long>(tail));
+  if (middleA.size() + middleB.size() > kMaxSearchedLines) {
+    edits.insert(edits.end(), middleA.size(), Edit::Remove);
+    edits.insert(edits.end(), middleB.size(), Edit::Add);
+  } else if (!middleA.empty() || !middleB.empty()) {
+    dtl::Diff<std::string> diff(middleA, middleB);
+    diff.compose();
+    for (const auto &[line, info] : diff.getSes().getSequence())
+      edits.push_back(info.type == dtl::SES_ADD      ? Edit::Add
+                      : info.type == dtl::SES_DELETE ? Edit::Remove
+                                                     : Edit::Keep);
+  }
+  edits.insert(edits.end(), tail, Edit::Keep);
+  // Within each change, the removed lines first, as diff -u shows them.
+  for (auto run = edits.begin(); run != edits.end();) {
+    const auto end = std::find(run, edits.end(), Edit::Keep);
+    std::stable_partition(run, end, [](Edit edit) { return edit == Edit::Remove; });
+    run = end == edits.end() ? end : end + 1;
+  }
+  return edits;
 }
 
 }  // namespace
@@ -66,42 +111,50 @@ std::string unifiedDiff(std::string_view before, std::string_view after,
                         const std::string &beforeName, const std::string &afterName) {
   if (before == after) return "";
   const Lines a = linesOf(before), b = linesOf(after);
-  std::size_t head = 0;
-  while (head < a.size() && head < b.size() && a[head] == b[head]) ++head;
-  std::size_t tail = 0;
-  while (tail < a.size() - head && tail < b.size() - head &&
-         a[a.size() - 1 - tail] == b[b.size() - 1 - tail])
-    ++tail;
-  // The middle that differs, with the context around it.
-  const std::size_t from = head - std::min(head, kContext);
-  const std::size_t keptTail = std::min(tail, kContext);
-  const Lines middleA(a.begin() + static_cast<long>(from), a.end() - static_cast<long>(tail - keptTail));
-  const Lines middleB(b.begin() + static_cast<long>(from), b.end() - static_cast<long>(tail - keptTail));
-  const auto offset = static_cast<long long>(from);
-
+  const std::vector<Edit> edits = editScript(a, b);
   std::string out = "--- " + shownText(beforeName) + "\n+++ " + shownText(afterName) + "\n";
-  if (middleA.size() + middleB.size() > kMaxSearchedLines) {
-    const std::size_t keptHead = head - from;
-    Hunk hunk{offset + 1, static_cast<long long>(middleA.size()), offset + 1,
-              static_cast<long long>(middleB.size()), ""};
-    for (std::size_t i = 0; i < keptHead; ++i) addLine(hunk.body, ' ', middleA[i]);
-    for (std::size_t i = keptHead; i < middleA.size() - keptTail; ++i) addLine(hunk.body, '-', middleA[i]);
-    for (std::size_t i = keptHead; i < middleB.size() - keptTail; ++i) addLine(hunk.body, '+', middleB[i]);
-    for (std::size_t i = middleA.size() - keptTail; i < middleA.size(); ++i)
-      addLine(hunk.body, ' ', middleA[i]);
-    addHunk(out, hunk);
-    return out;
-  }
-  dtl::Diff<std::string> diff(middleA, middleB);
-  diff.compose();
-  diff.composeUnifiedHunks();
-  for (const auto &found : diff.getUniHunks()) {
-    Hunk hunk{found.a + offset, found.b, found.c + offset, found.d, ""};
-    for (const auto *part : {&found.common[0], &found.change, &found.common[1]})
-      for (const auto &[line, info] : *part)
-        addLine(hunk.body, info.type == dtl::SES_ADD ? '+' : info.type == dtl::SES_DELETE ? '-' : ' ',
-                line);
-    addHunk(out, hunk);
+  // Each hunk: the changes whose unchanged lines between them number at
+  // most twice the context, with the context before the first and after
+  // the last (diff -u's rule).
+  std::size_t at = 0, lineA = 0, lineB = 0;  // edits[at] is at a[lineA] and b[lineB]
+  const auto advance = [&](std::size_t to) {
+    for (; at < to; ++at) {
+      lineA += edits[at] != Edit::Add;
+      lineB += edits[at] != Edit::Remove;
+    }
+  };
+  for (;;) {
+    std::size_t change = at;
+    while (change < edits.size() && edits[change] == Edit::Keep) ++change;
+    if (change == edits.size()) break;
+    advance(change - std::min(change - at, kContext));
+    std::size_t end = change;  // one past the hunk's last change
+    for (std::size_t next = change; next < edits.size();) {
+      while (next < edits.size() && edits[next] != Edit::Keep) ++next;
+      end = next;
+      while (next < edits.size() && edits[next] == Edit::Keep) ++next;
+      if (next == edits.size() || next - end > 2 * kContext) break;
+    }
+    const std::size_t stop = std::min(edits.size(), end + kContext);
+    const std::size_t startA = lineA + 1, startB = lineB + 1;
+    std::string body;
+    std::size_t countA = 0, countB = 0;
+    for (; at < stop; ++at) {
+      const Edit edit = edits[at];
+      if (edit == Edit::Add) {
+        addLine(body, '+', b[lineB++]);
+        ++countB;
+      } else if (edit == Edit::Remove) {
+        addLine(body, '-', a[lineA++]);
+        ++countA;
+      } else {
+        addLine(body, ' ', a[lineA++]);
+        ++lineB;
+        ++countA;
+        ++countB;
+      }
+    }
+    out += "@@ " + range('-', startA, countA) + " " + range('+', startB, countB) + " @@\n" + body;
   }
   return out;
 }

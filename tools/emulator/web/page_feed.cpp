@@ -24,7 +24,9 @@ std::string stateEvent(printer::PrinterState state) {
 }
 
 std::string receiptEvent(const printer::WrittenReceipt &receipt) {
-  return event("receipt", {{"number", receipt.number}, {"warnings", receipt.warnings}});
+  return event(
+      "receipt",
+      {{"number", receipt.number}, {"warnings", receipt.warnings}, {"label", receipt.label}});
 }
 
 }  // namespace

@@ -136,7 +136,7 @@ TEST(NetworkDoor, AJobOnAnyStreamSocketEndsAtItsSizeLimitWithANote) {
   limits.jobLimit = 10;
   send(pair[1], "0123456789ABCDEF\n\x1Bw");
   ::shutdown(pair[1], SHUT_WR);
-  printNetworkJob(pair[0], "a socket pair", limits, printer.context, stop[0]);
+  printNetworkJob(pair[0], "a socket pair", "", limits, printer.context, stop[0]);
   for (int fd : {pair[0], pair[1], stop[0], stop[1]}) ::close(fd);
   const auto transcripts = printer.transcripts();
   ASSERT_EQ(transcripts.size(), 1u);
@@ -207,6 +207,29 @@ TEST(NetworkDoor, IdleConnectionsFillingTheRoomKeepNoJobOutAndAResetIsLoggedAsOn
   std::lock_guard<std::mutex> lock(printer.logMutex);
   EXPECT_NE(printer.log.back().find(": 9 bytes, the connection was reset"), std::string::npos)
       << printer.log.back();
+}
+
+// A job of exactly 200 receipts, then a status request, keeps its 200 and
+// no note (the request is answered); one receipt more is cut off, and noted.
+TEST(NetworkDoor, TheReceiptLimitNotesOnlyWhatItCutOff) {
+  for (const int receipts : {200, 201}) {
+    Folder folder;
+    Printer printer(folder.path);
+    int pair[2], stop[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+    ASSERT_EQ(::pipe(stop), 0);
+    std::string job;
+    for (int i = 0; i < receipts; ++i) job += "x\n\x1Bw";
+    send(pair[1], job + "\x10\x04\x01");
+    ::shutdown(pair[1], SHUT_WR);
+    printNetworkJob(pair[0], "a socket pair", "", JobLimits{}, printer.context, stop[0]);
+    const auto transcripts = printer.transcripts();
+    ASSERT_EQ(transcripts.size(), 201u - (receipts == 200)) << receipts;
+    EXPECT_EQ(transcripts.back() == "[NOTE job ended: 200 receipts limit]\n", receipts == 201);
+    unsigned char answer = 0;  // sent, if at all, before the job ended
+    EXPECT_EQ(::recv(pair[1], &answer, 1, MSG_DONTWAIT) == 1 && answer == 0x12, receipts == 200);
+    for (int fd : {pair[0], pair[1], stop[0], stop[1]}) ::close(fd);
+  }
 }
 
 }  // namespace

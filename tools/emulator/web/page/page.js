@@ -29,12 +29,18 @@ function showConnected(connected) {
 }
 
 // The codes the transcript read from the paper: [CODE128 "..."] and
-// [IMAGE WxH QR "..."], unescaped for reading.
+// [IMAGE WxH QR "..." CODE128 "..."] (every code on the picture), unescaped
+// for reading.
 function codesIn(transcript) {
   const codes = [];
-  const pattern = /^\[(?:CODE128|IMAGE \d+x\d+ (\S+)) "((?:[^"\\]|\\.)*)"\]$/gm;
-  for (const match of transcript.matchAll(pattern))
-    codes.push({ format: match[1] || 'CODE128', text: match[2].replace(/\\(["\\])/g, '$1') });
+  const quoted = '"((?:[^"\\\\]|\\\\.)*)"';
+  const lines = new RegExp('^\\[(?:CODE128 ' + quoted + '|IMAGE \\d+x\\d+((?: \\S+ ' + quoted + ')+))\\]$', 'gm');
+  const unescape = (text) => text.replace(/\\(["\\])/g, '$1');
+  for (const line of transcript.matchAll(lines)) {
+    if (line[1] !== undefined) codes.push({ format: 'CODE128', text: unescape(line[1]) });
+    for (const code of (line[2] || '').matchAll(new RegExp(' (\\S+) ' + quoted, 'g')))
+      codes.push({ format: code[1], text: unescape(code[2]) });
+  }
   return codes;
 }
 
@@ -53,7 +59,7 @@ function warningsOf(lines) {
   return [[element('span', { className: 'badge', textContent: count })], [list]];
 }
 
-async function addReceipt(number, warnings) {
+async function addReceipt(number, warnings, label) {
   if (shown.has(number)) return;
   shown.add(number);
   document.getElementById('empty')?.remove();
@@ -67,6 +73,8 @@ async function addReceipt(number, warnings) {
       element('img', { className: 'picture', src: base + '.png', alt: 'receipt ' + number })),
     element('div', { className: 'about' },
       element('h2', { textContent: 'Receipt ' + number + ' ' }, ...badge),
+      // Its golden receipt's name in a run (`it433td label`).
+      ...(label ? [element('p', { className: 'label', textContent: label })] : []),
       ...warningList, codes, transcript,
       element('p', { className: 'downloads' },
         element('a', { href: base + '.png?download', download: name + '.png', textContent: 'PNG' }),
@@ -109,7 +117,7 @@ events.addEventListener('run', (e) => { if (JSON.parse(e.data).run !== run) loca
 events.addEventListener('state', (e) => showState(JSON.parse(e.data).state));
 events.addEventListener('receipt', (e) => {
   const receipt = JSON.parse(e.data);
-  addReceipt(receipt.number, receipt.warnings || []);
+  addReceipt(receipt.number, receipt.warnings || [], receipt.label || '');
 });
 events.addEventListener('open', () => {
   link.textContent = 'live';
