@@ -224,10 +224,13 @@ IT433TD_PLAIN_API int32_t IT433TD_CALL AcionaGuilhotina_IT433TD(const char *port
 
 /**
  * Prints a QR code: takes the QR folder's lock, closes the port, has the
- * barcode library render Dados/qrCode.prn (and qrCode.bmp) beside the host
- * executable, copies the printer file raw to the port in a detached process,
- * waits 3000 ms from the copy's start and opens the port again with the same
- * rule as IniciaPorta_IT433TD. When the environment variable
+ * barcode library render qrCode.prn (and qrCode.bmp) in a folder of the
+ * call's own inside Dados beside the host executable, which only the host's
+ * user may enter or change (so another user of a shared Dados can neither
+ * swap a file in nor put an earlier one back), copies the printer file raw
+ * to the port in a detached process, waits 3000 ms from the copy's start and
+ * opens the port again with the same rule as IniciaPorta_IT433TD; the two
+ * files are then moved to Dados itself. When the environment variable
  * IT433TD_DADOS_DIR is set and not empty (read at each call), the files go to
  * the folder it names instead of Dados; that folder must exist, as Dados
  * must.

@@ -1,8 +1,8 @@
 // QR codes through a printer file: under the QR folder's lock, the port is
-// released, the barcode library renders the code into Dados/qrCode.prn
-// beside the host executable, a detached process copies the file raw to the
-// port, and after the printer's 3000 ms the port is opened again with the
-// usual rule.
+// released, the barcode library renders the code into qrCode.prn in a folder
+// of the call's own inside Dados beside the host executable, a detached
+// process copies the file raw to the port, and after the printer's 3000 ms
+// the port is opened again with the usual rule; the files then join Dados.
 #include <climits>
 #include <string>
 
@@ -25,6 +25,8 @@ constexpr char kPrinterFile[] = "qrCode.prn";
 constexpr char kBitmapFile[] = "qrCode.bmp";
 // Taken by every process that prints through the folder, one at a time.
 constexpr char kLockFile[] = "qrCode.lock";
+// The start of the name of each call's own folder in the QR folder.
+constexpr char kRenderFolderPrefix[] = ".qrCode-";
 // How long a QR code waits for another one in the same folder: room for
 // three others, each holding the folder for at most its 3000 ms.
 constexpr uint32_t kLockWaitMs = 10000;
@@ -94,6 +96,39 @@ class QrLock {
   bool holding_;
 };
 
+// The folder of the call's own that the barcode library renders into
+// (platform.h). When the operation ends, however it ends, its files join the
+// QR folder under their usual names (where hosts find them) and it is
+// removed.
+class RenderFolder {
+ public:
+  explicit RenderFolder(const Platform &system) : system_(system) {}
+  ~RenderFolder() { leave(); }
+  RenderFolder(const RenderFolder &) = delete;
+  RenderFolder &operator=(const RenderFolder &) = delete;
+
+  bool make(const std::string &qrFolder) {
+    qrFolder_ = qrFolder;
+    made_ = system_.makePrivateFolder(qrFolder, kRenderFolderPrefix, &path_, &folder_);
+    return made_;
+  }
+  intptr_t folder() const { return folder_; }
+  std::string file(const char *name) const { return path_ + name; }
+  void leave() {
+    if (!made_) return;
+    made_ = false;
+    for (const char *name : {kPrinterFile, kBitmapFile})
+      system_.moveOutOfPrivateFolder(folder_, name, qrFolder_ + name);
+    system_.removePrivateFolder(folder_);
+  }
+
+ private:
+  const Platform &system_;
+  std::string qrFolder_, path_;
+  intptr_t folder_ = 0;
+  bool made_ = false;
+};
+
 // The printer file the module opened after rendering, closed at the latest
 // when the operation ends, however it ends.
 class OpenedPrinterFile {
@@ -103,8 +138,8 @@ class OpenedPrinterFile {
   OpenedPrinterFile(const OpenedPrinterFile &) = delete;
   OpenedPrinterFile &operator=(const OpenedPrinterFile &) = delete;
 
-  PrinterFile open(const std::string &path) {
-    state_ = system_.openPrinterFile(path, &file_);
+  PrinterFile open(const RenderFolder &folder) {
+    state_ = system_.openPrinterFile(folder.folder(), kPrinterFile, &file_);
     return state_;
   }
   intptr_t file() const { return file_; }
@@ -128,17 +163,19 @@ class OpenedPrinterFile {
 // write every byte within its window (IT433TD_COPY_FAILED) are reported,
 // never passed off as success.
 //
-// Another user of a shared folder must not choose what the till prints: the
-// module opens the printer file right after rendering and refuses anything
-// but the file just rendered (a link to a file the till may read, a file of
-// their own: IT433TD_COPY_FAILED); where the copy takes that open file
+// Another user of a shared folder must not choose what the till prints:
+// the library renders into a folder of the call's own that only the till's
+// user may enter or change, so nothing can be put there, swapped in or put
+// back (an earlier printer file of the till's own, renamed aside and back in
+// a folder others may write to). The module opens the printer file right
+// after rendering and refuses anything but a regular file of its own user
+// with one name (IT433TD_COPY_FAILED); where the copy takes that open file
 // (POSIX), nothing put at the name afterwards is printed either.
 //
 // Processes that share the QR folder take turns through its lock: it is
 // taken before the port is closed and held until the copy has the port
 // open (its report), or, where the copy cannot say (cmd.exe), until the
-// copy's 3000 ms are over. A later rendering removes the file or replaces it
-// by rename, so a copy that holds the file open keeps its own bytes.
+// copy's 3000 ms are over.
 int32_t printQrCode(std::string_view port, std::string_view data) {
   Platform &system = platform();
   if (data.size() > INT32_MAX || !system.portNameSafeForCopy(port))
@@ -153,23 +190,24 @@ int32_t printQrCode(std::string_view port, std::string_view data) {
   const std::string name(port);
   MEGENCOM32_FecharDispositivo(name.c_str());  // release the port for the copy
 
-  const std::string printerFile = folder + kPrinterFile;
-  const std::string bitmapFile = folder + kBitmapFile;
-  // Without the lock (no folder, or a lock file that cannot be made) another
-  // process could render over this file, so nothing is rendered. An earlier
-  // call's file must never be printed again: when it cannot be removed,
-  // nothing is rendered or copied either.
+  // Without the lock (no folder, or a lock file that cannot be made) the
+  // processes sharing the folder would not take turns, so nothing is
+  // rendered. An earlier call's file left in the QR folder is removed, so a
+  // host never finds it there as this call's; when it cannot be, nothing is
+  // rendered or copied either.
   PrinterFile rendered = PrinterFile::Missing;
+  RenderFolder rendering(system);
   OpenedPrinterFile file(system);
-  if (lock.result() == FileLock::Taken && system.removeFile(printerFile)) {
+  if (lock.result() == FileLock::Taken && system.removeFile(folder + kPrinterFile) &&
+      rendering.make(folder)) {
     const std::string payload(data);  // followed by a 0x00 byte, as the library expects
     CODEBAR32_PGeCodeBarInicia();
-    CODEBAR32_PGeCodeBarQRCODE(kEccLevel, kIndentDots, kModuleDots,
-                               payload.empty() ? nullptr : payload.c_str(),
-                               static_cast<int32_t>(payload.size()), bitmapFile.c_str(),
-                               printerFile.c_str());
+    CODEBAR32_PGeCodeBarQRCODE(
+        kEccLevel, kIndentDots, kModuleDots, payload.empty() ? nullptr : payload.c_str(),
+        static_cast<int32_t>(payload.size()), rendering.file(kBitmapFile).c_str(),
+        rendering.file(kPrinterFile).c_str());
     CODEBAR32_PGeCodeBarFinaliza();
-    rendered = file.open(printerFile);
+    rendered = file.open(rendering);
   }
   bool copied = false;
   if (rendered == PrinterFile::Opened) {
@@ -178,16 +216,23 @@ int32_t printQrCode(std::string_view port, std::string_view data) {
     // copy that started keeps its whole window, however its writing ends.
     const uint64_t started = system.monotonicMs();
     intptr_t running = 0;
-    const RawCopy copy =
-        system.startRawCopy(printerFile, file.file(), name, kQrCopyWindowMs, &running);
+    const RawCopy copy = system.startRawCopy(rendering.file(kPrinterFile), file.file(), name,
+                                             kQrCopyWindowMs, &running);
     file.close();  // the copy holds its own
-    if (copy == RawCopy::Reported) lock.release();
+    // The files join the QR folder under the lock, so a later call there
+    // never finds this call's files arriving after its own.
+    if (copy == RawCopy::Reported) {
+      rendering.leave();
+      lock.release();
+    }
     if (copy != RawCopy::Failed) {
       const uint32_t owed = restOfWindow(system.monotonicMs() - started);
       if (owed > 0) system.sleepMs(owed);
       copied = system.finishRawCopy(running) != CopyEnd::Failed;
     }
   }
+  file.close();
+  rendering.leave();
   lock.release();
   const int32_t reopened = openPort(port);
   if (reopened != IT433TD_OK) return reopened;

@@ -69,10 +69,24 @@ struct Platform {
   // child process inherits it.
   FileLock (*lockFile)(const std::string &path, uint32_t waitMs, intptr_t *held);
   void (*unlockFile)(intptr_t held);
-  // Opens the printer file the barcode library has just written, so that the
-  // copy sends that file and no other put at its name later. `*file` then
-  // identifies it for startRawCopy and closePrinterFile.
-  PrinterFile (*openPrinterFile)(const std::string &path, intptr_t *file);
+  // Makes a new, empty folder in `parent` (a path ending in a separator),
+  // named `prefix` and a few characters of chance, that only this process's
+  // user may enter, add to or rename in: the barcode library renders into
+  // it, so no other user can put a file there, nor swap one in or put back
+  // an earlier one before the module opens it. `*path` is its path with a
+  // trailing separator; `*folder` identifies it. False when none can be made.
+  bool (*makePrivateFolder)(const std::string &parent, const std::string &prefix, std::string *path,
+                            intptr_t *folder);
+  // Moves the file `name` out of the private folder to `destination`,
+  // replacing what is there; false when it could not.
+  bool (*moveOutOfPrivateFolder)(intptr_t folder, const std::string &name,
+                                 const std::string &destination);
+  // Lets the private folder go, and removes it if it is empty.
+  void (*removePrivateFolder)(intptr_t folder);
+  // Opens the printer file `name` the barcode library has just written in
+  // the private folder, so that the copy sends that file and no other.
+  // `*file` then identifies it for startRawCopy and closePrinterFile.
+  PrinterFile (*openPrinterFile)(intptr_t folder, const std::string &name, intptr_t *file);
   void (*closePrinterFile)(intptr_t file);
   // Starts the raw copy of the opened printer file (at `printerPath`) to the
   // port: detached and hidden. Where the copy can tell whether it opened the

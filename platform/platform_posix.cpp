@@ -5,11 +5,13 @@
 //   - sleeping, the clock, the environment, file removal (the host
 //     executable's path comes from executable_path_posix.h)
 //   - the QR lock (flock)
-//   - the printer file, opened by the module right after rendering
+//   - the private folder the barcode library renders into, and the printer
+//     file, opened by the module right after rendering
 //   - the raw copy of that open file to a port: a detached, shell-less
 //     grandchild that reports whether it opened the port, writes the file's
 //     bytes to the resolved device and reports whether all of them went
 //   - the table
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -24,6 +26,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "executable_path_posix.h"
@@ -135,20 +138,108 @@ void unlockFile(intptr_t held) {
   lastReleaseMs = monotonicMs();
 }
 
-// --- The printer file ---------------------------------------------------
+// --- The private folder and the printer file ----------------------------
 //
+// A shared QR folder that others may write to without the sticky bit lets
+// them rename the till's files there: an earlier printer file renamed aside
+// and back over the new one would pass every check of the file itself. So
+// the barcode library renders into a folder of the call's own (mode 0700),
+// which only this user may enter or change; the module looks only there,
+// through the folder's descriptor, not its name, so a folder renamed or
+// swapped at that name afterwards does not matter either.
+
+struct PrivateFolder {
+  int fd;
+  std::string path;  // with its trailing separator
+};
+
+PrivateFolder *privateFolder(intptr_t folder) { return reinterpret_cast<PrivateFolder *>(folder); }
+
+std::string chanceCharacters() {
+  constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[8] = {};
+  if (getentropy(bytes, sizeof bytes) != 0) {
+    static std::atomic<unsigned> counter{0};  // taken names are retried anyway
+    const uint64_t mix = monotonicMs() * 2654435761u + counter++ + static_cast<unsigned>(getpid());
+    for (size_t i = 0; i < sizeof bytes; ++i) bytes[i] = static_cast<unsigned char>(mix >> (8 * i));
+  }
+  std::string text;
+  for (unsigned char byte : bytes) text += kAlphabet[byte % (sizeof kAlphabet - 1)];
+  return text;
+}
+
+// Only a folder of this user that no one else may enter and that holds
+// nothing yet will do: another one put at the name between making it and
+// opening it (an earlier call's, left by a till that was killed) is refused.
+bool privateAndEmpty(int fd) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid() ||
+      (info.st_mode & 077) != 0)
+    return false;
+  const int listed = fcntl(fd, F_DUPFD_CLOEXEC, 0);  // closedir closes it
+  DIR *listing = listed < 0 ? nullptr : fdopendir(listed);
+  if (!listing) {
+    if (listed >= 0) close(listed);
+    return false;
+  }
+  bool empty = true;
+  while (const dirent *entry = readdir(listing))
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+      empty = false;
+  closedir(listing);
+  return empty;
+}
+
+bool makePrivateFolder(const std::string &parent, const std::string &prefix, std::string *path,
+                       intptr_t *folder) {
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const std::string made = parent + prefix + chanceCharacters();
+    if (mkdir(made.c_str(), 0700) != 0) {
+      if (errno == EEXIST) continue;
+      return false;
+    }
+    const int fd = open(made.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    if (!privateAndEmpty(fd)) {
+      close(fd);
+      return false;
+    }
+    *path = made + '/';
+    *folder = reinterpret_cast<intptr_t>(new PrivateFolder{fd, *path});
+    return true;
+  }
+  return false;
+}
+
+bool moveOutOfPrivateFolder(intptr_t folder, const std::string &name,
+                            const std::string &destination) {
+  return renameat(privateFolder(folder)->fd, name.c_str(), AT_FDCWD, destination.c_str()) == 0;
+}
+
+void removePrivateFolder(intptr_t folder) {
+  PrivateFolder *gone = privateFolder(folder);
+  close(gone->fd);
+  rmdir(gone->path.c_str());
+  delete gone;
+}
+
 // Opened right after rendering and handed to the copy open, so that nothing
 // put at its name later reaches the port. Only the file the barcode library
 // has just written will do: no link (O_NOFOLLOW), a regular file (O_NONBLOCK:
-// a FIFO does not hold the open), of this process's user, with no second name
-// (a hard link to a file the till can read would have two).
-
-PrinterFile openPrinterFile(const std::string &path, intptr_t *file) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
+// a FIFO does not hold the open), of this process's user, with no second name.
+// It is made writable by its owner alone before it leaves the private
+// folder, so that no one who may open it there can change it while the copy
+// reads it.
+PrinterFile openPrinterFile(intptr_t folder, const std::string &name, intptr_t *file) {
+  const int fd = openat(privateFolder(folder)->fd, name.c_str(),
+                        O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return errno == ENOENT ? PrinterFile::Missing : PrinterFile::Refused;
   struct stat info {};
+  constexpr mode_t kOthersWrite = S_IWGRP | S_IWOTH;
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid() ||
-      info.st_nlink != 1) {
+      info.st_nlink != 1 ||
+      ((info.st_mode & kOthersWrite) != 0 &&
+       fchmod(fd, info.st_mode & 07777 & ~kOthersWrite) != 0)) {
     close(fd);
     return PrinterFile::Refused;
   }
@@ -385,6 +476,9 @@ const Platform &nativePlatform() {
       .portNameSafeForCopy = portNameSafeForCopy,
       .lockFile = lockFile,
       .unlockFile = unlockFile,
+      .makePrivateFolder = makePrivateFolder,
+      .moveOutOfPrivateFolder = moveOutOfPrivateFolder,
+      .removePrivateFolder = removePrivateFolder,
       .openPrinterFile = openPrinterFile,
       .closePrinterFile = closePrinterFile,
       .startRawCopy = startRawCopy,

@@ -4,15 +4,18 @@
 //   - library loading and lookup (LoadLibraryA / GetProcAddress)
 //   - sleeping, the host executable's path, the environment, file removal
 //   - the clock and the QR lock (LockFileEx)
-//   - the printer file, checked right after rendering
+//   - the private folder the barcode library renders into (a DACL for
+//     this user alone), and the printer file, checked right after rendering
 //   - the raw copy: "cmd.exe" started hidden through ShellExecuteExA with
 //     /C COPY "<printer file>"/B <port>, its exit code read when its window
 //     ends
 //   - the table
 #include <windows.h>
+#include <aclapi.h>
 #include <shellapi.h>
 
 #include <atomic>
+#include <vector>
 
 #include "copy_command.h"
 #include "platform.h"
@@ -136,24 +139,176 @@ void unlockFile(intptr_t held) {
   lastReleaseMs = monotonicMs();
 }
 
-// --- The printer file ---------------------------------------------------
+// --- The private folder and the printer file ----------------------------
 //
-// cmd.exe copies the printer file by its name, so nothing is held open
-// here; a folder or a reparse point (a link) at its name is refused.
-PrinterFile openPrinterFile(const std::string &path, intptr_t *file) {
-  *file = 0;
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
+// A QR folder that other users may change (one made at the root of a drive
+// inherits "Authenticated Users: Modify") lets them rename, rewrite or
+// replace the till's files there, and reset their times. So the barcode
+// library renders into a folder of the call's own, made with a protected
+// DACL that lets only this user in (the files rendered there inherit it):
+// no one else can add a file to it, rename one in it or write one. The
+// module holds it open without delete sharing, so it cannot be renamed or
+// removed while the call runs; cmd.exe copies the printer file from there
+// by name (whoever may rename the QR folder itself could still send it
+// elsewhere).
+
+// This process's user (TokenUser), whom the private folder lets in, and the
+// owner the files it makes get (TokenOwner: the Administrators group for
+// some administrators; Wine gives files the user).
+struct TokenSids {
+  std::vector<BYTE> user, owner;
+};
+
+bool readTokenSid(HANDLE token, TOKEN_INFORMATION_CLASS kind, std::vector<BYTE> *sid) {
+  DWORD size = 0;
+  GetTokenInformation(token, kind, nullptr, 0, &size);
+  std::vector<BYTE> buffer(size);
+  if (size == 0 || !GetTokenInformation(token, kind, buffer.data(), size, &size)) return false;
+  const PSID found = kind == TokenUser ? reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid
+                                       : reinterpret_cast<TOKEN_OWNER *>(buffer.data())->Owner;
+  const DWORD length = GetLengthSid(found);
+  sid->resize(length);
+  return CopySid(length, sid->data(), found) != 0;
+}
+
+bool tokenSids(TokenSids *sids) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  const bool read =
+      readTokenSid(token, TokenUser, &sids->user) && readTokenSid(token, TokenOwner, &sids->owner);
+  CloseHandle(token);
+  return read;
+}
+
+// Whether the file or folder open at `handle` belongs to this user: its
+// owner is the user or the token's default owner.
+bool ownedBy(HANDLE handle, TokenSids &sids) {
+  PSID found = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &found, nullptr, nullptr,
+                      nullptr, &descriptor) != ERROR_SUCCESS)
+    return false;
+  const bool same =
+      found && (EqualSid(found, sids.user.data()) || EqualSid(found, sids.owner.data()));
+  LocalFree(descriptor);
+  return same;
+}
+
+bool entryIs(HANDLE handle, bool folder) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(handle, &info)) return false;
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
+  if (folder) return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && info.nNumberOfLinks == 1;
+}
+
+bool holdsNothing(const std::string &path) {
+  WIN32_FIND_DATAA entry{};
+  const HANDLE listing = FindFirstFileA((path + "*").c_str(), &entry);
+  if (listing == INVALID_HANDLE_VALUE) return false;
+  bool empty = true;
+  do {
+    const std::string name = entry.cFileName;
+    if (name != "." && name != "..") empty = false;
+  } while (empty && FindNextFileA(listing, &entry));
+  FindClose(listing);
+  return empty;
+}
+
+struct PrivateFolder {
+  HANDLE held;
+  std::string path;  // with its trailing separator
+  TokenSids sids;
+};
+
+PrivateFolder *privateFolder(intptr_t folder) { return reinterpret_cast<PrivateFolder *>(folder); }
+
+// The folder made with a DACL of one entry, full access for `user`,
+// inherited by everything made in it, and protected from the QR folder's.
+bool createPrivate(const std::string &path, std::vector<BYTE> &user) {
+  std::vector<BYTE> list(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + user.size());
+  const auto dacl = reinterpret_cast<PACL>(list.data());
+  SECURITY_DESCRIPTOR descriptor{};
+  if (!InitializeAcl(dacl, static_cast<DWORD>(list.size()), ACL_REVISION) ||
+      !AddAccessAllowedAceEx(dacl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+                             FILE_ALL_ACCESS, user.data()) ||
+      !InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorDacl(&descriptor, TRUE, dacl, FALSE) ||
+      !SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
+    return false;
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+  return CreateDirectoryA(path.c_str(), &attributes) != 0;
+}
+
+bool makePrivateFolder(const std::string &parent, const std::string &prefix, std::string *path,
+                       intptr_t *folder) {
+  TokenSids sids;
+  if (!tokenSids(&sids)) return false;
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    char chance[40];
+    wsprintfA(chance, "%lx%x%x", GetCurrentProcessId(), counter++,
+              static_cast<unsigned>(now.QuadPart));
+    const std::string made = parent + prefix + chance;
+    if (!createPrivate(made, sids.user)) {
+      if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
+      return false;
+    }
+    const HANDLE held = CreateFileA(
+        made.c_str(), FILE_LIST_DIRECTORY | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (held == INVALID_HANDLE_VALUE) return false;
+    if (!entryIs(held, true) || !ownedBy(held, sids) || !holdsNothing(made + '\\')) {
+      CloseHandle(held);
+      return false;
+    }
+    *path = made + '\\';
+    *folder = reinterpret_cast<intptr_t>(new PrivateFolder{held, *path, std::move(sids)});
+    return true;
+  }
+  return false;
+}
+
+bool moveOutOfPrivateFolder(intptr_t folder, const std::string &name,
+                            const std::string &destination) {
+  const std::string from = privateFolder(folder)->path + name;
+  return MoveFileExA(from.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+// A cmd.exe still copying when the window ended keeps the printer file, and
+// with it the folder, which then stays behind.
+void removePrivateFolder(intptr_t folder) {
+  PrivateFolder *gone = privateFolder(folder);
+  CloseHandle(gone->held);
+  RemoveDirectoryA(gone->path.c_str());
+  delete gone;
+}
+
+// Opened right after rendering without write or delete sharing: refused
+// while anyone else still has it open to change it. Only a file will do
+// (no folder, no reparse point such as a link) with one name, owned by
+// this user.
+PrinterFile openPrinterFile(intptr_t folder, const std::string &name, intptr_t *file) {
+  PrivateFolder *in = privateFolder(folder);
+  const std::string path = in->path + name;
+  const HANDLE opened = CreateFileA(path.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PrinterFile::Missing
                                                                           : PrinterFile::Refused;
   }
-  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+  if (!entryIs(opened, false) || !ownedBy(opened, in->sids)) {
+    CloseHandle(opened);
     return PrinterFile::Refused;
+  }
+  *file = reinterpret_cast<intptr_t>(opened);
   return PrinterFile::Opened;
 }
 
-void closePrinterFile(intptr_t) {}
+void closePrinterFile(intptr_t file) { CloseHandle(reinterpret_cast<HANDLE>(file)); }
 
 // --- The raw copy --------------------------------------------------------
 //
@@ -205,6 +360,9 @@ const Platform &nativePlatform() {
       .portNameSafeForCopy = portNameSafeForCopy,
       .lockFile = lockFile,
       .unlockFile = unlockFile,
+      .makePrivateFolder = makePrivateFolder,
+      .moveOutOfPrivateFolder = moveOutOfPrivateFolder,
+      .removePrivateFolder = removePrivateFolder,
       .openPrinterFile = openPrinterFile,
       .closePrinterFile = closePrinterFile,
       .startRawCopy = startRawCopy,

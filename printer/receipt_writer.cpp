@@ -4,6 +4,10 @@
 #include "receipt_warnings.h"
 #include "transcript.h"
 
+#include <malloc.h>
+
+#include <chrono>
+
 namespace it433td::printer {
 
 namespace {
@@ -15,11 +19,26 @@ std::filesystem::path preparedFolder(const std::filesystem::path &folder) {
   return folder;
 }
 
+// A receipt's raster and picture take megabytes (80 m of paper: tens of
+// MB). glibc keeps freed blocks that size in its heaps, as its threshold for
+// mapping them rises with each one it unmaps, so an emulator would keep the
+// memory of its tallest job for good. With a fixed threshold they are mapped
+// and given back whole; and once the writer has had nothing to write for a
+// moment (not between the receipts of one job), what the heaps hold free is
+// given back too (giveBackFreeMemory).
+constexpr int kMappedFromBytes = 256 * 1024;
+constexpr auto kIdleBeforeGivingBack = std::chrono::seconds(1);
+
+void giveBackFreeMemory() { malloc_trim(0); }
+
 }  // namespace
 
 ReceiptWriter::ReceiptWriter(std::filesystem::path folder,
                              std::function<void(const std::string &)> log)
-    : folder_(preparedFolder(folder)), log_(std::move(log)), thread_([this] { run(); }) {}
+    : folder_(preparedFolder(folder)), log_(std::move(log)), thread_([this] { run(); }) {
+  static const bool mappedFromFixed = mallopt(M_MMAP_THRESHOLD, kMappedFromBytes) == 1;
+  (void)mappedFromFixed;  // once a process; without it only memory is kept longer
+}
 
 ReceiptWriter::~ReceiptWriter() {
   {
@@ -66,7 +85,18 @@ std::size_t ReceiptWriter::receiptsLost() const {
 
 void ReceiptWriter::run() {
   std::unique_lock<std::mutex> lock(mutex_);
+  bool wrote = false;  // since the free memory was last given back
   for (;;) {
+    if (wrote && queue_.empty() && !closing_) {
+      if (!changed_.wait_for(lock, kIdleBeforeGivingBack,
+                             [this] { return !queue_.empty() || closing_; })) {
+        wrote = false;
+        lock.unlock();
+        giveBackFreeMemory();
+        lock.lock();
+      }
+      continue;
+    }
     changed_.wait(lock, [this] { return !queue_.empty() || closing_; });
     if (queue_.empty()) return;  // closing, and everything written
     Receipt receipt = std::move(queue_.front());
@@ -102,6 +132,7 @@ void ReceiptWriter::run() {
       }
     }
     busy_ = false;
+    wrote = true;
     changed_.notify_all();
   }
 }

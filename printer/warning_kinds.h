@@ -41,7 +41,8 @@ namespace it433td::printer {
   X(CutShort, "WARNING", "command cut short by the end of the stream", "warning-cut-short",       \
     "a command cut short by the end of the stream")                                               \
   X(JobEnded, "NOTE", "job ended: {}", "note-job-ended",                                          \
-    "a job ended by a limit of its port (time, size, receipts, paper)")
+    "a job ended by a limit of its port (time, size, receipts, paper) or by a stop while it "   \
+    "still arrived")
 
 enum class WarningKind {
 #define IT433TD_WARNING_KIND_NAME(name, marker, says, anchor, meaning) name,

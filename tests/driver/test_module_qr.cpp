@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <future>
 #include <thread>
@@ -182,6 +183,74 @@ TEST_F(ModuleQrCode, AFileSwappedInForThePrinterFileNeverReachesThePort) {
   unsetenv("FAKE_BARCODE_PLANT");
   std::remove(secret.c_str());
   EXPECT_EQ(readFile(target_), kEarlier);
+}
+
+// Two local users, played by this suite (it runs as root).
+constexpr uid_t kTillUser = 43301, kOtherUser = 43302;
+
+// Another user's process: renames each pair of paths it is sent ("from\nto\n")
+// and answers with one byte, 0 or the errno.
+pid_t startOtherUser(int requests, int replies, std::initializer_list<int> notItsOwn) {
+  const pid_t other = fork();
+  if (other != 0) return other;
+  for (int fd : notItsOwn) close(fd);
+  if (setgid(kOtherUser) != 0 || setuid(kOtherUser) != 0) _exit(1);
+  FILE *in = fdopen(requests, "r");
+  char from[4096], to[4096];
+  while (in && std::fgets(from, sizeof from, in) && std::fgets(to, sizeof to, in)) {
+    from[std::strcspn(from, "\n")] = to[std::strcspn(to, "\n")] = '\0';
+    const char answer = static_cast<char>(std::rename(from, to) == 0 ? 0 : errno);
+    if (write(replies, &answer, 1) != 1) break;
+  }
+  _exit(0);
+}
+
+// Mended: a shared folder that others may write to, without the sticky bit.
+// After one QR code another user renames the till's printer file aside and,
+// once the barcode library has written the next one, renames it back over
+// that before the module opens it. The earlier code never reaches the port
+// again (it did: the file passed every check, the till's own, one link).
+TEST_F(ModuleQrCode, AnEarlierPrinterFilePutBackByAnotherUserIsNeverPrintedAgain) {
+  if (geteuid() != 0) GTEST_SKIP() << "plays two users: needs root";
+  ASSERT_EQ(chmod(dados_.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(ports_.c_str(), 0755), 0);
+  ASSERT_EQ(chown(target_.c_str(), kTillUser, kTillUser), 0);
+  const std::string earlier = dados_ + "/earlier";
+  int toOther[2], fromOther[2], results[2];
+  ASSERT_EQ(pipe(toOther) | pipe(fromOther) | pipe(results), 0);
+  const pid_t other =
+      startOtherUser(toOther[0], fromOther[1], {toOther[1], fromOther[0], results[0], results[1]});
+  const pid_t till = fork();
+  if (till == 0) {
+    for (int fd : {toOther[0], fromOther[1], results[0]}) close(fd);
+    LoadedModule module("full");  // loaded as root, run as the till's user
+    if (!module.start() || setgid(kTillUser) != 0 || setuid(kTillUser) != 0) _exit(1);
+    const auto print = module.function<PrintQr>("ImprimeQRCode_IT433TD");
+    int32_t got[3] = {print("PRN9", "first", 5), -1, 0};
+    const std::string aside = dados_ + "/qrCode.prn\n" + earlier + "\n";
+    char answer = -1;
+    if (write(toOther[1], aside.data(), aside.size()) > 0 && read(fromOther[0], &answer, 1) == 1)
+      got[1] = answer;
+    const std::string putBack = std::to_string(toOther[1]) + " " + std::to_string(fromOther[0]);
+    setenv("FAKE_BARCODE_PUT_BACK", (putBack + " " + earlier).c_str(), 1);
+    got[2] = print("PRN9", "second", 6);
+    _exit(write(results[1], got, sizeof got) == sizeof got ? 0 : 1);
+  }
+  // The other user's process ends with the till, which holds its pipe last.
+  for (int fd : {toOther[0], toOther[1], fromOther[0], fromOther[1], results[1]}) close(fd);
+  int32_t got[3] = {-1, -1, -1};
+  EXPECT_EQ(read(results[0], got, sizeof got), ssize_t(sizeof got));
+  close(results[0]);
+  int status = -1;
+  EXPECT_EQ(waitpid(till, &status, 0), till);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(waitpid(other, nullptr, 0), other);
+  std::remove(earlier.c_str());
+  EXPECT_EQ(got[0], 0);
+  ASSERT_EQ(got[1], 0) << "the other user could not rename the printer file aside";
+  EXPECT_TRUE(got[2] == 0 || got[2] == IT433TD_COPY_FAILED) << got[2];
+  EXPECT_EQ(readFile(target_),
+            kEarlier + fakePrinterFile("first") + (got[2] == 0 ? fakePrinterFile("second") : ""));
 }
 
 // Mended: a FIFO at the lock's name (read-only, as another user's is to the

@@ -17,6 +17,15 @@ std::string readFile(const std::string &path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// The folder of the call's own, in `qrFolder`, that `path` was rendered in;
+// "" when it is not one. It is gone once the call is over.
+std::string renderFolder(const std::string &path, const std::string &qrFolder) {
+  const std::string folder = path.substr(0, path.rfind('/'));
+  const bool own =
+      folder.rfind(qrFolder + "/.qrCode-", 0) == 0 && access(folder.c_str(), F_OK) != 0;
+  return own ? folder : "";
+}
+
 class QrCode : public BoundDriver {
  protected:
   void SetUp() override {
@@ -48,13 +57,17 @@ TEST_F(QrCode, ClosesRendersCopiesWaitsAndReopensInThatOrder) {
   const auto render = fakeVendor()->callsOf("CODEBAR32_PGeCodeBarQRCODE")[0];
   EXPECT_EQ(render.numbers, (std::vector<int64_t>{'M', 16, 3, 3}));
   EXPECT_EQ(render.bytes, std::string("pix\0", 4));  // a 0x00 follows the data
-  EXPECT_EQ(render.bitmapPath, folder_ + "/Dados/qrCode.bmp");
-  EXPECT_EQ(render.printerPath, printerFile());
+  const std::string rendered = renderFolder(render.printerPath, folder_ + "/Dados");
+  EXPECT_NE(rendered, "") << render.printerPath;
+  EXPECT_EQ(render.printerPath, rendered + "/qrCode.prn");
+  EXPECT_EQ(render.bitmapPath, rendered + "/qrCode.bmp");
   const auto copy = fakeVendor()->callsOf("copy")[0];
-  EXPECT_EQ(copy.printerPath, printerFile());
+  EXPECT_EQ(copy.printerPath, render.printerPath);
   EXPECT_EQ(copy.port, "COM3");
   EXPECT_EQ(fakeVendor()->callsOf("sleep")[0].numbers[0], 3000);
+  // Then both files join the QR folder.
   EXPECT_EQ(readFile(printerFile()), fakePrinterFile("pix"));
+  EXPECT_EQ(readFile(folder_ + "/Dados/qrCode.bmp"), "BM");
 }
 
 TEST_F(QrCode, ThePortIsReopenedByTheUsualRuleAndThatStatusIsTheResult) {
@@ -184,9 +197,8 @@ TEST_F(QrCode, TheDataFolderVariableIsHonouredAtEachCall) {
     platform_.environment["IT433TD_DADOS_DIR"] = value;
     fakeVendor()->calls.clear();
     EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), 0);
-    EXPECT_EQ(fakeVendor()->callsOf("copy")[0].printerPath, other + "/qrCode.prn");
-    EXPECT_EQ(fakeVendor()->callsOf("CODEBAR32_PGeCodeBarQRCODE")[0].bitmapPath,
-              other + "/qrCode.bmp");
+    EXPECT_NE(renderFolder(fakeVendor()->callsOf("copy")[0].printerPath, other), "");
+    EXPECT_EQ(readFile(other + "/qrCode.prn"), fakePrinterFile("x"));
   }
   EXPECT_EQ(access(printerFile().c_str(), F_OK), -1);
   for (const char *value : std::initializer_list<const char *>{"", nullptr}) {
@@ -194,7 +206,7 @@ TEST_F(QrCode, TheDataFolderVariableIsHonouredAtEachCall) {
     else platform_.environment.clear();
     fakeVendor()->calls.clear();
     EXPECT_EQ(ImprimeQRCode_IT433TD("COM1", "x", 1), 0);
-    EXPECT_EQ(fakeVendor()->callsOf("copy")[0].printerPath, printerFile());
+    EXPECT_NE(renderFolder(fakeVendor()->callsOf("copy")[0].printerPath, folder_ + "/Dados"), "");
   }
   std::remove((other + "/qrCode.prn").c_str());
   std::remove((other + "/qrCode.bmp").c_str());

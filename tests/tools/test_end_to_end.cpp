@@ -500,8 +500,8 @@ int portAfter(const std::string &output, const std::string &pattern) {
 
 // The network printer shared by a team: connections that have sent nothing
 // do not hold it, jobs go in the order their first bytes came, a dripping
-// job ends at its time limit, and past 64 waiting a connection is closed at
-// once.
+// job ends at its time limit, and past 64 waiting the oldest silent ones
+// are closed at once.
 TEST_F(ToolCopy, IdleAndDrippingClientsCannotHoldTheNetworkPrinter) {
   auto printer = emulate("POS11", {"--listen", "127.0.0.1:0", "--job-timeout", "5"});
   const int port = portAfter(printer->output(), "network printer on 127\\.0\\.0\\.1:(\\d+)");
@@ -588,17 +588,14 @@ TEST_F(ToolCopy, ANetworkJobEndsAtItsSizeAndReceiptLimits) {
   EXPECT_EQ(cutReceipts, 200);
 }
 
-// One request on a connection of its own: the answer's status line and
-// headers, or "" if none comes within `limit`.
-std::string httpHead(int port, const std::string &path, const std::string &host,
-                     std::chrono::milliseconds limit = 10s) {
+// `request` sent on a connection of its own: what comes back until the
+// server closes it, or until `limit`.
+std::string exchange(int port, const std::string &request, std::chrono::milliseconds limit) {
   const int fd = connectTo(port);
   std::string answer;
-  if (fd < 0 || !sendAll(fd, "GET " + path + " HTTP/1.1\r\nHost: " + host +
-                                 "\r\nConnection: close\r\n\r\n"))
-    return answer;
+  if (fd < 0 || !sendAll(fd, request)) return answer;
   const auto end = std::chrono::steady_clock::now() + limit;
-  for (char buffer[4096]; answer.find("\r\n\r\n") == std::string::npos;) {
+  for (char buffer[4096];;) {
     pollfd ready{fd, POLLIN, 0};
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         end - std::chrono::steady_clock::now());
@@ -609,6 +606,15 @@ std::string httpHead(int port, const std::string &path, const std::string &host,
     answer.append(buffer, static_cast<std::size_t>(got));
   }
   ::close(fd);
+  return answer;
+}
+
+// One request on a connection of its own: the answer's status line and
+// headers, or "" if none comes within `limit`.
+std::string httpHead(int port, const std::string &path, const std::string &host,
+                     std::chrono::milliseconds limit = 10s) {
+  const std::string answer = exchange(
+      port, "GET " + path + " HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n", limit);
   return answer.substr(0, answer.find("\r\n\r\n"));
 }
 
@@ -650,8 +656,11 @@ TEST_F(ToolCopy, TheWebPageAnswersOnlyToItsOwnNamesAndNoOtherSiteMayLoadIt) {
   EXPECT_EQ(statusOf(httpHead(teamPort, "/", "evil.example" + withTeamPort)), 403);
 }
 
-// 500 event streams of one client and 30 clients dripping their requests:
-// the page still answers; the client keeps 4 streams.
+// 500 event streams of one client, 30 clients dripping their requests, 30
+// that never send the body they announce: the page still answers (within
+// 2 s: the bodies held every worker for 10 s); the client keeps 4 streams.
+// A header line past 8 KiB gets one 400 (a 408 followed), a head of bare
+// line feeds its answer at once (it waited 10 s).
 TEST_F(ToolCopy, TheWebPageStaysReachableUnderOpenStreamsAndDrippingClients) {
   auto printer = emulate("POS15", {"--web", "127.0.0.1:0"});
   const int port = portAfter(printer->output(), "web page: http://127\\.0\\.0\\.1:(\\d+)/");
@@ -686,6 +695,26 @@ TEST_F(ToolCopy, TheWebPageStaysReachableUnderOpenStreamsAndDrippingClients) {
     }
   EXPECT_EQ(statusOf(page.get()), 200);
   for (int fd : dripping) ::close(fd);
+
+  std::vector<int> bodiless;
+  for (int i = 0; i < 30; ++i) {
+    bodiless.push_back(connectTo(port));
+    sendAll(bodiless.back(),
+            "POST /state HTTP/1.1\r\nHost: " + host + "\r\nContent-Length: 1000\r\n\r\n");
+  }
+  std::this_thread::sleep_for(200ms);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(statusOf(httpHead(port, "/", host, 2s)), 200);
+  for (int fd : bodiless) ::close(fd);
+
+  const std::string longLine = exchange(
+      port,
+      "GET / HTTP/1.1\r\nHost: " + host + "\r\nX-Long: " + std::string(9000, 'x') + "\r\n\r\n",
+      12s);  // the second answer came after 10 s
+  EXPECT_EQ(statusOf(longLine), 400) << longLine;
+  EXPECT_EQ(longLine.find("HTTP/1.1", 1), std::string::npos) << longLine;
+  const auto sent = std::chrono::steady_clock::now();
+  EXPECT_EQ(statusOf(exchange(port, "GET / HTTP/1.1\nHost: " + host + "\n\n", 5s)), 400);
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, 2s);
 }
 
 // --baud: the port is read no faster than the line carries (57600 baud, 11

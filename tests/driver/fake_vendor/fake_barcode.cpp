@@ -2,10 +2,15 @@
 // writes a recognisable printer file and bitmap for the data. With
 // FAKE_BARCODE_PLANT set it then plays another user of a shared folder:
 // the printer file is swapped for a link to the file that variable names.
+// With FAKE_BARCODE_PUT_BACK set to "<request fd> <reply fd> <path>", a
+// process at the other end of those pipes (another user's, in the tests) is
+// asked to rename that path over the printer file just written, and waited
+// for.
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "fake_vendor.h"
 
@@ -47,6 +52,16 @@ FAKE_API int32_t IT433TD_CALL CODEBAR32_PGeCodeBarQRCODE(int32_t eccLevel, int32
   if (const char *planted = std::getenv("FAKE_BARCODE_PLANT"); ok && planted) {
     unlink(prnPath);
     if (symlink(planted, prnPath) != 0) return 3;
+  }
+  int request = -1, reply = -1;
+  char earlier[4096];
+  if (const char *putBack = std::getenv("FAKE_BARCODE_PUT_BACK");
+      ok && putBack && std::sscanf(putBack, "%d %d %4095s", &request, &reply, earlier) == 3) {
+    const std::string paths = std::string(earlier) + "\n" + prnPath + "\n";
+    char done = 0;
+    if (write(request, paths.data(), paths.size()) != ssize_t(paths.size()) ||
+        read(reply, &done, 1) != 1)
+      return 4;
   }
   return ok ? 0 : 2;
 }

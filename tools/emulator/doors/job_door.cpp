@@ -60,12 +60,9 @@ void JobDoor::start() {
   printer_ = std::thread([this] { printJobs(); });
 }
 
+// The room ends at the byte (doorClosed_ then wakes the printer), and so
+// does the job being served.
 void JobDoor::requestStop() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-  }
-  jobReady_.notify_all();
   const char byte = 1;
   [[maybe_unused]] ssize_t ignored = ::write(stopPipe_[1], &byte, 1);  // full: already asked
 }
@@ -81,7 +78,7 @@ void JobDoor::stop() {
   requestStop();
   if (door_.joinable()) door_.join();
   if (printer_.joinable()) printer_.join();
-  for (Connection &waiting : ready_) closeFd(waiting.fd);  // never started: nothing printed
+  for (Connection &waiting : ready_) closeFd(waiting.fd);  // none: the printer took every one
   ready_.clear();
 }
 
@@ -125,7 +122,10 @@ void JobDoor::watchConnections(std::vector<Connection> &silent) {
       if (context_.log) context_.log(std::string("poll failed: ") + std::strerror(errno));
       return;
     }
-    if (fds[kStopEntry].revents) return;
+    if (fds[kStopEntry].revents) {
+      takeLastJobs(silent);
+      return;
+    }
     sortOut(silent, fds);
     if (fds[kArrivedEntry].revents) sortOutNow(silent);
     const bool finishNow = !finishing && fds[kFinishEntry].revents;
@@ -185,6 +185,22 @@ void JobDoor::sortOut(std::vector<Connection> &silent, const std::vector<pollfd>
   silentCount_ = silent.size();
 }
 
+void JobDoor::takeLastJobs(std::vector<Connection> &silent) {
+  admit(silent);
+  std::vector<Connection> stillSilent;
+  for (Connection &connection : silent) {
+    char byte = 0;
+    if (::recv(connection.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 1) {
+      if (context_.labels) connection.label = context_.labels->current();
+      std::lock_guard<std::mutex> lock(mutex_);
+      ready_.push_back(std::move(connection));
+    } else {
+      stillSilent.push_back(std::move(connection));
+    }
+  }
+  silent.swap(stillSilent);
+}
+
 void JobDoor::admit(std::vector<Connection> &silent) {
   for (;;) {
     const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
@@ -199,10 +215,14 @@ void JobDoor::admit(std::vector<Connection> &silent) {
       std::lock_guard<std::mutex> lock(mutex_);
       waiting += ready_.size();
     }
-    if (waiting >= kMaxWaitingConnections) {
+    if (waiting >= kMaxWaitingConnections && silent.empty()) {
       refuse(fd, peerName_(fd));
       continue;
     }
+    if (waiting >= kMaxWaitingConnections)
+      makeRoom(silent);
+    else
+      crowded_ = false;
     refusing_ = false;
     silent.push_back({fd, peerName_(fd), Clock::now(), ""});
     std::lock_guard<std::mutex> lock(mutex_);
@@ -210,23 +230,41 @@ void JobDoor::admit(std::vector<Connection> &silent) {
   }
 }
 
-// Closed at once, so the client learns it now instead of waiting in line.
+// The newcomer takes the place of the connection that has waited longest
+// without sending anything (the room keeps them in the order they came):
+// idle connections, however many one client keeps renewing, never keep a
+// job out.
+void JobDoor::makeRoom(std::vector<Connection> &silent) {
+  Connection &oldest = silent.front();
+  if (!crowded_ && context_.log)
+    context_.log("network connection from " + oldest.peer + " closed: it had sent nothing and " +
+                 std::to_string(kMaxWaitingConnections) +
+                 " connections were waiting (more are not logged until there is room)");
+  crowded_ = true;
+  closeFd(oldest.fd);
+  silent.erase(silent.begin());
+}
+
+// Every waiting connection has a job ready: the newcomer is closed at once,
+// so its client learns it now instead of waiting in line.
 void JobDoor::refuse(int fd, const std::string &peer) {
   ::close(fd);
   if (!refusing_ && context_.log)
-    context_.log("network connection from " + peer + " refused: " +
-                 std::to_string(kMaxWaitingConnections) +
-                 " connections already waiting (more refusals are not logged until one is taken)");
+    context_.log("network connection from " + peer +
+                 " refused: " + std::to_string(kMaxWaitingConnections) +
+                 " jobs already waiting (more refusals are not logged until one is taken)");
   refusing_ = true;
 }
 
+// Until the room has closed and every job it let in is printed: a stop
+// ends each one as soon as what has arrived of it is printed.
 void JobDoor::printJobs() {
   for (;;) {
     Connection job;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      jobReady_.wait(lock, [this] { return stopping_ || !ready_.empty() || doorClosed_; });
-      if (stopping_ || ready_.empty()) return;  // stopped, or every job served
+      jobReady_.wait(lock, [this] { return !ready_.empty() || doorClosed_; });
+      if (ready_.empty()) return;
       job = std::move(ready_.front());
       ready_.pop_front();
       printing_ = job.peer;

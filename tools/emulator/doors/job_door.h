@@ -4,10 +4,18 @@
 // Jobs print one at a time, in the order their first bytes arrive: a
 // connection that has sent nothing waits in the door's waiting room and
 // does not hold the printer (one that sends nothing for `idleTimeout` is
-// closed). At most kMaxWaitingConnections wait, silent or ready; beyond
-// that a connection is closed at once. Each job is printed by
+// closed). At most kMaxWaitingConnections wait, silent or ready; a newcomer
+// beyond that takes the place of the oldest that has sent nothing, or, when
+// every one has a job ready, is closed at once. Each job is printed by
 // printNetworkJob (network_job.h), within its limits; receipts go to the
-// shared writer, numbered with those of the other doors.
+// shared writer, numbered with those of the other doors. A stop prints
+// every job the room has let in, each as far as it has arrived.
+//
+// A job ahead that stalls holds the printer for `idleTimeout` after its
+// last byte (10 s), one that drips a byte within each such silence for
+// `jobTimeout` (60 s); at most kMaxWaitingConnections - 1 can be ahead, so
+// a job waits at worst 63 x 10 s = 10.5 min behind stallers, 63 min behind
+// drippers (with the defaults).
 //
 // A door of this kind is only its listener: the network door
 // (network_door.h) makes a TCP socket; another family (a Unix-domain
@@ -53,8 +61,10 @@ public:
   // most `idleTimeout`), and no later connection is taken.
   void finish() override;
   void requestStop() override;
-  // Ends the job being served (what has arrived is printed, its unfinished
-  // receipt written), closes the waiting connections and ends the threads.
+  // Prints what has arrived of every job the room has let in (the one being
+  // served, those waiting, and those whose first bytes are there), ending
+  // each one still arriving with a note; closes the silent connections and
+  // ends the threads.
   void stop() override;
   // The waiting room takes the listen queue and sorts out the connections
   // that have sent their first bytes: a job keeps the label current when
@@ -79,7 +89,11 @@ private:
   // A first byte (or the end of a connection that sent none) takes the
   // connection out of the room: into the printer's queue or closed.
   void sortOut(std::vector<Connection> &silent, const std::vector<pollfd> &fds);
+  // At a stop: the listen queue is taken once more, and every connection
+  // with bytes there joins the printer's queue.
+  void takeLastJobs(std::vector<Connection> &silent);
   void admit(std::vector<Connection> &silent);
+  void makeRoom(std::vector<Connection> &silent);
   // For takeWhatArrived(): the listen queue taken and the room sorted out now.
   void sortOutNow(std::vector<Connection> &silent);
   void refuse(int fd, const std::string &peer);
@@ -100,9 +114,9 @@ private:
   std::size_t silentCount_ = 0;   // connections in the room, for holders()
   std::string printing_;          // the peer of the job at the printer, or ""
   std::deque<Connection> ready_;  // sent their first byte, in that order
-  bool stopping_ = false;
   bool doorClosed_ = false;  // no more jobs will come
   bool refusing_ = false;    // the last connection was refused (logged once)
+  bool crowded_ = false;     // the last one took a silent one's place (logged once)
   std::thread door_;
   std::thread printer_;
 };

@@ -17,8 +17,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How a job ended. A limit ends it with a "[NOTE job ended: <why>]" line; any
-// other ending is named only in the warning of a receipt left uncut.
+// How a job ended. A limit, or the printer stopping while the job still
+// arrived, ends it with a "[NOTE job ended: <why>]" line; any other ending
+// is named only in the warning of a receipt left uncut.
 struct Ending {
   std::string why = "end of the job";
   bool limit = false;
@@ -66,8 +67,8 @@ public:
       const int ready = ::poll(fds, 2, static_cast<int>(std::min(left, quiet).count()));
       if (ready < 0 && errno == EINTR) continue;
       if (ready == 0) continue;  // a limit of time, noted above
-      if (ready < 0 || fds[0].revents) return printWhatArrived();
-      if (std::optional<Ending> ended = readOnce()) return *ended;
+      if (ready < 0 || fds[0].revents) return printWhatArrived(deadline);
+      if (std::optional<Ending> ended = readOnce(0)) return *ended;
     }
   }
 
@@ -146,14 +147,17 @@ private:
     return taken;
   }
 
-  // One read of the connection; the job's ending if it ended.
-  std::optional<Ending> readOnce() {
+  // One read of the connection; the job's ending if it ended. With
+  // MSG_DONTWAIT, nothing more to read ends it: the printer stopped.
+  std::optional<Ending> readOnce(int flags) {
     // Asking for one byte past the limit tells whether the job goes beyond it.
     const std::uint64_t room = limits_.jobLimit - received_;
     const ssize_t got =
-        ::recv(connection_, buffer_, room >= sizeof buffer_ ? sizeof buffer_ : room + 1, 0);
+        ::recv(connection_, buffer_, room >= sizeof buffer_ ? sizeof buffer_ : room + 1, flags);
     if (got < 0 && errno == EINTR) return std::nullopt;
-    if (got <= 0) return reached_.empty() ? Ending{} : ended("");  // the end, or a reset
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return ended("the printer stopped");
+    if (got < 0) return reached_.empty() ? Ending{"the connection was reset", false} : ended("");
+    if (got == 0) return reached_.empty() ? Ending{} : ended("");  // the client sent it whole
     const std::size_t taken = take(static_cast<std::size_t>(got));
     if (!feed(buffer_, taken)) return ended("");
     if (taken < static_cast<std::size_t>(got)) {
@@ -163,15 +167,14 @@ private:
     return std::nullopt;
   }
 
-  // The door stops: what has arrived is printed; what the client still
-  // sends is not waited for.
-  Ending printWhatArrived() {
-    ssize_t got;
-    for (int reads = 0; reads < 256 &&  // what the socket holds, not a flood
-                        (got = ::recv(connection_, buffer_, sizeof buffer_, MSG_DONTWAIT)) > 0;
-         ++reads)
-      if (!feed(buffer_, take(static_cast<std::size_t>(got)))) break;
-    return reached_.empty() ? Ending{"the printer stopped", false} : ended("");
+  // The door stops: everything that has arrived is printed (within the
+  // job's limits), what the client still sends is not waited for. A job
+  // whose client had sent it whole ends as usual; one still arriving ends
+  // with a note.
+  Ending printWhatArrived(Clock::time_point deadline) {
+    while (Clock::now() < deadline)
+      if (std::optional<Ending> ended = readOnce(MSG_DONTWAIT)) return *ended;
+    return ended(durationWords(limits_.jobTimeout) + " time limit");
   }
 
   int connection_;

@@ -8,11 +8,14 @@
 // read them. The job ends when its sender closes, when it sends no print
 // data for `idleTimeout` (status requests alone do not keep it), after
 // `jobTimeout` in all, past `jobLimit` bytes, or once it has printed
-// kMaxReceiptsPerJob receipts or kMaxPaperDotsPerJob of paper. A limit that
-// cut something off shows in the transcript as "[NOTE job ended: <why>]"
-// where the job stopped (VirtualPrinter::endJobAtLimit): a job of exactly 200
-// receipts, or one that only asks for the status past its limit, keeps its
-// receipts and no note. Any other ending is named in the warning of a
+// kMaxReceiptsPerJob receipts or kMaxPaperDotsPerJob of paper; or when the
+// door stops: everything that has arrived is printed first. A limit that
+// cut something off, or a stop while the job still arrives, shows in the
+// transcript as "[NOTE job ended: <why>]" where the job stopped
+// (VirtualPrinter::endJobAtLimit): a job of exactly 200 receipts, or one that only
+// asks for the status past its limit, keeps its receipts and no note. Any
+// other ending (the client's close, its silence, a reset) is named in the
+// log line and in the warning of a
 // receipt it leaves uncut.
 //
 // The socket may be of any family (TCP, a Unix-domain socket): only its
@@ -43,8 +46,8 @@ struct JobLimits {
 
 // Prints the job of `connection` (which stays open: the caller closes it)
 // and logs one line: "network job from <peer>: <n> bytes, <how it ended>".
-// Its receipts get `label`. `stopFd` becomes readable when the door stops:
-// what has arrived is then printed and the job ends.
+// Its receipts get `label`. `stopFd` becomes readable when the door stops
+// (it may be already): what has arrived is then printed and the job ends.
 void printNetworkJob(int connection, const std::string &peer, const std::string &label,
                      const JobLimits &limits, const DoorContext &context, int stopFd);
 

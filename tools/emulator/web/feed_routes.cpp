@@ -42,8 +42,8 @@ void addFeedRoutes(httplib::Server &server, PageFeed &feed,
              [&feed](const httplib::Request &request, httplib::Response &response) {
                serveReceipt(feed, request, response);
              });
-  server.Get("/events", [&feed, state](const httplib::Request &request,
-                                       httplib::Response &response) {
+  server.Get(kEventsPath, [&feed, state](const httplib::Request &request,
+                                         httplib::Response &response) {
     const std::string client = request.remote_addr;
     if (!feed.openStream(client)) {
       response.status = 503;

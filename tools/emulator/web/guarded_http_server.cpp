@@ -2,6 +2,8 @@
 // through which cpp-httplib reads a request and writes its answer.
 #include "emulator/web/guarded_http_server.h"
 
+#include "emulator/web/request_framing.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -63,16 +65,13 @@ void addressOf(const sockaddr_storage &address, std::string &ip, int &port) {
   ip = text;
 }
 
-// One request's view of a connection: first the bytes the waiting room read
-// (the head, perhaps more), then the socket, until the request's deadline.
+// One request's view of a connection: the request the waiting room read
+// whole, to read; the socket, to write.
 class ConnectionStream final : public httplib::Stream {
 public:
-  ConnectionStream(int fd, std::string bytes, Clock::time_point readDeadline)
-      : fd_(fd), bytes_(std::move(bytes)), readDeadline_(readDeadline) {}
+  ConnectionStream(int fd, std::string request) : fd_(fd), request_(std::move(request)) {}
 
-  bool is_readable() const override {
-    return at_ < bytes_.size() || waitFor(fd_, POLLIN, millisecondsUntil(readDeadline_));
-  }
+  bool is_readable() const override { return at_ < request_.size(); }
   bool is_writable() const override {
     if (!waitFor(fd_, POLLOUT, static_cast<int>(std::chrono::milliseconds(
                                    GuardedHttpServer::kWriteTime).count())))
@@ -81,14 +80,10 @@ public:
     return !waitFor(fd_, POLLIN, 0) || ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
   }
   ssize_t read(char *into, size_t size) override {
-    if (at_ < bytes_.size()) {
-      const std::size_t count = std::min(size, bytes_.size() - at_);
-      std::memcpy(into, bytes_.data() + at_, count);
-      at_ += count;
-      return static_cast<ssize_t>(count);
-    }
-    if (!waitFor(fd_, POLLIN, millisecondsUntil(readDeadline_))) return -1;
-    return ::recv(fd_, into, size, MSG_DONTWAIT);
+    const std::size_t count = std::min(size, request_.size() - at_);
+    std::memcpy(into, request_.data() + at_, count);
+    at_ += count;
+    return static_cast<ssize_t>(count);
   }
   ssize_t write(const char *from, size_t size) override {
     if (!is_writable()) return -1;
@@ -108,21 +103,20 @@ public:
   }
   socket_t socket() const override { return fd_; }
 
-  // What the request left: the start of the next one, if the client sent it.
-  std::string unread() const { return bytes_.substr(at_); }
+  // Whether cpp-httplib read the request to its end.
+  bool readWhole() const { return at_ == request_.size(); }
 
 private:
   int fd_;
-  std::string bytes_;
+  std::string request_;
   std::size_t at_ = 0;
-  Clock::time_point readDeadline_;
 };
-
-bool holdsWholeHead(const std::string &bytes) { return bytes.find("\r\n\r\n") != std::string::npos; }
 
 }  // namespace
 
-GuardedHttpServer::GuardedHttpServer(std::size_t workers) {
+GuardedHttpServer::GuardedHttpServer(std::size_t quickWorkers, std::size_t streamWorkers,
+                                     std::string streamPath)
+    : streamPath_(std::move(streamPath)) {
   new_task_queue = [] { return new RunAtOnce; };
   // What the answers' Keep-Alive header tells the client.
   set_keep_alive_timeout(std::chrono::duration_cast<std::chrono::seconds>(kFirstByteTime).count());
@@ -130,7 +124,10 @@ GuardedHttpServer::GuardedHttpServer(std::size_t workers) {
   if (::pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0)
     throw std::system_error(errno, std::generic_category(), "pipe2");
   watcher_ = std::thread([this] { watch(); });
-  for (std::size_t i = 0; i < workers; ++i) workers_.emplace_back([this] { work(); });
+  for (std::size_t i = 0; i < quickWorkers; ++i)
+    quick_.threads.emplace_back([this] { work(quick_); });
+  for (std::size_t i = 0; i < streamWorkers; ++i)
+    streams_.threads.emplace_back([this] { work(streams_); });
 }
 
 GuardedHttpServer::~GuardedHttpServer() {
@@ -153,17 +150,21 @@ void GuardedHttpServer::shutdown() {
     std::lock_guard<std::mutex> lock(mutex_);
     closing_ = true;
   }
-  workReady_.notify_all();
   const char byte = 1;
   [[maybe_unused]] ssize_t ignored = ::write(wakePipe_[1], &byte, 1);
   if (watcher_.joinable()) watcher_.join();
-  for (std::thread &worker : workers_)
-    if (worker.joinable()) worker.join();
+  for (Pool *pool : {&quick_, &streams_}) {
+    pool->wake.notify_all();
+    for (std::thread &worker : pool->threads)
+      if (worker.joinable()) worker.join();
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   for (const Connection &left : entering_) ::close(left.fd);
-  for (const Connection &left : ready_) ::close(left.fd);
   entering_.clear();
-  ready_.clear();
+  for (Pool *pool : {&quick_, &streams_}) {
+    for (const Connection &left : pool->ready) ::close(left.fd);
+    pool->ready.clear();
+  }
 }
 
 bool GuardedHttpServer::process_and_close_socket(socket_t sock) {
@@ -239,13 +240,7 @@ void GuardedHttpServer::seat(Connection connection, std::vector<Connection> &wai
     waiting.erase(oldest);
     --open;
   }
-  if (holdsWholeHead(connection.bytes)) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ready_.push_back(std::move(connection));
-    workReady_.notify_one();
-  } else {
-    waiting.push_back(std::move(connection));
-  }
+  if (!leaveWhenWhole(connection)) waiting.push_back(std::move(connection));
 }
 
 void GuardedHttpServer::readWaiting(std::vector<Connection> &waiting,
@@ -276,37 +271,61 @@ bool GuardedHttpServer::readFrom(Connection &connection) {
   }
   if (connection.bytes.empty()) connection.firstByte = Clock::now();
   connection.bytes.append(buffer, static_cast<std::size_t>(got));
-  if (holdsWholeHead(connection.bytes)) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ready_.push_back(std::move(connection));
-    workReady_.notify_one();
-    return false;
-  }
-  if (connection.bytes.size() > kHeadLimit) {
-    tell(connection.fd, "431 Request Header Fields Too Large");
+  return !leaveWhenWhole(connection);
+}
+
+bool GuardedHttpServer::leaveWhenWhole(Connection &connection) {
+  const RequestFraming framing = requestFraming(connection.bytes, payload_max_length_);
+  const char *refusal = framing.refusal;
+  if (framing.length == 0 && connection.bytes.size() > kHeadLimit)
+    refusal = "431 Request Header Fields Too Large";
+  if (refusal) {
+    tell(connection.fd, refusal);
     closeConnection(connection.fd);
-    return false;
+    return true;
   }
+  if (framing.length == 0 || connection.bytes.size() < framing.length) return false;
+  connection.requestLength = framing.length;
+  dispatch(std::move(connection));
   return true;
 }
 
-void GuardedHttpServer::work() {
+void GuardedHttpServer::dispatch(Connection connection) {
+  const bool stream = requestPath(connection.bytes) == streamPath_;
+  Pool &pool = stream ? streams_ : quick_;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!stream || pool.busy + pool.ready.size() < pool.threads.size()) {
+      pool.ready.push_back(std::move(connection));
+      pool.wake.notify_one();
+      return;
+    }
+  }
+  tell(connection.fd, "503 Service Unavailable");
+  closeConnection(connection.fd);
+}
+
+void GuardedHttpServer::work(Pool &pool) {
   for (;;) {
     Connection connection;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      workReady_.wait(lock, [this] { return closing_ || !ready_.empty(); });
+      pool.wake.wait(lock, [&] { return closing_ || !pool.ready.empty(); });
       if (closing_) return;
-      connection = std::move(ready_.front());
-      ready_.pop_front();
+      connection = std::move(pool.ready.front());
+      pool.ready.pop_front();
+      ++pool.busy;
     }
     answer(std::move(connection));
+    std::lock_guard<std::mutex> lock(mutex_);
+    --pool.busy;
   }
 }
 
 void GuardedHttpServer::answer(Connection connection) {
-  ConnectionStream stream(connection.fd, std::move(connection.bytes),
-                          connection.firstByte + kRequestTime);
+  std::string next = connection.bytes.substr(connection.requestLength);
+  connection.bytes.resize(connection.requestLength);
+  ConnectionStream stream(connection.fd, std::move(connection.bytes));
   const bool last = ++connection.answered >= kMaxRequestsPerConnection;
   bool closedByClient = false;
   const bool answered = process_request(stream, last, closedByClient, nullptr);
@@ -315,11 +334,11 @@ void GuardedHttpServer::answer(Connection connection) {
     std::lock_guard<std::mutex> lock(mutex_);
     closing = closing_;
   }
-  if (!answered || last || closedByClient || closing) {
+  if (!answered || last || closedByClient || closing || !stream.readWhole()) {
     closeConnection(connection.fd);
     return;
   }
-  connection.bytes = stream.unread();
+  connection.bytes = std::move(next);
   connection.since = connection.firstByte = Clock::now();
   enter(std::move(connection));
 }

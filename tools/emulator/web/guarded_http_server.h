@@ -8,13 +8,21 @@
 // thread only while a whole request is being answered:
 //   - accepted connections wait in one poll loop (the waiting room) for a
 //     request: its first byte within kFirstByteTime of opening or of the
-//     last answer, its whole head (at most kHeadLimit) within kRequestTime
+//     last answer, its whole head (at most kHeadLimit) and its body (the
+//     Content-Length given, at most the payload limit) within kRequestTime
 //     of that first byte; otherwise the connection is closed (with 408 for
-//     a request cut short, 431 for an overlong head);
-//   - a whole head goes to a fixed set of workers, which answer it through
-//     cpp-httplib's own parsing and routing (Server::process_request); a
-//     body must arrive by the same kRequestTime, each write may wait
-//     kWriteTime for the client to read;
+//     a request cut short, 431 for an overlong head; request_framing.h
+//     names what else is answered there);
+//   - a whole request goes to a fixed set of workers, which answer it
+//     through cpp-httplib's own parsing and routing
+//     (Server::process_request) and never wait for a byte; each write may
+//     wait kWriteTime for the client to read. Requests for the stream path
+//     (the page's event stream, which lasts while the page is open) have
+//     workers of their own: with every one of them busy, one more is
+//     answered 503 at once; the others queue for theirs. A request that
+//     cpp-httplib refuses before reading it whole (a bad line, a header
+//     line past 8 KiB: 400) closes the connection, whose next bytes would
+//     not start a request;
 //   - between requests a keep-alive connection waits in the waiting room
 //     again, holding no thread;
 //   - at most kMaxConnections are open: one more closes the connection that
@@ -48,8 +56,9 @@ public:
   static constexpr std::size_t kMaxRequestsPerConnection = 100;
   static constexpr int kListenQueue = 128;
 
-  // `workers`: requests answered at once, long ones (event streams) included.
-  explicit GuardedHttpServer(std::size_t workers);
+  // `quickWorkers` answer every request but those for `streamPath`, which
+  // `streamWorkers` answer, each for as long as its stream lasts.
+  GuardedHttpServer(std::size_t quickWorkers, std::size_t streamWorkers, std::string streamPath);
   ~GuardedHttpServer() override;  // shutdown()
   GuardedHttpServer(const GuardedHttpServer &) = delete;
   GuardedHttpServer &operator=(const GuardedHttpServer &) = delete;
@@ -67,10 +76,18 @@ private:
   using Clock = std::chrono::steady_clock;
   struct Connection {
     int fd = -1;
-    std::string bytes;         // read and not yet answered: a head, or part of one
+    std::string bytes;         // read and not yet answered: a request, or part of one
     Clock::time_point since;   // opened, or last answered
     Clock::time_point firstByte;
     std::size_t answered = 0;  // requests answered on it
+    std::size_t requestLength = 0;  // of the whole request that starts `bytes`, once known
+  };
+  // Workers and the whole requests waiting for them.
+  struct Pool {
+    std::deque<Connection> ready;
+    std::condition_variable wake;
+    std::size_t busy = 0;
+    std::vector<std::thread> threads;
   };
 
   // Called by cpp-httplib's accept loop (run inline, see the .cpp) with each
@@ -79,27 +96,30 @@ private:
 
   void enter(Connection connection);  // into the waiting room, from any thread
   void watch();                       // the waiting room's loop
-  // A connection handed over: to the workers with a whole head, else to
+  // A connection handed over: to the workers with a whole request, else to
   // the room (closing the one that waited longest when the room is full).
   void seat(Connection connection, std::vector<Connection> &waiting, std::size_t &open);
+  // Once its bytes hold a whole request, hands the connection to a worker;
+  // one the room cannot take is answered and closed. False while it stays.
+  bool leaveWhenWhole(Connection &connection);
+  void dispatch(Connection connection);
   // What the waiting connections sent since the last poll; those out of
   // time are closed.
   void readWaiting(std::vector<Connection> &waiting, const std::vector<pollfd> &fds);
   // Reads what a waiting connection sent; false once it is done with.
   bool readFrom(Connection &connection);
-  void work();                        // a worker's loop
+  void work(Pool &pool);  // a worker's loop
   void answer(Connection connection);
   void closeConnection(int fd);
 
+  std::string streamPath_;
   std::mutex mutex_;
-  std::condition_variable workReady_;
   std::vector<Connection> entering_;  // handed over, not yet in the loop
-  std::deque<Connection> ready_;      // a whole head read, for the workers
+  Pool quick_, streams_;
   std::size_t open_ = 0;              // connections open, wherever they are
   bool closing_ = false;
   int wakePipe_[2] = {-1, -1};
   std::thread watcher_;
-  std::vector<std::thread> workers_;
 };
 
 }  // namespace it433td::tools

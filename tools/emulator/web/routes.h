@@ -18,6 +18,10 @@
 
 namespace it433td::tools {
 
+// The event stream's path: its requests have workers of their own
+// (guarded_http_server.h), as each lasts while its page is open.
+inline constexpr char kEventsPath[] = "/events";
+
 struct PageIdentity {
   std::string token;  // changes need it; a page of another origin cannot read it
   std::string run;    // a page that reconnects to another run reloads

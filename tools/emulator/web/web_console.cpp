@@ -40,7 +40,7 @@ struct WebConsole::Impl {
   PageFeed feed{identity.run};
   std::string url;
   std::set<std::string> hosts;  // the Host values answered to
-  GuardedHttpServer server{PageFeed::kMaxStreams + kQuickWorkers};
+  GuardedHttpServer server{kQuickWorkers, PageFeed::kMaxStreams, kEventsPath};
   std::thread thread;
 
   void guard() {

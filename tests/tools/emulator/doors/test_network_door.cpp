@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <filesystem>
@@ -145,6 +146,67 @@ TEST(NetworkDoor, AJobOnAnyStreamSocketEndsAtItsSizeLimitWithANote) {
       << transcripts[0];
   ASSERT_EQ(printer.log.size(), 1u);
   EXPECT_EQ(printer.log[0], "network job from a socket pair: 10 bytes, 10 bytes size limit");
+}
+
+// A stop prints every job the door has received: the one at the printer as
+// far as it came, with a note, and the whole one waiting behind it (it was
+// dropped); the log names both.
+TEST(NetworkDoor, AStopPrintsTheJobAtThePrinterAndEveryWholeJobBehindIt) {
+  Folder folder;
+  Printer printer(folder.path);
+  NetworkDoor door(NetworkDoorOptions{"127.0.0.1", "0", {}}, printer.context);
+  door.start();
+  const int held = connectTo(door.port());
+  send(held, "held\n");
+  std::this_thread::sleep_for(200ms);  // at the printer, which it holds
+  const int whole = connectTo(door.port());
+  send(whole, "whole\n\x1Bw");
+  ::close(whole);
+  std::this_thread::sleep_for(200ms);
+  door.stop();
+  ::close(held);
+  EXPECT_EQ(printer.transcripts(),
+            (std::vector<std::string>{"held\n[NOTE job ended: the printer stopped]\n",
+                                      "whole\n[CUT]\n"}));
+  ASSERT_EQ(printer.log.size(), 2u);
+  EXPECT_NE(printer.log[0].find(": 5 bytes, the printer stopped"), std::string::npos)
+      << printer.log[0];
+  EXPECT_NE(printer.log[1].find(": 8 bytes, end of the job"), std::string::npos) << printer.log[1];
+}
+
+// 64 idle connections of one client, renewed as they go, fill the waiting
+// room: each real job takes the place of the oldest idle one (they were
+// all refused); a job cut short by a reset is logged as a reset.
+TEST(NetworkDoor, IdleConnectionsFillingTheRoomKeepNoJobOutAndAResetIsLoggedAsOne) {
+  Folder folder;
+  Printer printer(folder.path);
+  NetworkDoor door(NetworkDoorOptions{"127.0.0.1", "0", {}}, printer.context);
+  door.start();
+  std::vector<int> idle;
+  for (std::size_t i = 0; i < kMaxWaitingConnections; ++i) idle.push_back(connectTo(door.port()));
+  std::this_thread::sleep_for(200ms);
+  for (int job = 0; job < 10; ++job) {
+    const int real = connectTo(door.port());
+    send(real, "job " + std::to_string(job) + "\n\x1Bw");
+    ::close(real);
+    idle.push_back(connectTo(door.port()));  // renewed
+  }
+  const int reset = connectTo(door.port());
+  send(reset, "cut short");
+  const linger now{1, 0};
+  ::setsockopt(reset, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+  ::close(reset);
+  for (int i = 0; i < 100 && printer.writer.transcriptsWritten().size() < 11; ++i)
+    std::this_thread::sleep_for(100ms);
+  door.stop();
+  for (int fd : idle) ::close(fd);
+  const auto printed = printer.transcripts();
+  EXPECT_GE(std::count_if(printed.begin(), printed.end(),
+                          [](const std::string &text) { return text.rfind("job ", 0) == 0; }),
+            9);
+  std::lock_guard<std::mutex> lock(printer.logMutex);
+  EXPECT_NE(printer.log.back().find(": 9 bytes, the connection was reset"), std::string::npos)
+      << printer.log.back();
 }
 
 // A job of exactly 200 receipts, then a status request, keeps its 200 and
