@@ -887,10 +887,12 @@ TEST_F(ToolCopy, RunsEndWhateverCommandLeavesBehindAndNothingOfItOutlivesThem) {
     for (pid_t pid = 0; list >> pid;) all = all && ::kill(pid, 0) != 0;
     return all;
   };
+  // It holds the port before COMMAND ends: one that opened it only later
+  // would find it gone, which is no holder to wait for.
   const std::string leaveBehind =
-      "{ exec 3<> \"$IT433TD_PORTS/RUN1\"; while :; do printf \"$BYTES\" >&3; "
-      "sleep 1; done; } >/dev/null 2>&1 & echo $! > " +
-      pids.string() + "; ";
+      "rm -f " + pids.string() + "; { exec 3<> \"$IT433TD_PORTS/RUN1\"; echo $BASHPID > " + pids.string() +
+      "; while :; do printf \"$BYTES\" >&3; sleep 1; done; } >/dev/null 2>&1 & until [ -s " +
+      pids.string() + " ]; do sleep 0.05; done; ";
   const Finished monitor =
       runScript(paths(), {}, "BYTES='\\020\\004\\001'; " + leaveBehind + "print Hi");
   EXPECT_EQ(monitor.exitStatus, 0) << monitor.out << monitor.err;
