@@ -11,13 +11,15 @@ namespace {
 constexpr std::uint8_t kESC = 0x1B, kGS = 0x1D;
 
 enum class Shape {
-  Fixed,        // `params` bytes follow the two-byte code
-  CutMode,      // GS V m [n]: n only for m 65, 66, 97, 98, 103, 104
-  Barcode,      // GS k m: m 0-6 data up to NUL; m 65-79 n d1..dn
-  Extended,     // GS ( fn pL pH d1..d(pL + 256 pH)
-  BitImage,     // ESC * m nL nH d1..dk: k = n, or 3n for 24-dot images
-  DefineImage,  // GS * x y d1..d(8xy)
-  Tabs,         // ESC D n1..nk NUL, at most 32 positions
+  Fixed,         // `params` bytes follow the two-byte code
+  CutMode,       // GS V m [n]: n only for m 65, 66, 97, 98, 103, 104
+  Barcode,       // GS k m: m 0-6 data up to NUL; m 65-79 n d1..dn
+  Extended,      // GS ( fn pL pH d1..d(pL + 256 pH)
+  BitImage,      // ESC * m nL nH d1..dk: k = n, or 3n for 24-dot images
+  DefineImage,   // GS * x y d1..d(8xy)
+  Tabs,          // ESC D n1..nk NUL, at most 32 positions
+  LongExtended,  // GS 8 L p1 p2 p3 p4 d1..d(p1 + 256 p2 + 65536 p3 + 16777216 p4)
+  Symbol2D,      // ESC Z m n k dL dH d1..d(dL + 256 dH)
 };
 
 struct Entry {
@@ -65,6 +67,9 @@ constexpr Entry kCommands[] = {
     {kESC, 0x0C, 0, Shape::Fixed, "print page"},
     {kESC, '*', 0, Shape::BitImage, "bit image"},
     {kESC, 'D', 0, Shape::Tabs, "horizontal tab positions"},
+    {kESC, '4', 0, Shape::Fixed, "italic"},
+    {kESC, '5', 0, Shape::Fixed, "cancel italic"},
+    {kESC, 'Z', 0, Shape::Symbol2D, "print 2D symbol"},
     {kGS, 'V', 0, Shape::CutMode, "cut"},
     {kGS, 'k', 0, Shape::Barcode, "barcode"},
     {kGS, '(', 0, Shape::Extended, "extended command"},
@@ -87,15 +92,22 @@ constexpr Entry kCommands[] = {
     {kGS, '/', 1, Shape::Fixed, "print downloaded bit image"},
     {kGS, ':', 0, Shape::Fixed, "macro definition"},
     {kGS, '*', 0, Shape::DefineImage, "define downloaded bit image"},
+    {kGS, '8', 0, Shape::LongExtended, "extended command"},
+    {kGS, 'Z', 1, Shape::Fixed, "2D symbol type"},
     {kFS, 'p', 2, Shape::Fixed, "print NV bit image"},
     {kFS, '.', 0, Shape::Fixed, "cancel Kanji mode"},
     {kFS, '&', 0, Shape::Fixed, "Kanji mode"},
     {kFS, 'C', 1, Shape::Fixed, "Kanji code system"},
     {kFS, '!', 1, Shape::Fixed, "Kanji print mode"},
+    {kFS, '(', 0, Shape::Extended, "extended command"},
+    {kFS, 'S', 2, Shape::Fixed, "Kanji character spacing"},
+    {kFS, '-', 1, Shape::Fixed, "Kanji underline"},
 };
 
-// GS ( fn: the functions worth naming; others are "extended command".
-const char *extendedMeaning(std::uint8_t fn) {
+// GS ( fn and GS 8 fn: the functions worth naming; others (and FS's) are
+// "extended command".
+const char *extendedMeaning(std::uint8_t lead, std::uint8_t fn) {
+  if (lead != kGS) return nullptr;
   switch (fn) {
     case 'k': return "QR code and 2D symbols";
     case 'L': return "graphics";
@@ -124,6 +136,10 @@ ForeignCommandShape known(std::size_t header, std::uint64_t data = 0, bool until
 constexpr std::uint64_t kMostSymbolData = 7092;
 constexpr std::uint64_t kMostBitImageColumns = 1023;
 constexpr std::uint64_t kMostDefinedImageBlocks = 1536;
+// GS 8 L carries what GS ( L does when it needs more than 65,535 bytes: at
+// most four colour planes of a 4096-row image as wide as the paper, and its
+// ten bytes of function and size.
+constexpr std::uint64_t kMostLongGraphicsData = 4u * 72u * 4096u + 10u;
 
 constexpr ForeignCommandShape kNeedMore{ForeignCommandShape::Length::NeedMore};
 
@@ -175,6 +191,13 @@ ForeignCommandShape foreignCommandShape(const std::uint8_t *head, std::size_t si
       if (size < 4) return kNeedMore;
       return known(4, at(2) * at(3) * 8, false, kMostDefinedImageBlocks * 8);
     case Shape::Tabs: return known(2, 33, true);
+    case Shape::LongExtended:
+      if (size < 7) return kNeedMore;
+      return known(7, at(3) + 256 * at(4) + 65536 * at(5) + 16777216 * at(6), false,
+                   head[2] == 'L' ? kMostLongGraphicsData : kMostSymbolData);
+    case Shape::Symbol2D:
+      if (size < 7) return kNeedMore;
+      return known(7, at(5) + 256 * at(6), false, kMostSymbolData);
   }
   return {};
 }
@@ -184,9 +207,9 @@ std::string foreignCommandName(const std::uint8_t *head, std::size_t size) {
   if (!entry) return size ? codeName(head[0]) : std::string();
   std::string code = codeName(head[0]) + " " + codeName(head[1]);
   const char *meaning = entry->meaning;
-  if (entry->shape == Shape::Extended && size >= 3) {
+  if ((entry->shape == Shape::Extended || entry->shape == Shape::LongExtended) && size >= 3) {
     code += " " + codeName(head[2]);
-    if (const char *named = extendedMeaning(head[2])) meaning = named;
+    if (const char *named = extendedMeaning(head[0], head[2])) meaning = named;
   }
   return code + " (" + meaning + ", ESC/POS)";
 }
