@@ -3,6 +3,7 @@
 #include "printer_streams.h"
 #include "receipt_folder.h"
 #include "renderer.h"
+#include "scratch_folder.h"
 #include "virtual_printer.h"
 
 #include <cairo.h>
@@ -23,27 +24,6 @@ using namespace printer_test;
 namespace fs = std::filesystem;
 
 namespace {
-
-fs::path makeTempFolder() {
-  std::string pattern = (fs::temp_directory_path() / "it433td-printer-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) return {};
-  return pattern;
-}
-
-struct TempFolder {
-  fs::path path = makeTempFolder();
-  ~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-};
-
-std::string readFile(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::vector<Receipt> printAll(const std::string &stream) {
   std::vector<Receipt> receipts;

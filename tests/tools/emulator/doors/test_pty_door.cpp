@@ -4,6 +4,7 @@
 #include "emulator/doors/pty_door.h"
 #include "printer_streams.h"
 #include "receipt_writer.h"
+#include "scratch_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -25,27 +26,6 @@ using namespace printer_test;
 namespace fs = std::filesystem;
 
 namespace {
-
-fs::path makeTempFolder() {
-  std::string pattern = (fs::temp_directory_path() / "it433td-pty-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) return {};
-  return pattern;
-}
-
-struct TempFolder {
-  fs::path path = makeTempFolder();
-  ~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-};
-
-std::string readFile(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::vector<std::string> namesIn(const fs::path &folder) {
   std::vector<std::string> names;
