@@ -6,8 +6,9 @@ namespace it433td::printer {
 static_assert(std::atomic<PrinterState>::is_always_lock_free,
               "setState must be safe in a signal handler");
 
-VirtualPrinter::VirtualPrinter(ReceiptSink receipts, AnswerSink answers)
-    : answers_(std::move(answers)),
+VirtualPrinter::VirtualPrinter(ReceiptSink receipts, AnswerSink answers, PrinterSetup setup)
+    : setup_(setup),
+      answers_(std::move(answers)),
       builder_([this, receipts = std::move(receipts)](Receipt &&receipt) {
         handedOutAt_ = streamPrintData();
         if (receipts) receipts(std::move(receipt));

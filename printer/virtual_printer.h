@@ -11,6 +11,7 @@
 // printer keeps what it is sent and prints it, so nothing is lost.
 #pragma once
 
+#include "printer_model.h"
 #include "receipt_builder.h"
 #include "status_answers.h"
 #include "stream_decoder.h"
@@ -27,7 +28,9 @@ public:
   using ReceiptSink = ReceiptBuilder::ReceiptSink;
   using AnswerSink = std::function<void(std::uint8_t answer)>;
 
-  VirtualPrinter(ReceiptSink receipts, AnswerSink answers);
+  // `setup`: the model it stands in for and its paper (the IT433TD's by
+  // default).
+  VirtualPrinter(ReceiptSink receipts, AnswerSink answers, PrinterSetup setup = {});
   VirtualPrinter(const VirtualPrinter &) = delete;
   VirtualPrinter &operator=(const VirtualPrinter &) = delete;
 
@@ -43,6 +46,8 @@ public:
   // "[NOTE job ended: <limit>]", e.g. for limit "16 MiB size limit", which
   // is its warning. The one way a port ends a job early.
   void endJobAtLimit(std::string_view limit);
+
+  const PrinterSetup &setup() const noexcept { return setup_; }
 
   // Safe from any thread and from a signal handler (a lock-free atomic).
   void setState(PrinterState state) noexcept { state_->store(state); }
@@ -63,6 +68,7 @@ private:
   // Print data of the current stream so far (its bytes less its requests').
   std::int64_t streamPrintData() const noexcept;
 
+  PrinterSetup setup_;
   AnswerSink answers_;
   std::uint64_t bytesFed_ = 0;
   std::uint64_t streamRequests_ = 0;  // status requests of the current stream

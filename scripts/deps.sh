@@ -39,6 +39,14 @@ done
 # Another apt run (an unattended upgrade, a parallel build) may hold the
 # lock for a while: wait for it instead of failing.
 apt_opts=(-o DPkg::Lock::Timeout=600 -qq)
-$sudo apt-get "${apt_opts[@]}" update
+# A mirror mid-sync fails the update now and then ("File has unexpected
+# size"): try again a little later; if an index still cannot be read, the
+# install below says which package it could not find.
+for wait in 10 30 0; do
+  $sudo apt-get "${apt_opts[@]}" update && break
+  ((wait)) || { echo "apt-get update failed three times; installing from the lists it has" >&2; break; }
+  echo "apt-get update failed; again in $wait s" >&2
+  sleep "$wait"
+done
 DEBIAN_FRONTEND=noninteractive $sudo apt-get "${apt_opts[@]}" install -y "$recommends" \
   "${missing[@]}" >/dev/null
