@@ -18,6 +18,7 @@ std::string formatName(ZXing::BarcodeFormat format) {
   switch (format) {
     case ZXing::BarcodeFormat::QRCode: return "QR";
     case ZXing::BarcodeFormat::Code128: return "CODE128";
+    case ZXing::BarcodeFormat::PDF417: return "PDF417";
     default: return ZXing::ToString(format);
   }
 }
@@ -74,10 +75,132 @@ Code128Bars encodeCode128(std::string_view data) {
   return bars;
 }
 
+namespace {
+
+// Bytes as the code points of the same values: the encoders see the bytes.
+std::wstring asCodePoints(std::string_view data) {
+  std::wstring contents;
+  for (const char c : data) contents.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+  return contents;
+}
+
+// ESC/POS CODE128 data: {A, {B and {C choose the code set (in C each byte
+// is two digits, 0 to 99), {S shifts, {1 to {4 are function codes, {{ is
+// a brace; the data must begin with a code set.
+std::string code128Text(std::string_view data, std::string *error) {
+  if (data.size() < 2 || data[0] != '{' || data[1] < 'A' || data[1] > 'C') {
+    *error = "its data does not begin with a code set ({A, {B or {C)";
+    return {};
+  }
+  std::string text;
+  bool setC = false;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    if (data[i] == '{' && i + 1 < data.size()) {
+      const char next = data[++i];
+      if (next == '{')
+        text += '{';
+      else if (next >= 'A' && next <= 'C')
+        setC = next == 'C';
+      continue;  // a shift or a function code: nothing to read
+    }
+    const auto byte = static_cast<unsigned char>(data[i]);
+    if (setC) {
+      if (byte > 99) {
+        *error = "a byte above 99 in code set C";
+        return {};
+      }
+      text += static_cast<char>('0' + byte / 10);
+      text += static_cast<char>('0' + byte % 10);
+    } else {
+      text += static_cast<char>(byte);
+    }
+  }
+  return text;
+}
+
+ZXing::BarcodeFormat linearFormat(std::string_view format) {
+  using F = ZXing::BarcodeFormat;
+  if (format == "UPC-A") return F::UPCA;
+  if (format == "UPC-E") return F::UPCE;
+  if (format == "EAN13") return F::EAN13;
+  if (format == "EAN8") return F::EAN8;
+  if (format == "CODE39") return F::Code39;
+  if (format == "ITF") return F::ITF;
+  if (format == "CODABAR") return F::Codabar;
+  if (format == "CODE93") return F::Code93;
+  return F::Code128;
+}
+
+}  // namespace
+
+Bars encodeBarcode(std::string_view format, std::string_view data) {
+  Bars bars;
+  if (format == "CODE128") {
+    bars.text = code128Text(data, &bars.error);
+    if (!bars.error.empty()) return bars;
+    Code128Bars encoded = encodeCode128(bars.text);
+    bars.modules = std::move(encoded.modules);
+    bars.error = std::move(encoded.error);
+    return bars;
+  }
+  bars.text = std::string(data);
+  if (format == "CODE39" && bars.text.size() >= 2 && bars.text.front() == '*' &&
+      bars.text.back() == '*')
+    bars.text = bars.text.substr(1, bars.text.size() - 2);  // its start and stop, sent along
+  if (bars.text.empty()) {
+    bars.error = "no data";
+    return bars;
+  }
+  try {
+    const ZXing::BitMatrix matrix = ZXing::MultiFormatWriter(linearFormat(format))
+                                        .setMargin(0)
+                                        .encode(asCodePoints(bars.text), 0, 1);
+    for (int x = 0; x < matrix.width(); ++x) bars.modules.push_back(matrix.get(x, 0));
+  } catch (const std::exception &e) {
+    bars.error = *e.what() ? e.what() : "not encodable";
+  }
+  return bars;
+}
+
+SymbolModules encodeSymbol(std::string_view format, std::string_view data, int level) {
+  SymbolModules symbol;
+  const bool qr = format == "QR";
+  try {
+    const ZXing::BitMatrix matrix =
+        ZXing::MultiFormatWriter(qr ? ZXing::BarcodeFormat::QRCode : ZXing::BarcodeFormat::PDF417)
+            .setEncoding(ZXing::CharacterSet::ISO8859_1)
+            .setEccLevel(qr ? 2 * level + 1 : level)
+            .setMargin(0)
+            .encode(asCodePoints(data), 0, 0);
+    symbol.width = matrix.width();
+    symbol.height = matrix.height();
+    for (int y = 0; y < symbol.height; ++y)
+      for (int x = 0; x < symbol.width; ++x) symbol.modules.push_back(matrix.get(x, y));
+  } catch (const std::exception &e) {
+    symbol.error = *e.what() ? e.what() : "not encodable";
+  }
+  return symbol;
+}
+
+std::string readBars(const std::vector<bool> &modules) {
+  constexpr int kModule = 2, kQuiet = 12, kRows = 40;
+  const int width = (static_cast<int>(modules.size()) + 2 * kQuiet) * kModule;
+  std::vector<std::uint8_t> grey(dotCount(width, kRows), 0xFF);
+  for (int y = 0; y < kRows; ++y)
+    for (std::size_t m = 0; m < modules.size(); ++m)
+      if (modules[m])
+        for (int d = 0; d < kModule; ++d)
+          grey[dotIndex((kQuiet + static_cast<int>(m)) * kModule + d, y, width)] = 0;
+  const std::vector<DecodedCode> found =
+      readInGrey(grey.data(), width, kRows, width, ZXing::BarcodeFormat::LinearCodes);
+  return found.empty() ? std::string() : found.front().bytes;
+}
+
 std::vector<DecodedCode> readQrAndCode128InGrey(const std::uint8_t *grey, int width, int height,
                                                 int rowStride) {
-  return readInGrey(grey, width, height, rowStride,
-                    ZXing::BarcodeFormat::QRCode | ZXing::BarcodeFormat::Code128);
+  return readInGrey(
+      grey, width, height, rowStride,
+      ZXing::BarcodeFormat::QRCode | ZXing::BarcodeFormat::Code128 | ZXing::BarcodeFormat::PDF417);
 }
 
 std::vector<DecodedCode> decodeAllInGrey(const std::uint8_t *grey, int width, int height,

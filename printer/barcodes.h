@@ -17,6 +17,31 @@ struct Code128Bars {
 };
 Code128Bars encodeCode128(std::string_view data);
 
+// The bars of a barcode an ESC/POS printer prints (GS k): `format` one of
+// "UPC-A", "UPC-E", "EAN13", "EAN8", "CODE39", "ITF", "CODABAR", "CODE93",
+// "CODE128" (its data with the code-set prefixes {A, {B, {C); `text` what
+// it carries, for the human-readable line; or why the data cannot be
+// encoded.
+struct Bars {
+  std::vector<bool> modules;
+  std::string text;
+  std::string error;
+};
+Bars encodeBarcode(std::string_view format, std::string_view data);
+
+// A 2-D symbol's modules, row after row (true = dark): "QR" at error
+// correction 0-3 (L, M, Q, H) or "PDF417" at level 0-8; or why not.
+struct SymbolModules {
+  int width = 0, height = 0;
+  std::vector<bool> modules;
+  std::string error;
+};
+SymbolModules encodeSymbol(std::string_view format, std::string_view data, int level);
+
+// What a scanner reads off the bars (a narrow bar one module), or "" when
+// nothing reads: the transcript says what the paper carries.
+std::string readBars(const std::vector<bool> &modules);
+
 // A code found in a picture: its format ("QR", "CODE128", ...), its bytes,
 // and the box it lies in (dots of the picture, right and bottom inclusive).
 struct DecodedCode {
@@ -25,7 +50,7 @@ struct DecodedCode {
   int left = 0, top = 0, right = 0, bottom = 0;
 };
 
-// Every QR code and CODE128 symbol in an 8-bit grey picture (0 = black).
+// Every QR code, PDF417 and CODE128 symbol in an 8-bit grey picture (0 = black).
 std::vector<DecodedCode> readQrAndCode128InGrey(const std::uint8_t *grey, int width, int height,
                                                 int rowStride);
 

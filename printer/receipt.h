@@ -1,7 +1,8 @@
 // receipt.h - a printed receipt: what went onto the paper, where, and how
 // it reads in the transcript.
 //
-// Paper layout: 576 dots wide (80 mm at 8 dots per mm). Normal text has 48
+// Paper layout: 576 dots wide (80 mm at 8 dots per mm; 58 mm ESC/POS paper
+// has 384). Normal text has 48
 // columns of 12 dots, condensed text 64 columns of 9 dots; every text line
 // is 24 dots high. A CODE128 barcode is 64 dots of bars (2 dots per module,
 // 1 when that would not fit), centred, with its text under it (24 dots).
@@ -42,7 +43,14 @@ constexpr std::size_t dotCount(int width, int height) { return dotIndex(0, heigh
 struct Glyph {
   std::string utf8;  // one character
   int x = 0;         // left edge, dots
-  int width = 0;     // cell width: 12 normal, 9 condensed
+  int width = 0;     // cell width: 12 normal, 9 condensed (ESC/POS: times its width scale)
+  // The ESC/POS model's styles; the IT433TD's glyphs keep the defaults.
+  int y = 0;                     // top of the cell, dots below the line's top
+  int height = kLineHeightDots;  // cell height
+  bool small = false;            // the 9-dot font (condensed, font B)
+  int scaleX = 1, scaleY = 1;    // the font's magnification
+  bool bold = false, reverse = false, upsideDown = false;
+  int underline = 0;  // dots thick
 };
 
 enum class ItemKind {
@@ -64,9 +72,11 @@ struct PrintedItem {
   std::vector<Glyph> glyphs;  // TextLine
 
   std::vector<bool> modules;  // Barcode
-  int x = 0;
+  int x = 0;                  // Barcode, Image: left edge
   int moduleWidth = 0;
   std::string humanReadable;  // UTF-8
+  int barHeight = kBarHeightDots;
+  bool textAbove = false, textBelow = true;  // the human-readable text
 
   int width = 0;                     // Image
   std::vector<std::uint8_t> pixels;  // width * height, 1 = black dot
@@ -74,6 +84,7 @@ struct PrintedItem {
 
 struct Receipt {
   int number = 0;        // 1, 2, ... in the order the printer finished them
+  int widthDots = kPaperWidthDots;  // the paper's (384 on 58 mm ESC/POS paper)
   int lengthDots = 0;    // paper used
   bool cut = false;      // ended by the cutter (not by the end of the stream)
   bool continued = false;  // ended because the paper (or transcript) ran past its limit

@@ -47,25 +47,39 @@ std::string unknownMarker(unsigned char byte, std::uint64_t count) {
 
 }  // namespace
 
-ReceiptBuilder::ReceiptBuilder(ReceiptSink sink) : sink_(std::move(sink)) {}
+ReceiptBuilder::ReceiptBuilder(ReceiptSink sink, PrinterSetup setup)
+    : sink_(std::move(sink)), setup_(setup) {
+  receipt_.widthDots = setup_.paperWidthDots();
+}
 
 void ReceiptBuilder::onEvent(const PrinterEvent &event) {
   if (event.kind != EventKind::Unknown && event.kind != EventKind::StatusRequest)
     flushUnknownRun();
   if (event.kind != EventKind::Text) utf8_.reset();
   if (skipping_) return skip(event);
-  if (event.kind != EventKind::RasterImage && event.kind != EventKind::StatusRequest)
-    closeImageRun();
+  // What prints nothing keeps a run of images open; so does the line feed
+  // that prints a line of ESC * bit image.
+  const bool quiet = event.kind == EventKind::StatusRequest || event.kind == EventKind::Settings ||
+                     event.kind == EventKind::StatusQuery;
+  const bool spentFeed = event.kind == EventKind::LineFeed && bitImageLine_ &&
+                         lineGlyphs_.empty() && lineTranscript_.empty();
+  if (event.kind != EventKind::RasterImage && !quiet && !spentFeed) closeImageRun();
   switch (event.kind) {
     case EventKind::Text: addText(event); break;
-    case EventKind::LineFeed: printLine(true); break;
+    case EventKind::LineFeed:
+      if (spentFeed) {
+        bitImageLine_ = false;
+        break;
+      }
+      printLine(true);
+      break;
     case EventKind::CondensedOn: condensed_ = true; break;
     case EventKind::CondensedOff: condensed_ = false; break;
     case EventKind::Code128: addBarcode(event); break;
     case EventKind::Cut:
       printPendingLine();
       endReceipt(true, false);
-      receiptStart_ = event.offset + 2;  // ESC w
+      receiptStart_ = event.offset + (event.received ? event.received : 2);  // ESC w
       break;
     case EventKind::RasterImage: addImage(event); break;
     case EventKind::RasterRejected: {
@@ -73,7 +87,7 @@ void ReceiptBuilder::onEvent(const PrinterEvent &event) {
       addNote("[IMAGE REJECTED " + size + ": " + event.detail + "]");
       const bool wide = event.detail == "wider than the paper";
       warn(WarningKind::ImageNotPrinted,
-           event.detail + (wide ? " (" + std::to_string(kPaperWidthDots) + " dots)" : ""),
+           event.detail + (wide ? " (" + std::to_string(receipt_.widthDots) + " dots)" : ""),
            size + at(event.offset));
       break;
     }
@@ -98,6 +112,18 @@ void ReceiptBuilder::onEvent(const PrinterEvent &event) {
       break;
     }
     case EventKind::Foreign: addForeign(event); break;
+    case EventKind::Settings: settings_ = event.settings; break;
+    case EventKind::Position:
+      moveTo(event.width ? lineX_ + event.value : areaLeft() + event.value);
+      break;
+    case EventKind::Tab: nextTabStop(); break;
+    case EventKind::Barcode: addEscposBarcode(event); break;
+    case EventKind::Symbol2D: addSymbol(event); break;
+    case EventKind::Drawer:
+      addNote("[DRAWER pin " + std::to_string(event.value) + ": " + event.detail + "]");
+      break;
+    case EventKind::StatusQuery: break;  // answered by the printer, never printed
+    case EventKind::BadCommand: addBadCommand(event); break;
     case EventKind::Truncated: {
       std::string counts = std::to_string(event.received);
       if (event.expected) counts += " of " + std::to_string(event.expected);
@@ -125,8 +151,10 @@ void ReceiptBuilder::finish(std::string_view ending) {
   endSkipping();
   flushUnknownRun();
   printPendingLine();
+  if (setup_.escpos() && blank())
+    receipt_ = Receipt{}, receipt_.widthDots = setup_.paperWidthDots();
   if (!receipt_.empty()) {
-    warn(WarningKind::NotCut, {}, std::string(ending));
+    warn(WarningKind::NotCut, setup_.escpos() ? "GS V" : "ESC w", std::string(ending));
     endReceipt(false, false);
   }
   endStream();
@@ -151,20 +179,33 @@ void ReceiptBuilder::endStream() {
 void ReceiptBuilder::addText(const PrinterEvent &event) {
   std::uint64_t offset = event.offset;
   for (char c : event.bytes) {
-    const int width = condensed_ ? kCondensedCharDots : kNormalCharDots;
-    if (lineX_ + width > kPaperWidthDots) {  // wrap as the printer does
-      warn(WarningKind::TextTooWide, {}, at(offset).substr(1));
-      printLine(true);
-    }
     const unsigned char byte = static_cast<unsigned char>(c);
+    Glyph glyph;
+    if (settings_) {
+      glyph = styledGlyph(byte, offset);
+    } else {
+      glyph.width = condensed_ ? kCondensedCharDots : kNormalCharDots;
+      glyph.small = condensed_;
+      glyph.utf8 = cp850Glyph(byte);
+    }
+    if (lineX_ < areaLeft()) lineX_ = areaLeft();
+    if (lineX_ + glyph.width > areaRight() && lineX_ > areaLeft()) {  // wrap as the printer does
+      warn(WarningKind::TextTooWide, wrapSubject(), at(offset).substr(1));
+      printLine(true);
+      lineX_ = areaLeft();
+    }
     if (utf8_.take(byte, offset))
-      warn(WarningKind::Utf8Text, {},
+      warn(WarningKind::Utf8Text,
+           settings_
+               ? "the printer's code table is " + std::string(codeTableName(settings_->text.table))
+               : "the IT433TD prints code page 850",
            "\"" + utf8_.found() + "\" " + hexBytes(utf8_.found(), utf8_.found().size()) +
                at(utf8_.foundAt()));
-    const std::string &glyph = cp850Glyph(byte);
-    lineGlyphs_.push_back({glyph, lineX_, width});
-    lineTranscript_ += glyph;
-    lineX_ += width;
+    glyph.x = lineX_;
+    if (settings_) markStyle(glyph);
+    lineTranscript_ += settings_ && glyph.utf8 == "{" ? "{{" : glyph.utf8;
+    lineX_ += glyph.width;
+    lineGlyphs_.push_back(std::move(glyph));
     ++offset;
   }
 }
@@ -175,7 +216,7 @@ void ReceiptBuilder::flushUnknownRun() {
   unknownRunCount_ = 0;
   markInline(unknownMarker(unknownRunByte_, count));
   const std::string byte = hexBytes(std::string(1, static_cast<char>(unknownRunByte_)), 1);
-  warn(WarningKind::UnknownByte, {},
+  warn(WarningKind::UnknownByte, setup_.escpos() ? "an ESC/POS command" : "an IT433TD command",
        byte + (count > 1 ? " x" + std::to_string(count) : "") + at(unknownRunOffset_), count);
 }
 
@@ -235,6 +276,8 @@ std::string ReceiptBuilder::at(std::uint64_t offset) const {
 }
 
 void ReceiptBuilder::printLine(bool lineFeed) {
+  closeStyle();
+  bitImageLine_ = false;
   if (lineGlyphs_.empty() && !lineFeed) {
     std::string markers;
     markers.swap(lineTranscript_);
@@ -247,6 +290,7 @@ void ReceiptBuilder::printLine(bool lineFeed) {
   item.height = kLineHeightDots;
   item.glyphs.swap(lineGlyphs_);
   item.transcript.swap(lineTranscript_);
+  if (settings_) layOutLine(item);
   lineGlyphs_.clear();
   lineTranscript_.clear();
   lineX_ = 0;
@@ -272,21 +316,22 @@ void ReceiptBuilder::addBarcode(const PrinterEvent &event) {
   const std::string &data = event.bytes;
   Code128Bars bars = encodeCode128(data);
   const int count = static_cast<int>(bars.modules.size());
-  const bool wide = bars.error.empty() && count > kPaperWidthDots;
+  const bool wide = bars.error.empty() && count > receipt_.widthDots;
   if (wide) bars.error = "wider than the paper";
   if (!bars.error.empty()) {
     addNote("[CODE128 \"" + escapeBytes(data) + "\" NOT PRINTED: " + escapeBytes(bars.error) + "]");
     constexpr std::size_t kShown = 24;
     warn(WarningKind::Code128NotPrinted,
-         escapeBytes(bars.error) + (wide ? " (" + std::to_string(kPaperWidthDots) + " dots)" : ""),
+         escapeBytes(bars.error) +
+             (wide ? " (" + std::to_string(receipt_.widthDots) + " dots)" : ""),
          "\"" + escapeBytes(data.substr(0, kShown)) + (data.size() > kShown ? "..." : "") + "\"" +
              at(event.offset));
     return;
   }
   PrintedItem item;
   item.kind = ItemKind::Barcode;
-  item.moduleWidth = 2 * count <= kPaperWidthDots ? 2 : 1;
-  item.x = (kPaperWidthDots - item.moduleWidth * count) / 2;
+  item.moduleWidth = 2 * count <= receipt_.widthDots ? 2 : 1;
+  item.x = (receipt_.widthDots - item.moduleWidth * count) / 2;
   item.modules = std::move(bars.modules);
   item.height = kBarHeightDots + kLineHeightDots;
   item.humanReadable = cp850ToUtf8(data);  // CODE128 carries ASCII only, as bytes
@@ -303,6 +348,21 @@ void ReceiptBuilder::addImage(const PrinterEvent &event) {
   item.kind = ItemKind::Image;
   item.width = event.width * scaleX;
   item.height = event.height * scaleY;
+  if (settings_) {
+    if (item.width > receipt_.widthDots) {
+      PrinterEvent rejected = event;
+      rejected.kind = EventKind::RasterRejected;
+      rejected.width = item.width;
+      rejected.height = item.height;
+      rejected.detail = "wider than the paper";
+      return onEvent(rejected);
+    }
+    item.x = std::min(alignedX(item.width), receipt_.widthDots - item.width);
+    if (event.detail == "bit image") {
+      item.x = std::min(std::max(lineX_, areaLeft()), receipt_.widthDots - item.width);
+      bitImageLine_ = true;
+    }
+  }
   item.pixels.assign(dotCount(item.width, item.height), 0);
   for (int y = 0; y < item.height; ++y) {
     for (int x = 0; x < item.width; ++x) {
@@ -315,7 +375,7 @@ void ReceiptBuilder::addImage(const PrinterEvent &event) {
   // printer file may send a symbol as many bands): join them. The codes on
   // it are read once the stretch of paper it lies on ends (closePicture).
   if (imageRunOpen_ && !receipt_.empty() && receipt_.items.back().kind == ItemKind::Image &&
-      receipt_.lengthDots + item.height <= kMaxReceiptDots) {
+      receipt_.items.back().x == item.x && receipt_.lengthDots + item.height <= kMaxReceiptDots) {
     stackBelow(receipt_.items.back(), item);
     receipt_.lengthDots += item.height;
     return;
@@ -371,8 +431,10 @@ void ReceiptBuilder::skip(const PrinterEvent &event) {
       endSkipping();
       printPendingLine();
       endReceipt(true, false);
-      receiptStart_ = event.offset + 2;
+      receiptStart_ = event.offset + (event.received ? event.received : 2);
       break;
+    case EventKind::Settings: settings_ = event.settings; break;  // they hold after the junk
+    case EventKind::StatusQuery: break;
     case EventKind::Text: skippedText_ += event.bytes.size(); break;
     case EventKind::Unknown: ++skippedUnknown_; break;
     case EventKind::StatusRequest: break;  // answered by the printer, never printed
@@ -398,6 +460,7 @@ void ReceiptBuilder::endReceipt(bool cut, bool continued) {
   receipt_.number = nextNumber_++;
   Receipt done = std::move(receipt_);
   receipt_ = Receipt{};
+  receipt_.widthDots = setup_.paperWidthDots();
   transcriptBytes_ = 0;
   unknownRuns_ = 0;
   warnings_.clear();

@@ -1,6 +1,8 @@
 // receipt_builder.h - lays print events out on the paper, receipt by receipt.
 #pragma once
 
+#include "page_settings.h"
+#include "printer_model.h"
 #include "receipt.h"
 #include "receipt_warnings.h"
 #include "stream_decoder.h"
@@ -8,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string_view>
 
 namespace it433td::printer {
@@ -16,7 +19,9 @@ class ReceiptBuilder {
 public:
   using ReceiptSink = std::function<void(Receipt &&)>;
 
-  explicit ReceiptBuilder(ReceiptSink sink);
+  // `setup`: the model whose events come (the ESC/POS model's carry page
+  // settings, styles, positions and more codes) and its paper.
+  explicit ReceiptBuilder(ReceiptSink sink, PrinterSetup setup = {});
 
   // Status requests are not printed and are ignored here.
   void onEvent(const PrinterEvent &event);
@@ -65,7 +70,32 @@ private:
   void skip(const PrinterEvent &event);
   void endSkipping();
 
+  // The ESC/POS model's layout (escpos_layout.cpp).
+  int areaLeft() const;
+  int areaRight() const;
+  // Where something `width` dots wide starts, as the justification puts it.
+  int alignedX(int width) const;
+  Glyph styledGlyph(unsigned char byte, std::uint64_t offset);
+  // The transcript's style mark before a glyph ("{B 2x2}", "{/}").
+  void markStyle(const Glyph &glyph);
+  void closeStyle();
+  // The justification and upside-down printing of a line about to print.
+  void layOutLine(PrintedItem &line);
+  void moveTo(int x);
+  void nextTabStop();
+  void addEscposBarcode(const PrinterEvent &event);
+  void addSymbol(const PrinterEvent &event);
+  void addBadCommand(const PrinterEvent &event);
+  // A receipt with no ink that the job's end leaves (a line feed after the
+  // last cut): blank paper, dropped.
+  bool blank() const;
+  std::string wrapSubject() const;
+
   ReceiptSink sink_;
+  PrinterSetup setup_;
+  std::shared_ptr<const PageSettings> settings_;  // the ESC/POS model's; null for the IT433TD
+  std::string lineStyle_;                         // the style mark open in the line's transcript
+  bool bitImageLine_ = false;  // an ESC * image printed with the line: its line feed is spent
   Receipt receipt_;
   bool condensed_ = false;
   std::vector<Glyph> lineGlyphs_;

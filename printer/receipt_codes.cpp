@@ -36,7 +36,7 @@ std::vector<CodeOnPaper> readCodes(const Receipt &receipt, std::size_t first, st
     if (item.kind != ItemKind::Image) continue;
     if (top < 0) top = item.y;
     bottom = std::max(bottom, item.y + item.height);
-    width = std::max(width, item.width);
+    width = std::max(width, item.x + item.width);
   }
   if (top < 0 || width <= 0) return {};
 
@@ -48,8 +48,8 @@ std::vector<CodeOnPaper> readCodes(const Receipt &receipt, std::size_t first, st
     if (item.kind != ItemKind::Image) continue;
     for (int y = 0; y < item.height; ++y) {
       const std::uint8_t *dots = item.pixels.data() + dotIndex(0, y, item.width);
-      std::uint8_t *row =
-          grey.data() + dotIndex(kBorderDots, item.y - top + y + kBorderDots, pictureWidth);
+      std::uint8_t *row = grey.data() + dotIndex(kBorderDots + item.x,
+                                                 item.y - top + y + kBorderDots, pictureWidth);
       for (int x = 0; x < item.width; ++x)
         if (dots[x]) row[x] = 0;
     }

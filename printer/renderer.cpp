@@ -85,25 +85,66 @@ public:
 
   void text(const PrintedItem &line) {
     for (const Glyph &glyph : line.glyphs) {
-      if (glyph.utf8.empty() || glyph.utf8 == " ") continue;
-      fontSize(glyph.width == kCondensedCharDots ? kCondensedFontSize : kNormalFontSize);
-      cairo_move_to(cr_.get(), glyph.x, line.y + kBaselineDots);
-      cairo_show_text(cr_.get(), glyph.utf8.c_str());
+      const bool plain = glyph.scaleX == 1 && glyph.scaleY == 1 && !glyph.bold &&
+                         !glyph.underline && !glyph.reverse && !glyph.upsideDown;
+      if (plain) {
+        if (glyph.utf8.empty() || glyph.utf8 == " ") continue;
+        fontSize(glyph.small ? kCondensedFontSize : kNormalFontSize);
+        cairo_move_to(cr_.get(), glyph.x,
+                      line.y + glyph.y + kBaselineDots * glyph.height / kLineHeightDots);
+        cairo_show_text(cr_.get(), glyph.utf8.c_str());
+      } else {
+        styledGlyph(glyph, line.y + glyph.y);
+      }
     }
   }
 
-  void centredText(const std::string &utf8, int y) {
+  // An ESC/POS glyph: magnified, bold (struck twice, a dot apart),
+  // underlined, white on black, or turned upside down within its cell.
+  void styledGlyph(const Glyph &glyph, int top) {
+    cairo_t *cr = cr_.get();
+    cairo_save(cr);
+    cairo_translate(cr, glyph.x, top);
+    if (glyph.upsideDown) {
+      cairo_translate(cr, glyph.width, glyph.height);
+      cairo_rotate(cr, 3.14159265358979323846);
+    }
+    if (glyph.reverse) {
+      cairo_rectangle(cr, 0, 0, glyph.width, glyph.height);
+      cairo_fill(cr);
+      cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
+    }
+    const double cell = glyph.small ? 17.0 : kLineHeightDots;
+    cairo_scale(cr, glyph.scaleX, glyph.scaleY);
+    cairo_set_font_size(cr, glyph.small ? kCondensedFontSize : kNormalFontSize);
+    const double baseline = kBaselineDots * cell / kLineHeightDots;
+    if (!glyph.utf8.empty() && glyph.utf8 != " ") {
+      for (int strike = 0; strike < (glyph.bold ? 2 : 1); ++strike) {
+        cairo_move_to(cr, strike, baseline);
+        cairo_show_text(cr, glyph.utf8.c_str());
+      }
+    }
+    if (glyph.underline) {
+      cairo_rectangle(cr, 0, baseline + 2, static_cast<double>(glyph.width) / glyph.scaleX,
+                      static_cast<double>(glyph.underline) / glyph.scaleY);
+      cairo_fill(cr);
+    }
+    cairo_restore(cr);
+    fontSize_ = 0;  // the font matrix was the scaled one's
+  }
+
+  void centredText(const std::string &utf8, int y, int left, int width) {
     fontSize(kNormalFontSize);
     cairo_text_extents_t extents;
     cairo_text_extents(cr_.get(), utf8.c_str(), &extents);
-    cairo_move_to(cr_.get(), std::max(0.0, (kPaperWidthDots - extents.x_advance) / 2),
+    cairo_move_to(cr_.get(), std::max(0.0, left + (width - extents.x_advance) / 2),
                   y + kBaselineDots);
     cairo_show_text(cr_.get(), utf8.c_str());
   }
 
   // A black triangle in the margin, pointing at the paper, beside `top`.
-  void warningMark(int top) {
-    const double left = kPaperWidthDots + 4, right = kPaperWidthDots + kWarningMarginDots - 4;
+  void warningMark(int top, int paperWidth) {
+    const double left = paperWidth + 4, right = paperWidth + kWarningMarginDots - 4;
     cairo_move_to(cr_.get(), left, top + kLineHeightDots / 2.0);
     cairo_line_to(cr_.get(), right, top + 2);
     cairo_line_to(cr_.get(), right, top + kLineHeightDots - 2);
@@ -111,9 +152,9 @@ public:
     cairo_fill(cr_.get());
   }
 
-  void margin(int height) {
+  void margin(int height, int paperWidth) {
     cairo_set_source_rgba(cr_.get(), 0, 0, 0, kMarginInk);
-    cairo_rectangle(cr_.get(), kPaperWidthDots, 0, kWarningMarginDots, height);
+    cairo_rectangle(cr_.get(), paperWidth, 0, kWarningMarginDots, height);
     cairo_fill(cr_.get());
     cairo_set_source_rgba(cr_.get(), 0, 0, 0, 1);
   }
@@ -164,14 +205,15 @@ void drawDots(Canvas &canvas, const PrintedItem &item) {
   canvas.flushPixels();
   if (item.kind == ItemKind::Barcode) {
     const int count = static_cast<int>(item.modules.size()) * item.moduleWidth;
-    for (int y = 0; y < kBarHeightDots; ++y)
-      canvas.dotRow(item.x, item.y + y, count, [&](int i) {
+    const int top = item.y + (item.textAbove ? kLineHeightDots : 0);
+    for (int y = 0; y < item.barHeight; ++y)
+      canvas.dotRow(item.x, top + y, count, [&](int i) {
         return item.modules[static_cast<size_t>(i / item.moduleWidth)] != 0;
       });
   } else {
     for (int y = 0; y < item.height; ++y) {
       const std::uint8_t *dots = item.pixels.data() + dotIndex(0, y, item.width);
-      canvas.dotRow(0, item.y + y, item.width, [&](int i) { return dots[i] != 0; });
+      canvas.dotRow(item.x, item.y + y, item.width, [&](int i) { return dots[i] != 0; });
     }
   }
   canvas.markDirty();
@@ -181,19 +223,28 @@ Canvas draw(const Receipt &receipt) {
   int warnings = 0;
   for (const PrintedItem &item : receipt.items) warnings += item.kind == ItemKind::Warning;
   const int paperHeight = std::max(1, receipt.lengthDots);
-  Canvas canvas(kPaperWidthDots + (warnings ? kWarningMarginDots : 0),
+  const int paperWidth = receipt.widthDots;
+  Canvas canvas(paperWidth + (warnings ? kWarningMarginDots : 0),
                 paperHeight + (warnings ? kWarningBannerDots : 0));
-  if (warnings) canvas.margin(paperHeight);
+  if (warnings) canvas.margin(paperHeight, paperWidth);
   for (const PrintedItem &item : receipt.items) {
     switch (item.kind) {
       case ItemKind::TextLine: canvas.text(item); break;
-      case ItemKind::Barcode:
+      case ItemKind::Barcode: {
         drawDots(canvas, item);
-        canvas.centredText(item.humanReadable, item.y + kBarHeightDots);
+        const int bars = static_cast<int>(item.modules.size()) * item.moduleWidth;
+        if (item.textAbove) canvas.centredText(item.humanReadable, item.y, item.x, bars);
+        if (item.textBelow)
+          canvas.centredText(item.humanReadable,
+                             item.y + item.barHeight + (item.textAbove ? kLineHeightDots : 0),
+                             item.x, bars);
         break;
+      }
       case ItemKind::Image: drawDots(canvas, item); break;
       // Its line follows the printed line it is about: the mark is beside that.
-      case ItemKind::Warning: canvas.warningMark(std::max(0, item.y - kLineHeightDots)); break;
+      case ItemKind::Warning:
+        canvas.warningMark(std::max(0, item.y - kLineHeightDots), paperWidth);
+        break;
       case ItemKind::Feed:
       case ItemKind::Note: break;
     }
@@ -201,7 +252,7 @@ Canvas draw(const Receipt &receipt) {
   if (warnings)
     canvas.banner(std::to_string(warnings) + (warnings == 1 ? " WARNING" : " WARNINGS") +
                       ": see the transcript",
-                  paperHeight, kPaperWidthDots + kWarningMarginDots);
+                  paperHeight, paperWidth + kWarningMarginDots);
   cairo_surface_flush(canvas.surface());
   return canvas;
 }

@@ -15,7 +15,7 @@
 namespace it433td::printer {
 
 // The receipt as 8-bit grey, one byte per dot (0 black, 255 white), rows of
-// kPaperWidthDots (more with warnings); at least one row.
+// the receipt's paper width (more with warnings); at least one row.
 struct GreyImage {
   int width = 0;
   int height = 0;

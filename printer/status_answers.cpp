@@ -52,3 +52,47 @@ std::optional<std::uint8_t> statusAnswer(PrinterState state, int n) {
 }
 
 }  // namespace it433td::printer
+
+namespace it433td::printer {
+
+namespace {
+
+std::uint8_t paperSensor(PrinterState state) {
+  if (state == PrinterState::PaperOut) return 0x0F;
+  return state == PrinterState::PaperNearEnd ? 0x03 : 0x00;
+}
+
+}  // namespace
+
+std::string escposQueryAnswer(PrinterState state, std::string_view command, int n, int paperMm) {
+  if (command == "GS a") return n ? automaticStatus(state) : std::string();
+  if (command == "GS r") {
+    if (n == 1 || n == '1') return std::string(1, static_cast<char>(paperSensor(state)));
+    if (n == 2 || n == '2') return std::string(1, '\0');
+    return {};
+  }
+  switch (n) {  // GS I
+    case 1:
+    case '1': return "\x20";
+    case 2:
+    case '2': return "\x02";
+    case 3:
+    case '3': return "\x10";
+    case 65: return std::string("_1.0") + '\0';
+    case 66: return std::string("_VIRTUAL PRINTER") + '\0';
+    case 67: return "_ESC/POS " + std::to_string(paperMm) + "MM" + '\0';
+    case 68: return std::string("_0000000001") + '\0';
+    default: return {};
+  }
+}
+
+std::string automaticStatus(PrinterState state) {
+  std::string status(4, '\0');
+  status[0] = static_cast<char>(0x10 | (state == PrinterState::Offline ? 0x28 : 0) |
+                                (state == PrinterState::PaperOut ? 0x08 : 0));
+  status[2] = static_cast<char>(paperSensor(state));
+  status[3] = 0x0F;
+  return status;
+}
+
+}  // namespace it433td::printer

@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace it433td::printer {
@@ -46,6 +47,18 @@ constexpr std::uint8_t kErrorOccurred = 0x40;  // n=2, bit 6
 constexpr std::uint8_t kPaperNearEnd = 0x0C;   // n=4, bits 2 and 3
 constexpr std::uint8_t kPaperOut = 0x60;       // n=4, bits 5 and 6
 }  // namespace status_bits
+
+// The ESC/POS model's transmitted status, following the common convention:
+//   GS r 1 (or '1')  paper sensor: 0x03 paper near end, 0x0F paper out
+//   GS r 2 (or '2')  drawer kick connector: 0x00 (pin 3 low)
+//   GS I 1, 2, 3     printer model ID 0x20, type ID 0x02, firmware ID 0x10
+//   GS I 65 to 68    "_" and the firmware, maker, model, serial, then NUL
+//   GS a n           automatic status back, four bytes: 0x10 with 0x08
+//                    offline and 0x20 cover open, 0x00, 0x03 near end and
+//                    0x0C paper out (0x0F both), 0x0F
+// An n the printer does not know gives "".
+std::string escposQueryAnswer(PrinterState state, std::string_view command, int n, int paperMm);
+std::string automaticStatus(PrinterState state);
 
 // The answer to DLE EOT n in the given state, or nothing for an n the
 // printer does not know (only 1 to 4 are answered).

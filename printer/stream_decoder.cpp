@@ -46,6 +46,14 @@ const char *kindName(EventKind kind) {
     case EventKind::Unknown: return "UNKNOWN";
     case EventKind::Foreign: return "FOREIGN";
     case EventKind::Truncated: return "TRUNCATED";
+    case EventKind::Settings: return "SETTINGS";
+    case EventKind::Position: return "POSITION";
+    case EventKind::Tab: return "TAB";
+    case EventKind::Barcode: return "BARCODE";
+    case EventKind::Symbol2D: return "2D SYMBOL";
+    case EventKind::Drawer: return "DRAWER";
+    case EventKind::StatusQuery: return "STATUS QUERY";
+    case EventKind::BadCommand: return "BAD COMMAND";
   }
   return "?";
 }

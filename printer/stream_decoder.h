@@ -24,11 +24,13 @@
 // 4096 text bytes, or finish()) so that its events do not depend on chunking.
 #pragma once
 
+#include "page_settings.h"
 #include "receipt.h"  // the paper's width
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,6 +60,17 @@ enum class EventKind {
                    // not 0, the data it claimed, more than any such command
                    // carries: none was skipped
   Truncated,       // detail: command name; received/expected byte counts
+  // The ESC/POS model's (escpos_decoder.h):
+  Settings,     // settings: the page settings from now on
+  Position,     // value: dots from the left margin, or (width 1) from here
+  Tab,          // to the next tab stop
+  Barcode,      // detail: the symbology ("EAN13"), bytes: its data
+  Symbol2D,     // detail: "QR" or "PDF417", bytes: its data, value: module
+                // dots, width: error correction (QR 0-3 for L M Q H)
+  Drawer,       // value: the pin (2 or 5), detail: the pulse
+  StatusQuery,  // detail: "GS r", "GS I" or "GS a", value: n
+  BadCommand,   // detail: what is wrong, bytes: its first kForeignBytesKept bytes,
+                // value: its length
 };
 
 constexpr std::size_t kForeignBytesKept = 16;
@@ -74,6 +87,7 @@ struct PrinterEvent {
   std::uint64_t expected = 0;  // 0: not known yet (the length was still to come)
   std::uint64_t offset = 0;    // of the event's first byte, counted from the
                                // stream's start (or the last finish())
+  std::shared_ptr<const PageSettings> settings;  // Settings
 };
 
 // A one-line description of an event, for tests and debugging.

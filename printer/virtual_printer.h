@@ -6,11 +6,17 @@
 // request (DLE EOT n) is answered at once through the answer sink, from
 // inside feed(), before any later byte is looked at.
 //
+// With the ESC/POS model (PrinterSetup) it is a generic ESC/POS printer:
+// the ESC/POS decoder reads the bytes, and GS r, GS I and GS a are answered
+// too (status_answers.h); automatic status back goes out when the state has
+// changed, with the next bytes that arrive.
+//
 // The state (online, paper near end, paper out, offline) changes only the
 // status answers: like a printer with a large receive buffer, the virtual
 // printer keeps what it is sent and prints it, so nothing is lost.
 #pragma once
 
+#include "escpos_decoder.h"
 #include "printer_model.h"
 #include "receipt_builder.h"
 #include "status_answers.h"
@@ -19,6 +25,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string_view>
 
 namespace it433td::printer {
@@ -65,6 +72,9 @@ public:
 
 private:
   void onEvent(const PrinterEvent &event);
+  void finishDecoder();
+  // The four bytes of automatic status back, for the state as it is now.
+  void sendAutomaticStatus();
   // Print data of the current stream so far (its bytes less its requests').
   std::int64_t streamPrintData() const noexcept;
 
@@ -75,6 +85,9 @@ private:
   std::int64_t handedOutAt_ = 0;      // streamPrintData() when the last receipt went out
   ReceiptBuilder builder_;
   StreamDecoder decoder_;
+  std::optional<EscposDecoder> escpos_;  // the ESC/POS model's, which then reads the bytes
+  bool automaticStatus_ = false;         // GS a asked for it in this stream
+  PrinterState automaticStatusSent_ = PrinterState::Online;
   std::atomic<PrinterState> ownState_{PrinterState::Online};
   std::atomic<PrinterState> *state_ = &ownState_;
   std::atomic<std::uint64_t> statusRequests_{0};

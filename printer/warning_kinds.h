@@ -20,28 +20,43 @@
 namespace it433td::printer {
 
 // X(name, marker, says, anchor, meaning)
-#define IT433TD_WARNING_KINDS(X)                                                                  \
-  X(EscposCommand, "WARNING", "{}: not an IT433TD command", "warning-escpos-command",             \
-    "an ESC/POS command, named (its bytes shown)")                                                \
-  X(UnknownByte, "WARNING", "unknown byte, not an IT433TD command", "warning-unknown-byte",       \
-    "unknown bytes, a count and the bytes")                                                       \
-  X(Utf8Text, "WARNING", "UTF-8 text, but the IT433TD prints code page 850", "warning-utf8-text", \
-    "multi-byte UTF-8 sequences in the text (the printer takes code page 850, so \"é\" "         \
-    "prints as \"├®\")")                                                                          \
-  X(NotCut, "WARNING", "no cut (ESC w) before the receipt ended", "warning-not-cut",              \
-    "a receipt ended without a cut, and why: the end of a network job, a network job silent "     \
-    "for 10 s, the emulator stopped, the end of `render`'s input")                                \
-  X(TextTooWide, "WARNING",                                                                       \
-    "text wider than the paper (48 columns, 64 condensed), wrapped onto the next line",           \
-    "warning-text-too-wide", "text past the paper's columns (48 normal, 64 condensed), wrapped")  \
-  X(ImageNotPrinted, "WARNING", "image not printed: {}", "warning-image-not-printed",             \
-    "a raster image wider than 576 dots (or empty, or taller than 4096)")                         \
-  X(Code128NotPrinted, "WARNING", "CODE128 not printed: {}", "warning-code128-not-printed",       \
-    "a CODE128 symbol that cannot fit on the paper or cannot be encoded")                         \
-  X(CutShort, "WARNING", "command cut short by the end of the stream", "warning-cut-short",       \
-    "a command cut short by the end of the stream")                                               \
-  X(JobEnded, "NOTE", "job ended: {}", "note-job-ended",                                          \
-    "a job ended by a limit of its port (time, size, receipts, paper) or by a stop while it "   \
+#define IT433TD_WARNING_KINDS(X)                                                                   \
+  X(EscposCommand, "WARNING", "{}: not an IT433TD command", "warning-escpos-command",              \
+    "an ESC/POS command, named (its bytes shown)")                                                 \
+  X(UnknownCommand, "WARNING", "command not understood: {}", "warning-unknown-command",            \
+    "the ESC/POS model: a command it does not know, or one whose parameters are none it takes, "   \
+    "named with what is wrong (its bytes shown)")                                                  \
+  X(UnknownByte, "WARNING", "unknown byte, not {}", "warning-unknown-byte",                        \
+    "unknown bytes, a count and the bytes")                                                        \
+  X(Utf8Text, "WARNING", "UTF-8 text, but {}", "warning-utf8-text",                                \
+    "multi-byte UTF-8 sequences in the text (the IT433TD takes code page 850, the ESC/POS model "  \
+    "the table chosen with ESC t, so \"é\" prints as \"├®\")")                                     \
+  X(UnprintableByte, "WARNING", "bytes the code table {} cannot print",                            \
+    "warning-unprintable-byte",                                                                    \
+    "the ESC/POS model: text bytes its code table has no character for (printed as a blot)")       \
+  X(NotCut, "WARNING", "no cut ({}) before the receipt ended", "warning-not-cut",                  \
+    "a receipt ended without a cut, and why: the end of a network job, a network job silent "      \
+    "for 10 s, the emulator stopped, the end of `render`'s input")                                 \
+  X(TextTooWide, "WARNING", "text wider than the paper ({}), wrapped onto the next line",          \
+    "warning-text-too-wide",                                                                       \
+    "text past the paper's columns (48 normal, 64 condensed; the ESC/POS model's print area), "    \
+    "wrapped")                                                                                     \
+  X(ImageNotPrinted, "WARNING", "image not printed: {}", "warning-image-not-printed",              \
+    "a raster image wider than the paper (576 dots, 384 on 58 mm paper; or empty, or taller "      \
+    "than 4096)")                                                                                  \
+  X(Code128NotPrinted, "WARNING", "CODE128 not printed: {}", "warning-code128-not-printed",        \
+    "a CODE128 symbol that cannot fit on the paper or cannot be encoded")                          \
+  X(BarcodeNotPrinted, "WARNING", "barcode not printed: {}", "warning-barcode-not-printed",        \
+    "the ESC/POS model: barcode data its symbology cannot encode, or bars wider than the print "   \
+    "area")                                                                                        \
+  X(SymbolNotPrinted, "WARNING", "2D symbol not printed: {}", "warning-symbol-not-printed",        \
+    "the ESC/POS model: a QR code or PDF417 too large for its size, or wider than the print area") \
+  X(CodeNotRead, "WARNING", "{} printed, but it does not read back", "warning-code-not-read",      \
+    "the ESC/POS model: a barcode whose printed bars a scanner cannot read")                       \
+  X(CutShort, "WARNING", "command cut short by the end of the stream", "warning-cut-short",        \
+    "a command cut short by the end of the stream")                                                \
+  X(JobEnded, "NOTE", "job ended: {}", "note-job-ended",                                           \
+    "a job ended by a limit of its port (time, size, receipts, paper) or by a stop while it "      \
     "still arrived")
 
 enum class WarningKind {

@@ -318,20 +318,43 @@ struct WarningCase {
   std::string stream;
   std::vector<std::string> expected;  // the last receipt's warning lines, each by its start
   const char *limit = nullptr;        // the job is ended by this limit of its port
+  bool escpos = false;                // printed by the ESC/POS model
 };
 
+// GS ( k storing a QR code's data.
+std::string qrStore(const std::string &data) {
+  const std::size_t length = data.size() + 3;
+  return std::string("\x1D(k", 3) + static_cast<char>(length & 0xFF) +
+         static_cast<char>(length >> 8) + "1P0" + data;
+}
+
 std::vector<WarningCase> warningCases() {
-  const std::string cut = "\x1Bw";
+  const std::string cut = "\x1Bw", escposCut = std::string("\x1DV\x00", 3);
   return {
       // A receipt as the module prints the demo: condensed code page 850
       // text of 64 columns, a CODE128, a QR printer file, a feed, a cut.
-      {"clean", "\x0F" "PADARIA P\xC7O DOURADO - S\xC6o Paulo\n" + std::string(64, '-') + "\n"
-                "Caf\x82 coado   A\x87\xA3" "car org\x83nico\n\x12" + code128("PEDIDO-0001234") +
-                "\n" + qrRaster("00020126480014br.gov.bcb.pix", 3, 16) + "\x1BJ\x30" + cut,
+      {"clean",
+       "\x0F"
+       "PADARIA P\xC7O DOURADO - S\xC6o Paulo\n" +
+           std::string(64, '-') +
+           "\n"
+           "Caf\x82 coado   A\x87\xA3"
+           "car org\x83nico\n\x12" +
+           code128("PEDIDO-0001234") + "\n" + qrRaster("00020126480014br.gov.bcb.pix", 3, 16) +
+           "\x1BJ\x30" + cut,
        {}},
-      {"escpos", "\x1B@\x1B" "a\x01\x1B" "E\x01\x1B!\x30\x1Bt\x02\x1D!\x11ok\x1B" "d\x03" +
-                     std::string("\x1Dk\x04" "123\0\x1Dk\x49\x02{B", 13) +
-                     std::string("\x1D(k\x03\x00" "1Q0", 8) + "\n\x1DVA\x03" + cut,
+      {"escpos",
+       "\x1B@\x1B"
+       "a\x01\x1B"
+       "E\x01\x1B!\x30\x1Bt\x02\x1D!\x11ok\x1B"
+       "d\x03" +
+           std::string("\x1Dk\x04"
+                       "123\0\x1Dk\x49\x02{B",
+                       13) +
+           std::string("\x1D(k\x03\x00"
+                       "1Q0",
+                       8) +
+           "\n\x1DVA\x03" + cut,
        {"[WARNING ESC @ (initialise, ESC/POS): not an IT433TD command: 1B 40 at byte 0]",
         "[WARNING ESC a (justification, ESC/POS)", "[WARNING ESC E (bold, ESC/POS)",
         "[WARNING ESC ! (print mode, ESC/POS)", "[WARNING ESC t (character code table, ESC/POS)",
@@ -343,8 +366,14 @@ std::vector<WarningCase> warningCases() {
       // 2D symbol's type and the symbol, the Kanji styles, and 5.7 KB of
       // graphics through GS 8 L, each read whole (no junk note hides the rest).
       {"escpos_libraries",
-       std::string("\x1B" "5\x1DZ\x02\x1BZ\x00\x4C\x06\x03\x00" "abc" "\x1C(A\x02\x00\x30\x00"
-                   "\x1CS\x00\x00\x1C-\x00\x1D" "8L\x0A\x16\x00\x00" "0p", 38) +
+       std::string("\x1B"
+                   "5\x1DZ\x02\x1BZ\x00\x4C\x06\x03\x00"
+                   "abc"
+                   "\x1C(A\x02\x00\x30\x00"
+                   "\x1CS\x00\x00\x1C-\x00\x1D"
+                   "8L\x0A\x16\x00\x00"
+                   "0p",
+                   38) +
            std::string(5640, '\x01') + "ok\n" + cut,
        {"[WARNING ESC 5 (cancel italic, ESC/POS): not an IT433TD command: 1B 35 at byte 0]",
         "[WARNING GS Z (2D symbol type, ESC/POS)", "[WARNING ESC Z (print 2D symbol, ESC/POS)",
@@ -354,31 +383,88 @@ std::vector<WarningCase> warningCases() {
         "[WARNING GS 8 L (graphics, ESC/POS): not an IT433TD command: 1D 38 4C 0A 16 00 00 30 ... "
         "(5649 bytes) at byte 29]"}},
       // Offsets count from the byte after the last cut.
-      {"unknown_byte", "one\n" + cut + "a\rb\n" + cut,
+      {"unknown_byte",
+       "one\n" + cut + "a\rb\n" + cut,
        {"[WARNING unknown byte, not an IT433TD command: 0D at byte 1]"}},
-      {"utf8", "Ol\xC3\xA1 caf\xC3\xA9\n" + cut,
+      {"utf8",
+       "Ol\xC3\xA1 caf\xC3\xA9\n" + cut,
        {"[WARNING UTF-8 text, but the IT433TD prints code page 850 (2 times): \"á\" C3 A1 at byte 2, "
         "\"é\" C3 A9 at byte 8]"}},
       // A sequence split between two text events (4096 bytes each) still counts.
-      {"utf8_across_text_events", std::string(4095, 'a') + "\xC3\xA9\n" + cut,
-       {"[WARNING text wider than the paper", "[WARNING UTF-8 text, but the IT433TD prints code page 850: \"é\" C3 A9 at byte 4095]"}},
+      {"utf8_across_text_events",
+       std::string(4095, 'a') + "\xC3\xA9\n" + cut,
+       {"[WARNING text wider than the paper",
+        "[WARNING UTF-8 text, but the IT433TD prints code page 850: \"é\" C3 A9 at byte 4095]"}},
       {"no_cut", "total\n", {kNotCut.substr(0, kNotCut.size() - 1)}},
       {"text_too_wide", std::string(49, 'x') + "\n" + cut, {kWrapped + "at byte 48]"}},
-      {"image_too_wide", rasterHeader(1, 37, 1) + std::string(37, '\xFF') + cut,
+      {"image_too_wide",
+       rasterHeader(1, 37, 1) + std::string(37, '\xFF') + cut,
        {"[WARNING image not printed: wider than the paper (576 dots): 592x1 at byte 0]"}},
-      {"code128_too_wide", code128(std::string(60, 'A')) + cut,
+      {"code128_too_wide",
+       code128(std::string(60, 'A')) + cut,
        {"[WARNING CODE128 not printed: wider than the paper (576 dots): \"AAAAAAAAAAAAAAAAAAAAAAAA...\" "
         "at byte 0]"}},
-      {"cut_short", "ok\n\x1B|30",
-       {"[WARNING command cut short by the end of the stream: CODE128, 4 bytes at byte 3]", kNotCut}},
-      {"ended_by_a_limit", "half a receipt\n", {"[NOTE job ended: 16 MiB size limit]"},
+      {"cut_short",
+       "ok\n\x1B|30",
+       {"[WARNING command cut short by the end of the stream: CODE128, 4 bytes at byte 3]",
+        kNotCut}},
+      {"ended_by_a_limit",
+       "half a receipt\n",
+       {"[NOTE job ended: 16 MiB size limit]"},
        "16 MiB size limit"},
+      // The ESC/POS model's own.
+      {"escpos_unknown_and_malformed",
+       "\x1B@a\x1B\x07" + std::string("\x1Dk\x50\x00", 4) + "\x1BtX\n" + escposCut,
+       {"[WARNING command not understood: ESC 0x07: not an ESC/POS command: 1B 07 at byte 3]",
+        "[WARNING command not understood: GS k (barcode, ESC/POS): barcode system 80 is not supported",
+        "[WARNING command not understood: ESC t (character code table, ESC/POS): code table 88"},
+       nullptr,
+       true},
+      {"escpos_utf8_and_unprintable",
+       "\x1Bt\x03P\xC3\x83O \x1Bt\x10\x81\n" + escposCut,
+       {"[WARNING UTF-8 text, but the printer's code table is PC860: \"Ã\" C3 83 at byte 4]",
+        "[WARNING bytes the code table WPC1252 cannot print: 81 at byte 11]"},
+       nullptr,
+       true},
+      {"escpos_text_too_wide",
+       "\x1D!\x10" + std::string(25, 'x') + "\n" + escposCut,
+       {"[WARNING text wider than the paper (576 dots: 48 columns of font A, 64 of font B), wrapped "
+        "onto the next line: at byte 27]"},
+       nullptr,
+       true},
+      {"escpos_codes",
+       std::string("\x1DkC\x05"
+                   "12AB5"
+                   "\x1DkF\x02"
+                   "12",
+                   15) +
+           std::string("\x1D(k\x03\x00"
+                       "1E3",
+                       8) +
+           qrStore(std::string(3000, 'x')) +
+           std::string("\x1D(k\x03\x00"
+                       "1Q0",
+                       8) +
+           escposCut,
+       {"[WARNING barcode not printed: EAN13: ", "[WARNING ITF printed, but it does not read back",
+        "[WARNING 2D symbol not printed: QR: "},
+       nullptr,
+       true},
+      {"escpos_image_and_no_cut",
+       rasterHeader(0, 49, 1) + std::string(49, '\xFF') + "ok\n",
+       {"[WARNING image not printed: wider than the paper (384 dots): 392x1 at byte 0]",
+        "[WARNING no cut (GS V) before the receipt ended: end of the input]"},
+       nullptr,
+       true},
   };
 }
 
 std::vector<Receipt> printJob(const WarningCase &c, bool byteByByte) {
   std::vector<Receipt> receipts;
-  VirtualPrinter printer([&](Receipt &&r) { receipts.push_back(std::move(r)); }, nullptr);
+  // The image case's 58 mm paper is what makes its 392 dots too wide.
+  const PrinterSetup setup{c.escpos ? Model::Escpos : Model::It433td,
+                           c.escpos && std::string(c.name) == "escpos_image_and_no_cut" ? 58 : 80};
+  VirtualPrinter printer([&](Receipt &&r) { receipts.push_back(std::move(r)); }, nullptr, setup);
   if (byteByByte)
     for (char byte : c.stream) printer.feed(std::string_view(&byte, 1));
   else
@@ -410,7 +496,7 @@ TEST(Warnings, EachKindIsFoundOnAJobThatHasItAndNoneOnACleanReceipt) {
     EXPECT_EQ(transcriptOf(pieces.back()), transcriptOf(last));
     // The picture: the paper alone when clean; a margin and a banner otherwise.
     const GreyImage picture = renderGrey(last);
-    EXPECT_EQ(picture.width > kPaperWidthDots, !found.empty());
+    EXPECT_EQ(picture.width > last.widthDots, !found.empty());
     EXPECT_EQ(picture.height > std::max(1, last.lengthDots), !found.empty());
   }
   // ESC/POS parameters and data are skipped with their commands: only "ok" is printed.

@@ -1,0 +1,105 @@
+// escpos_decoder.h - reads the byte stream of a generic ESC/POS printer
+// into the same print events the receipt builder lays out for the IT433TD.
+//
+// It keeps what the commands set (page_settings.h) and hands the settings
+// out in a Settings event whenever a command changes them; text, feeds,
+// barcodes, 2-D symbols, images, cuts, the cash drawer and status queries
+// become the events stream_decoder.h lists. A command's length comes from
+// the ESC/POS table (escpos_commands.h), so a command it does not draw is
+// still skipped whole; a length field claiming more than such a command can
+// carry is named as malformed and the bytes after its header are read as
+// they came, so it never swallows what follows.
+//
+// Bytes may arrive in any chunking: feeding a stream in pieces gives exactly
+// the events of feeding it whole.
+#pragma once
+
+#include "page_settings.h"
+#include "stream_decoder.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace it433td::printer {
+
+class EscposDecoder {
+public:
+  using EventSink = StreamDecoder::EventSink;
+
+  // `paperWidthDots`: where the print area ends by default.
+  EscposDecoder(EventSink sink, int paperWidthDots);
+
+  void feed(const std::uint8_t *data, std::size_t size);
+  void feed(std::string_view bytes);
+  std::uint64_t offset() const { return offset_; }
+  // End of the stream: held text out, a command cut short reported as a
+  // Truncated event; the settings go back to their defaults (a new job).
+  void finish();
+
+private:
+  // An image kept by the printer until a command prints it.
+  struct StoredImage {
+    int width = 0, height = 0;  // dots
+    int scaleX = 1, scaleY = 1;
+    std::vector<std::uint8_t> raster;  // packed rows, MSB left
+  };
+
+  void take(std::uint8_t byte);
+  void takeHeader(std::uint8_t byte);
+  void startData(std::uint64_t count, bool untilNul);
+  void complete();
+  void interpret();
+  bool interpretEsc();
+  bool interpretGs();
+  bool interpretDle();
+  bool interpretFs();
+  void extendedGs(std::uint8_t function);
+  void qrCode(std::uint8_t fn, std::string_view params);
+  void pdf417(std::uint8_t fn, std::string_view params);
+  void graphics(std::string_view data);
+  void barcode();
+  void bitImage();
+  void definedImage();
+  void cut();
+  void printStored(const StoredImage &image, int scaleX, int scaleY);
+  void bad(std::string what);
+  void settingsChanged();
+  void resetSettings();
+  void flushText();
+  void emit(PrinterEvent event);
+  PrinterEvent event(EventKind kind) const;
+  std::string name() const;
+  int param(std::size_t i) const { return i < head_.size() ? head_[i] : 0; }
+
+  EventSink sink_;
+  int paperWidthDots_;
+  PageSettings settings_;
+  std::string text_;
+  std::vector<std::uint8_t> head_;  // the command's header
+  std::string data_;                // its data
+  std::uint64_t dataLeft_ = 0;
+  bool untilNul_ = false;
+  bool inData_ = false;
+  std::uint64_t offset_ = 0;
+  std::uint64_t textStart_ = 0;
+  std::uint64_t commandStart_ = 0;
+  // 2-D symbols: what GS ( k has set and stored.
+  int qrModule_ = 3, qrLevel_ = 0;
+  std::string qrData_;
+  bool qrStored_ = false;
+  int pdfModule_ = 3, pdfLevel_ = 1;
+  std::string pdfData_;
+  bool pdfStored_ = false;
+  bool escZPdf417_ = false;     // GS Z 0: ESC Z prints PDF417
+  StoredImage graphicsBuffer_;  // GS ( L function 112
+  bool graphicsStored_ = false;
+  StoredImage downloaded_;  // GS *
+  bool downloadedStored_ = false;
+  std::map<int, StoredImage> nvGraphics_;  // GS ( L function 67, by key
+};
+
+}  // namespace it433td::printer
