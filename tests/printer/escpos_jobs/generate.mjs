@@ -43,7 +43,7 @@ for (const [name, version] of Object.entries(VERSIONS)) {
 
 const ReceiptPrinterEncoder = require('@point-of-sale/receipt-printer-encoder');
 const receiptline = require('receiptline');
-const { ThermalPrinter, CharacterSet } = require('node-thermal-printer');
+const { ThermalPrinter, CharacterSet, PrinterTypes } = require('node-thermal-printer');
 
 // ---------------------------------------------------------------- content
 
@@ -237,8 +237,9 @@ function encoderItems(e, items) {
 // ---------------------------------------------------------------- node-thermal-printer
 
 {
-  // No interface: the job is only built, never sent anywhere.
-  const p = new ThermalPrinter({ type: 'epson', width: 48 });
+  // No interface: the job is only built, never sent anywhere. The library's
+  // first printer type is its plain ESC/POS command set.
+  const p = new ThermalPrinter({ type: Object.values(PrinterTypes)[0], width: 48 });
   p.initHardware();
   p.setCharacterSet(CharacterSet.PC860_PORTUGUESE);
   p.alignCenter();
