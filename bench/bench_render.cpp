@@ -3,7 +3,7 @@
 // the worst junk a port can carry (a wrong baud rate, a binary file sent to
 // the printer); a tall text receipt is the most paper one receipt can hold.
 // The demo receipt, as the module sends it, a thousand times over is a busy
-// till's day.
+// till's day; a library's ESC/POS receipt as often, the ESC/POS model's.
 // The files go to a folder in tmpfs (/dev/shm) where there is one.
 #include <benchmark/benchmark.h>
 
@@ -35,7 +35,7 @@ std::uintmax_t folderBytes(const fs::path &folder) {
   return total;
 }
 
-void printStream(benchmark::State &state, const std::string &stream) {
+void printStream(benchmark::State &state, const std::string &stream, PrinterSetup setup = {}) {
   std::uintmax_t receipts = 0, written = 0;
   for (auto _ : state) {
     const fs::path folder = freshFolder();
@@ -46,7 +46,7 @@ void printStream(benchmark::State &state, const std::string &stream) {
           if (files.write(receipt, &error).empty()) state.SkipWithError(error.c_str());
           ++receipts;
         },
-        nullptr);
+        nullptr, setup);
     printer.feed(stream);
     printer.finish();
     written += folderBytes(folder);
@@ -90,6 +90,19 @@ void demoReceipts(benchmark::State &state) {
   printStream(state, stream);
 }
 BENCHMARK(demoReceipts)->Arg(1000)->Unit(benchmark::kSecond);
+
+// The ESC/POS model on a common library's bakery receipt (styled cp860
+// text, CODE128 read back off its bars, a native QR code, two images, a
+// cut), a thousand times over: close to the IT433TD's demo receipt.
+void escposLibraryReceipts(benchmark::State &state) {
+  std::ifstream in(IT433TD_ESCPOS_STREAM, std::ios::binary);
+  const std::string job{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (job.empty()) return state.SkipWithError("cannot read " IT433TD_ESCPOS_STREAM);
+  std::string stream;
+  for (std::int64_t i = 0; i < state.range(0); ++i) stream += job;
+  printStream(state, stream, PrinterSetup{Model::Escpos, 80});
+}
+BENCHMARK(escposLibraryReceipts)->Arg(1000)->Unit(benchmark::kSecond);
 
 }  // namespace
 

@@ -38,12 +38,15 @@ DecodedCode toDecoded(const ZXing::Result &result) {
   return code;
 }
 
+// `pure`: the picture holds one symbol, drawn by us, and nothing else.
 std::vector<DecodedCode> readInGrey(const std::uint8_t *grey, int width, int height, int rowStride,
-                                    ZXing::BarcodeFormats formats) {
+                                    ZXing::BarcodeFormats formats, bool pure = false) {
   std::vector<DecodedCode> found;
   ZXing::DecodeHints hints;
   hints.setFormats(formats);
-  hints.setTryHarder(true);
+  hints.setTryHarder(!pure);
+  hints.setTryRotate(!pure);
+  hints.setIsPure(pure);
   try {
     for (const ZXing::Result &result : ZXing::ReadBarcodes(
              ZXing::ImageView(grey, width, height, ZXing::ImageFormat::Lum, rowStride), hints))
@@ -182,8 +185,8 @@ SymbolModules encodeSymbol(std::string_view format, std::string_view data, int l
   return symbol;
 }
 
-std::string readBars(const std::vector<bool> &modules) {
-  constexpr int kModule = 2, kQuiet = 12, kRows = 40;
+std::string readBars(std::string_view format, const std::vector<bool> &modules) {
+  constexpr int kModule = 2, kQuiet = 12, kRows = 8;
   const int width = (static_cast<int>(modules.size()) + 2 * kQuiet) * kModule;
   std::vector<std::uint8_t> grey(dotCount(width, kRows), 0xFF);
   for (int y = 0; y < kRows; ++y)
@@ -192,15 +195,15 @@ std::string readBars(const std::vector<bool> &modules) {
         for (int d = 0; d < kModule; ++d)
           grey[dotIndex((kQuiet + static_cast<int>(m)) * kModule + d, y, width)] = 0;
   const std::vector<DecodedCode> found =
-      readInGrey(grey.data(), width, kRows, width, ZXing::BarcodeFormat::LinearCodes);
+      readInGrey(grey.data(), width, kRows, width, linearFormat(format), true);
   return found.empty() ? std::string() : found.front().bytes;
 }
 
 std::vector<DecodedCode> readQrAndCode128InGrey(const std::uint8_t *grey, int width, int height,
-                                                int rowStride) {
-  return readInGrey(
-      grey, width, height, rowStride,
-      ZXing::BarcodeFormat::QRCode | ZXing::BarcodeFormat::Code128 | ZXing::BarcodeFormat::PDF417);
+                                                int rowStride, bool pdf417) {
+  ZXing::BarcodeFormats formats = ZXing::BarcodeFormat::QRCode | ZXing::BarcodeFormat::Code128;
+  if (pdf417) formats |= ZXing::BarcodeFormat::PDF417;
+  return readInGrey(grey, width, height, rowStride, formats);
 }
 
 std::vector<DecodedCode> decodeAllInGrey(const std::uint8_t *grey, int width, int height,

@@ -38,9 +38,10 @@ struct SymbolModules {
 };
 SymbolModules encodeSymbol(std::string_view format, std::string_view data, int level);
 
-// What a scanner reads off the bars (a narrow bar one module), or "" when
-// nothing reads: the transcript says what the paper carries.
-std::string readBars(const std::vector<bool> &modules);
+// What a scanner set for `format` reads off the bars (a narrow bar one
+// module), or "" when nothing reads: the transcript says what the paper
+// carries.
+std::string readBars(std::string_view format, const std::vector<bool> &modules);
 
 // A code found in a picture: its format ("QR", "CODE128", ...), its bytes,
 // and the box it lies in (dots of the picture, right and bottom inclusive).
@@ -50,9 +51,10 @@ struct DecodedCode {
   int left = 0, top = 0, right = 0, bottom = 0;
 };
 
-// Every QR code, PDF417 and CODE128 symbol in an 8-bit grey picture (0 = black).
+// Every QR code and CODE128 symbol (and PDF417, when asked: reading them
+// costs a third more) in an 8-bit grey picture (0 = black).
 std::vector<DecodedCode> readQrAndCode128InGrey(const std::uint8_t *grey, int width, int height,
-                                                int rowStride);
+                                                int rowStride, bool pdf417 = false);
 
 // Every barcode and 2D code of any format in an 8-bit grey picture, e.g. a
 // rendered receipt.

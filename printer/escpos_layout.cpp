@@ -11,6 +11,15 @@ namespace it433td::printer {
 
 namespace {
 
+// "\"data\"", escaped as the transcript writes bytes (built by appending:
+// gcc 12 warns wrongly about "literal" + std::string&&).
+std::string quoted(std::string_view bytes) {
+  std::string text(1, '"');
+  text += escapeBytes(bytes);
+  text += '"';
+  return text;
+}
+
 // "{B U 2x2}" for what differs from plain text; "" for plain.
 std::string styleMark(const Glyph &glyph) {
   std::string mark;
@@ -135,10 +144,9 @@ void ReceiptBuilder::addEscposBarcode(const PrinterEvent &event) {
     bars.error =
         "wider than the print area (" + std::to_string(areaRight() - areaLeft()) + " dots)";
   if (!bars.error.empty()) {
-    addNote("[" + format + " \"" + escapeBytes(event.bytes) + "\" NOT PRINTED: " + bars.error +
-            "]");
+    addNote("[" + format + " " + quoted(event.bytes) + " NOT PRINTED: " + bars.error + "]");
     warn(WarningKind::BarcodeNotPrinted, format + ": " + bars.error,
-         "\"" + escapeBytes(event.bytes.substr(0, 24)) + "\"" + at(event.offset));
+         quoted(event.bytes.substr(0, 24)) + at(event.offset));
     return;
   }
   PrintedItem item;
@@ -151,12 +159,11 @@ void ReceiptBuilder::addEscposBarcode(const PrinterEvent &event) {
   item.height = item.barHeight + kLineHeightDots * (item.textAbove + item.textBelow);
   item.humanReadable = bars.text;
   // What a scanner reads off the bars, not the data they were made from.
-  const std::string read = readBars(bars.modules);
-  item.transcript = "[" + format + " \"" + escapeBytes(read.empty() ? bars.text : read) + "\"" +
+  const std::string read = readBars(format, bars.modules);
+  item.transcript = "[" + format + " " + quoted(read.empty() ? bars.text : read) +
                     (read.empty() ? " NOT READ]" : "]");
   item.modules = std::move(bars.modules);
-  if (read.empty())
-    warn(WarningKind::CodeNotRead, format, "\"" + escapeBytes(bars.text) + "\"" + at(event.offset));
+  if (read.empty()) warn(WarningKind::CodeNotRead, format, quoted(bars.text) + at(event.offset));
   place(std::move(item));
 }
 
@@ -174,8 +181,8 @@ void ReceiptBuilder::addSymbol(const PrinterEvent &event) {
                    std::to_string(areaRight() - areaLeft()) + " dots)";
   if (symbol.error.empty() && height > kMaxImageHeightDots) symbol.error = "taller than 4096 dots";
   if (!symbol.error.empty()) {
-    addNote("[" + format + " \"" + escapeBytes(event.bytes.substr(0, 48)) +
-            "\" NOT PRINTED: " + symbol.error + "]");
+    addNote("[" + format + " " + quoted(event.bytes.substr(0, 48)) +
+            " NOT PRINTED: " + symbol.error + "]");
     warn(WarningKind::SymbolNotPrinted, format + ": " + symbol.error,
          std::to_string(event.bytes.size()) + " bytes" + at(event.offset));
     return;

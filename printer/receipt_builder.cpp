@@ -400,7 +400,7 @@ void ReceiptBuilder::closePicture() {
   const std::size_t first = pictureStart_;
   pictureStart_ = kNoPicture;
   if (first >= receipt_.items.size()) return;
-  for (const CodeOnPaper &code : readCodes(receipt_, first, receipt_.items.size())) {
+  for (const CodeOnPaper &code : readCodes(receipt_, first, receipt_.items.size(), setup_.escpos())) {
     std::string &line = receipt_.items[code.item].transcript;  // "[IMAGE WxH ...]"
     const std::string shown = " " + code.format + " \"" + escapeBytes(code.bytes) + "\"";
     line.insert(line.size() - 1, shown);

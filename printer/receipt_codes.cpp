@@ -28,7 +28,8 @@ bool mayBePartOfAPicture(const PrintedItem &item) {
   return false;
 }
 
-std::vector<CodeOnPaper> readCodes(const Receipt &receipt, std::size_t first, std::size_t end) {
+std::vector<CodeOnPaper> readCodes(const Receipt &receipt, std::size_t first, std::size_t end,
+                                   bool pdf417) {
   end = std::min(end, receipt.items.size());
   int top = -1, bottom = 0, width = 0;
   for (std::size_t i = first; i < end; ++i) {
@@ -56,7 +57,7 @@ std::vector<CodeOnPaper> readCodes(const Receipt &receipt, std::size_t first, st
   }
 
   std::vector<DecodedCode> found =
-      readQrAndCode128InGrey(grey.data(), pictureWidth, pictureHeight, pictureWidth);
+      readQrAndCode128InGrey(grey.data(), pictureWidth, pictureHeight, pictureWidth, pdf417);
   std::sort(found.begin(), found.end(), [](const DecodedCode &a, const DecodedCode &b) {
     return std::tie(a.top, a.left, a.format, a.bytes) < std::tie(b.top, b.left, b.format, b.bytes);
   });

@@ -21,7 +21,9 @@ struct CodeOnPaper {
 // The codes in the picture of the receipt's items [first, end), top to
 // bottom, then left to right. Only raster images put ink there: text and
 // the printer's own CODE128 symbols are known from their bytes.
-std::vector<CodeOnPaper> readCodes(const Receipt &receipt, std::size_t first, std::size_t end);
+// `pdf417`: PDF417 symbols too (the ESC/POS model prints them).
+std::vector<CodeOnPaper> readCodes(const Receipt &receipt, std::size_t first, std::size_t end,
+                                   bool pdf417 = false);
 
 // True for an item that may lie inside a picture read by readCodes: images,
 // and what puts no ink on the paper (feeds, empty lines, notes, warnings).

@@ -38,6 +38,7 @@ done
 targets=(
   "stream_decoder  tests/printer/corpus_stream_decoder          4096"
   "decoder         tests/printer/corpus                         4096"
+  "escpos          tests/printer/escpos_jobs                    8192"
   "bmp_codec       tests/standins/barcode/corpus_bmp_codec      1024"
   "receipt_file    tests/tools/host/corpus_receipt_file         4096"
   "unified_diff    tests/tools/emulator/run/corpus_unified_diff 4096"
