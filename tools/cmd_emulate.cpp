@@ -1,7 +1,8 @@
 // cmd_emulate.cpp - it433td emulate: the virtual printer under a port name,
 // on a network port and on a web page, until stopped, for testing any host
 // program against it; with `-- COMMAND ARGS...`, for one run of COMMAND
-// (emulate_run.h).
+// (emulate_run.h). With --model escpos (and --paper 58) every door's
+// printer stands in for a generic ESC/POS printer instead of the IT433TD.
 //
 // Signals are taken by sigwait on the main thread (blocked everywhere else),
 // so the handlers are ordinary code: SIGUSR1 toggles paper-out, SIGUSR2
@@ -14,6 +15,7 @@
 #include "common/tool_error.h"
 #include "emulator/door.h"
 #include "emulator/session.h"
+#include "emulator/setup_options.h"
 #include "emulator/web/web_console.h"
 #include "emulator/web/web_hosts.h"
 
@@ -35,6 +37,7 @@ struct EmulateOptions {
   RunOptions run;
   bool paperOut = false;
   bool offline = false;
+  SetupOptions setup;
   unsigned finishTimeoutSeconds = 60;
   std::string web;
   std::vector<std::string> webHosts;
@@ -65,10 +68,22 @@ std::string doorsNeeded(const EmulateOptions &options) {
   return "emulate needs " + ways + (options.doors.size() == 2 ? ", or both" : ", or several");
 }
 
+// What the doors serve, a line or more each; a model other than the
+// IT433TD is named on each door's first line.
+void describeDoors(const VirtualPrinterSession &session, const printer::PrinterSetup &setup) {
+  const std::string named = setup.escpos() ? " (" + printer::describeSetup(setup) + ")" : "";
+  for (const auto &door : session.doors()) {
+    const std::vector<std::string> lines = door->describe();
+    for (std::size_t i = 0; i < lines.size(); ++i) say(lines[i] + (i == 0 ? named : ""));
+  }
+}
+
 int runEmulate(const EmulateOptions &options, const std::vector<std::string> &commandLine) {
   bool anyDoor = false;
   for (const auto &kind : options.doors) anyDoor = anyDoor || kind->wanted();
   if (!anyDoor) throw ToolError(kExitBadInput, doorsNeeded(options));
+  SessionOptions sessionOptions;
+  sessionOptions.setup = options.setup.setup();  // a bad --model or --paper stops it here
   const bool running = !options.run.command.empty();
   if (options.out.empty() && !running)
     throw ToolError(kExitBadInput, "emulate needs --out DIR, the folder for the receipts");
@@ -93,7 +108,6 @@ int runEmulate(const EmulateOptions &options, const std::vector<std::string> &co
   // Before any thread exists, so every thread inherits the mask.
   pthread_sigmask(SIG_BLOCK, &signals, &before);
 
-  SessionOptions sessionOptions;
   for (const auto &kind : options.doors) sessionOptions.doorKinds.push_back(kind.get());
   sessionOptions.outputFolder = options.out.empty() ? runFolder->path : options.out;
   sessionOptions.initialState = options.offline    ? PrinterState::Offline
@@ -104,8 +118,7 @@ int runEmulate(const EmulateOptions &options, const std::vector<std::string> &co
   for (const std::string &name : options.webHosts) sessionOptions.webHosts.push_back(webHostName(name));
   VirtualPrinterSession session(sessionOptions);
 
-  for (const auto &door : session.doors())
-    for (const std::string &line : door->describe()) say(line);
+  describeDoors(session, sessionOptions.setup);
   if (session.web()) say("web page: " + session.web()->url());
   say("receipts go to " + std::filesystem::absolute(sessionOptions.outputFolder).string() +
       (options.out.empty() ? " (removed at the end; --out DIR keeps them)" : ""));
@@ -140,6 +153,7 @@ void addEmulateCommand(CLI::App &app, std::shared_ptr<CommonOptions> common) {
   auto *paperOut = command->add_flag("--paper-out", options->paperOut, "start out of paper");
   command->add_flag("--offline", options->offline, "start offline (cover open)")
       ->excludes(paperOut);
+  options->setup.addTo(*command);
   for (const auto &kind : options->doors) kind->addOptions(*command);
   auto *web = command->add_option(
       "--web", options->web, "serve the live web page on [HOST:]PORT (host 127.0.0.1 unless given)");

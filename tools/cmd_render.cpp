@@ -1,6 +1,7 @@
-// cmd_render.cpp - it433td render FILE... --out DIR [--strict]: captured
-// byte streams printed on the virtual printer's paper, with each receipt's
-// warnings and a summary; --strict makes any warning exit status 1 (for CI).
+// cmd_render.cpp - it433td render FILE... --out DIR [--strict] [--model
+// MODEL] [--paper MM]: captured byte streams printed on the virtual
+// printer's paper, with each receipt's warnings and a summary; --strict
+// makes any warning exit status 1 (for CI).
 #include "commands.h"
 #include "common/input_file.h"
 #include "common/output_folder.h"
@@ -9,6 +10,7 @@
 #include "receipt_warnings.h"
 #include "common/shown_text.h"
 #include "common/tool_error.h"
+#include "emulator/setup_options.h"
 #include "transcript.h"
 #include "virtual_printer.h"
 
@@ -23,6 +25,7 @@ struct RenderOptions {
   std::vector<std::string> files;
   std::filesystem::path out;
   bool strict = false;
+  SetupOptions setup;
 };
 
 // Captured streams, all files together. A day of a busy till's receipts is
@@ -30,6 +33,7 @@ struct RenderOptions {
 constexpr std::size_t kMaxCapturedBytes = 128u << 20;
 
 int runRender(const RenderOptions &options) {
+  const printer::PrinterSetup setup = options.setup.setup();
   // Ctrl-C while a receipt is being written leaves no temporary file.
   printer::removeReceiptTemporariesOnSignals();
   // Every file is read before anything is printed: a missing one leaves no
@@ -62,7 +66,7 @@ int runRender(const RenderOptions &options) {
                                  "\nreceipt transcript: " + written.string());
         printWarningsOf(written.stem().string(), found);
       },
-      nullptr);
+      nullptr, setup);
   for (const std::string &stream : streams) printer.feed(stream);
   printer.finish();
   printMessage(stdout, receiptsSummary(receipts, warnings));
@@ -86,6 +90,7 @@ void addRenderCommand(CLI::App &app, std::shared_ptr<CommonOptions> common) {
   command->add_flag("--strict", options->strict,
                     "exit status 1 when any receipt has a warning (ESC/POS commands, UTF-8 "
                     "text, no cut, too wide for the paper, ...)");
+  options->setup.addTo(*command);
   command->callback([options, common] { common->exitStatus = runRender(*options); });
 }
 

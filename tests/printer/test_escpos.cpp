@@ -187,6 +187,7 @@ TEST(EscposCommands, EachDrawsWhatItSaysInAnyChunking) {
        "\x1Dk\x47\x07"
        "A12345B",
        "[CODABAR \"12345\"]"},
+      {"GS k CODE93", "\x1Dk\x48\x06" "ABC123", "[CODE93 \"ABC123\"]"},
       {"GS k CODE128 code sets", bytes("\x1Dk\x49\x08{BAB{C\x0C\x22"), "[CODE128 \"AB1234\"]"},
       {"GS ( k QR",
        bytes("\x1D(k\x03\x00"

@@ -37,6 +37,10 @@ namespace {
 const std::string kPayment =
     "00020126480014br.gov.bcb.pix0126pix@padaria.exemplo.com.br520400005303986540559.675802BR"
     "5919PADARIA PAO DOURADO6009SAO PAULO62170513PEDIDO000123463043CE8";
+// The smallest ESC/POS job (initialise, a line, a full cut), and its
+// receipt on an ESC/POS printer: on the IT433TD it is warnings and no cut.
+const std::string kEscposHello = std::string("\x1B@hello\n\x1DV") + '\0';
+const std::string kEscposHelloPrinted = "hello\n[CUT]\n";
 
 std::vector<it433td::printer::DecodedCode> decodePicture(const fs::path &png) {
   cairo_surface_t *surface = cairo_image_surface_create_from_png(png.c_str());
@@ -278,6 +282,17 @@ TEST_F(ToolCopy, FailuresExitNonZeroAndNameTheirCause) {
   Finished unknown = run(tool_, {"prnt", "--port", "X", good.string()});
   EXPECT_EQ(unknown.exitStatus, 2);
   EXPECT_NE(unknown.err.find("\"prnt\""), std::string::npos) << unknown.err;
+  // --model and --paper are refused before anything is read or made.
+  const Finished bogus =
+      run(tool_, {"render", good.string(), "--out", out_.string(), "--model", "bogus"});
+  EXPECT_EQ(bogus.exitStatus, 2);
+  EXPECT_NE(bogus.err.find("--model must be it433td or escpos, not \"bogus\""), std::string::npos)
+      << bogus.err;
+  const Finished narrow =
+      run(tool_, {"render", "--paper", "58", good.string(), "--out", out_.string()});
+  EXPECT_EQ(narrow.exitStatus, 2);
+  EXPECT_NE(narrow.err.find("(--paper 58 needs --model escpos)"), std::string::npos) << narrow.err;
+  EXPECT_FALSE(fs::exists(out_));
   Finished version = run(tool_, {"--version"});
   EXPECT_EQ(version.exitStatus, 0);
   EXPECT_NE(version.out.find(IT433TD_VERSION), std::string::npos) << version.out << version.err;
@@ -431,6 +446,32 @@ bool waitForFile(const fs::path &file, std::chrono::seconds limit = 10s) {
   return false;
 }
 
+int portAfter(const std::string &output, const std::string &pattern) {
+  std::smatch found;
+  return std::regex_search(output, found, std::regex(pattern)) ? std::stoi(found[1].str()) : -1;
+}
+
+// `request` sent on a connection of its own: what comes back until the
+// server closes it, or until `limit`.
+std::string exchange(int port, const std::string &request, std::chrono::milliseconds limit) {
+  const int fd = connectTo(port);
+  std::string answer;
+  if (fd < 0 || !sendAll(fd, request)) return answer;
+  const auto end = std::chrono::steady_clock::now() + limit;
+  for (char buffer[4096];;) {
+    pollfd ready{fd, POLLIN, 0};
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    const ssize_t got = left.count() > 0 && ::poll(&ready, 1, static_cast<int>(left.count())) == 1
+                            ? ::recv(fd, buffer, sizeof buffer, 0)
+                            : 0;
+    if (got <= 0) break;
+    answer.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  return answer;
+}
+
 // The network port: the same decoder and receipts as the pseudo-terminal,
 // one job at a time however the connections interleave, status answered on
 // the connection.
@@ -491,11 +532,28 @@ TEST_F(ToolCopy, NetworkJobsPrintAsOnThePortOneAtATime) {
   }
   ASSERT_TRUE(printer->waitForLine("receipt-0006.txt, 1 warning", 10s)) << printer->output();
   EXPECT_NE(readFile(out_ / "receipt-0006.txt").find("[WARNING UTF-8 text"), std::string::npos);
-}
 
-int portAfter(const std::string &output, const std::string &pattern) {
-  std::smatch found;
-  return std::regex_search(output, found, std::regex(pattern)) ? std::stoi(found[1].str()) : -1;
+  // --model escpos: every door and the page's state say so, and both doors
+  // read their jobs as ESC/POS.
+  auto standIn = emulate("POS16", {"--model", "escpos", "--paper", "58", "--listen", "127.0.0.1:0",
+                                   "--web", "127.0.0.1:0"});
+  const std::string said = standIn->output(), setup = " \\(the ESC/POS model, 58 mm paper\\)\n";
+  EXPECT_TRUE(std::regex_search(said, std::regex("port POS16 .*, printer online" + setup))) << said;
+  const int escposPort =
+      portAfter(said, "network printer on 127\\.0\\.0\\.1:(\\d+): .*, printer online" + setup);
+  const int web = portAfter(said, "web page: http://127\\.0\\.0\\.1:(\\d+)/");
+  const std::string events = exchange(
+      web, "GET /events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(web) + "\r\n\r\n", 1s);
+  EXPECT_NE(events.find(R"({"model":"escpos","paper":58,"state":"online"})"), std::string::npos)
+      << events;
+  const int hello = connectTo(escposPort);
+  ASSERT_TRUE(sendAll(hello, kEscposHello)) << said;
+  ::close(hello);
+  ASSERT_TRUE(waitForFile(out_ / "receipt-0007.txt"));
+  EXPECT_EQ(readFile(out_ / "receipt-0007.txt"), kEscposHelloPrinted);
+  std::ofstream(ports_ / "POS16", std::ios::binary) << kEscposHello << std::flush;
+  ASSERT_TRUE(waitForFile(out_ / "receipt-0008.txt"));
+  EXPECT_EQ(readFile(out_ / "receipt-0008.txt"), kEscposHelloPrinted);
 }
 
 // The network printer shared by a team: connections that have sent nothing
@@ -586,27 +644,6 @@ TEST_F(ToolCopy, ANetworkJobEndsAtItsSizeAndReceiptLimits) {
   EXPECT_TRUE(printed == expected)
       << printed.size() << " bytes, ending " << printed.substr(printed.size() - std::min<std::size_t>(printed.size(), 60));
   EXPECT_EQ(cutReceipts, 200);
-}
-
-// `request` sent on a connection of its own: what comes back until the
-// server closes it, or until `limit`.
-std::string exchange(int port, const std::string &request, std::chrono::milliseconds limit) {
-  const int fd = connectTo(port);
-  std::string answer;
-  if (fd < 0 || !sendAll(fd, request)) return answer;
-  const auto end = std::chrono::steady_clock::now() + limit;
-  for (char buffer[4096];;) {
-    pollfd ready{fd, POLLIN, 0};
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        end - std::chrono::steady_clock::now());
-    const ssize_t got = left.count() > 0 && ::poll(&ready, 1, static_cast<int>(left.count())) == 1
-                            ? ::recv(fd, buffer, sizeof buffer, 0)
-                            : 0;
-    if (got <= 0) break;
-    answer.append(buffer, static_cast<std::size_t>(got));
-  }
-  ::close(fd);
-  return answer;
 }
 
 // One request on a connection of its own: the answer's status line and
@@ -742,6 +779,14 @@ TEST_F(ToolCopy, RenderTurnsACapturedStreamIntoReceipts) {
   ASSERT_EQ(transcripts.size(), 2u);  // the cut one and the unfinished one
   EXPECT_EQ(readFile(transcripts[0]).rfind("Olá mundo\n", 0), 0u) << readFile(transcripts[0]);
   EXPECT_EQ(filesIn(out_, ".png").size(), 2u);
+
+  const fs::path escposOut = temp_.path / "escpos";
+  const Finished escpos =
+      run(tool_, {"render", "--model", "escpos", "--paper", "58",
+                  writeReceipt(kEscposHello, "escpos.bin").string(), "--out", escposOut.string()});
+  EXPECT_EQ(escpos.exitStatus, 0) << escpos.err;
+  ASSERT_EQ(filesIn(escposOut, ".txt").size(), 1u) << escpos.out;
+  EXPECT_EQ(readFile(filesIn(escposOut, ".txt")[0]), kEscposHelloPrinted);
 }
 
 // render --strict fails a CI job on any warning and passes the demo

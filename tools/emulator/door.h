@@ -11,6 +11,7 @@
 // options and opens it), and one line in IT433TD_DOORS.
 #pragma once
 
+#include "printer_model.h"
 #include "receipt_writer.h"
 #include "status_answers.h"
 
@@ -39,6 +40,8 @@ struct DoorContext {
   std::function<void(const std::string &)> log;
   // The labels its receipts get (receipt_labels.h); none outside a run.
   const ReceiptLabels *labels = nullptr;
+  // The model each printer a door makes stands in for, and its paper.
+  printer::PrinterSetup setup{};
 };
 
 class Door {

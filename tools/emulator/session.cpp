@@ -25,7 +25,7 @@ VirtualPrinterSession::VirtualPrinterSession(const SessionOptions &options)
     // Every door's options first: a refusal leaves no output folder behind.
     for (DoorKind *kind : options.doorKinds) kind->prepare();
     writer_ = std::make_unique<printer::ReceiptWriter>(options.outputFolder, options.log);
-    const DoorContext context{*writer_, state_, options.log, &labels_};
+    const DoorContext context{*writer_, state_, options.log, &labels_, options.setup};
     for (DoorKind *kind : options.doorKinds)
       if (kind->wanted()) doors_.push_back(kind->open(context));
     if (options.web) {
@@ -34,6 +34,7 @@ VirtualPrinterSession::VirtualPrinterSession(const SessionOptions &options)
       web.port = options.web->port;
       for (const auto &door : doors_) web.title += (web.title.empty() ? "" : " and ") + door->title();
       web.extraHosts = options.webHosts;
+      web.setup = options.setup;
       web.state = [this] { return state(); };
       web.setState = [this](printer::PrinterState next) { setState(next); };
       web_ = std::make_unique<WebConsole>(web);

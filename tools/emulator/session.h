@@ -24,6 +24,7 @@ struct SessionOptions {
   std::vector<DoorKind *> doorKinds;  // every kind; those their options ask for open
   std::filesystem::path outputFolder;
   printer::PrinterState initialState = printer::PrinterState::Online;
+  printer::PrinterSetup setup;  // the model every door's printer stands in for
   std::function<void(const std::string &)> log;
   std::optional<HostPort> web;        // the live page
   std::vector<std::string> webHosts;  // further names it answers to (web_hosts.h)

@@ -46,7 +46,8 @@ public:
         printer_([this](printer::Receipt &&receipt) { printed(std::move(receipt)); },
                  [connection](std::uint8_t answer) {
                    ::send(connection, &answer, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
-                 }) {
+                 },
+                 context_.setup) {
     printer_.shareState(context_.state);
   }
 

@@ -54,7 +54,7 @@ PtyDoor::PtyDoor(PtyDoorOptions options, const DoorContext &context)
             labels_.stamp(receipt);
             context_.writer.submit(std::move(receipt));
           },
-          [this](std::uint8_t byte) { answer(byte); }) {
+          [this](std::uint8_t byte) { answer(byte); }, context_.setup) {
   printer_.shareState(context_.state);
   try {
     openTerminal();
@@ -107,7 +107,8 @@ PtyDoor::~PtyDoor() {
 
 std::vector<std::string> PtyDoor::describe() const {
   std::vector<std::string> lines{
-      "virtual IT433TD on " + slavePath_ + ", port " + options_.port + " (" + portLink_.string() +
+      std::string(context_.setup.escpos() ? "virtual ESC/POS printer on " : "virtual IT433TD on ") +
+      slavePath_ + ", port " + options_.port + " (" + portLink_.string() +
       "), printer " + std::string(printer::stateName(context_.state.load()))};
   if (options_.baud > 0)
     lines.push_back("the port is read at " + std::to_string(static_cast<long>(options_.baud)) +

@@ -19,10 +19,6 @@ std::string event(const char *name, const nlohmann::json &data) {
          data.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n\n";
 }
 
-std::string stateEvent(printer::PrinterState state) {
-  return event("state", {{"state", printer::stateName(state)}});
-}
-
 std::string receiptEvent(const printer::WrittenReceipt &receipt) {
   return event(
       "receipt",
@@ -30,6 +26,13 @@ std::string receiptEvent(const printer::WrittenReceipt &receipt) {
 }
 
 }  // namespace
+
+// The model and its paper go with every state, for the page's header.
+std::string PageFeed::stateEvent(printer::PrinterState state) const {
+  return event("state", {{"state", printer::stateName(state)},
+                         {"model", std::string(printer::modelName(setup_.model))},
+                         {"paper", setup_.paperMm}});
+}
 
 void PageFeed::publish(std::string text) {
   {

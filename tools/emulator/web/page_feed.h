@@ -2,12 +2,14 @@
 // printer's state, as server-sent events.
 //
 // Events: "run" (first: this run's id, so that a page reconnecting to
-// another run reloads), "state" ({"state": "online"}), "receipt"
+// another run reloads), "state" ({"state": "online", "model": "it433td",
+// "paper": 80}), "receipt"
 // ({"number": 3, "warnings": [...]}). A page that opens is told the state
 // and the latest receipts first; later events reach every open page. Event
 // data is JSON made by nlohmann-json, so any warning text arrives whole.
 #pragma once
 
+#include "printer_model.h"
 #include "receipt_writer.h"
 #include "status_answers.h"
 
@@ -28,7 +30,8 @@ public:
   static constexpr std::size_t kReceiptsOnPage = 50;  // replayed to a page that opens
   static constexpr std::size_t kEventsKept = 256;
 
-  explicit PageFeed(std::string run) : run_(std::move(run)) {}
+  PageFeed(std::string run, const printer::PrinterSetup &setup)
+      : run_(std::move(run)), setup_(setup) {}
 
   void receiptWritten(const printer::WrittenReceipt &receipt);
   void stateChanged(printer::PrinterState state);
@@ -49,8 +52,10 @@ public:
 
 private:
   void publish(std::string text);
+  std::string stateEvent(printer::PrinterState state) const;
 
   const std::string run_;
+  const printer::PrinterSetup setup_;  // said with each state
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   bool closed_ = false;

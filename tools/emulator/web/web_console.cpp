@@ -35,9 +35,11 @@ std::string newToken() {
 }  // namespace
 
 struct WebConsole::Impl {
+  explicit Impl(WebConsoleOptions given) : options(std::move(given)) {}
+
   WebConsoleOptions options;
-  PageIdentity identity{newToken(), newToken(), {}};
-  PageFeed feed{identity.run};
+  PageIdentity identity{newToken(), newToken(), options.title};
+  PageFeed feed{identity.run, options.setup};
   std::string url;
   std::set<std::string> hosts;  // the Host values answered to
   GuardedHttpServer server{kQuickWorkers, PageFeed::kMaxStreams, kEventsPath};
@@ -70,10 +72,9 @@ struct WebConsole::Impl {
   }
 };
 
-WebConsole::WebConsole(WebConsoleOptions options) : impl_(std::make_unique<Impl>()) {
+WebConsole::WebConsole(WebConsoleOptions options)
+    : impl_(std::make_unique<Impl>(std::move(options))) {
   Impl &impl = *impl_;
-  impl.options = std::move(options);
-  impl.identity.title = impl.options.title;
   impl.guard();
   addPageRoutes(impl.server, impl.identity);
   addFeedRoutes(impl.server, impl.feed, impl.options.state);

@@ -15,6 +15,7 @@
 // streams open, and all together at most 16.
 #pragma once
 
+#include "printer_model.h"
 #include "receipt_writer.h"
 #include "status_answers.h"
 
@@ -30,6 +31,7 @@ struct WebConsoleOptions {
   std::string port = "8433";  // "0": any free port
   std::string title;           // e.g. "COM1 and 127.0.0.1:9100"
   std::vector<std::string> extraHosts;  // --web-host names (web_hosts.h)
+  printer::PrinterSetup setup;          // named on the page
   std::function<printer::PrinterState()> state;
   std::function<void(printer::PrinterState)> setState;  // from the buttons
 };

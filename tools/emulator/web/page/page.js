@@ -9,10 +9,12 @@ const buttons = [...document.querySelectorAll('button[data-state]')];
 const list = document.getElementById('receipts');
 const stateBadge = document.getElementById('state');
 const link = document.getElementById('link');
+const setupName = document.getElementById('setup');
 const kept = 50;
 const shown = new Set();
 const stateWords = { online: 'online', 'near-end': 'paper near end', 'paper-out': 'paper out',
                      offline: 'offline (cover open)' };
+const modelWords = { it433td: 'IT433TD', escpos: 'ESC/POS' };
 
 function showState(state) {
   stateBadge.dataset.state = state;
@@ -114,7 +116,12 @@ const events = new EventSource('/events');
 // Another run of the printer answers at the same address: its token and
 // receipts are not this page's.
 events.addEventListener('run', (e) => { if (JSON.parse(e.data).run !== run) location.reload(); });
-events.addEventListener('state', (e) => showState(JSON.parse(e.data).state));
+// Each state says which model runs and its paper: "IT433TD, 80 mm".
+events.addEventListener('state', (e) => {
+  const printer = JSON.parse(e.data);
+  setupName.textContent = `${modelWords[printer.model] || printer.model}, ${printer.paper} mm`;
+  showState(printer.state);
+});
 events.addEventListener('receipt', (e) => {
   const receipt = JSON.parse(e.data);
   addReceipt(receipt.number, receipt.warnings || [], receipt.label || '');
