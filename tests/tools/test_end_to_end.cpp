@@ -917,6 +917,24 @@ TEST_F(ToolCopy, LabelledReceiptsMatchByNameSoATestAddedInTheMiddleIsTheOneDiffe
   const Finished outside = run(tool_, {"label", "test_a"});
   EXPECT_EQ(outside.exitStatus, 2);
   EXPECT_NE(outside.err.find("not inside a run"), std::string::npos) << outside.err;
+
+  // The ESC/POS model, a kitchen printer on the network door: its labelled
+  // golden receipt keeps the style, so a lost bold is the difference.
+  const fs::path kitchen = temp_.path / "kitchen";
+  const auto order = [&](const std::vector<std::string> &options, const std::string &bold) {
+    std::vector<std::string> all{"--model", "escpos", "--listen", "127.0.0.1:0", "--strict"};
+    all.insert(all.end(), options.begin(), options.end());
+    return runScript(paths(), all,
+                     "exec 3<>/dev/tcp/${IT433TD_PRINTER_ADDRESS%:*}/${IT433TD_PRINTER_ADDRESS##*:}; "
+                     "\"$1\" label table4 && printf '\\x1b@\\x1bE" + bold +
+                         "MESA 4\\n\\x1dV\\x00' >&3");
+  };
+  const Finished kept = order({"--update-expected", kitchen.string()}, "\\x01");
+  ASSERT_EQ(kept.exitStatus, 0) << kept.out << kept.err;
+  EXPECT_EQ(readFile(kitchen / "table4.txt"), "{B}MESA 4{/}\n[CUT]\n") << kept.out << kept.err;
+  const Finished lost = order({"--expect", kitchen.string()}, "\\x00");
+  EXPECT_EQ(lost.exitStatus, 1);
+  EXPECT_NE(lost.out.find("-{B}MESA 4{/}\n+MESA 4"), std::string::npos) << lost.out << lost.err;
 }
 
 // A run ends however COMMAND leaves the port: a status monitor left behind
