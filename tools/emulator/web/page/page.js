@@ -30,17 +30,19 @@ function showConnected(connected) {
   stateBadge.textContent = 'not connected';
 }
 
-// The codes the transcript read from the paper: [CODE128 "..."] and
+// The codes the transcript read from the paper: barcodes, [CODE128 "..."]
+// (the ESC/POS model's [EAN13 "..."] and the rest too), and
 // [IMAGE WxH QR "..." CODE128 "..."] (every code on the picture), unescaped
 // for reading.
 function codesIn(transcript) {
   const codes = [];
   const quoted = '"((?:[^"\\\\]|\\\\.)*)"';
-  const lines = new RegExp('^\\[(?:CODE128 ' + quoted + '|IMAGE \\d+x\\d+((?: \\S+ ' + quoted + ')+))\\]$', 'gm');
+  const barcode = '(CODE128|CODE93|CODE39|EAN13|EAN8|UPC-A|UPC-E|ITF|CODABAR)';
+  const lines = new RegExp('^\\[(?:' + barcode + ' ' + quoted + '|IMAGE \\d+x\\d+((?: \\S+ ' + quoted + ')+))\\]$', 'gm');
   const unescape = (text) => text.replace(/\\(["\\])/g, '$1');
   for (const line of transcript.matchAll(lines)) {
-    if (line[1] !== undefined) codes.push({ format: 'CODE128', text: unescape(line[1]) });
-    for (const code of (line[2] || '').matchAll(new RegExp(' (\\S+) ' + quoted, 'g')))
+    if (line[1] !== undefined) codes.push({ format: line[1], text: unescape(line[2]) });
+    for (const code of (line[3] || '').matchAll(new RegExp(' (\\S+) ' + quoted, 'g')))
       codes.push({ format: code[1], text: unescape(code[2]) });
   }
   return codes;
