@@ -15,6 +15,9 @@ namespace {
 constexpr std::uint8_t kHT = 0x09, kLF = 0x0A, kFF = 0x0C, kCR = 0x0D, kCAN = 0x18;
 constexpr std::uint8_t kESC = 0x1B, kGS = 0x1D, kDLE = 0x10;
 constexpr std::uint8_t kEOT = 0x04, kENQ = 0x05, kDC4 = 0x14;
+// NV graphics a job may define, all keys together: a printer's NV memory
+// is small, and a stream defining key after key must not fill ours.
+constexpr std::size_t kNvGraphicsBytes = std::size_t{1} << 20;
 // GS v 0 carries at most 255 bytes a row (2040 dots) of 4096 rows: more
 // than any paper, so a too-wide image is still read whole and warned about.
 constexpr std::uint64_t kMostRasterRowBytes = 255;
@@ -480,7 +483,13 @@ void EscposDecoder::graphics(std::string_view data) {
     case 67: {  // a kc1 kc2 b xL xH yL yH c d...
       StoredImage stored = image(6, 1, 1, 5);
       if (!stored.width) return bad("image data shorter than its size");
-      nvGraphics_[word(at(3), at(4))] = std::move(stored);
+      StoredImage &slot = nvGraphics_[word(at(3), at(4))];
+      if (nvBytes_ - slot.raster.size() + stored.raster.size() > kNvGraphicsBytes) {
+        if (slot.raster.empty()) nvGraphics_.erase(word(at(3), at(4)));
+        return bad("NV graphics memory full (" + std::to_string(kNvGraphicsBytes) + " bytes)");
+      }
+      nvBytes_ = nvBytes_ - slot.raster.size() + stored.raster.size();
+      slot = std::move(stored);
       return;
     }
     case 69: {  // kc1 kc2 x y

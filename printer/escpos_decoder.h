@@ -99,7 +99,8 @@ private:
   bool graphicsStored_ = false;
   StoredImage downloaded_;  // GS *
   bool downloadedStored_ = false;
-  std::map<int, StoredImage> nvGraphics_;  // GS ( L function 67, by key
+  std::map<int, StoredImage> nvGraphics_;  // GS ( L function 67, by key; kept across jobs
+  std::size_t nvBytes_ = 0;                // their rasters' bytes
 };
 
 }  // namespace it433td::printer

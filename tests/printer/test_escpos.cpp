@@ -215,6 +215,7 @@ TEST(EscposCommands, EachDrawsWhatItSaysInAnyChunking) {
              "1\x08\x00\x01\x00\xFF\x1D(L\x02\x00"
              "02"),
        "[IMAGE 8x1]"},
+      {"GS ( L NV graphics by key", bytes("\x1D(L\x0C\x00" "0C0AB\x01\x08\x00\x01\x00" "1\xFF\x1D(L\x06\x00" "0EAB\x01\x01"), "[IMAGE 8x1]"},
       {"GS * and GS /", bytes("\x1D*\x01\x01") + std::string(8, '\xFF') + bytes("\x1D/\x00"),
        "[IMAGE 8x8]"},
       {"GS V 0", "x\n" + cut, "x\n[CUT]"},
@@ -235,6 +236,21 @@ TEST(EscposCommands, EachDrawsWhatItSaysInAnyChunking) {
     EXPECT_EQ(whole.transcript.find("WARNING"), std::string::npos) << whole.transcript;
     EXPECT_EQ(printEscpos(c.job + cut, true).transcript, whole.transcript);
   }
+}
+
+// NV graphics defined key after key fill no more than the printer's memory.
+TEST(EscposCommands, NvGraphicsAreBoundedAllKeysTogether) {
+  std::string job;
+  for (char key = 'A'; key <= 'T'; ++key) {  // 20 images of 2048 x 255 dots, 64 KiB each
+    const std::string define = bytes("0C0K") + key + bytes("\x01\x00\x08\xFF\x00") + "1" +
+                               std::string(256 * 255, '\x55');
+    const std::size_t size = define.size();
+    job += bytes("\x1D" "8L") + static_cast<char>(size & 0xFF) + static_cast<char>(size >> 8) +
+           bytes("\x00\x00") + define;
+  }
+  const Printed printed = printEscpos(job, false);
+  EXPECT_NE(printed.transcript.find("NV graphics memory full (1048576 bytes)"), std::string::npos)
+      << printed.transcript.substr(0, 2000);
 }
 
 // Status queries are answered from the printer's state, wherever they come.
