@@ -67,6 +67,7 @@ private:
   void cut();
   void printStored(const StoredImage &image, int scaleX, int scaleY);
   void bad(std::string what);
+  bool refuse(std::string what);  // bad(), for a command read whole
   void settingsChanged();
   void resetSettings();
   void flushText();
@@ -74,6 +75,7 @@ private:
   PrinterEvent event(EventKind kind) const;
   std::string name() const;
   int param(std::size_t i) const { return i < head_.size() ? head_[i] : 0; }
+  static int word(int low, int high) { return low + 256 * high; }  // nL nH
 
   EventSink sink_;
   int paperWidthDots_;
