@@ -28,10 +28,13 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
 wine32=/usr/lib/wine/wine
+widths="x86_64 i686"
 if [[ ! -x $wine32 ]]; then
-  echo "wine-test.sh: Wine's 32-bit loader $wine32 is missing; install wine32:i386" \
-       "(scripts/deps.sh test does: dpkg --add-architecture i386, then apt-get install wine32:i386)" >&2
-  exit 1
+  # The suite then reports the i686 cases as not run (wine.i686_not_run).
+  echo "wine-test.sh: WARNING: Wine's 32-bit loader $wine32 is missing, so the i686 width" \
+       "will not run; install wine32:i386 (scripts/deps.sh test does: dpkg --add-architecture" \
+       "i386, then apt-get install wine32:i386)" >&2
+  widths="x86_64"
 fi
 mkdir -p "$work/ports"
 
@@ -44,7 +47,7 @@ step "Windows cross-builds"
 # prefix made before wine32 was installed lacks the 32-bit system files, and
 # is brought up to date (wineboot -u) rather than made anew.
 port_link=$work/ports/com1
-marker="$port_link x86_64 i686"
+marker="$port_link $widths"
 if [[ $(cat "$WINEPREFIX/.it433td-com1" 2>/dev/null) != "$marker" ]]; then
   step "Wine prefix $WINEPREFIX (first start, once)"
   boot=-i

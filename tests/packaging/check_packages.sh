@@ -167,10 +167,12 @@ pinned=$(sed -n 's/^sha256=//p' "$source/scripts/fetch-qrencode-source.sh")
 grep -q "SHA-256 $pinned" "$source/THIRD-PARTY-NOTICES" || fail "THIRD-PARTY-NOTICES names another libqrencode hash"
 echo "both zips: licence, notices, statuses, stripped DLLs of Windows 6.0 with their debug files"
 
-# The i686 zip: the module, and the stand-ins beside it (there are no
-# vendor libraries on this machine), with the 32-bit test host.
-zips=("$packages"/*-windows-i686.zip)
-[[ -f ${zips[0]} ]] || fail "no i686 zip in $packages"
+# The i686 zip (the x86_64 one where Wine has no 32-bit loader: the width
+# in the environment): the module, and the stand-ins beside it (there are no
+# vendor libraries on this machine), with the test host of that width.
+width=${IT433TD_WINE_WIDTH:-i686}
+zips=("$packages"/*-windows-$width.zip)
+[[ -f ${zips[0]} ]] || fail "no $width zip in $packages"
 windows=$scratch/windows
 mkdir -p "$windows"
 (cd "$windows" && cmake -E tar xf "${zips[0]}")
@@ -186,4 +188,4 @@ for expected in "StartIT433TD 1" "IniciaPorta_IT433TD 0" "FormataTX_IT433TD 0" \
                 "FechaPorta_IT433TD 0"; do
   tr -d '\r' <"$results" | grep -qx "$expected" || fail "the Windows host's output lacks \"$expected\": $(cat "$results")"
 done
-echo "the 32-bit Windows host printed through the i686 zip under Wine"
+echo "the $width Windows host printed through the $width zip under Wine"
