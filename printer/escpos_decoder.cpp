@@ -76,7 +76,7 @@ void EscposDecoder::finish() {
   dataLeft_ = 0;
   offset_ = 0;
   resetSettings();
-  qrStored_ = pdfStored_ = graphicsStored_ = downloadedStored_ = false;
+  qr_.stored = pdf417_.stored = graphicsStored_ = downloadedStored_ = false;
 }
 
 void EscposDecoder::take(std::uint8_t byte) {

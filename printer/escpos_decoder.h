@@ -66,6 +66,9 @@ private:
   void definedImage();
   void cut();
   void printStored(const StoredImage &image, int scaleX, int scaleY);
+  // GS ( k function 80 and 81 of a symbol.
+  void storeSymbol(StoredSymbol &symbol, std::string_view params);
+  void printSymbol(const StoredSymbol &symbol);
   void bad(std::string what);
   bool refuse(std::string what);  // bad(), for a command read whole
   void settingsChanged();
@@ -90,12 +93,13 @@ private:
   std::uint64_t textStart_ = 0;
   std::uint64_t commandStart_ = 0;
   // 2-D symbols: what GS ( k has set and stored.
-  int qrModule_ = 3, qrLevel_ = 0;
-  std::string qrData_;
-  bool qrStored_ = false;
-  int pdfModule_ = 3, pdfLevel_ = 1;
-  std::string pdfData_;
-  bool pdfStored_ = false;
+  struct StoredSymbol {
+    const char *format;
+    int module, level;
+    std::string data;
+    bool stored = false;
+  };
+  StoredSymbol qr_{"QR", 3, 0, {}}, pdf417_{"PDF417", 3, 1, {}};
   bool escZPdf417_ = false;     // GS Z 0: ESC Z prints PDF417
   StoredImage graphicsBuffer_;  // GS ( L function 112
   bool graphicsStored_ = false;

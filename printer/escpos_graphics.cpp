@@ -36,28 +36,33 @@ void EscposDecoder::qrCode(std::uint8_t fn, std::string_view params) {
   };
   switch (fn) {
     case 65: return;  // model 1 or 2: both print as model 2 here
-    case 67: qrModule_ = std::clamp(static_cast<int>(at(0)), 1, 16); return;
+    case 67: qr_.module = std::clamp(static_cast<int>(at(0)), 1, 16); return;
     case 69:
       if (at(0) < 48 || at(0) > 51)
         return bad("QR error correction " + std::to_string(at(0)) + " is none");
-      qrLevel_ = at(0) - 48;
+      qr_.level = at(0) - 48;
       return;
-    case 80:
-      qrData_.assign(params.substr(std::min<std::size_t>(1, params.size())));  // after m = 48
-      qrStored_ = true;
-      return;
-    case 81: {
-      if (!qrStored_) return bad("no QR data stored (function 80) to print");
-      PrinterEvent symbol = event(EventKind::Symbol2D);
-      symbol.detail = "QR";
-      symbol.bytes = qrData_;
-      symbol.value = qrModule_;
-      symbol.width = qrLevel_;
-      return emit(std::move(symbol));
-    }
+    case 80: return storeSymbol(qr_, params);
+    case 81: return printSymbol(qr_);
     case 82: return;  // size information: asked for, never printed
     default: return bad("QR function " + std::to_string(fn) + " is none");
   }
+}
+
+void EscposDecoder::storeSymbol(StoredSymbol &symbol, std::string_view params) {
+  symbol.data.assign(params.substr(std::min<std::size_t>(1, params.size())));  // after m = 48
+  symbol.stored = true;
+}
+
+void EscposDecoder::printSymbol(const StoredSymbol &symbol) {
+  if (!symbol.stored)
+    return bad(std::string("no ") + symbol.format + " data stored (function 80) to print");
+  PrinterEvent event = this->event(EventKind::Symbol2D);
+  event.detail = symbol.format;
+  event.bytes = symbol.data;
+  event.value = symbol.module;
+  event.width = symbol.level;
+  emit(std::move(event));
 }
 
 void EscposDecoder::pdf417(std::uint8_t fn, std::string_view params) {
@@ -69,21 +74,10 @@ void EscposDecoder::pdf417(std::uint8_t fn, std::string_view params) {
     case 66:
     case 68:
     case 70: return;  // columns, rows, row height, options: the encoder's own
-    case 67: pdfModule_ = std::clamp(static_cast<int>(at(0)), 1, 8); return;
-    case 69: pdfLevel_ = at(0) == 48 ? std::clamp(at(1) - 48, 0, 8) : 1; return;
-    case 80:
-      pdfData_.assign(params.substr(std::min<std::size_t>(1, params.size())));
-      pdfStored_ = true;
-      return;
-    case 81: {
-      if (!pdfStored_) return bad("no PDF417 data stored (function 80) to print");
-      PrinterEvent symbol = event(EventKind::Symbol2D);
-      symbol.detail = "PDF417";
-      symbol.bytes = pdfData_;
-      symbol.value = pdfModule_;
-      symbol.width = pdfLevel_;
-      return emit(std::move(symbol));
-    }
+    case 67: pdf417_.module = std::clamp(static_cast<int>(at(0)), 1, 8); return;
+    case 69: pdf417_.level = at(0) == 48 ? std::clamp(at(1) - 48, 0, 8) : 1; return;
+    case 80: return storeSymbol(pdf417_, params);
+    case 81: return printSymbol(pdf417_);
     case 82: return;
     default: return bad("PDF417 function " + std::to_string(fn) + " is none");
   }
