@@ -48,6 +48,14 @@ private:
     std::vector<std::uint8_t> raster;  // packed rows, MSB left
   };
 
+  // A 2-D symbol as GS ( k has set and stored it.
+  struct StoredSymbol {
+    const char *format;
+    int module, level;
+    std::string data;
+    bool stored = false;
+  };
+
   void take(std::uint8_t byte);
   void takeHeader(std::uint8_t byte);
   void startData(std::uint64_t count, bool untilNul);
@@ -93,12 +101,6 @@ private:
   std::uint64_t textStart_ = 0;
   std::uint64_t commandStart_ = 0;
   // 2-D symbols: what GS ( k has set and stored.
-  struct StoredSymbol {
-    const char *format;
-    int module, level;
-    std::string data;
-    bool stored = false;
-  };
   StoredSymbol qr_{"QR", 3, 0, {}}, pdf417_{"PDF417", 3, 1, {}};
   bool escZPdf417_ = false;     // GS Z 0: ESC Z prints PDF417
   StoredImage graphicsBuffer_;  // GS ( L function 112
