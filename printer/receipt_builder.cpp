@@ -358,10 +358,8 @@ void ReceiptBuilder::addImage(const PrinterEvent &event) {
       return onEvent(rejected);
     }
     item.x = std::min(alignedX(item.width), receipt_.widthDots - item.width);
-    if (event.detail == "bit image") {
-      item.x = std::min(std::max(lineX_, areaLeft()), receipt_.widthDots - item.width);
-      bitImageLine_ = true;
-    }
+    // A bit image is its line's content, justified as the line is.
+    bitImageLine_ = event.detail == "bit image";
   }
   item.pixels.assign(dotCount(item.width, item.height), 0);
   for (int y = 0; y < item.height; ++y) {
