@@ -15,7 +15,7 @@
 #include "common/tool_error.h"
 #include "emulator/door.h"
 #include "emulator/session.h"
-#include "emulator/setup_options.h"
+#include "common/setup_options.h"
 #include "emulator/web/web_console.h"
 #include "emulator/web/web_hosts.h"
 

@@ -10,7 +10,7 @@
 #include "receipt_warnings.h"
 #include "common/shown_text.h"
 #include "common/tool_error.h"
-#include "emulator/setup_options.h"
+#include "common/setup_options.h"
 #include "transcript.h"
 #include "virtual_printer.h"
 

@@ -1,5 +1,5 @@
 // setup_options.cpp - the options' words, checked by parseSetup.
-#include "emulator/setup_options.h"
+#include "common/setup_options.h"
 
 #include "common/tool_error.h"
 
