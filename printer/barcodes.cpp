@@ -57,14 +57,19 @@ std::vector<DecodedCode> readInGrey(const std::uint8_t *grey, int width, int hei
   return found;
 }
 
+// Bytes as the code points of the same values: the encoders see the bytes.
+std::wstring asCodePoints(std::string_view data) {
+  std::wstring contents;
+  for (const char c : data) contents.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+  return contents;
+}
+
 }  // namespace
 
 Code128Bars encodeCode128(std::string_view data) {
   Code128Bars bars;
-  // Each byte becomes the code point of the same value, so the encoder sees
-  // the bytes themselves (it refuses what CODE128 cannot carry).
-  std::wstring contents;
-  for (const char c : data) contents.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+  // The encoder sees the bytes themselves (it refuses what CODE128 cannot carry).
+  const std::wstring contents = asCodePoints(data);
   try {
     const ZXing::BitMatrix matrix =
         ZXing::MultiFormatWriter(ZXing::BarcodeFormat::Code128).setMargin(0).encode(contents, 0, 1);
@@ -79,13 +84,6 @@ Code128Bars encodeCode128(std::string_view data) {
 }
 
 namespace {
-
-// Bytes as the code points of the same values: the encoders see the bytes.
-std::wstring asCodePoints(std::string_view data) {
-  std::wstring contents;
-  for (const char c : data) contents.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-  return contents;
-}
 
 // ESC/POS CODE128 data: {A, {B and {C choose the code set (in C each byte
 // is two digits, 0 to 99), {S shifts, {1 to {4 are function codes, {{ is

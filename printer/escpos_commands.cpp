@@ -169,7 +169,12 @@ ForeignCommandShape foreignCommandShape(const std::uint8_t *head, std::size_t si
     case Shape::CutMode:
       if (size < 3) return kNeedMore;
       switch (head[2]) {
-        case 65: case 66: case 97: case 98: case 103: case 104: return known(4);
+        case 65:
+        case 66:
+        case 97:
+        case 98:
+        case 103:
+        case 104: return known(4);
         default: return known(3);
       }
     case Shape::Barcode:
@@ -184,7 +189,9 @@ ForeignCommandShape foreignCommandShape(const std::uint8_t *head, std::size_t si
     case Shape::BitImage: {
       if (size < 5) return kNeedMore;
       const std::uint64_t columns = at(3) + 256 * at(4);
-      const std::uint64_t bytesPerColumn = head[2] <= 1 ? 1 : (head[2] == 32 || head[2] == 33) ? 3 : 0;
+      const std::uint64_t bytesPerColumn = head[2] <= 1                       ? 1
+                                           : (head[2] == 32 || head[2] == 33) ? 3
+                                                                              : 0;
       return known(5, columns * bytesPerColumn, false, kMostBitImageColumns * bytesPerColumn);
     }
     case Shape::DefineImage:
@@ -204,7 +211,10 @@ ForeignCommandShape foreignCommandShape(const std::uint8_t *head, std::size_t si
 
 std::string foreignCommandName(const std::uint8_t *head, std::size_t size) {
   const Entry *entry = size >= 2 ? find(head[0], head[1]) : nullptr;
-  if (!entry) return size ? codeName(head[0]) : std::string();
+  if (!entry) {  // not in the table: its two bytes, "ESC 0x07"
+    if (size < 2) return size ? codeName(head[0]) : std::string();
+    return codeName(head[0]) + " " + codeName(head[1]);
+  }
   std::string code = codeName(head[0]) + " " + codeName(head[1]);
   const char *meaning = entry->meaning;
   if ((entry->shape == Shape::Extended || entry->shape == Shape::LongExtended) && size >= 3) {

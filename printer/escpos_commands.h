@@ -37,7 +37,7 @@ struct ForeignCommandShape {
 ForeignCommandShape foreignCommandShape(const std::uint8_t *head, std::size_t size);
 
 // "ESC @ (initialise, ESC/POS)", from the first two or three bytes of a
-// command foreignCommandShape knows.
+// command foreignCommandShape knows; "ESC 0x07" for two bytes it does not.
 std::string foreignCommandName(const std::uint8_t *head, std::size_t size);
 
 }  // namespace it433td::printer

@@ -7,7 +7,6 @@
 #include "escpos_commands.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace it433td::printer {
 
@@ -274,8 +273,7 @@ bool EscposDecoder::interpretEsc() {
     case 'L': return refuse("page mode is not supported: what follows prints as in standard mode");
     default:
       // In the table and nothing a receipt shows (ESC U, ESC V, ESC 4...): taken.
-      return foreignCommandShape(head_.data(), head_.size()).length ==
-             ForeignCommandShape::Length::Known;
+      return inTable();
   }
   settingsChanged();
   return true;
@@ -325,9 +323,7 @@ bool EscposDecoder::interpretGs() {
       emit(std::move(query));
       return true;
     }
-    default:
-      return foreignCommandShape(head_.data(), head_.size()).length ==
-             ForeignCommandShape::Length::Known;
+    default: return inTable();
   }
   settingsChanged();
   return true;
@@ -336,8 +332,7 @@ bool EscposDecoder::interpretGs() {
 // FS: Kanji settings, taken; NV bit images, of which none is stored here.
 bool EscposDecoder::interpretFs() {
   if (head_[1] == 'p') return refuse("no NV bit image is stored in the virtual printer");
-  return foreignCommandShape(head_.data(), head_.size()).length ==
-         ForeignCommandShape::Length::Known;
+  return inTable();
 }
 
 bool EscposDecoder::interpretDle() {
@@ -379,6 +374,11 @@ void EscposDecoder::cut() {
   emit(std::move(cutEvent));
 }
 
+bool EscposDecoder::inTable() const {
+  return foreignCommandShape(head_.data(), head_.size()).length ==
+         ForeignCommandShape::Length::Known;
+}
+
 bool EscposDecoder::refuse(std::string what) {
   bad(std::move(what));
   return true;  // the command was read; what it asked for is refused
@@ -397,24 +397,18 @@ void EscposDecoder::bad(std::string what) {
 
 std::string EscposDecoder::name() const {
   if (head_.size() >= 2 && head_[0] == kDLE) {
-    static const std::string kNames[] = {"DLE EOT", "DLE ENQ", "DLE DC4"};
-    return head_[1] == kEOT   ? kNames[0]
-           : head_[1] == kENQ ? kNames[1]
-           : head_[1] == kDC4 ? kNames[2]
-                              : "DLE";
+    switch (head_[1]) {
+      case kEOT: return "DLE EOT";
+      case kENQ: return "DLE ENQ";
+      case kDC4: return "DLE DC4";
+      default: return "DLE";
+    }
   }
   if (head_.size() >= 3 && head_[0] == kGS && head_[1] == 'v')
     return "GS v 0 (raster image, ESC/POS)";
   if (head_.size() >= 2 && head_[0] == kESC && head_[1] == 'J')
     return "ESC J (print and feed, ESC/POS)";
-  std::string named = foreignCommandName(head_.data(), std::min<std::size_t>(head_.size(), 3));
-  if (named.find(" (") == std::string::npos && head_.size() >= 2) {  // not in the table
-    char code[8];
-    std::snprintf(code, sizeof code, head_[1] > 0x20 && head_[1] < 0x7F ? "%c" : "0x%02X",
-                  head_[1]);
-    named += std::string(" ") + code;
-  }
-  return named;
+  return foreignCommandName(head_.data(), std::min<std::size_t>(head_.size(), 3));
 }
 
 void EscposDecoder::resetSettings() {

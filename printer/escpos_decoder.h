@@ -78,7 +78,9 @@ private:
   void storeSymbol(StoredSymbol &symbol, std::string_view params);
   void printSymbol(const StoredSymbol &symbol);
   void bad(std::string what);
-  bool refuse(std::string what);  // bad(), for a command read whole
+  bool refuse(std::string what);
+  // In the ESC/POS table: taken whole, though nothing a receipt shows.
+  bool inTable() const;  // bad(), for a command read whole
   void settingsChanged();
   void resetSettings();
   void flushText();

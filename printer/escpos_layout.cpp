@@ -62,7 +62,6 @@ std::string ReceiptBuilder::wrapSubject() const {
 
 Glyph ReceiptBuilder::styledGlyph(unsigned char byte, std::uint64_t offset) {
   const TextStyle &style = settings_->text;
-  bitImageLine_ = false;
   Glyph glyph;
   glyph.utf8 = tableGlyph(style.table, style.internationalSet, byte);
   if (glyph.utf8.empty()) {

@@ -49,12 +49,24 @@ std::string unknownMarker(unsigned char byte, std::uint64_t count) {
 
 ReceiptBuilder::ReceiptBuilder(ReceiptSink sink, PrinterSetup setup)
     : sink_(std::move(sink)), setup_(setup) {
+  startReceipt();
+}
+
+void ReceiptBuilder::startReceipt() {
+  receipt_ = Receipt{};
   receipt_.widthDots = setup_.paperWidthDots();
 }
 
+// The next receipt's offsets count from the byte after the cut (ESC w, or
+// the ESC/POS cut, whose length the event carries).
+void ReceiptBuilder::cutAt(const PrinterEvent &cut) {
+  printPendingLine();
+  endReceipt(true, false);
+  receiptStart_ = cut.offset + (cut.received ? cut.received : 2);
+}
+
 void ReceiptBuilder::onEvent(const PrinterEvent &event) {
-  if (event.kind != EventKind::Unknown && event.kind != EventKind::StatusRequest)
-    flushUnknownRun();
+  if (event.kind != EventKind::Unknown && event.kind != EventKind::StatusRequest) flushUnknownRun();
   if (event.kind != EventKind::Text) utf8_.reset();
   if (skipping_) return skip(event);
   // What prints nothing keeps a run of images open; so does the line feed
@@ -76,21 +88,11 @@ void ReceiptBuilder::onEvent(const PrinterEvent &event) {
     case EventKind::CondensedOn: condensed_ = true; break;
     case EventKind::CondensedOff: condensed_ = false; break;
     case EventKind::Code128: addBarcode(event); break;
-    case EventKind::Cut:
-      printPendingLine();
-      endReceipt(true, false);
-      receiptStart_ = event.offset + (event.received ? event.received : 2);  // ESC w
-      break;
+    case EventKind::Cut: cutAt(event); break;
     case EventKind::RasterImage: addImage(event); break;
-    case EventKind::RasterRejected: {
-      const std::string size = std::to_string(event.width) + "x" + std::to_string(event.height);
-      addNote("[IMAGE REJECTED " + size + ": " + event.detail + "]");
-      const bool wide = event.detail == "wider than the paper";
-      warn(WarningKind::ImageNotPrinted,
-           event.detail + (wide ? " (" + std::to_string(receipt_.widthDots) + " dots)" : ""),
-           size + at(event.offset));
+    case EventKind::RasterRejected:
+      rejectImage(event.width, event.height, event.detail, event.offset);
       break;
-    }
     case EventKind::Feed: {
       printPendingLine();
       PrintedItem item;
@@ -104,7 +106,8 @@ void ReceiptBuilder::onEvent(const PrinterEvent &event) {
     case EventKind::Unknown: {
       // Marked inline, where it came in the line; it prints nothing. A run
       // of the same byte (junk, a wrong baud rate) is one marker.
-      const unsigned char byte = event.bytes.empty() ? 0 : static_cast<unsigned char>(event.bytes[0]);
+      const unsigned char byte =
+          event.bytes.empty() ? 0 : static_cast<unsigned char>(event.bytes[0]);
       if (unknownRunCount_ && byte != unknownRunByte_) flushUnknownRun();
       if (!unknownRunCount_) unknownRunOffset_ = event.offset;
       unknownRunByte_ = byte;
@@ -151,8 +154,7 @@ void ReceiptBuilder::finish(std::string_view ending) {
   endSkipping();
   flushUnknownRun();
   printPendingLine();
-  if (setup_.escpos() && blank())
-    receipt_ = Receipt{}, receipt_.widthDots = setup_.paperWidthDots();
+  if (setup_.escpos() && blank()) startReceipt();
   if (!receipt_.empty()) {
     warn(WarningKind::NotCut, setup_.escpos() ? "GS V" : "ESC w", std::string(ending));
     endReceipt(false, false);
@@ -188,6 +190,7 @@ void ReceiptBuilder::addText(const PrinterEvent &event) {
       glyph.small = condensed_;
       glyph.utf8 = cp850Glyph(byte);
     }
+    bitImageLine_ = false;
     if (lineX_ < areaLeft()) lineX_ = areaLeft();
     if (lineX_ + glyph.width > areaRight() && lineX_ > areaLeft()) {  // wrap as the printer does
       warn(WarningKind::TextTooWide, wrapSubject(), at(offset).substr(1));
@@ -349,14 +352,8 @@ void ReceiptBuilder::addImage(const PrinterEvent &event) {
   item.width = event.width * scaleX;
   item.height = event.height * scaleY;
   if (settings_) {
-    if (item.width > receipt_.widthDots) {
-      PrinterEvent rejected = event;
-      rejected.kind = EventKind::RasterRejected;
-      rejected.width = item.width;
-      rejected.height = item.height;
-      rejected.detail = "wider than the paper";
-      return onEvent(rejected);
-    }
+    if (item.width > receipt_.widthDots)
+      return rejectImage(item.width, item.height, "wider than the paper", event.offset);
     item.x = std::min(alignedX(item.width), receipt_.widthDots - item.width);
     // A bit image is its line's content, justified as the line is.
     bitImageLine_ = event.detail == "bit image";
@@ -383,6 +380,16 @@ void ReceiptBuilder::addImage(const PrinterEvent &event) {
   imageRunOpen_ = true;
 }
 
+void ReceiptBuilder::rejectImage(int width, int height, const std::string &why,
+                                 std::uint64_t offset) {
+  closeImageRun();  // the image so far is read before the note follows it
+  const std::string size = std::to_string(width) + "x" + std::to_string(height);
+  addNote("[IMAGE REJECTED " + size + ": " + why + "]");
+  const bool wide = why == "wider than the paper";
+  warn(WarningKind::ImageNotPrinted,
+       why + (wide ? " (" + std::to_string(receipt_.widthDots) + " dots)" : ""), size + at(offset));
+}
+
 void ReceiptBuilder::closeImageRun() {
   if (!imageRunOpen_) return;
   imageRunOpen_ = false;
@@ -398,7 +405,8 @@ void ReceiptBuilder::closePicture() {
   const std::size_t first = pictureStart_;
   pictureStart_ = kNoPicture;
   if (first >= receipt_.items.size()) return;
-  for (const CodeOnPaper &code : readCodes(receipt_, first, receipt_.items.size(), setup_.escpos())) {
+  for (const CodeOnPaper &code :
+       readCodes(receipt_, first, receipt_.items.size(), setup_.escpos())) {
     std::string &line = receipt_.items[code.item].transcript;  // "[IMAGE WxH ...]"
     const std::string shown = " " + code.format + " \"" + escapeBytes(code.bytes) + "\"";
     line.insert(line.size() - 1, shown);
@@ -427,9 +435,7 @@ void ReceiptBuilder::skip(const PrinterEvent &event) {
   switch (event.kind) {
     case EventKind::Cut:
       endSkipping();
-      printPendingLine();
-      endReceipt(true, false);
-      receiptStart_ = event.offset + (event.received ? event.received : 2);
+      cutAt(event);
       break;
     case EventKind::Settings: settings_ = event.settings; break;  // they hold after the junk
     case EventKind::StatusQuery: break;
@@ -457,8 +463,7 @@ void ReceiptBuilder::endReceipt(bool cut, bool continued) {
   receipt_.continued = continued;
   receipt_.number = nextNumber_++;
   Receipt done = std::move(receipt_);
-  receipt_ = Receipt{};
-  receipt_.widthDots = setup_.paperWidthDots();
+  startReceipt();
   transcriptBytes_ = 0;
   unknownRuns_ = 0;
   warnings_.clear();

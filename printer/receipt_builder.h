@@ -57,6 +57,11 @@ private:
   void printPendingLine();
   void addNote(std::string transcript);
   void addBarcode(const PrinterEvent &event);
+  // An image not printed, and why: a note where it came, and its warning.
+  void rejectImage(int width, int height, const std::string &why, std::uint64_t offset);
+  void cutAt(const PrinterEvent &cut);
+  // An empty receipt on the setup's paper.
+  void startReceipt();
   void addImage(const PrinterEvent &event);
   // Ends a run of back-to-back images: one picture item, its transcript
   // line "[IMAGE WxH]".
@@ -112,8 +117,8 @@ private:
   bool skipping_ = false;              // junk: nothing laid out until the next cut
   std::uint64_t skippedText_ = 0, skippedUnknown_ = 0, skippedCommands_ = 0;
   std::uint64_t unknownRunOffset_ = 0;
-  std::uint64_t receiptStart_ = 0;           // stream offset after the last cut
-  std::vector<WarningTally> warnings_;       // this receipt's, with their lines placed
+  std::uint64_t receiptStart_ = 0;             // stream offset after the last cut
+  std::vector<WarningTally> warnings_;         // this receipt's, with their lines placed
   std::vector<WarningTally> pendingWarnings_;  // waiting for the line to be printed
   Utf8Spotter utf8_;
 };
