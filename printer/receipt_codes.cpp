@@ -31,17 +31,20 @@ bool mayBePartOfAPicture(const PrintedItem &item) {
 std::vector<CodeOnPaper> readCodes(const Receipt &receipt, std::size_t first, std::size_t end,
                                    bool pdf417) {
   end = std::min(end, receipt.items.size());
-  int top = -1, bottom = 0, width = 0;
+  // The images' box only: the paper beside them is white, and the reader's
+  // time goes with the dots it is shown.
+  int top = -1, bottom = 0, left = 0, right = 0;
   for (std::size_t i = first; i < end; ++i) {
     const PrintedItem &item = receipt.items[i];
     if (item.kind != ItemKind::Image) continue;
+    left = top < 0 ? item.x : std::min(left, item.x);
     if (top < 0) top = item.y;
     bottom = std::max(bottom, item.y + item.height);
-    width = std::max(width, item.x + item.width);
+    right = std::max(right, item.x + item.width);
   }
-  if (top < 0 || width <= 0) return {};
+  if (top < 0 || right <= left) return {};
 
-  const int pictureWidth = width + 2 * kBorderDots;
+  const int pictureWidth = right - left + 2 * kBorderDots;
   const int pictureHeight = bottom - top + 2 * kBorderDots;
   std::vector<std::uint8_t> grey(dotCount(pictureWidth, pictureHeight), 0xFF);
   for (std::size_t i = first; i < end; ++i) {
@@ -49,7 +52,7 @@ std::vector<CodeOnPaper> readCodes(const Receipt &receipt, std::size_t first, st
     if (item.kind != ItemKind::Image) continue;
     for (int y = 0; y < item.height; ++y) {
       const std::uint8_t *dots = item.pixels.data() + dotIndex(0, y, item.width);
-      std::uint8_t *row = grey.data() + dotIndex(kBorderDots + item.x,
+      std::uint8_t *row = grey.data() + dotIndex(kBorderDots + item.x - left,
                                                  item.y - top + y + kBorderDots, pictureWidth);
       for (int x = 0; x < item.width; ++x)
         if (dots[x]) row[x] = 0;

@@ -7,15 +7,16 @@
 // written straight into the surface's pixels.
 //
 // The paper is drawn as ink coverage (an 8-bit alpha surface, a quarter of
-// the memory of a colour one) and written as an 8-bit grey PNG with libpng's
-// fast compression: a receipt is black on white, and encoding a colour PNG
-// at the default compression cost far more than the drawing did.
+// the memory of a colour one) and written as an 8-bit grey PNG (png_file.cpp):
+// a receipt is black on white, and encoding a colour PNG at the default
+// compression cost far more than the drawing did.
 #include "renderer.h"
+
+#include "png_file.h"
 
 #include <cairo-ft.h>
 #include <cairo.h>
 #include <ft2build.h>
-#include <png.h>
 #include FT_FREETYPE_H
 
 #include <algorithm>
@@ -287,18 +288,7 @@ bool writePng(const Receipt &receipt, const std::filesystem::path &path, std::st
     unsigned char *row = data + dotIndex(0, y, stride);
     for (int x = 0; x < width; ++x) row[x] = static_cast<unsigned char>(255 - row[x]);
   }
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  image.width = static_cast<png_uint_32>(width);
-  image.height = static_cast<png_uint_32>(height);
-  image.format = PNG_FORMAT_GRAY;
-  image.flags = PNG_IMAGE_FLAG_FAST;
-  if (!png_image_write_to_file(&image, path.c_str(), 0, data, stride, nullptr)) {
-    if (error) *error = path.string() + ": " + image.message;
-    png_image_free(&image);
-    return false;
-  }
-  return true;
+  return writeGreyPng(path, data, width, height, stride, error);
 }
 
 }  // namespace it433td::printer

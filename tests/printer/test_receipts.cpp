@@ -146,6 +146,14 @@ TEST(Receipts, ImagesPrintedBackToBackAreOnePicture) {
   EXPECT_EQ(p.receipts[0].items[0].height, static_cast<int>(rows));
   EXPECT_EQ(p.transcripts[0], "[IMAGE " + std::to_string(width) + "x" + std::to_string(rows) +
                                   " QR \"" + payload + "\"]\n\n[CUT]\n");
+
+  // Two codes in one picture: the first alone does not hold every dot, so
+  // the whole picture is searched and both are read.
+  const Printed two = print(whole + qrRaster("TILL-A#3", 3, 16) + "\x1Bw");
+  ASSERT_EQ(two.transcripts.size(), 1u);
+  EXPECT_NE(two.transcripts[0].find(" QR \"" + payload + "\""), std::string::npos)
+      << two.transcripts[0];
+  EXPECT_NE(two.transcripts[0].find(" QR \"TILL-A#3\""), std::string::npos) << two.transcripts[0];
 }
 
 // A code is read from the paper, not from one command: a QR code whose

@@ -79,6 +79,10 @@ TEST(Renderer, APngOfTheReceiptDecodesBackToItsCodes) {
   EXPECT_EQ(height, receipts[0].lengthDots);
   EXPECT_TRUE(contains(codes, "CODE128", "7891234567895"));
   EXPECT_TRUE(contains(codes, "QR", kQrPayload));
+
+  // A full disk takes the last bytes on close: the write still fails.
+  EXPECT_FALSE(writePng(receipts[0], "/dev/full", &error));
+  EXPECT_EQ(error, "/dev/full: No space left on device");
 }
 
 TEST(Renderer, TextIsDrawnInItsCellsAndAccentsDiffer) {
