@@ -8,8 +8,6 @@ namespace it433td::printer {
 
 namespace {
 
-constexpr std::uint8_t kESC = 0x1B, kGS = 0x1D;
-
 enum class Shape {
   Fixed,         // `params` bytes follow the two-byte code
   CutMode,       // GS V m [n]: n only for m 65, 66, 97, 98, 103, 104

@@ -8,13 +8,13 @@
 // Knowing the lengths lets the decoder skip those bytes and name the command.
 #pragma once
 
+#include "control_bytes.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace it433td::printer {
-
-constexpr std::uint8_t kFS = 0x1C;  // lead byte of the ESC/POS Kanji and NV-image commands
 
 struct ForeignCommandShape {
   enum class Length {

@@ -12,9 +12,6 @@ namespace it433td::printer {
 
 namespace {
 
-constexpr std::uint8_t kHT = 0x09, kLF = 0x0A, kFF = 0x0C, kCR = 0x0D, kCAN = 0x18;
-constexpr std::uint8_t kESC = 0x1B, kGS = 0x1D, kDLE = 0x10;
-constexpr std::uint8_t kEOT = 0x04, kENQ = 0x05, kDC4 = 0x14;
 // GS v 0 carries at most 255 bytes a row (2040 dots) of 4096 rows: more
 // than any paper, so a too-wide image is still read whole and warned about.
 constexpr std::uint64_t kMostRasterRowBytes = 255;

@@ -17,8 +17,6 @@ namespace it433td::printer {
 
 namespace {
 
-constexpr std::uint8_t kLF = 0x0A, kSI = 0x0F, kDC2 = 0x12;
-constexpr std::uint8_t kESC = 0x1B, kGS = 0x1D, kDLE = 0x10, kEOT = 0x04;
 constexpr std::uint8_t kCode128Fixed[] = {'|', '3', '0', 0x01, 0x00};  // after ESC
 constexpr std::size_t kCode128Header = 7;  // ESC | 3 0 01 00 n
 constexpr std::size_t kRasterHeader = 8;   // GS v 0 m xL xH yL yH

@@ -14,15 +14,15 @@ namespace {
 
 using namespace it433td::printer;
 
-struct Printed {
+struct EscposPrinted {
   std::vector<Receipt> receipts;
   std::string answers;
   std::string transcript;  // all receipts'
 };
 
-Printed printEscpos(const std::string &job, bool byteByByte,
+EscposPrinted printEscpos(const std::string &job, bool byteByByte,
                     PrinterState state = PrinterState::Online) {
-  Printed printed;
+  EscposPrinted printed;
   VirtualPrinter printer([&](Receipt &&r) { printed.receipts.push_back(std::move(r)); },
                          [&](std::uint8_t answer) { printed.answers += static_cast<char>(answer); },
                          PrinterSetup{Model::Escpos, 80});
@@ -70,7 +70,7 @@ TEST(EscposLibraryJobs, PrintTheirTextInTheirTableTheirCodesReadOneReceiptACutAn
     SCOPED_TRACE(job.file);
     const std::string stream =
         it433td::test::readSource(std::string("tests/printer/escpos_jobs/") + job.file);
-    const Printed printed = printEscpos(stream, false);
+    const EscposPrinted printed = printEscpos(stream, false);
     EXPECT_EQ(printed.receipts.size(), job.receipts) << printed.transcript;
     for (const Receipt &receipt : printed.receipts) EXPECT_TRUE(receipt.cut);
     for (const std::string &line : job.lines)
@@ -81,7 +81,7 @@ TEST(EscposLibraryJobs, PrintTheirTextInTheirTableTheirCodesReadOneReceiptACutAn
     EXPECT_EQ(printEscpos(stream, true).transcript, printed.transcript);
   }
   // UTF-8 sent while code page 860 is chosen: warned where it came.
-  const Printed mistake = printEscpos(
+  const EscposPrinted mistake = printEscpos(
       it433td::test::readSource("tests/printer/escpos_jobs/encoder-utf8-mistake.bin"), false);
   EXPECT_NE(mistake.transcript.find(
                 "[WARNING UTF-8 text, but the printer's code table is PC860: \"Ã\" C3 83"),
@@ -231,7 +231,7 @@ TEST(EscposCommands, EachDrawsWhatItSaysInAnyChunking) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
-    const Printed whole = printEscpos(c.job + cut, false);
+    const EscposPrinted whole = printEscpos(c.job + cut, false);
     EXPECT_NE(whole.transcript.find(c.shows), std::string::npos) << whole.transcript;
     EXPECT_EQ(whole.transcript.find("WARNING"), std::string::npos) << whole.transcript;
     EXPECT_EQ(printEscpos(c.job + cut, true).transcript, whole.transcript);
@@ -248,7 +248,7 @@ TEST(EscposCommands, NvGraphicsAreBoundedAllKeysTogether) {
     job += bytes("\x1D" "8L") + static_cast<char>(size & 0xFF) + static_cast<char>(size >> 8) +
            bytes("\x00\x00") + define;
   }
-  const Printed printed = printEscpos(job, false);
+  const EscposPrinted printed = printEscpos(job, false);
   EXPECT_NE(printed.transcript.find("NV graphics memory full (1048576 bytes)"), std::string::npos)
       << printed.transcript.substr(0, 2000);
 }

@@ -2,6 +2,7 @@
 // printer.
 #include "emulator/doors/job_door.h"
 
+#include "emulator/doors/close_fd.h"
 #include "emulator/receipt_labels.h"
 
 #include <algorithm>
@@ -15,11 +16,6 @@
 namespace it433td::tools {
 
 namespace {
-
-void closeFd(int &fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-}
 
 // The room's fixed entries ahead of the connections in its poll list.
 constexpr std::size_t kStopEntry = 0, kListenerEntry = 1, kFinishEntry = 2, kArrivedEntry = 3,

@@ -2,6 +2,7 @@
 #include "emulator/doors/pty_door.h"
 
 #include "common/tool_error.h"
+#include "emulator/doors/close_fd.h"
 #include "emulator/doors/limit_words.h"
 #include "emulator/doors/port_holders.h"
 #include "emulator/doors/port_link.h"
@@ -22,11 +23,6 @@ namespace {
 
 [[noreturn]] void fail(const char *what) {
   throw std::system_error(errno, std::generic_category(), what);
-}
-
-void closeFd(int &fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
 }
 
 std::filesystem::path linkOf(const PtyDoorOptions &options) {

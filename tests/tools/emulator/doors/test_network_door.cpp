@@ -3,6 +3,7 @@
 #include "emulator/doors/network_door.h"
 #include "printer_streams.h"
 #include "receipt_writer.h"
+#include "scratch_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -21,33 +22,16 @@
 using namespace it433td::tools;
 using it433td::printer::PrinterState;
 using it433td::printer::ReceiptWriter;
+using printer_test::readFile;
+using printer_test::TempFolder;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
 
-struct Folder {
-  Folder() {
-    std::string pattern = (fs::temp_directory_path() / "it433td-door-XXXXXX").string();
-    if (::mkdtemp(pattern.data())) path = pattern;
-  }
-  ~Folder() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  fs::path path;
-};
-
-std::string readFile(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // A door's printer: writer and state, declared before the door.
-struct Printer {
-  explicit Printer(const fs::path &out) : writer(out, nullptr) {}
+struct LoggedPrinter {
+  explicit LoggedPrinter(const fs::path &out) : writer(out, nullptr) {}
   ReceiptWriter writer;
   std::atomic<PrinterState> state{PrinterState::Online};
   std::vector<std::string> log;
@@ -81,7 +65,7 @@ void send(int fd, const std::string &bytes) {
   ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
 }
 
-int readByte(int fd) {
+int receiveByte(int fd) {
   pollfd p{fd, POLLIN, 0};
   unsigned char byte = 0;
   if (::poll(&p, 1, 5000) != 1 || ::recv(fd, &byte, 1, 0) != 1) return -1;
@@ -99,8 +83,8 @@ NetworkDoorOptions anyPort() {
 // a client that connects and says nothing holds nobody up. Status requests
 // are answered on the job's own connection.
 TEST(NetworkDoor, JobsPrintInTheOrderTheyStartAndSilenceHoldsNobody) {
-  Folder folder;
-  Printer printer(folder.path);
+  TempFolder folder;
+  LoggedPrinter printer(folder.path);
   NetworkDoor door(anyPort(), printer.context);
   door.start();
   const int silent = connectTo(door.port());
@@ -112,7 +96,7 @@ TEST(NetworkDoor, JobsPrintInTheOrderTheyStartAndSilenceHoldsNobody) {
   send(second, "second\n\x1Bw");
   printer.state = PrinterState::PaperOut;
   send(first, std::string("\x10\x04\x04", 3));
-  EXPECT_EQ(readByte(first), 0x72);  // paper out, on the connection that asked
+  EXPECT_EQ(receiveByte(first), 0x72);  // paper out, on the connection that asked
   send(first, "\x1Bw");
   ::close(first);
   ::close(second);
@@ -126,8 +110,8 @@ TEST(NetworkDoor, JobsPrintInTheOrderTheyStartAndSilenceHoldsNobody) {
 // socket pair. Its limits end it with a note, and the bytes past the size
 // limit are never printed.
 TEST(NetworkDoor, AJobOnAnyStreamSocketEndsAtItsSizeLimitWithANote) {
-  Folder folder;
-  Printer printer(folder.path);
+  TempFolder folder;
+  LoggedPrinter printer(folder.path);
   int pair[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
   int stop[2];
@@ -152,8 +136,8 @@ TEST(NetworkDoor, AJobOnAnyStreamSocketEndsAtItsSizeLimitWithANote) {
 // far as it came, with a note, and the whole one waiting behind it (it was
 // dropped); the log names both.
 TEST(NetworkDoor, AStopPrintsTheJobAtThePrinterAndEveryWholeJobBehindIt) {
-  Folder folder;
-  Printer printer(folder.path);
+  TempFolder folder;
+  LoggedPrinter printer(folder.path);
   NetworkDoor door(NetworkDoorOptions{"127.0.0.1", "0", {}}, printer.context);
   door.start();
   const int held = connectTo(door.port());
@@ -178,8 +162,8 @@ TEST(NetworkDoor, AStopPrintsTheJobAtThePrinterAndEveryWholeJobBehindIt) {
 // room: each real job takes the place of the oldest idle one (they were
 // all refused); a job cut short by a reset is logged as a reset.
 TEST(NetworkDoor, IdleConnectionsFillingTheRoomKeepNoJobOutAndAResetIsLoggedAsOne) {
-  Folder folder;
-  Printer printer(folder.path);
+  TempFolder folder;
+  LoggedPrinter printer(folder.path);
   NetworkDoor door(NetworkDoorOptions{"127.0.0.1", "0", {}}, printer.context);
   door.start();
   std::vector<int> idle;
@@ -213,8 +197,8 @@ TEST(NetworkDoor, IdleConnectionsFillingTheRoomKeepNoJobOutAndAResetIsLoggedAsOn
 // no note (the request is answered); one receipt more is cut off, and noted.
 TEST(NetworkDoor, TheReceiptLimitNotesOnlyWhatItCutOff) {
   for (const int receipts : {200, 201}) {
-    Folder folder;
-    Printer printer(folder.path);
+    TempFolder folder;
+    LoggedPrinter printer(folder.path);
     int pair[2], stop[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
     ASSERT_EQ(::pipe(stop), 0);

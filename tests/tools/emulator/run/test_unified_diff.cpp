@@ -1,6 +1,7 @@
 // --expect's diffs: every one applies with `patch -F0` and gives the new
 // text exactly (random line edits), and hunks merge as `diff -u` merges them.
 #include "emulator/run/unified_diff.h"
+#include "scratch_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -17,14 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Folder {
-  Folder() : path(fs::temp_directory_path() / ("it433td-diff-" + std::to_string(::getpid()))) {
-    fs::create_directories(path);
-  }
-  ~Folder() { fs::remove_all(path); }
-  fs::path path;
-};
-
 void write(const fs::path &file, const std::string &text) {
   std::ofstream(file, std::ios::binary) << text;
 }
@@ -36,7 +29,7 @@ std::string read(const fs::path &file) {
 }
 
 // What `patch -F0` makes of `before` with the diff; "(rejected)" if it refuses.
-std::string patched(const Folder &folder, const std::string &before, const std::string &diff) {
+std::string patched(const printer_test::TempFolder &folder, const std::string &before, const std::string &diff) {
   write(folder.path / "old.txt", before);
   write(folder.path / "change.diff", diff);
   const std::string command = "patch -F0 -s -N -r - -o '" + (folder.path / "new.txt").string() +
@@ -74,7 +67,7 @@ std::string edited(std::mt19937 &random, const std::string &text) {
 }
 
 TEST(UnifiedDiff, EveryDiffAppliesWithPatchAndGivesTheNewTextExactly) {
-  Folder folder;
+  printer_test::TempFolder folder;
   std::mt19937 random(433);
   for (int i = 0; i < 300; ++i) {
     const std::string before = randomText(random, 30);
