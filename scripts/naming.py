@@ -5,7 +5,8 @@
   scripts/naming.py fix BUILD...     renames them with clang-tidy's own fixes, then checks
 
 BUILD is a configured build folder: its compile_commands.json gives each
-file's compiler flags. The files of the first are read, then the files that
+file's compiler flags (in a unity build, each generated unit's flags are
+those of the files it includes). The files of the first are read, then the files that
 only the later ones compile (a Windows cross-build: build-wine/win64, for
 platform_win32.cpp and the other Windows sides): each source once, for one
 build. Only our own sources count: files under the source tree, not
@@ -47,6 +48,9 @@ MINGW_COMPILER = re.compile(r"(?P<triple>[^/]+-w64-mingw32)-g(cc|\+\+)[^/]*$")
 FINDING = re.compile(r"^(?P<where>/[^:]+:\d+:\d+): (?:error|warning): (?P<what>.*) "
                      r"\[(?P<check>[^\],]+)(,-warnings-as-errors)?\]$")
 # What clang itself cannot compile (a clash of two files in one unit).
+# CMake's unity units: unity_0_cxx.cxx, one #include "/path/file.cpp" a part.
+UNITY_UNIT = re.compile(r"^unity_\d+_(c|cxx)\.(c|cxx)$")
+UNITY_INCLUDE = re.compile(r'^#include "(/[^"]+)"$')
 COMPILE_ERROR = re.compile(r"^(?P<file>/[^:]+):\d+:\d+: (?:fatal )?error: .*\[clang-diagnostic-error\]$")
 
 
@@ -82,6 +86,14 @@ def clang_arguments(arguments, file):
     return kept + ["-Wno-everything", "-ferror-limit=0"]
 
 
+def unity_parts(compiled):
+    """The files a unity build's generated unit includes (CMake lists only
+    the unit in compile_commands.json), or none for any other file."""
+    if not UNITY_UNIT.match(compiled.name) or "Unity" not in compiled.parent.name:
+        return []
+    return [Path(m[1]) for m in map(UNITY_INCLUDE.match, compiled.read_text().splitlines()) if m]
+
+
 def our_sources(builds):
     """{file: compile command} for every source of ours the builds compile."""
     build_folders = [Path(b).resolve() for b in builds]
@@ -92,15 +104,17 @@ def our_sources(builds):
             sys.exit(f"naming.py: no {database} (configure that build first)")
         ours = 0
         for entry in json.loads(database.read_text()):
-            file = Path(entry["directory"], entry["file"]).resolve()
-            generated = any(folder in file.parents for folder in build_folders)
-            if file.suffix not in SOURCE_SUFFIXES or ROOT not in file.parents or generated:
-                continue
-            ours += 1
-            if str(file) not in chosen:
-                arguments = entry.get("arguments") or shlex.split(entry["command"])
-                chosen[str(file)] = {"directory": entry["directory"], "file": str(file),
-                                     "arguments": clang_arguments(arguments, file)}
+            compiled = Path(entry["directory"], entry["file"]).resolve()
+            for file in unity_parts(compiled) or [compiled]:
+                generated = any(folder in file.parents for folder in build_folders)
+                if file.suffix not in SOURCE_SUFFIXES or ROOT not in file.parents or generated:
+                    continue
+                ours += 1
+                if str(file) not in chosen:
+                    arguments = entry.get("arguments") or shlex.split(entry["command"])
+                    arguments = [str(file) if a == entry["file"] else a for a in arguments]
+                    chosen[str(file)] = {"directory": entry["directory"], "file": str(file),
+                                         "arguments": clang_arguments(arguments, file)}
         # A build of another checkout would leave its files unchecked, and the
         # check passing on nothing.
         if not ours:
