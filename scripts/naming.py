@@ -5,9 +5,9 @@
   scripts/naming.py fix BUILD...     renames them with clang-tidy's own fixes, then checks
 
 BUILD is a configured build folder: its compile_commands.json gives each
-file's compiler flags (in a unity build, each generated unit's flags are
-those of the files it includes). The files of the first are read, then the files that
-only the later ones compile (a Windows cross-build: build-wine/win64, for
+file's compiler flags (in a unity build, a generated unit's flags are those
+of the files it includes). The files of the first are read, then the files
+that only the later ones compile (a Windows cross-build: build-wine/win64, for
 platform_win32.cpp and the other Windows sides): each source once, for one
 build. Only our own sources count: files under the source tree, not
 generated into a build folder.
@@ -47,10 +47,10 @@ GCC_ONLY_OPTIONS = {"-fno-keep-inline-dllexport"}
 MINGW_COMPILER = re.compile(r"(?P<triple>[^/]+-w64-mingw32)-g(cc|\+\+)[^/]*$")
 FINDING = re.compile(r"^(?P<where>/[^:]+:\d+:\d+): (?:error|warning): (?P<what>.*) "
                      r"\[(?P<check>[^\],]+)(,-warnings-as-errors)?\]$")
-# What clang itself cannot compile (a clash of two files in one unit).
 # CMake's unity units: unity_0_cxx.cxx, one #include "/path/file.cpp" a part.
 UNITY_UNIT = re.compile(r"^unity_\d+_(c|cxx)\.(c|cxx)$")
 UNITY_INCLUDE = re.compile(r'^#include "(/[^"]+)"$')
+# What clang itself cannot compile (a clash of two files in one unit).
 COMPILE_ERROR = re.compile(r"^(?P<file>/[^:]+):\d+:\d+: (?:fatal )?error: .*\[clang-diagnostic-error\]$")
 
 
