@@ -78,15 +78,21 @@ void tallTextReceipt(benchmark::State &state) {
 }
 BENCHMARK(tallTextReceipt)->Unit(benchmark::kMillisecond);
 
+// A captured stream's bytes `times` over; empty when the file cannot be read.
+std::string repeatedFile(const char *path, std::int64_t times) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string once{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::string stream;
+  for (std::int64_t i = 0; i < times; ++i) stream += once;
+  return stream;
+}
+
 // bench/demo-receipt.prn: tools/demo-receipt.txt printed through the module
 // and both stand-ins into a file (`it433td print --port FILE ...`), text,
 // CODE128, QR printer file and cut.
 void demoReceipts(benchmark::State &state) {
-  std::ifstream in(IT433TD_DEMO_STREAM, std::ios::binary);
-  const std::string demo{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (demo.empty()) return state.SkipWithError("cannot read " IT433TD_DEMO_STREAM);
-  std::string stream;
-  for (std::int64_t i = 0; i < state.range(0); ++i) stream += demo;
+  const std::string stream = repeatedFile(IT433TD_DEMO_STREAM, state.range(0));
+  if (stream.empty()) return state.SkipWithError("cannot read " IT433TD_DEMO_STREAM);
   printStream(state, stream);
 }
 BENCHMARK(demoReceipts)->Arg(1000)->Unit(benchmark::kSecond);
@@ -95,11 +101,8 @@ BENCHMARK(demoReceipts)->Arg(1000)->Unit(benchmark::kSecond);
 // text, CODE128 read back off its bars, a native QR code, two images, a
 // cut), a thousand times over: close to the IT433TD's demo receipt.
 void escposLibraryReceipts(benchmark::State &state) {
-  std::ifstream in(IT433TD_ESCPOS_STREAM, std::ios::binary);
-  const std::string job{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (job.empty()) return state.SkipWithError("cannot read " IT433TD_ESCPOS_STREAM);
-  std::string stream;
-  for (std::int64_t i = 0; i < state.range(0); ++i) stream += job;
+  const std::string stream = repeatedFile(IT433TD_ESCPOS_STREAM, state.range(0));
+  if (stream.empty()) return state.SkipWithError("cannot read " IT433TD_ESCPOS_STREAM);
   printStream(state, stream, PrinterSetup{Model::Escpos, 80});
 }
 BENCHMARK(escposLibraryReceipts)->Arg(1000)->Unit(benchmark::kSecond);

@@ -426,7 +426,6 @@ void EscposDecoder::flushText() {
   text.kind = EventKind::Text;
   text.offset = textStart_;
   text.bytes.swap(text_);
-  text_.clear();
   emit(std::move(text));
 }
 
